@@ -1,0 +1,20 @@
+# Flags shared by every target of the project, carried by one INTERFACE target.
+add_library(vc_common INTERFACE)
+target_compile_options(vc_common INTERFACE -Wall -Wextra)
+target_compile_definitions(vc_common INTERFACE
+    QT_NO_KEYWORDS
+    QT_USE_QSTRINGBUILDER)
+if(VC_ASSERTIONS)
+    target_compile_definitions(vc_common INTERFACE _GLIBCXX_ASSERTIONS)
+endif()
+
+if(VC_SANITIZE_ADDRESS)
+    set(_vc_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_compile_options(vc_common INTERFACE ${_vc_san})
+    target_link_options(vc_common INTERFACE ${_vc_san})
+endif()
+if(VC_SANITIZE_THREAD)
+    set(_vc_san -fsanitize=thread -fno-omit-frame-pointer)
+    target_compile_options(vc_common INTERFACE ${_vc_san})
+    target_link_options(vc_common INTERFACE ${_vc_san})
+endif()

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds the program, lays out a demo application folder in build/demo/ and starts the program there.
+# Without a DISPLAY the program runs under Xvfb for a bounded time and a screenshot of the screen is saved
+# to build/demo/screenshot.png.
+#   scripts/demo.sh                 with the demo's VitrelleCenter.xml
+#   scripts/demo.sh --no-settings   without a settings file (the program logs that and uses its defaults)
+#   scripts/demo.sh --seconds N     how long the program runs under Xvfb (default 15)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+settings=yes
+seconds=15
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-settings) settings=no ;;
+    --seconds) shift; seconds=${1:?--seconds needs a number} ;;
+    *) echo "usage: $0 [--no-settings] [--seconds N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j "$(nproc)" --target VitrelleCenter
+
+demo="$root/build/demo"
+mkdir -p "$demo/Cache" "$demo/Devices" "$demo/Templates"
+cp -f build/bin/VitrelleCenter "$demo/VitrelleCenter"
+rm -f "$demo/screenshot.png"
+if [ "$settings" = yes ]; then
+  # Only the demo's own folders; no content server yet.
+  cat > "$demo/VitrelleCenter.xml" <<XML
+<VitrelleCenter><DevicePath>$demo/Devices</DevicePath><RepositoryPath>$demo/Cache</RepositoryPath><TemplatePath>$demo/Templates</TemplatePath><VitrelleListFilePath/><TypeFilePath/><HttpSettings><AuthentificationURL/><VitrelleListURL/><VitrelleURL/><MediaURL/><Login/><Password/></HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate><VitrelleUpdateTime Periodicity="3" Time="00:00:00"/></VitrelleCenter>
+XML
+  chmod 600 "$demo/VitrelleCenter.xml"
+else
+  rm -f "$demo/VitrelleCenter.xml"
+fi
+
+cd "$demo"
+if [ -n "${DISPLAY:-}" ]; then
+  echo "Starting $demo/VitrelleCenter on $DISPLAY (close the window to end)."
+  exec ./VitrelleCenter
+fi
+
+echo "No DISPLAY: running under Xvfb for ${seconds}s; the log (standard error where there is no syslog) goes to $demo/VitrelleCenter.log"
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  ./VitrelleCenter 2> VitrelleCenter.log &
+  pid=$!
+  sleep "$1"
+  import -window root screenshot.png || xwd -root -silent | convert xwd:- screenshot.png
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" || true
+' demo "$seconds"
+cat VitrelleCenter.log
+if [ -f screenshot.png ]; then
+  echo "Screenshot of the screen saved to $demo/screenshot.png"
+else
+  echo "No screenshot could be taken" >&2
+  exit 1
+fi

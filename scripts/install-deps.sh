@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests, the benchmarks and the demo need.
+# Idempotent: quiet when everything is present; runs `apt-get update` once when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-serialport-dev
+  libqt6opengl6-dev libgl-dev
+  libxml2-dev libxslt1-dev
+  libcurl4-openssl-dev
+  libx11-dev libxrandr-dev libxext-dev libxss-dev
+  googletest libgtest-dev libgmock-dev libcpp-httplib-dev
+  libbenchmark-dev
+  xvfb xauth x11-apps imagemagick
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

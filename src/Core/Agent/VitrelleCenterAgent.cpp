@@ -1,0 +1,113 @@
+#include "VitrelleCenterAgent.h"
+
+#include "Errors.h"
+#include "Log.h"
+#include "SessionInfo.h"
+#include "XmlDocument.h"
+#include "XmlHelpers.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+const QString AgentSource = QStringLiteral("TVitrelleCenterAgent");
+const QString SettingsSource = QStringLiteral("TVitrelleCenterSettings");
+
+// A configured path resolved against the current folder, with a trailing separator; created when missing.
+QString MakeFolder(const QString& path)
+{
+    const QString absolute = IncludeTrailingPathDelimiter(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+    if (!QFileInfo(absolute).isDir() && !QDir().mkpath(absolute))
+        throw EFileError(QStringLiteral("Cannot create folder %1").arg(absolute));
+    return absolute;
+}
+
+} // namespace
+
+TAgentPlatform TAgentPlatform::System()
+{
+    TAgentPlatform platform;
+    platform.XmlLibraryAvailable = [] { return ::XmlLibraryAvailable(); };
+    platform.IsRemoteDesktop = [] { return IsRemoteSession(QProcessEnvironment::systemEnvironment()); };
+    platform.ShowError = [](const QString& message) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    };
+    return platform;
+}
+
+TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform)
+    : FPlatform(std::move(platform)), FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder))
+{
+    const TAgentPlatform defaults = TAgentPlatform::System();
+    if (!FPlatform.XmlLibraryAvailable)
+        FPlatform.XmlLibraryAvailable = defaults.XmlLibraryAvailable;
+    if (!FPlatform.IsRemoteDesktop)
+        FPlatform.IsRemoteDesktop = defaults.IsRemoteDesktop;
+    if (!FPlatform.ShowError)
+        FPlatform.ShowError = defaults.ShowError;
+}
+
+TVitrelleCenterAgent::~TVitrelleCenterAgent()
+{
+    FSettings.reset();
+}
+
+void TVitrelleCenterAgent::Initialize()
+{
+    CheckXmlLibrary();
+    InitializeLog(3);
+    if (IsRemoteDesktop())
+        WriteLog(AgentSource, 3, QStringLiteral("Remote desktop detected"));
+    try {
+        FSettings->Load(); // an unparsable file gives false and keeps the defaults
+    } catch (const EVitrelleError& error) {
+        WriteLog(SettingsSource, 1, error.Message());
+    }
+    WriteLog(AgentSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
+}
+
+QString TVitrelleCenterAgent::GetDeviceFolder() const
+{
+    return MakeFolder(FSettings->GetDevicePath());
+}
+
+QString TVitrelleCenterAgent::GetTemplateFolder() const
+{
+    return MakeFolder(FSettings->GetTemplatePath());
+}
+
+void TVitrelleCenterAgent::CheckXmlLibrary() const
+{
+    bool available = false;
+    try {
+        available = FPlatform.XmlLibraryAvailable();
+    } catch (const std::exception&) {
+        available = false; // any failure of the check means the same to the operator
+    }
+    if (!available)
+        throw EVitrelleError(QStringLiteral("VitrelleCenter needs the libxml2 and libxslt libraries to be "
+                                            "installed.\r\nPlease run the setup again to install these libraries."));
+}
+
+bool TVitrelleCenterAgent::IsRemoteDesktop() const
+{
+    return FPlatform.IsRemoteDesktop();
+}
+
+std::unique_ptr<TVitrelleCenterAgent> CreateAgent(const QString& appFolder, TAgentPlatform platform)
+{
+    auto agent = std::make_unique<TVitrelleCenterAgent>(appFolder, std::move(platform));
+    try {
+        agent->Initialize();
+    } catch (const EVitrelleError& error) {
+        agent->Platform().ShowError(error.Message());
+        return nullptr;
+    } catch (const std::exception& error) {
+        agent->Platform().ShowError(QString::fromUtf8(error.what()));
+        return nullptr;
+    }
+    return agent;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "EventLogWriter.h"
+
+#include <QString>
+
+#include <memory>
+
+// The system's only log. Levels: 1 error, 2 warning, 3 information. The source is the class name of the
+// logging object. WriteLog may be called from any thread; calls are serialised.
+bool InitializeLog(qint32 maxLevel);
+void WriteLog(const QString& source, quint8 level, const QString& message);
+void FinalizeLog();
+
+// The line that WriteLog hands to the event log for a given moment (exposed for tests).
+QString FormatLogLine(const QDateTime& when, const QString& source, quint8 level, const QString& message);
+
+// Replaces the system sink of the writers created by InitializeLog from now on (null: the system sink
+// again). The format of the events does not change.
+void SetLogSinkOverride(std::shared_ptr<IEventSink> sink);

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QThread;
+
+// The work of an object that runs on a worker thread. The owner keeps its TThreadLink; the link never owns
+// its IThread.
+class IThread
+{
+public:
+    // The whole work, on the worker thread; returns when done or when the link's termination is requested.
+    virtual void ThreadExecute() = 0;
+    // On the main thread, once, after ThreadExecute has returned. Must not free the link.
+    virtual void ThreadTerminated() = 0;
+
+protected:
+    ~IThread() = default;
+};
+
+// A worker thread that runs an IThread's work once and reports the end on the main thread. Created and
+// used on the main thread; only ThreadExecute runs on the worker, which may hand methods to the main thread
+// with Synchronize.
+class TThreadLink : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TThreadLink(IThread& link);
+    // A running link is asked to terminate; the destructor then waits for its end while serving the worker's
+    // hand-overs, so a worker blocked in Synchronize can still finish. The end handler runs before it returns.
+    ~TThreadLink() override;
+
+    // Starts the body; a link runs at most once (later calls do nothing).
+    void Start();
+    bool Started() const { return FStarted; }
+    void Terminate() { FTerminated.store(true); }
+    bool Terminated() const { return FTerminated.load(); }
+    // True once ThreadTerminated has run on the main thread.
+    bool Ended() const { return FEnded.load(); }
+
+    // Serves the main thread's events until the end handler has run or the time-out has passed.
+    void WaitForEnd(int timeoutMs);
+
+    // Runs the method on the main thread and returns when it has run; directly when called there. An
+    // exception raised by the method is raised again to the caller.
+    void Synchronize(const std::function<void()>& method);
+
+    // The owners' start rule: a link that has already run is replaced by a new one, then started.
+    static void StartLink(std::unique_ptr<TThreadLink>& link, IThread& owner);
+
+private:
+    struct THandOver;
+
+    void Body();
+    void ServeHandOvers();
+    void RunEndHandler();
+
+    IThread& FLink;
+    std::unique_ptr<QThread> FThread;
+    bool FStarted = false;
+    bool FEndHandled = false;
+    std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FEnded{false};
+
+    std::mutex FMutex; // guards the fields below
+    std::condition_variable FHandOverDone;
+    std::deque<std::shared_ptr<THandOver>> FHandOvers;
+    bool FBodyReturned = false;
+};

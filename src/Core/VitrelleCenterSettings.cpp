@@ -1,0 +1,152 @@
+#include "VitrelleCenterSettings.h"
+
+#include "Errors.h"
+#include "SettingsXml.h"
+#include "XmlHelpers.h"
+
+#include <QFileInfo>
+
+using namespace SettingsXml;
+
+namespace {
+
+QString EffectiveFolder(const QString& configured, const QString& fallback)
+{
+    if (!configured.isEmpty() && QFileInfo(configured).isDir())
+        return IncludeTrailingPathDelimiter(configured);
+    return fallback;
+}
+
+QString EffectiveFile(const QString& configured, const QString& fallback)
+{
+    if (!configured.isEmpty() && QFileInfo(configured).isFile())
+        return ForceXmlExtension(configured);
+    return ForceXmlExtension(fallback);
+}
+
+} // namespace
+
+TVitrelleCenterSettings::TVitrelleCenterSettings(QString basePath)
+    : FBasePath(std::move(basePath)), FHttpSettings(std::make_unique<THttpSettings>()),
+      FVitrelleUpdateTime(std::make_unique<TActionPeriodicity>(TActionPeriodicity::EveryHour, QTime(0, 0)))
+{
+}
+
+TVitrelleCenterSettings::~TVitrelleCenterSettings() = default;
+
+std::unique_ptr<TVitrelleCenterSettings> TVitrelleCenterSettings::Clone() const
+{
+    auto copy = std::make_unique<TVitrelleCenterSettings>(QString());
+    copy->Assign(this);
+    return copy;
+}
+
+void TVitrelleCenterSettings::Assign(const TVitrelleCenterSettings* source)
+{
+    if (source == nullptr || source == this)
+        return;
+    FBasePath = source->FBasePath;
+    FHttpSettings->Assign(source->FHttpSettings.get());
+    FRepositoryPath = source->FRepositoryPath;
+    FDevicePath = source->FDevicePath;
+    FTemplatePath = source->FTemplatePath;
+    FTypeFilePath = source->FTypeFilePath;
+    FVitrelleListFilePath = source->FVitrelleListFilePath;
+    VitrelleAutoUpdate = source->VitrelleAutoUpdate;
+    FVitrelleUpdateTime->Assign(source->FVitrelleUpdateTime.get());
+}
+
+bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
+{
+    return other != nullptr && SamePath(FBasePath, other->FBasePath) &&
+           SamePath(FRepositoryPath, other->FRepositoryPath) && SamePath(FDevicePath, other->FDevicePath) &&
+           SamePath(FTemplatePath, other->FTemplatePath) && SamePath(FTypeFilePath, other->FTypeFilePath) &&
+           SamePath(FVitrelleListFilePath, other->FVitrelleListFilePath) &&
+           FHttpSettings->Equals(other->FHttpSettings.get());
+}
+
+bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
+{
+    if (!QFileInfo(fileName).isFile())
+        throw EVitrelleError(QStringLiteral("Cannot find configuration file %1").arg(fileName));
+    TXmlDocument document;
+    if (!document.LoadFromFile(fileName))
+        return false;
+    const TXmlNode root = document.DocumentElement();
+    FDevicePath = GetNodeValue(root, DevicePathElement, QString());
+    FRepositoryPath = GetNodeValue(root, RepositoryPathElement, QString());
+    FTemplatePath = GetNodeValue(root, TemplatePathElement, QString());
+    FVitrelleListFilePath = GetNodeValue(root, VitrelleListFilePathElement, QString());
+    FTypeFilePath = GetNodeValue(root, TypeFilePathElement, QString());
+    FHttpSettings->Load(root);
+    VitrelleAutoUpdate = GetNodeBoolValue(root, VitrelleAutoUpdateElement, false);
+    FVitrelleUpdateTime->LoadFromXML(root.SelectSingleNode(VitrelleUpdateTimeElement));
+    return true;
+}
+
+bool TVitrelleCenterSettings::SaveToFile(const QString& fileName) const
+{
+    TXmlDocument document;
+    TXmlNode root = document.CreateDocumentElement(RootElement);
+    AddNodeValue(&document, root, DevicePathElement, FDevicePath);
+    AddNodeValue(&document, root, RepositoryPathElement, FRepositoryPath);
+    AddNodeValue(&document, root, TemplatePathElement, FTemplatePath);
+    AddNodeValue(&document, root, VitrelleListFilePathElement, FVitrelleListFilePath);
+    AddNodeValue(&document, root, TypeFilePathElement, FTypeFilePath);
+    FHttpSettings->Save(&document, root);
+    AddNodeValue(&document, root, VitrelleAutoUpdateElement, BoolToText(VitrelleAutoUpdate));
+    TXmlNode updateTime = document.AppendElement(root, VitrelleUpdateTimeElement);
+    FVitrelleUpdateTime->SaveToXML(&document, updateTime);
+    document.SaveToFile(fileName, TAtomicFileWriter::OwnerOnlyPermissions);
+    return true;
+}
+
+QString TVitrelleCenterSettings::GetBasePath() const
+{
+    return IncludeTrailingPathDelimiter(FBasePath);
+}
+
+QString TVitrelleCenterSettings::GetSettingsFileName() const
+{
+    return GetBasePath() + QLatin1String("VitrelleCenter.xml");
+}
+
+QString TVitrelleCenterSettings::GetScheduleFileName() const
+{
+    return GetBasePath() + QLatin1String("Schedule.xml");
+}
+
+QString TVitrelleCenterSettings::GetRepositoryPath() const
+{
+    return EffectiveFolder(FRepositoryPath, GetBasePath() + QLatin1String("Cache/"));
+}
+
+QString TVitrelleCenterSettings::GetDevicePath() const
+{
+    return EffectiveFolder(FDevicePath, GetBasePath() + QLatin1String("Devices/"));
+}
+
+QString TVitrelleCenterSettings::GetTemplatePath() const
+{
+    return EffectiveFolder(FTemplatePath, GetBasePath() + QLatin1String("Templates/"));
+}
+
+QString TVitrelleCenterSettings::GetVitrelleListFilePath() const
+{
+    return EffectiveFile(FVitrelleListFilePath, GetRepositoryPath() + QLatin1String("VitrelleList"));
+}
+
+QString TVitrelleCenterSettings::GetTypeFilePath() const
+{
+    return EffectiveFile(FTypeFilePath, GetTemplatePath() + QLatin1String("Types"));
+}
+
+void TVitrelleCenterSettings::ExpandPaths()
+{
+    FBasePath = GetBasePath();
+    FRepositoryPath = GetRepositoryPath();
+    FDevicePath = GetDevicePath();
+    FTemplatePath = GetTemplatePath();
+    FTypeFilePath = GetTypeFilePath();
+    FVitrelleListFilePath = GetVitrelleListFilePath();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "ActionPeriodicity.h"
+#include "HttpSettings.h"
+
+#include <QString>
+
+#include <memory>
+
+// The application settings, file VitrelleCenter.xml in the application folder: where the system keeps its
+// files, how it reaches the content server, and the stored automatic-update values.
+//
+// The configured paths hold what was read or typed; the Get... getters compute the effective locations
+// (falling back to the defaults in the application folder) and never create anything on disk.
+class TVitrelleCenterSettings
+{
+public:
+    explicit TVitrelleCenterSettings(QString basePath);
+    ~TVitrelleCenterSettings();
+
+    TVitrelleCenterSettings(const TVitrelleCenterSettings&) = delete;
+    TVitrelleCenterSettings& operator=(const TVitrelleCenterSettings&) = delete;
+
+    std::unique_ptr<TVitrelleCenterSettings> Clone() const;
+    void Assign(const TVitrelleCenterSettings* source);
+    bool Equals(const TVitrelleCenterSettings* other) const;
+
+    // Raises EVitrelleError "Cannot find configuration file <name>" for a missing file; false, with nothing
+    // changed, for a file that does not parse.
+    bool LoadFromFile(const QString& fileName);
+    // Atomic; the file is readable and writable by its owner only, since it holds the server password.
+    bool SaveToFile(const QString& fileName) const;
+    bool Load() { return LoadFromFile(GetSettingsFileName()); }
+    bool Save() const { return SaveToFile(GetSettingsFileName()); }
+
+    const QString& BasePath() const { return FBasePath; }
+    const QString& RepositoryPath() const { return FRepositoryPath; }
+    const QString& DevicePath() const { return FDevicePath; }
+    const QString& TemplatePath() const { return FTemplatePath; }
+    const QString& TypeFilePath() const { return FTypeFilePath; }
+    const QString& VitrelleListFilePath() const { return FVitrelleListFilePath; }
+
+    void SetRepositoryPath(const QString& value) { FRepositoryPath = value; }
+    void SetDevicePath(const QString& value) { FDevicePath = value; }
+    void SetTemplatePath(const QString& value) { FTemplatePath = value; }
+    void SetTypeFilePath(const QString& value) { FTypeFilePath = value; }
+    void SetVitrelleListFilePath(const QString& value) { FVitrelleListFilePath = value; }
+
+    THttpSettings& HttpSettings() { return *FHttpSettings; }
+    const THttpSettings& HttpSettings() const { return *FHttpSettings; }
+    bool VitrelleAutoUpdate = false;
+    TActionPeriodicity& VitrelleUpdateTime() { return *FVitrelleUpdateTime; }
+    const TActionPeriodicity& VitrelleUpdateTime() const { return *FVitrelleUpdateTime; }
+
+    QString GetBasePath() const;
+    QString GetSettingsFileName() const;
+    QString GetScheduleFileName() const;
+    QString GetRepositoryPath() const;
+    QString GetDevicePath() const;
+    QString GetTemplatePath() const;
+    QString GetVitrelleListFilePath() const;
+    QString GetTypeFilePath() const;
+
+    // Replaces the configured paths by the effective ones.
+    void ExpandPaths();
+
+private:
+    QString FBasePath;
+    QString FRepositoryPath;
+    QString FDevicePath;
+    QString FTemplatePath;
+    QString FTypeFilePath;
+    QString FVitrelleListFilePath;
+    std::unique_ptr<THttpSettings> FHttpSettings;
+    std::unique_ptr<TActionPeriodicity> FVitrelleUpdateTime;
+};

@@ -1,0 +1,177 @@
+#include "VitrelleCenterForm.h"
+
+#include "MessageBox.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QFrame>
+#include <QScreen>
+#include <QStackedLayout>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int ClientWidth = 482;
+constexpr int ClientHeight = 615;
+constexpr int TopPanelHeight = 73;
+constexpr int ButtonWidth = 100;
+constexpr int ButtonHeight = 70;
+} // namespace
+
+TfrmVitrelleCenter::TfrmVitrelleCenter(const QString& appFolder, TAgentPlatform platform, QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmVitrelleCenter"));
+    BuildLayout();
+    FormCreate(appFolder, std::move(platform));
+}
+
+TfrmVitrelleCenter::~TfrmVitrelleCenter()
+{
+    FormDestroy();
+}
+
+void TfrmVitrelleCenter::BuildLayout()
+{
+    setWindowTitle(QStringLiteral("VitrelleCenter"));
+    QFont tahoma(QStringLiteral("Tahoma"));
+    tahoma.setPixelSize(11);
+    setFont(tahoma);
+    resize(ClientWidth, ClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    TopPanel = new QFrame(this);
+    TopPanel->setObjectName(QStringLiteral("TopPanel"));
+    TopPanel->setFixedHeight(TopPanelHeight);
+    TopPanel->setFrameShape(QFrame::NoFrame);
+    layout->addWidget(TopPanel);
+
+    FPageButtons = new QButtonGroup(this);
+    FPageButtons->setExclusive(true);
+    sbDevices = AddPageButton(QStringLiteral("sbDevices"), QStringLiteral("Devices"), 1, QStyle::SP_ComputerIcon);
+    sbVitrelles =
+        AddPageButton(QStringLiteral("sbVitrelles"), QStringLiteral("Vitrelles"), 101, QStyle::SP_MediaPlay);
+    sbSchedule = AddPageButton(QStringLiteral("sbSchedule"), QStringLiteral("Schedule"), 201,
+                               QStyle::SP_FileDialogDetailedView);
+    sbSettings = AddPageButton(QStringLiteral("sbSettings"), QStringLiteral("Settings"), 301,
+                               QStyle::SP_FileDialogInfoView);
+    connect(sbDevices, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbDevicesClick);
+    connect(sbVitrelles, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbVitrellesClick);
+    connect(sbSchedule, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbScheduleClick);
+    connect(sbSettings, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbSettingsClick);
+    sbDevices->setChecked(true);
+
+    MainPanel = new QFrame(this);
+    MainPanel->setObjectName(QStringLiteral("MainPanel"));
+    MainPanel->setFrameShape(QFrame::NoFrame);
+    FPageStack = new QStackedLayout(MainPanel);
+    FPageStack->setContentsMargins(0, 0, 0, 0);
+    // Every page stays shown; the one in front covers the others.
+    FPageStack->setStackingMode(QStackedLayout::StackAll);
+    layout->addWidget(MainPanel, 1);
+}
+
+QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QString& caption, int left, int iconKind)
+{
+    auto* button = new QToolButton(TopPanel);
+    button->setObjectName(name);
+    button->setText(caption);
+    button->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(iconKind)));
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    button->setCheckable(true);
+    button->setGeometry(left, 1, ButtonWidth, ButtonHeight);
+    FPageButtons->addButton(button);
+    return button;
+}
+
+void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform platform)
+{
+    if (!platform.ShowError)
+        platform.ShowError = [](const QString& message) { TMessageBox::Error(nullptr, message); };
+    FAgent = CreateAgent(appFolder, std::move(platform));
+    if (!FAgent)
+        return; // the error has been shown; the program ends with exit code 1
+    FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
+    sbDevicesClick();
+}
+
+void TfrmVitrelleCenter::FormDestroy()
+{
+    // The pages are destroyed after the agent, with MainPanel.
+    FAgent.reset();
+}
+
+void TfrmVitrelleCenter::sbDevicesClick()
+{
+    ShowPage(TPage::Devices);
+}
+
+void TfrmVitrelleCenter::sbVitrellesClick()
+{
+    ShowPage(TPage::Vitrelles);
+}
+
+void TfrmVitrelleCenter::sbScheduleClick()
+{
+    ShowPage(TPage::Schedule);
+}
+
+void TfrmVitrelleCenter::sbSettingsClick()
+{
+    ShowPage(TPage::Settings);
+}
+
+QWidget*& TfrmVitrelleCenter::PageField(TPage page)
+{
+    switch (page) {
+    case TPage::Devices:
+        return FDevicesPage;
+    case TPage::Vitrelles:
+        return FVitrellesPage;
+    case TPage::Schedule:
+        return FSchedulePage;
+    case TPage::Settings:
+        break;
+    }
+    return FSettingsPage;
+}
+
+QWidget* TfrmVitrelleCenter::Page(TPage page) const
+{
+    return const_cast<TfrmVitrelleCenter*>(this)->PageField(page);
+}
+
+QWidget* TfrmVitrelleCenter::CreatePage(TPage page)
+{
+    // The pages of the four subjects take the place of these empty areas as they are built.
+    static const char* const names[] = {"DevicesPage", "VitrellesPage", "SchedulePage", "SettingsPage"};
+    auto* area = new QFrame(MainPanel);
+    area->setObjectName(QString::fromLatin1(names[static_cast<int>(page)]));
+    area->setAutoFillBackground(true);
+    return area;
+}
+
+void TfrmVitrelleCenter::ShowPage(TPage page)
+{
+    if (!FAgent)
+        return;
+    QWidget*& field = PageField(page);
+    if (field == nullptr) {
+        field = CreatePage(page);
+        FPageStack->addWidget(field);
+    }
+    field->setVisible(true);
+    FPageStack->setCurrentWidget(field);
+    field->raise();
+}
