@@ -15,6 +15,8 @@ struct TThreadLink::THandOver
 };
 
 namespace {
+thread_local TThreadLink* CurrentLink = nullptr;
+
 bool OnMainThread()
 {
     const QCoreApplication* app = QCoreApplication::instance();
@@ -55,8 +57,14 @@ void TThreadLink::Start()
     FThread->start();
 }
 
+TThreadLink* TThreadLink::Current()
+{
+    return CurrentLink;
+}
+
 void TThreadLink::Body()
 {
+    CurrentLink = this;
     FEnded.store(false);
     try {
         FLink.ThreadExecute();
@@ -64,6 +72,7 @@ void TThreadLink::Body()
         // An exception must not leave the worker thread; the work simply ends.
         WriteLog(QStringLiteral("TThreadLink"), 1, QString::fromUtf8(error.what()));
     }
+    CurrentLink = nullptr;
     {
         std::lock_guard lock(FMutex);
         FBodyReturned = true;

@@ -56,6 +56,10 @@ public:
     // The owners' start rule: a link that has already run is replaced by a new one, then started.
     static void StartLink(std::unique_ptr<TThreadLink>& link, IThread& owner);
 
+    // The link whose work runs on the calling thread (null elsewhere). Work reaches its link through this,
+    // not through its owner's pointer, which is already cleared while the owner destroys the link.
+    static TThreadLink* Current();
+
 private:
     struct THandOver;
 

@@ -26,12 +26,15 @@ QStringList ReadableFolders; // canonical, each with a trailing "/"
 
 xmlExternalEntityLoader DefaultEntityLoader = nullptr;
 
+// Set while this thread parses a document: documents never need a resource besides themselves.
+thread_local bool ParsingDocument = false;
+
 // Every resource that libxml2 or libxslt wants to load besides the document itself (external entities,
 // external DTD subsets, stylesheet imports, document()) passes here. Only plain local files inside the
 // readable folders get through; network and everything else is refused.
 xmlParserInputPtr GuardedEntityLoader(const char* url, const char* id, xmlParserCtxtPtr ctxt)
 {
-    if (url != nullptr) {
+    if (url != nullptr && !ParsingDocument) {
         const QString text = QString::fromUtf8(url);
         QString path;
         const QUrl parsed(text);
@@ -304,8 +307,10 @@ bool TXmlDocument::LoadFromBytes(const QByteArray& data, const QString& baseUrl)
     // guards (no XML_PARSE_HUGE); no DTD is loaded and nothing is fetched from the network.
     const int options = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
     const QByteArray url = baseUrl.toUtf8();
+    ParsingDocument = true;
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, data.constData(), static_cast<int>(data.size()),
                                       url.isEmpty() ? nullptr : url.constData(), nullptr, options);
+    ParsingDocument = false;
     const bool wellFormed = doc != nullptr && ctxt->wellFormed != 0;
     if (!wellFormed) {
         const xmlError* error = xmlCtxtGetLastError(ctxt);

@@ -1,0 +1,190 @@
+#include "Errors.h"
+#include "TestFiles.h"
+#include "VitrelleCenterSettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+const QByteArray FullFile =
+    "<VitrelleCenter><DevicePath>/srv/devices</DevicePath><RepositoryPath>/srv/cache</RepositoryPath>"
+    "<TemplatePath>/srv/templates</TemplatePath><VitrelleListFilePath>/srv/list.xml</VitrelleListFilePath>"
+    "<TypeFilePath>/srv/types.xml</TypeFilePath><HttpSettings>"
+    "<AuthentificationURL>http://server/login?u=%s&amp;p=%s</AuthentificationURL>"
+    "<VitrelleListURL>http://server/list</VitrelleListURL><VitrelleURL>http://server/v/%s</VitrelleURL>"
+    "<MediaURL>http://server/m/%s</MediaURL><Login>operator</Login><Password>s3cr\xc3\xa9t</Password>"
+    "</HttpSettings><VitrelleAutoUpdate>-1</VitrelleAutoUpdate>"
+    "<VitrelleUpdateTime Periodicity=\"0\" Time=\"05:30:00\"/></VitrelleCenter>";
+
+} // namespace
+
+TEST(VitrelleCenterSettings, RoundTripKeepsOrderAndForm)
+{
+    TTempFolder folder;
+    const QString file = folder.Write("VitrelleCenter.xml", FullFile);
+    TVitrelleCenterSettings settings(folder.Path());
+    ASSERT_TRUE(settings.LoadFromFile(file));
+    EXPECT_EQ(settings.DevicePath(), "/srv/devices");
+    EXPECT_EQ(settings.HttpSettings().AuthentificationURL, "http://server/login?u=%s&p=%s");
+    EXPECT_EQ(settings.HttpSettings().Password, QStringLiteral("s3cr\u00e9t"));
+    EXPECT_TRUE(settings.VitrelleAutoUpdate);
+    EXPECT_EQ(settings.VitrelleUpdateTime().Kind, 0);
+    EXPECT_EQ(settings.VitrelleUpdateTime().Time, QTime(5, 30));
+
+    const QString copy = folder.File("copy.xml");
+    ASSERT_TRUE(settings.SaveToFile(copy));
+    EXPECT_EQ(ReadFileBytes(copy), FullFile);
+}
+
+TEST(VitrelleCenterSettings, DefaultsSaveEveryElementEmpty)
+{
+    TTempFolder folder;
+    TVitrelleCenterSettings settings(folder.Path());
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(ReadFileBytes(settings.GetSettingsFileName()),
+              "<VitrelleCenter><DevicePath/><RepositoryPath/><TemplatePath/><VitrelleListFilePath/><TypeFilePath/>"
+              "<HttpSettings><AuthentificationURL/><VitrelleListURL/><VitrelleURL/><MediaURL/><Login/><Password/>"
+              "</HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate>"
+              "<VitrelleUpdateTime Periodicity=\"3\" Time=\"00:00:00\"/></VitrelleCenter>");
+}
+
+TEST(VitrelleCenterSettings, FileWithThePasswordIsForItsOwnerOnly)
+{
+    TTempFolder folder;
+    const QString file = folder.Write("VitrelleCenter.xml", "<old/>");
+    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther |
+                                    QFileDevice::ReadGroup);
+    TVitrelleCenterSettings settings(folder.Path());
+    settings.HttpSettings().Password = "secret";
+    ASSERT_TRUE(settings.Save());
+    struct stat info{};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(folder.Entries(), QStringList{"VitrelleCenter.xml"}) << "no temporary file left behind";
+}
+
+TEST(VitrelleCenterSettings, MissingFileRaisesItsMessage)
+{
+    TTempFolder folder;
+    TVitrelleCenterSettings settings(folder.Path());
+    try {
+        settings.Load();
+        FAIL() << "no error raised";
+    } catch (const EVitrelleError& error) {
+        EXPECT_EQ(error.Message(), "Cannot find configuration file " + folder.Path() + "/VitrelleCenter.xml");
+    }
+}
+
+TEST(VitrelleCenterSettings, UnparsableFileChangesNothing)
+{
+    TTempFolder folder;
+    const QString file = folder.Write("VitrelleCenter.xml", "<VitrelleCenter><DevicePath>x</VitrelleCenter>");
+    TVitrelleCenterSettings settings(folder.Path());
+    settings.SetDevicePath("/before");
+    settings.HttpSettings().Login = "kept";
+    EXPECT_FALSE(settings.LoadFromFile(file));
+    EXPECT_EQ(settings.DevicePath(), "/before");
+    EXPECT_EQ(settings.HttpSettings().Login, "kept");
+}
+
+TEST(VitrelleCenterSettings, PartialFiles)
+{
+    TTempFolder folder;
+    TVitrelleCenterSettings settings(folder.Path());
+    settings.HttpSettings().Login = "kept";
+    settings.SetTemplatePath("/before");
+    settings.VitrelleUpdateTime() = TActionPeriodicity(1, QTime(4, 0));
+    // Any root name; missing elements empty their fields; no HttpSettings keeps the server settings; no
+    // VitrelleUpdateTime keeps the periodicity; "yes" is not a boolean.
+    const QString file = folder.Write("other.xml", "<Anything><DevicePath>/d</DevicePath>"
+                                                   "<VitrelleAutoUpdate>yes</VitrelleAutoUpdate></Anything>");
+    ASSERT_TRUE(settings.LoadFromFile(file));
+    EXPECT_EQ(settings.DevicePath(), "/d");
+    EXPECT_EQ(settings.TemplatePath(), "");
+    EXPECT_EQ(settings.HttpSettings().Login, "kept");
+    EXPECT_FALSE(settings.VitrelleAutoUpdate);
+    EXPECT_EQ(settings.VitrelleUpdateTime().Kind, 1);
+
+    for (const char* text : {"1", "-1", "True", "true"}) {
+        folder.Write("flag.xml", QByteArray("<V><VitrelleAutoUpdate>") + text + "</VitrelleAutoUpdate></V>");
+        ASSERT_TRUE(settings.LoadFromFile(folder.File("flag.xml")));
+        EXPECT_TRUE(settings.VitrelleAutoUpdate) << text;
+    }
+    // An HttpSettings element with missing children empties them; LoginLifetime never comes from the file.
+    settings.HttpSettings().LoginLifetime = 60;
+    folder.Write("http.xml", "<V><HttpSettings><Login>new</Login><LoginLifetime>5</LoginLifetime></HttpSettings></V>");
+    ASSERT_TRUE(settings.LoadFromFile(folder.File("http.xml")));
+    EXPECT_EQ(settings.HttpSettings().Login, "new");
+    EXPECT_EQ(settings.HttpSettings().Password, "");
+    EXPECT_EQ(settings.HttpSettings().LoginLifetime, 60);
+}
+
+TEST(VitrelleCenterSettings, EffectiveLocationsFallBackToTheApplicationFolder)
+{
+    TTempFolder folder;
+    TVitrelleCenterSettings settings(folder.Path());
+    const QString base = folder.Path() + "/";
+    EXPECT_EQ(settings.GetBasePath(), base);
+    EXPECT_EQ(settings.GetSettingsFileName(), base + "VitrelleCenter.xml");
+    EXPECT_EQ(settings.GetScheduleFileName(), base + "Schedule.xml");
+    EXPECT_EQ(settings.GetRepositoryPath(), base + "Cache/");
+    EXPECT_EQ(settings.GetDevicePath(), base + "Devices/");
+    EXPECT_EQ(settings.GetTemplatePath(), base + "Templates/");
+    EXPECT_EQ(settings.GetVitrelleListFilePath(), base + "Cache/VitrelleList.xml");
+    EXPECT_EQ(settings.GetTypeFilePath(), base + "Templates/Types.xml");
+
+    // Configured locations count only when they exist; nothing is created by asking.
+    settings.SetDevicePath(folder.File("nowhere"));
+    EXPECT_EQ(settings.GetDevicePath(), base + "Devices/");
+    EXPECT_FALSE(QFileInfo::exists(folder.File("nowhere")));
+    QDir().mkpath(folder.File("mycache"));
+    settings.SetRepositoryPath(folder.File("mycache"));
+    EXPECT_EQ(settings.GetRepositoryPath(), base + "mycache/");
+    EXPECT_EQ(settings.GetVitrelleListFilePath(), base + "mycache/VitrelleList.xml");
+    settings.SetTypeFilePath(folder.Write("types.txt", "x"));
+    EXPECT_EQ(settings.GetTypeFilePath(), base + "types.xml");
+    settings.SetVitrelleListFilePath(folder.Write("LIST.XML", "x"));
+    EXPECT_EQ(settings.GetVitrelleListFilePath(), base + "LIST.XML");
+    settings.SetVitrelleListFilePath(folder.File("mycache")); // a folder is not a file
+    EXPECT_EQ(settings.GetVitrelleListFilePath(), base + "mycache/VitrelleList.xml");
+}
+
+TEST(VitrelleCenterSettings, EqualsCloneAndExpandPaths)
+{
+    TTempFolder folder;
+    TVitrelleCenterSettings a(folder.Path());
+    a.SetRepositoryPath("/data/Cache");
+    a.HttpSettings().Login = "Operator";
+    auto b = a.Clone();
+    EXPECT_TRUE(a.Equals(b.get()));
+    EXPECT_TRUE(b->Equals(&a));
+    EXPECT_FALSE(a.Equals(nullptr));
+
+    b->SetRepositoryPath("/data/Cache/");
+    EXPECT_TRUE(a.Equals(b.get())) << "a trailing separator makes no difference";
+    b->SetRepositoryPath("/data/cache");
+    EXPECT_FALSE(a.Equals(b.get())) << "letter case names another folder here";
+    b->SetRepositoryPath("/data/Cache");
+    b->HttpSettings().Login = "operator";
+    EXPECT_FALSE(a.Equals(b.get()));
+    b->HttpSettings().Login = "Operator";
+    b->VitrelleAutoUpdate = true;
+    b->VitrelleUpdateTime().Kind = 0;
+    EXPECT_TRUE(a.Equals(b.get())) << "the update values take no part in equality";
+
+    auto expanded = a.Clone();
+    expanded->ExpandPaths();
+    EXPECT_FALSE(a.Equals(expanded.get()));
+    EXPECT_EQ(expanded->RepositoryPath(), folder.Path() + "/Cache/");
+    EXPECT_EQ(expanded->TypeFilePath(), folder.Path() + "/Templates/Types.xml");
+    auto again = expanded->Clone();
+    again->ExpandPaths();
+    EXPECT_TRUE(expanded->Equals(again.get())) << "expanding effective paths changes nothing";
+
+    a.Assign(nullptr);
+    EXPECT_EQ(a.HttpSettings().Login, "Operator");
+}

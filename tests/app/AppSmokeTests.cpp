@@ -1,0 +1,64 @@
+#include "TestFiles.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+// A copy of the executable in its own application folder, since the folder is the executable's.
+QString InstallCopy(const TTempFolder& folder)
+{
+    const QString copy = folder.File("VitrelleCenter");
+    EXPECT_TRUE(QFile::copy(QStringLiteral(VC_EXECUTABLE), copy));
+    QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::ExeOwner);
+    return copy;
+}
+
+bool LogGoesToStandardError()
+{
+    return !QFileInfo::exists(QStringLiteral("/dev/log"));
+}
+
+} // namespace
+
+TEST(App, StartsShowsTheWindowAndStopsInOrderOnSigterm)
+{
+    TTempFolder folder;
+    const QString executable = InstallCopy(folder);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder.Path());
+    process.start(executable, {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+
+    QByteArray errors;
+    const QDeadlineTimer deadline(30000);
+    if (LogGoesToStandardError()) {
+        while (!errors.contains("VitrelleCenter successfully initialized") && !deadline.hasExpired() &&
+               process.state() == QProcess::Running) {
+            process.waitForReadyRead(200);
+            errors += process.readAllStandardError();
+        }
+        const QByteArray missing = QByteArray("TVitrelleCenterSettings [1] : Cannot find configuration file ") +
+                                   folder.File("VitrelleCenter.xml").toUtf8();
+        EXPECT_TRUE(errors.contains(missing))
+            << errors.constData();
+        EXPECT_TRUE(errors.contains("TVitrelleCenterAgent [3] : VitrelleCenter successfully initialized"));
+    } else {
+        QThread::msleep(2000);
+    }
+    ASSERT_EQ(process.state(), QProcess::Running) << errors.constData();
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+}
