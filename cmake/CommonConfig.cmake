@@ -18,3 +18,6 @@ if(VC_SANITIZE_THREAD)
     target_compile_options(vc_common INTERFACE ${_vc_san})
     target_link_options(vc_common INTERFACE ${_vc_san})
 endif()
+
+# Linked into every executable (an OBJECT library, so exactly once each).
+add_library(vc_sanitizer_defaults OBJECT ${CMAKE_CURRENT_LIST_DIR}/SanitizerDefaults.cpp)

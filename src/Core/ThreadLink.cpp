@@ -39,7 +39,7 @@ TThreadLink::~TThreadLink()
             ServeHandOvers();
             {
                 std::lock_guard lock(FMutex);
-                if (FBodyReturned && FHandOvers.empty())
+                if (FEndPosted && FHandOvers.empty())
                     break;
             }
             FThread->wait(QDeadlineTimer(2));
@@ -77,7 +77,10 @@ void TThreadLink::Body()
         std::lock_guard lock(FMutex);
         FBodyReturned = true;
     }
-    QMetaObject::invokeMethod(this, &TThreadLink::RunEndHandler, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "RunEndHandler", Qt::QueuedConnection);
+    // The worker's last touch of this object; the destructor waits for it.
+    std::lock_guard lock(FMutex);
+    FEndPosted = true;
 }
 
 void TThreadLink::RunEndHandler()
@@ -119,7 +122,7 @@ void TThreadLink::Synchronize(const std::function<void()>& method)
         std::lock_guard lock(FMutex);
         FHandOvers.push_back(handOver);
     }
-    QMetaObject::invokeMethod(this, &TThreadLink::ServeHandOvers, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "ServeHandOvers", Qt::QueuedConnection);
     std::unique_lock lock(FMutex);
     FHandOverDone.wait(lock, [&] { return handOver->Done; });
     if (handOver->Error)

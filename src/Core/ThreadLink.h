@@ -60,12 +60,16 @@ public:
     // not through its owner's pointer, which is already cleared while the owner destroys the link.
     static TThreadLink* Current();
 
+private Q_SLOTS:
+    // Queued from the worker by name, so that the event's allocation happens inside Qt, where
+    // ThreadSanitizer sees its synchronisation as Qt's own.
+    void ServeHandOvers();
+    void RunEndHandler();
+
 private:
     struct THandOver;
 
     void Body();
-    void ServeHandOvers();
-    void RunEndHandler();
 
     IThread& FLink;
     std::unique_ptr<QThread> FThread;
@@ -78,4 +82,5 @@ private:
     std::condition_variable FHandOverDone;
     std::deque<std::shared_ptr<THandOver>> FHandOvers;
     bool FBodyReturned = false;
+    bool FEndPosted = false;
 };

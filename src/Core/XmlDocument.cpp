@@ -16,6 +16,8 @@
 #include <libxslt/xslt.h>
 #include <libxslt/xsltInternals.h>
 
+#include "XsltSetup.h"
+
 #include <mutex>
 #include <shared_mutex>
 
@@ -54,12 +56,7 @@ void SilentGenericError(void*, const char*, ...) {}
 
 void InitializeLibraries()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        xmlInitParser();
-        DefaultEntityLoader = xmlGetExternalEntityLoader();
-        xmlSetExternalEntityLoader(GuardedEntityLoader);
-    });
+    InitializeXmlLibraries();
 }
 
 // libxml2 reports errors through per-thread handlers that print to stderr by default; the layer reports
@@ -258,6 +255,17 @@ int TXmlNode::Line() const
 
 // ---- TXmlDocument ----
 
+_xmlDoc* TXmlDocument::Release()
+{
+    xmlDocPtr doc = FDoc;
+    FDoc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
+    if (FDoc == nullptr) {
+        FDoc = doc;
+        throw EXmlError(QStringLiteral("Cannot create an XML document"));
+    }
+    return doc;
+}
+
 TXmlDocument::TXmlDocument()
 {
     InitializeLibraries();
@@ -387,7 +395,18 @@ void TXmlDocument::SaveToFile(const QString& fileName, QFileDevice::Permissions 
     TAtomicFileWriter::WriteFile(fileName, SaveToBytes(), permissions);
 }
 
-// ---- library check and readable folders ----
+// ---- library set-up, check and readable folders ----
+
+void InitializeXmlLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        DefaultEntityLoader = xmlGetExternalEntityLoader();
+        xmlSetExternalEntityLoader(GuardedEntityLoader);
+        InitializeXslt();
+    });
+}
 
 bool XmlLibraryAvailable()
 {

@@ -89,6 +89,8 @@ public:
                     QFileDevice::Permissions permissions = TAtomicFileWriter::DefaultPermissions) const;
 
     _xmlDoc* Handle() const { return FDoc; }
+    // Hands the parsed document over to a new owner (the stylesheet compiler); this one becomes empty.
+    _xmlDoc* Release();
 
 private:
     void Reset(_xmlDoc* doc);
@@ -99,6 +101,9 @@ private:
 
 // True when the XML and XSLT libraries can create their objects (a document and a stylesheet).
 bool XmlLibraryAvailable();
+
+// Sets up libxml2 and libxslt once (entity loader, XSLT security defaults); every entry point calls it.
+void InitializeXmlLibraries();
 
 // Folders below which the XML layer may read files referenced from a document (external entities are never
 // read; this list serves stylesheet imports and document() calls). Empty by default: nothing is read.

@@ -59,6 +59,23 @@ QString IncludeTrailingPathDelimiter(const QString& path)
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }
 
+bool SameTextAscii(const QString& a, const QString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a.at(i).unicode();
+        char16_t y = b.at(i).unicode();
+        if (x >= u'A' && x <= u'Z')
+            x = static_cast<char16_t>(x + 32);
+        if (y >= u'A' && y <= u'Z')
+            y = static_cast<char16_t>(y + 32);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 bool SamePath(const QString& a, const QString& b)
 {
     return IncludeTrailingPathDelimiter(a) == IncludeTrailingPathDelimiter(b);

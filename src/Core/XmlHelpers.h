@@ -31,6 +31,8 @@ QString ForceXmlExtension(const QString& fileName);
 // systems here are case-sensitive).
 bool SamePath(const QString& a, const QString& b);
 QString IncludeTrailingPathDelimiter(const QString& path);
+// Equal texts when only the ASCII letters A-Z are folded (other letters compare exactly).
+bool SameTextAscii(const QString& a, const QString& b);
 
 // Values in files.
 std::optional<bool> TextToBool(const QString& text);

@@ -1,0 +1,4 @@
+#pragma once
+
+// Inside the XML layer only: the libxslt part of the one-time library set-up.
+void InitializeXslt();
