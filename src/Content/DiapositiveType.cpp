@@ -1,0 +1,139 @@
+#include "DiapositiveType.h"
+
+#include "ContentXml.h"
+#include "Errors.h"
+#include "Log.h"
+#include "XmlHelpers.h"
+
+#include <QFileInfo>
+
+using namespace ContentXml;
+
+namespace {
+
+const QString TypeSource = QStringLiteral("TDiapositiveType");
+
+std::vector<std::unique_ptr<TDiapositiveType>>& Registry()
+{
+    static std::vector<std::unique_ptr<TDiapositiveType>> registry;
+    return registry;
+}
+
+QString& Folder()
+{
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+bool TDiapositiveType::LoadTypes(const QString& path)
+{
+    try {
+        if (!QFileInfo(path).isFile())
+            throw EVitrelleError(QStringLiteral("Cannot find type file %1").arg(path));
+        TXmlDocument document;
+        if (!document.LoadFromFile(path))
+            throw EVitrelleError(
+                QStringLiteral("Error while parsing file type %1 : %2").arg(path, document.ParseError().Reason));
+        for (const TXmlNode& element : document.DocumentElement().SelectNodes(TypesPath)) {
+            auto type = std::make_unique<TDiapositiveType>();
+            type->LoadFromNode(element);
+            Registry().push_back(std::move(type));
+        }
+        return true;
+    } catch (const EVitrelleError& error) {
+        WriteLog(TypeSource, 1, error.Message());
+        return false;
+    }
+}
+
+TDiapositiveType* TDiapositiveType::FindType(const QString& name)
+{
+    for (const auto& type : Registry())
+        if (SameTextAscii(type->Name, name))
+            return type.get();
+    return nullptr;
+}
+
+void TDiapositiveType::FreeTypes()
+{
+    Registry().clear();
+}
+
+const std::vector<std::unique_ptr<TDiapositiveType>>& TDiapositiveType::Types()
+{
+    return Registry();
+}
+
+QString TDiapositiveType::TemplateFolder()
+{
+    return Folder();
+}
+
+void TDiapositiveType::SetTemplateFolder(const QString& folder)
+{
+    Folder() = folder;
+}
+
+bool TDiapositiveType::LoadFromNode(TXmlNode element)
+{
+    if (element.IsNull())
+        return false;
+    // The first element of each name counts; absent ones keep their defaults.
+    const auto read = [&](const QString& path, QString& field) {
+        const TXmlNode found = element.SelectSingleNode(path);
+        if (!found.IsNull())
+            field = found.Text();
+    };
+    read(TypeNamePath, Name);
+    read(TypeURLPath, URL);
+    read(TypeMediaMarkPath, MediaMark);
+    read(TypeMediaURLPath, MediaURL);
+    read(TypeMediaDirPath, MediaDir);
+    for (const TXmlNode& child : element.ChildElements()) {
+        if (!SameTextAscii(child.Name(), ResourceElement))
+            continue;
+        auto resource = std::make_unique<TVitrelleResource>(QString(), URL, Name);
+        resource->LoadFromNode(child);
+        Resources.push_back(std::move(resource));
+    }
+    return true;
+}
+
+QString TDiapositiveType::TemplateFileName() const
+{
+    return Name.isEmpty() ? QString() : Name + QLatin1String(".xsl");
+}
+
+QString TDiapositiveType::TemplatePath() const
+{
+    return IncludeTrailingPathDelimiter(Folder()) + TemplateFileName();
+}
+
+bool TDiapositiveType::IsMediaMark(const QString& elementName) const
+{
+    return SameTextAscii(elementName, MediaMark);
+}
+
+void TDiapositiveType::LoadTemplate()
+{
+    FTemplate.reset();
+    try {
+        CompileTemplate();
+    } catch (const EVitrelleError& error) {
+        WriteLog(TypeSource, 1, error.Message());
+    }
+}
+
+void TDiapositiveType::CompileTemplate()
+{
+    const QString path = TemplatePath();
+    if (!QFileInfo(path).isFile())
+        throw EVitrelleError(QStringLiteral("Cannot find template %1").arg(path));
+    TXmlDocument stylesheet;
+    if (!stylesheet.LoadFromFile(path))
+        throw EVitrelleError(
+            QStringLiteral("Error while parsing template %1 : %2").arg(Name, stylesheet.ParseError().Reason));
+    FTemplate = TXsltTemplate::Compile(stylesheet);
+}

@@ -1,0 +1,242 @@
+#include "Vitrelle.h"
+
+#include "ContentXml.h"
+#include "DiapositiveType.h"
+#include "Errors.h"
+#include "Log.h"
+#include "Sequence.h"
+#include "XmlHelpers.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+using namespace ContentXml;
+
+namespace {
+
+const QString ListSource = QStringLiteral("TVitrelleList");
+const QString VitrelleSource = QStringLiteral("TVitrelle");
+
+// The vitrelle files being loaded on this thread, outermost first: a file that names itself, directly or
+// through others, must not be loaded again.
+thread_local std::vector<QString> FilesBeingLoaded;
+
+class TLoadingFile
+{
+public:
+    explicit TLoadingFile(const QString& canonicalPath) { FilesBeingLoaded.push_back(canonicalPath); }
+    ~TLoadingFile() { FilesBeingLoaded.pop_back(); }
+};
+
+} // namespace
+
+// ---- TVitrelleList ----
+
+bool TVitrelleList::LoadFromFile(const QString& path)
+{
+    try {
+        if (!QFileInfo(path).isFile())
+            throw EVitrelleError(QStringLiteral("Cannot find vitrelle %1").arg(path));
+        TXmlDocument document;
+        if (!document.LoadFromFile(path))
+            throw EVitrelleError(QStringLiteral("Error while parsing vitrelle list %1 in line %2: %3")
+                                     .arg(path)
+                                     .arg(document.ParseError().Line)
+                                     .arg(document.ParseError().Reason));
+        return LoadFromNode(document.DocumentElement());
+    } catch (const EVitrelleError& error) {
+        WriteLog(ListSource, 1, error.Message());
+        throw;
+    }
+}
+
+bool TVitrelleList::LoadFromNode(TXmlNode element)
+{
+    if (element.IsNull() || !SameTextAscii(element.Name(), VitrellesElement))
+        return false;
+    FItems.clear();
+    for (const TXmlNode& child : element.ChildElements()) {
+        if (!SameTextAscii(child.Name(), VitrelleElement))
+            continue;
+        auto vitrelle = std::make_shared<TVitrelle>(GetAttributeValue(child, IdAttribute), -1);
+        vitrelle->Name = GetAttributeValue(child, NameAttribute);
+        FItems.push_back(std::move(vitrelle));
+    }
+    return true;
+}
+
+TVitrelle* TVitrelleList::FindById(const QString& id) const
+{
+    return SharedById(id).get();
+}
+
+std::shared_ptr<TVitrelle> TVitrelleList::SharedById(const QString& id) const
+{
+    for (const auto& vitrelle : FItems)
+        if (SameTextAscii(vitrelle->Id, id))
+            return vitrelle;
+    return nullptr;
+}
+
+TVitrelle* TVitrelleList::FindByName(const QString& name) const
+{
+    for (const auto& vitrelle : FItems)
+        if (SameTextAscii(vitrelle->Name, name))
+            return vitrelle.get();
+    return nullptr;
+}
+
+int TVitrelleList::IndexOfId(const QString& id) const
+{
+    for (size_t i = 0; i < FItems.size(); ++i)
+        if (FItems[i]->Id == id)
+            return static_cast<int>(i);
+    return -1;
+}
+
+TVitrelle* TVitrelleList::At(int index) const
+{
+    return SharedAt(index).get();
+}
+
+const std::shared_ptr<TVitrelle>& TVitrelleList::SharedAt(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw EOutOfRange(QStringLiteral("Vitrelle index %1 out of range (0 to %2)").arg(index).arg(Count() - 1));
+    return FItems[static_cast<size_t>(index)];
+}
+
+// ---- TVitrelle ----
+
+TVitrelle::TVitrelle(QString id, qint32 index) : TVitrelleEntity(std::move(id), index) {}
+
+TVitrelle::~TVitrelle()
+{
+    Clear(); // the sequence's enumerators refer to the entities: they go first
+}
+
+bool TVitrelle::LoadFromFile(const QString& path)
+{
+    try {
+        return LoadChecked(path);
+    } catch (const EVitrelleError& error) {
+        WriteLog(VitrelleSource, 1, error.Message());
+        return false;
+    }
+}
+
+bool TVitrelle::LoadChecked(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.isFile())
+        throw EVitrelleError(QStringLiteral("Cannot find vitrelle %1").arg(path));
+    const QString canonical = file.canonicalFilePath();
+    if (std::find(FilesBeingLoaded.begin(), FilesBeingLoaded.end(), canonical) != FilesBeingLoaded.end()) {
+        WriteLog(VitrelleSource, 2,
+                 QStringLiteral("Vitrelle %1 is not loaded again: it is already being loaded (it names itself "
+                                "through its nested vitrelles)")
+                     .arg(path));
+        return false;
+    }
+    if (FilesBeingLoaded.size() >= static_cast<size_t>(MaxNestingDepth)) {
+        WriteLog(VitrelleSource, 2,
+                 QStringLiteral("Vitrelle %1 is not loaded: vitrelle files nest deeper than %2 levels")
+                     .arg(path)
+                     .arg(MaxNestingDepth));
+        return false;
+    }
+    const TLoadingFile loading(canonical);
+    auto document = std::make_shared<TXmlDocument>();
+    const bool parsed = document->LoadFromFile(path);
+    // The id comes from the file name even when the file then turns out to be broken.
+    const QString fileName = file.fileName();
+    Id = fileName.size() > 4 ? fileName.left(fileName.size() - 4) : QString();
+    if (!parsed)
+        throw EVitrelleError(QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
+                                 .arg(path)
+                                 .arg(document->ParseError().Line)
+                                 .arg(document->ParseError().Reason));
+    return LoadFromNode(document);
+}
+
+bool TVitrelle::LoadFromNode(const std::shared_ptr<const TXmlDocument>& document)
+{
+    const TXmlNode root = document ? document->DocumentElement() : TXmlNode();
+    if (root.IsNull() || !SameTextAscii(root.Name(), VitrelleElement))
+        return false;
+    Clear();
+    Name = GetAttributeValue(root, NameAttribute);
+    qint32 counter = 0;
+    bool sequenceRead = false;
+    for (const TXmlNode& child : root.ChildElements()) {
+        const QString name = child.Name();
+        if (SameTextAscii(name, DiapositiveElement)) {
+            auto slide = std::make_shared<TDiapositive>(counter++);
+            slide->LoadFromNode(document, child);
+            FDiapositives.push_back(slide.get());
+            FEntities.push_back(std::move(slide));
+        } else if (SameTextAscii(name, VitrelleElement)) {
+            auto nested = std::make_shared<TVitrelle>(QString(), counter++);
+            const QString file = GetAttributeValue(child, XmlAttribute);
+            if (!file.isEmpty())
+                nested->LoadFromFile(file); // a nested file that fails leaves the nested vitrelle empty
+            FNestedVitrelles.Add(nested);
+            FEntities.push_back(std::move(nested));
+        } else if (SameTextAscii(name, SequenceElement) && !sequenceRead) {
+            sequenceRead = true;
+            if (!FSequence)
+                FSequence = std::make_unique<TSequence>();
+            FSequence->LoadFromNode(child);
+        }
+    }
+    return true;
+}
+
+void TVitrelle::Clear()
+{
+    Name.clear();
+    if (FSequence)
+        FSequence->Clear();
+    FNestedVitrelles.Clear();
+    FDiapositives.clear();
+    FEntities.clear();
+}
+
+TDiapositive* TVitrelle::DiapositiveAt(int index) const
+{
+    if (index < 0 || static_cast<size_t>(index) >= FDiapositives.size())
+        throw EOutOfRange(QStringLiteral("Slide index %1 out of range (0 to %2)")
+                              .arg(index)
+                              .arg(static_cast<int>(FDiapositives.size()) - 1));
+    return FDiapositives[static_cast<size_t>(index)];
+}
+
+TVitrelle* TVitrelle::FindNested(const QString& name) const
+{
+    return FNestedVitrelles.FindByName(name);
+}
+
+std::vector<TDiapositive*> TVitrelle::AllDiapositives() const
+{
+    std::vector<TDiapositive*> result = FDiapositives;
+    for (const auto& nested : FNestedVitrelles) {
+        const std::vector<TDiapositive*> inner = nested->AllDiapositives();
+        result.insert(result.end(), inner.begin(), inner.end());
+    }
+    return result;
+}
+
+std::vector<TDiapositiveType*> TVitrelle::UsedTypes() const
+{
+    std::vector<TDiapositiveType*> result;
+    for (const TDiapositive* slide : FDiapositives)
+        if (slide->DiapositiveType != nullptr &&
+            std::find(result.begin(), result.end(), slide->DiapositiveType) == result.end())
+            result.push_back(slide->DiapositiveType);
+    for (const auto& nested : FNestedVitrelles) {
+        const std::vector<TDiapositiveType*> inner = nested->UsedTypes();
+        result.insert(result.end(), inner.begin(), inner.end());
+    }
+    return result;
+}

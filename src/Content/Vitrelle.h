@@ -1,0 +1,86 @@
+#pragma once
+
+#include "Diapositive.h"
+#include "VitrelleEntity.h"
+#include "XmlDocument.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class TDiapositiveType;
+class TSequence;
+class TVitrelle;
+
+// An ordered list of vitrelles with lookups. Items are shared: the list keeps them alive, and so does
+// anybody who holds one (a player keeps playing a vitrelle that a reloaded list no longer names).
+class TVitrelleList
+{
+public:
+    using TItems = std::vector<std::shared_ptr<TVitrelle>>;
+
+    // The vitrelle list file. Failures are logged, then raised again (EVitrelleError); a root that is not
+    // "Vitrelles" gives false and leaves the list unchanged.
+    bool LoadFromFile(const QString& path);
+    bool LoadFromNode(TXmlNode element);
+
+    // Ids and names compare ignoring ASCII letter case, except IndexOfId, which is exact.
+    TVitrelle* FindById(const QString& id) const;
+    std::shared_ptr<TVitrelle> SharedById(const QString& id) const;
+    TVitrelle* FindByName(const QString& name) const;
+    int IndexOfId(const QString& id) const;
+
+    int Count() const { return static_cast<int>(FItems.size()); }
+    TVitrelle* At(int index) const;
+    const std::shared_ptr<TVitrelle>& SharedAt(int index) const;
+    void Add(std::shared_ptr<TVitrelle> vitrelle) { FItems.push_back(std::move(vitrelle)); }
+    void Clear() { FItems.clear(); }
+    TItems::const_iterator begin() const { return FItems.begin(); }
+    TItems::const_iterator end() const { return FItems.end(); }
+
+private:
+    TItems FItems;
+};
+
+// A slideshow: its slides and nested vitrelles in file order, and an optional play sequence.
+class TVitrelle : public TVitrelleEntity
+{
+public:
+    // Nested vitrelle files are loaded at most this deep.
+    static constexpr int MaxNestingDepth = 16;
+
+    TVitrelle(QString id, qint32 index);
+    ~TVitrelle() override;
+
+    // The vitrelle file. Never raises: failures are logged and give false.
+    bool LoadFromFile(const QString& path);
+    // The root element of a parsed vitrelle document; false (nothing changed) when it is not "Vitrelle".
+    bool LoadFromNode(const std::shared_ptr<const TXmlDocument>& document);
+    void Clear();
+
+    int EntryCount() const { return static_cast<int>(FEntities.size()); }
+    // Raises EOutOfRange for an index outside the slides.
+    TDiapositive* DiapositiveAt(int index) const;
+    TVitrelle* FindNested(const QString& name) const;
+    bool HasContent() const { return !FEntities.empty(); }
+    // Own slides in order, then those of each nested vitrelle, depth first.
+    std::vector<TDiapositive*> AllDiapositives() const;
+    // Distinct types of the own slides in order of first use, then the nested vitrelles' (not deduplicated).
+    std::vector<TDiapositiveType*> UsedTypes() const;
+
+    const std::vector<std::shared_ptr<TVitrelleEntity>>& Entities() const { return FEntities; }
+    const std::vector<TDiapositive*>& Diapositives() const { return FDiapositives; }
+    const TVitrelleList& NestedVitrelles() const { return FNestedVitrelles; }
+    TSequence* Sequence() const { return FSequence.get(); }
+
+    QString Name;
+
+private:
+    bool LoadChecked(const QString& path);
+
+    std::vector<std::shared_ptr<TVitrelleEntity>> FEntities;
+    std::vector<TDiapositive*> FDiapositives;
+    TVitrelleList FNestedVitrelles;
+    std::unique_ptr<TSequence> FSequence;
+};
