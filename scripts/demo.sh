@@ -27,6 +27,9 @@ cmake --build build -j "$(nproc)" --target VitrelleCenter
 demo="$root/build/demo"
 mkdir -p "$demo/Cache" "$demo/Devices" "$demo/Templates"
 cp -f build/bin/VitrelleCenter "$demo/VitrelleCenter"
+# The bundled content: slide types with their templates, the vitrelle list, vitrelle files and media.
+cp -rf scripts/demo/Templates/. "$demo/Templates/"
+cp -rf scripts/demo/Cache/. "$demo/Cache/"
 rm -f "$demo/screenshot.png"
 if [ "$settings" = yes ]; then
   # Only the demo's own folders; no content server yet.
