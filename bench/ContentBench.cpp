@@ -12,17 +12,18 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <cstring>
 #include <libxml/parser.h>
 #include <libxslt/transform.h>
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
-#include <cstring>
 #include <malloc.h>
 #include <sys/resource.h>
 
 namespace {
 
-const char* const SlideTemplate = R"XSL(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+const char* const SlideTemplate =
+    R"XSL(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
 <xsl:output method="html" encoding="UTF-8"/>
 <xsl:template match="/">
 <html><head><title><xsl:value-of select="Diapositive/Title"/></title><link rel="stylesheet" href="style.css"/></head>
@@ -60,8 +61,9 @@ struct TFixture
         const QString templates = Folder.filePath("Templates");
         QDir().mkpath(templates);
         WriteFile(templates + "/Offer.xsl", SlideTemplate);
-        WriteFile(templates + "/Types.xml", "<DiapositiveTypes><DiapositiveType><Name>Offer</Name><MediaDir>media"
-                                            "</MediaDir></DiapositiveType></DiapositiveTypes>");
+        WriteFile(templates + "/Types.xml",
+                  "<DiapositiveTypes><DiapositiveType><Name>Offer</Name><MediaDir>media"
+                  "</MediaDir></DiapositiveType></DiapositiveTypes>");
         TDiapositiveType::SetTemplateFolder(templates);
         TDiapositiveType::LoadTypes(templates + "/Types.xml");
         WriteFile(Folder.filePath("one.xml"), "<Vitrelle>" + SlideElement(1) + "</Vitrelle>");
@@ -107,11 +109,13 @@ void BM_BareLibxsltTransform(benchmark::State& state)
 {
     TFixture& fixture = Fixture();
     // From memory: the process-wide entity loader of the XML layer only lets its readable folders through.
-    xmlDocPtr sheetDoc = xmlReadMemory(SlideTemplate, static_cast<int>(strlen(SlideTemplate)),
-                                       qPrintable(fixture.Folder.filePath("Templates/Offer.xsl")), nullptr, 0);
+    xmlDocPtr sheetDoc =
+        xmlReadMemory(SlideTemplate, static_cast<int>(strlen(SlideTemplate)),
+                      qPrintable(fixture.Folder.filePath("Templates/Offer.xsl")), nullptr, 0);
     xsltStylesheetPtr sheet = xsltParseStylesheetDoc(sheetDoc);
     const QByteArray element = SlideElement(1);
-    xmlDocPtr input = xmlReadMemory(element.constData(), static_cast<int>(element.size()), "slide.xml", nullptr, 0);
+    xmlDocPtr input =
+        xmlReadMemory(element.constData(), static_cast<int>(element.size()), "slide.xml", nullptr, 0);
     size_t bytes = 0;
     for (auto _ : state) {
         xmlDocPtr result = xsltApplyStylesheet(sheet, input, nullptr);

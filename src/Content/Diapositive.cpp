@@ -22,7 +22,8 @@ void TDiapositive::LoadFromNode(const std::shared_ptr<const TXmlDocument>& docum
     for (const TXmlNode& child : element.ChildElements()) {
         if (!DiapositiveType->IsMediaMark(child.Name()))
             continue;
-        auto resource = std::make_unique<TVitrelleResource>(QString(), DiapositiveType->MediaBaseURL(), folder);
+        auto resource =
+            std::make_unique<TVitrelleResource>(QString(), DiapositiveType->MediaBaseURL(), folder);
         resource->LoadFromNode(child);
         Resources.push_back(std::move(resource));
     }
@@ -47,7 +48,8 @@ bool TDiapositive::Render(QIODevice& stream) const
                                      .arg(DiapositiveType->Name, Id));
         }
         if (stream.write(page) != page.size())
-            throw EVitrelleError(QStringLiteral("Cannot write the page of slide ID = %1: %2").arg(Id, stream.errorString()));
+            throw EVitrelleError(
+                QStringLiteral("Cannot write the page of slide ID = %1: %2").arg(Id, stream.errorString()));
         return true;
     } catch (const EVitrelleError& error) {
         WriteLog(QStringLiteral("TDiapositive"), 1, error.Message());

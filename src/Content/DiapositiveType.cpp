@@ -34,8 +34,8 @@ bool TDiapositiveType::LoadTypes(const QString& path)
             throw EVitrelleError(QStringLiteral("Cannot find type file %1").arg(path));
         TXmlDocument document;
         if (!document.LoadFromFile(path))
-            throw EVitrelleError(
-                QStringLiteral("Error while parsing file type %1 : %2").arg(path, document.ParseError().Reason));
+            throw EVitrelleError(QStringLiteral("Error while parsing file type %1 : %2")
+                                     .arg(path, document.ParseError().Reason));
         for (const TXmlNode& element : document.DocumentElement().SelectNodes(TypesPath)) {
             auto type = std::make_unique<TDiapositiveType>();
             type->LoadFromNode(element);

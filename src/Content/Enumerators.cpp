@@ -24,7 +24,8 @@ TDiapositiveEnumerator::TDiapositiveEnumerator(TVitrelle* owner, TDiapositiveSeq
         return;
     for (TDiapositive* slide : owner->Diapositives()) {
         if (!item->TypeName.isEmpty()) {
-            if (slide->DiapositiveType != nullptr && SameTextAscii(slide->DiapositiveType->Name, item->TypeName))
+            if (slide->DiapositiveType != nullptr &&
+                SameTextAscii(slide->DiapositiveType->Name, item->TypeName))
                 FSelection.push_back(slide);
         } else if (!item->Id.isEmpty()) {
             if (SameTextAscii(slide->Id, item->Id))
@@ -37,7 +38,8 @@ TDiapositive* TDiapositiveEnumerator::GetCurrent()
 {
     if (Position < 0)
         Position = 0;
-    return static_cast<size_t>(Position) < FSelection.size() ? FSelection[static_cast<size_t>(Position)] : nullptr;
+    return static_cast<size_t>(Position) < FSelection.size() ? FSelection[static_cast<size_t>(Position)]
+                                                             : nullptr;
 }
 
 bool TDiapositiveEnumerator::MoveNext()

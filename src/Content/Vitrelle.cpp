@@ -103,7 +103,8 @@ TVitrelle* TVitrelleList::At(int index) const
 const std::shared_ptr<TVitrelle>& TVitrelleList::SharedAt(int index) const
 {
     if (index < 0 || index >= Count())
-        throw EOutOfRange(QStringLiteral("Vitrelle index %1 out of range (0 to %2)").arg(index).arg(Count() - 1));
+        throw EOutOfRange(
+            QStringLiteral("Vitrelle index %1 out of range (0 to %2)").arg(index).arg(Count() - 1));
     return FItems[static_cast<size_t>(index)];
 }
 
@@ -133,10 +134,11 @@ bool TVitrelle::LoadChecked(const QString& path)
         throw EVitrelleError(QStringLiteral("Cannot find vitrelle %1").arg(path));
     const QString canonical = file.canonicalFilePath();
     if (std::find(FilesBeingLoaded.begin(), FilesBeingLoaded.end(), canonical) != FilesBeingLoaded.end()) {
-        WriteLog(VitrelleSource, 2,
-                 QStringLiteral("Vitrelle %1 is not loaded again: it is already being loaded (it names itself "
-                                "through its nested vitrelles)")
-                     .arg(path));
+        WriteLog(
+            VitrelleSource, 2,
+            QStringLiteral("Vitrelle %1 is not loaded again: it is already being loaded (it names itself "
+                           "through its nested vitrelles)")
+                .arg(path));
         return false;
     }
     if (FilesBeingLoaded.size() >= static_cast<size_t>(MaxNestingDepth)) {

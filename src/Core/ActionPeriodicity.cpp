@@ -7,7 +7,8 @@ const QString PeriodicityAttribute = QStringLiteral("Periodicity");
 const QString TimeAttribute = QStringLiteral("Time");
 } // namespace
 
-TActionPeriodicity::TActionPeriodicity(quint8 kind, QTime time) : Kind(kind), Time(time.isValid() ? time : QTime(0, 0))
+TActionPeriodicity::TActionPeriodicity(quint8 kind, QTime time)
+    : Kind(kind), Time(time.isValid() ? time : QTime(0, 0))
 {
 }
 

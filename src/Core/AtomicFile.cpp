@@ -37,8 +37,8 @@ void TAtomicFileWriter::Open()
     if (target.isDir())
         Fail(QStringLiteral("a folder of that name exists"));
     // Hidden name without the target's extension, so that folder listings by extension never see it.
-    const QString pattern = target.absolutePath() + QLatin1String("/.") + target.fileName() +
-                            QLatin1String(".XXXXXX");
+    const QString pattern =
+        target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1String(".XXXXXX");
     FTemp = std::make_unique<QTemporaryFile>(pattern);
     FTemp->setAutoRemove(true);
     if (!FTemp->open())

@@ -20,11 +20,12 @@ class IEventSink
 {
 public:
     virtual ~IEventSink() = default;
-    virtual void ReportEvent(const QString& applicationName, TEventType type, quint16 category, quint32 eventId,
-                             const QString& text) = 0;
+    virtual void ReportEvent(const QString& applicationName, TEventType type, quint16 category,
+                             quint32 eventId, const QString& text) = 0;
 };
 
-// syslog(3) with openlog(<application name>, LOG_PID, LOG_USER) when /dev/log exists, standard error otherwise.
+// syslog(3) with openlog(<application name>, LOG_PID, LOG_USER) when /dev/log exists, standard error
+// otherwise.
 std::unique_ptr<IEventSink> CreateSystemEventSink();
 
 // Reports one event per call to the system's event log under ApplicationName.

@@ -13,7 +13,7 @@ public:
     QString VitrelleURL;         // one %s: the vitrelle id
     QString MediaURL;            // one %s: the resource id
     QString Login;
-    QString Password; // stored in the settings file as plain text
+    QString Password;             // stored in the settings file as plain text
     qint32 LoginLifetime = 86400; // seconds; never read from or written to the file
 
     void Assign(const THttpSettings* source);

@@ -35,7 +35,8 @@ class TThreadLink : public QObject
 public:
     explicit TThreadLink(IThread& link);
     // A running link is asked to terminate; the destructor then waits for its end while serving the worker's
-    // hand-overs, so a worker blocked in Synchronize can still finish. The end handler runs before it returns.
+    // hand-overs, so a worker blocked in Synchronize can still finish. The end handler runs before it
+    // returns.
     ~TThreadLink() override;
 
     // Starts the body; a link runs at most once (later calls do nothing).

@@ -292,13 +292,15 @@ bool TXmlDocument::LoadFromFile(const QString& fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-        FParseError = {XML_IO_LOAD_ERROR, 0, 0, QStringLiteral("Cannot open %1: %2").arg(fileName, file.errorString())};
+        FParseError = {XML_IO_LOAD_ERROR, 0, 0,
+                       QStringLiteral("Cannot open %1: %2").arg(fileName, file.errorString())};
         return false;
     }
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-        FParseError = {XML_IO_LOAD_ERROR, 0, 0, QStringLiteral("Cannot read %1: %2").arg(fileName, file.errorString())};
+        FParseError = {XML_IO_LOAD_ERROR, 0, 0,
+                       QStringLiteral("Cannot read %1: %2").arg(fileName, file.errorString())};
         return false;
     }
     return LoadFromBytes(data, QFileInfo(fileName).absoluteFilePath());

@@ -5,8 +5,8 @@
 
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
-#include <libxslt/extra.h>
 #include <libxslt/extensions.h>
+#include <libxslt/extra.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xslt.h>

@@ -57,7 +57,8 @@ void TfrmVitrelleCenter::BuildLayout()
 
     FPageButtons = new QButtonGroup(this);
     FPageButtons->setExclusive(true);
-    sbDevices = AddPageButton(QStringLiteral("sbDevices"), QStringLiteral("Devices"), 1, QStyle::SP_ComputerIcon);
+    sbDevices =
+        AddPageButton(QStringLiteral("sbDevices"), QStringLiteral("Devices"), 1, QStyle::SP_ComputerIcon);
     sbVitrelles =
         AddPageButton(QStringLiteral("sbVitrelles"), QStringLiteral("Vitrelles"), 101, QStyle::SP_MediaPlay);
     sbSchedule = AddPageButton(QStringLiteral("sbSchedule"), QStringLiteral("Schedule"), 201,
@@ -80,7 +81,8 @@ void TfrmVitrelleCenter::BuildLayout()
     layout->addWidget(MainPanel, 1);
 }
 
-QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QString& caption, int left, int iconKind)
+QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QString& caption, int left,
+                                               int iconKind)
 {
     auto* button = new QToolButton(TopPanel);
     button->setObjectName(name);

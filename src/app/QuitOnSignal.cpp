@@ -29,7 +29,9 @@ void QuitOnTerminationSignals()
         [[maybe_unused]] const ssize_t read = ::read(SignalPipe[0], &byte, 1);
         QCoreApplication::quit();
     });
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

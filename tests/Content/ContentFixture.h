@@ -31,13 +31,15 @@ protected:
     // Registers types given as <DiapositiveType> elements.
     void RegisterTypes(const QByteArray& types)
     {
-        const QString path = Folder.Write("Templates/Types.xml", "<DiapositiveTypes>" + types + "</DiapositiveTypes>");
+        const QString path =
+            Folder.Write("Templates/Types.xml", "<DiapositiveTypes>" + types + "</DiapositiveTypes>");
         ASSERT_TRUE(TDiapositiveType::LoadTypes(path));
     }
     // Types A and B without templates, enough for walking vitrelles.
     void RegisterTypesAB()
     {
-        RegisterTypes("<DiapositiveType><Name>A</Name></DiapositiveType><DiapositiveType><Name>B</Name></DiapositiveType>");
+        RegisterTypes("<DiapositiveType><Name>A</Name></DiapositiveType><DiapositiveType><Name>B</Name></"
+                      "DiapositiveType>");
     }
     QString WriteTemplate(const QString& typeName, const QByteArray& xsl)
     {
@@ -50,7 +52,8 @@ protected:
     std::shared_ptr<TVitrelle> Load(const QByteArray& content, const QString& fileName = "v.xml")
     {
         auto vitrelle = std::make_shared<TVitrelle>("listed", -1);
-        EXPECT_TRUE(vitrelle->LoadFromFile(WriteVitrelle(fileName, content))) << Log.Lines().join('\n').toStdString();
+        EXPECT_TRUE(vitrelle->LoadFromFile(WriteVitrelle(fileName, content)))
+            << Log.Lines().join('\n').toStdString();
         return vitrelle;
     }
 

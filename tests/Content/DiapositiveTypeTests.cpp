@@ -4,12 +4,13 @@ using DiapositiveTypes = ContentTest;
 
 TEST_F(DiapositiveTypes, LoadsFieldsDefaultsAndResources)
 {
-    RegisterTypes("<DiapositiveType><Name>Photo</Name><URL>http://s/photo/%s</URL><MediaDir>pics</MediaDir>"
-                  "<Resource id=\"style.css\"/><resource id=\"logo.png\" src=\"http://cdn/%s\"/>"
-                  "<Name>Ignored second name</Name></DiapositiveType>"
-                  "<DiapositiveType><name>lower</name><MediaMark>picture</MediaMark><MediaURL>http://m/%s</MediaURL>"
-                  "</DiapositiveType>"
-                  "<Other><Name>NotAType</Name></Other>");
+    RegisterTypes(
+        "<DiapositiveType><Name>Photo</Name><URL>http://s/photo/%s</URL><MediaDir>pics</MediaDir>"
+        "<Resource id=\"style.css\"/><resource id=\"logo.png\" src=\"http://cdn/%s\"/>"
+        "<Name>Ignored second name</Name></DiapositiveType>"
+        "<DiapositiveType><name>lower</name><MediaMark>picture</MediaMark><MediaURL>http://m/%s</MediaURL>"
+        "</DiapositiveType>"
+        "<Other><Name>NotAType</Name></Other>");
     ASSERT_EQ(TDiapositiveType::Types().size(), 2u);
     const TDiapositiveType* photo = TDiapositiveType::FindType("PHOTO");
     ASSERT_NE(photo, nullptr);
@@ -54,10 +55,12 @@ TEST_F(DiapositiveTypes, BadTypeFilesAreLoggedAndKeepTheRegistry)
     const QStringList lines = Log.Lines();
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines.at(0), "[1] TDiapositiveType: Cannot find type file " + missing);
-    EXPECT_TRUE(lines.at(1).startsWith("[1] TDiapositiveType: Error while parsing file type " + broken + " : "))
+    EXPECT_TRUE(
+        lines.at(1).startsWith("[1] TDiapositiveType: Error while parsing file type " + broken + " : "))
         << lines.at(1).toStdString();
     // Elements missing from a type leave its defaults.
-    ASSERT_TRUE(TDiapositiveType::LoadTypes(Folder.Write("Templates/Empty.xml", "<DiapositiveTypes><DiapositiveType/></DiapositiveTypes>")));
+    ASSERT_TRUE(TDiapositiveType::LoadTypes(
+        Folder.Write("Templates/Empty.xml", "<DiapositiveTypes><DiapositiveType/></DiapositiveTypes>")));
     const TDiapositiveType* empty = TDiapositiveType::Types().back().get();
     EXPECT_EQ(empty->Name, "");
     EXPECT_EQ(empty->MediaMark, "image");

@@ -15,8 +15,9 @@ protected:
     }
     std::shared_ptr<TVitrelle> Slides()
     {
-        return Load("<Vitrelle><Diapositive id=\"s1\" type=\"Page\"><Text>caf\xc3\xa9 one</Text></Diapositive>"
-                    "<Diapositive id=\"s2\" type=\"page\"><Text>two</Text></Diapositive></Vitrelle>");
+        return Load(
+            "<Vitrelle><Diapositive id=\"s1\" type=\"Page\"><Text>caf\xc3\xa9 one</Text></Diapositive>"
+            "<Diapositive id=\"s2\" type=\"page\"><Text>two</Text></Diapositive></Vitrelle>");
     }
     static QByteArray RenderOf(const TDiapositive* slide, bool* ok = nullptr)
     {
@@ -46,9 +47,10 @@ TEST_F(Render, TemplatesMatchingTheRootOrTheSlideBothRender)
 
     TDiapositiveType::FreeTypes();
     RegisterTypes("<DiapositiveType><Name>Page</Name></DiapositiveType>");
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                          "<xsl:output method=\"html\"/><xsl:template match=\"Diapositive\"><div id=\"{@id}\">"
-                          "<xsl:value-of select=\"Text\"/></div></xsl:template></xsl:stylesheet>");
+    WriteTemplate("Page",
+                  "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                  "<xsl:output method=\"html\"/><xsl:template match=\"Diapositive\"><div id=\"{@id}\">"
+                  "<xsl:value-of select=\"Text\"/></div></xsl:template></xsl:stylesheet>");
     vitrelle = Slides();
     EXPECT_EQ(RenderOf(vitrelle->DiapositiveAt(1)).trimmed(), "<div id=\"s2\">two</div>");
     EXPECT_TRUE(Log.Events().empty()) << Log.Lines().join('\n').toStdString();
@@ -56,21 +58,25 @@ TEST_F(Render, TemplatesMatchingTheRootOrTheSlideBothRender)
 
 TEST_F(Render, OutputFollowsTheStylesheetsEncoding)
 {
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                          "<xsl:output method=\"xml\" encoding=\"ISO-8859-1\" omit-xml-declaration=\"yes\"/>"
-                          "<xsl:template match=\"/\"><p><xsl:value-of select=\"Diapositive/Text\"/></p></xsl:template>"
-                          "</xsl:stylesheet>");
+    WriteTemplate(
+        "Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                "<xsl:output method=\"xml\" encoding=\"ISO-8859-1\" omit-xml-declaration=\"yes\"/>"
+                "<xsl:template match=\"/\"><p><xsl:value-of select=\"Diapositive/Text\"/></p></xsl:template>"
+                "</xsl:stylesheet>");
     auto vitrelle = Slides();
     EXPECT_EQ(RenderOf(vitrelle->DiapositiveAt(0)).trimmed(), QByteArray("<p>caf\xe9 one</p>"));
 
     TDiapositiveType::FreeTypes();
     RegisterTypes("<DiapositiveType><Name>Page</Name></DiapositiveType>");
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                          "<xsl:output method=\"text\" encoding=\"UTF-16LE\"/>"
-                          "<xsl:template match=\"/\"><xsl:value-of select=\"Diapositive/@id\"/></xsl:template>"
-                          "</xsl:stylesheet>");
+    WriteTemplate("Page",
+                  "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                  "<xsl:output method=\"text\" encoding=\"UTF-16LE\"/>"
+                  "<xsl:template match=\"/\"><xsl:value-of select=\"Diapositive/@id\"/></xsl:template>"
+                  "</xsl:stylesheet>");
     vitrelle = Slides();
-    EXPECT_EQ(RenderOf(vitrelle->DiapositiveAt(0)), QByteArray("s\0" "1\0", 4));
+    EXPECT_EQ(RenderOf(vitrelle->DiapositiveAt(0)), QByteArray("s\0"
+                                                               "1\0",
+                                                               4));
 }
 
 TEST_F(Render, MissingTemplateIsReportedAtEveryAttemptAndThenFound)
@@ -80,7 +86,8 @@ TEST_F(Render, MissingTemplateIsReportedAtEveryAttemptAndThenFound)
     EXPECT_TRUE(RenderOf(vitrelle->DiapositiveAt(0), &ok).isEmpty());
     EXPECT_FALSE(ok);
     EXPECT_TRUE(RenderOf(vitrelle->DiapositiveAt(1)).isEmpty());
-    const QString expected = "[1] TDiapositiveType: Cannot find template " + Folder.File("Templates/Page.xsl");
+    const QString expected =
+        "[1] TDiapositiveType: Cannot find template " + Folder.File("Templates/Page.xsl");
     EXPECT_EQ(Log.Lines(), QStringList({expected, expected}));
 
     WriteTemplate("Page", PageTemplate);
@@ -90,7 +97,8 @@ TEST_F(Render, MissingTemplateIsReportedAtEveryAttemptAndThenFound)
 
 TEST_F(Render, BrokenTemplatesAreLoggedAndRetried)
 {
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">");
+    WriteTemplate("Page",
+                  "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">");
     auto vitrelle = Slides();
     EXPECT_TRUE(RenderOf(vitrelle->DiapositiveAt(0)).isEmpty());
     ASSERT_EQ(Log.Lines().size(), 1);
@@ -98,8 +106,9 @@ TEST_F(Render, BrokenTemplatesAreLoggedAndRetried)
         << Log.Lines().at(0).toStdString();
 
     Log.Clear();
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                          "<xsl:template match=\"/\"><xsl:value-of/></xsl:template></xsl:stylesheet>");
+    WriteTemplate("Page",
+                  "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                  "<xsl:template match=\"/\"><xsl:value-of/></xsl:template></xsl:stylesheet>");
     EXPECT_TRUE(RenderOf(vitrelle->DiapositiveAt(0)).isEmpty());
     ASSERT_EQ(Log.Lines().size(), 1);
     EXPECT_TRUE(Log.Lines().at(0).startsWith("[1] TDiapositiveType: ")) << Log.Lines().at(0).toStdString();
@@ -111,14 +120,17 @@ TEST_F(Render, BrokenTemplatesAreLoggedAndRetried)
 
 TEST_F(Render, AFailingTransformSaysWhichSlide)
 {
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                          "<xsl:template match=\"/\"><p>partial</p><xsl:message terminate=\"yes\">stop here</xsl:message>"
-                          "</xsl:template></xsl:stylesheet>");
+    WriteTemplate(
+        "Page",
+        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+        "<xsl:template match=\"/\"><p>partial</p><xsl:message terminate=\"yes\">stop here</xsl:message>"
+        "</xsl:template></xsl:stylesheet>");
     auto vitrelle = Slides();
     bool ok = true;
     EXPECT_TRUE(RenderOf(vitrelle->DiapositiveAt(1), &ok).isEmpty()) << "no half page";
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Log.Lines().last(), "[1] TDiapositive: The XSL transform (template 'Page') failed on slide ID = s2");
+    EXPECT_EQ(Log.Lines().last(),
+              "[1] TDiapositive: The XSL transform (template 'Page') failed on slide ID = s2");
     EXPECT_TRUE(Log.Contains("stop here")) << "the engine's own words are logged too";
 }
 
@@ -137,15 +149,22 @@ TEST_F(Render, TemplatesCannotReachOutsideTheirFolders)
     const QString secret = Folder.Write("outside/secret.xml", "<secret>TOP-SECRET</secret>");
     Folder.Write("Templates/shared.xml", "<shared>ALLOWED</shared>");
     const QString written = Folder.File("Templates/written.html");
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" "
-                          "xmlns:exsl=\"http://exslt.org/common\" extension-element-prefixes=\"exsl\">"
-                          "<xsl:template match=\"/\"><out><xsl:value-of select=\"document('" + secret.toUtf8() +
-                          "')\"/>|<xsl:value-of select=\"document('/etc/passwd')\"/>|<xsl:value-of "
-                          "select=\"document('http://127.0.0.1:9/x.xml')\"/>|<xsl:value-of select=\"document('" +
-                          Folder.File("Templates/shared.xml").toUtf8() + "')\"/></out>"
-                          "<exsl:document href=\"" + written.toUtf8() + "\"><p>written</p></exsl:document>"
-                          "<xsl:document href=\"" + written.toUtf8() + "\"><p>written</p></xsl:document>"
-                          "</xsl:template></xsl:stylesheet>");
+    WriteTemplate("Page",
+                  "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" "
+                  "xmlns:exsl=\"http://exslt.org/common\" extension-element-prefixes=\"exsl\">"
+                  "<xsl:template match=\"/\"><out><xsl:value-of select=\"document('" +
+                      secret.toUtf8() +
+                      "')\"/>|<xsl:value-of select=\"document('/etc/passwd')\"/>|<xsl:value-of "
+                      "select=\"document('http://127.0.0.1:9/x.xml')\"/>|<xsl:value-of select=\"document('" +
+                      Folder.File("Templates/shared.xml").toUtf8() +
+                      "')\"/></out>"
+                      "<exsl:document href=\"" +
+                      written.toUtf8() +
+                      "\"><p>written</p></exsl:document>"
+                      "<xsl:document href=\"" +
+                      written.toUtf8() +
+                      "\"><p>written</p></xsl:document>"
+                      "</xsl:template></xsl:stylesheet>");
     auto vitrelle = Slides();
     const QByteArray page = RenderOf(vitrelle->DiapositiveAt(0));
     EXPECT_FALSE(page.contains("TOP-SECRET"));
@@ -158,11 +177,12 @@ TEST_F(Render, TemplatesCannotReachOutsideTheirFolders)
 
 TEST_F(Render, MsxslNodeSetIsUnderstood)
 {
-    WriteTemplate("Page", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" "
-                          "xmlns:msxsl=\"urn:schemas-microsoft-com:xslt\"><xsl:output method=\"text\"/>"
-                          "<xsl:variable name=\"v\"><a>1</a><a>2</a></xsl:variable>"
-                          "<xsl:template match=\"/\"><xsl:value-of select=\"count(msxsl:node-set($v)/a)\"/>"
-                          "</xsl:template></xsl:stylesheet>");
+    WriteTemplate("Page",
+                  "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" "
+                  "xmlns:msxsl=\"urn:schemas-microsoft-com:xslt\"><xsl:output method=\"text\"/>"
+                  "<xsl:variable name=\"v\"><a>1</a><a>2</a></xsl:variable>"
+                  "<xsl:template match=\"/\"><xsl:value-of select=\"count(msxsl:node-set($v)/a)\"/>"
+                  "</xsl:template></xsl:stylesheet>");
     auto vitrelle = Slides();
     EXPECT_EQ(RenderOf(vitrelle->DiapositiveAt(0)), "2");
 }

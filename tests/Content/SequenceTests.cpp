@@ -57,20 +57,23 @@ protected:
 
 TEST_F(Sequences, WithoutSequenceSlidesPlayInFileOrder)
 {
-    auto vitrelle = Load("<Vitrelle><Diapositive id=\"s0\"/><Diapositive id=\"s1\"/><Diapositive id=\"s2\"/></Vitrelle>");
+    auto vitrelle =
+        Load("<Vitrelle><Diapositive id=\"s0\"/><Diapositive id=\"s1\"/><Diapositive id=\"s2\"/></Vitrelle>");
     EXPECT_EQ(TPlayerWalk(vitrelle.get()).Steps(5), QStringList({"s0", "s1", "s2", "s0", "s1"}));
 }
 
 TEST_F(Sequences, AnItemPlaysItsCountAndResumesWhereItStopped)
 {
-    auto vitrelle = WithSlides(5, 0, "<Sequence><playDiapositive type=\"a\" nbDiapositive=\"3\"/></Sequence>");
+    auto vitrelle =
+        WithSlides(5, 0, "<Sequence><playDiapositive type=\"a\" nbDiapositive=\"3\"/></Sequence>");
     EXPECT_EQ(TPlayerWalk(vitrelle.get()).Steps(10),
               QStringList({"a0", "a1", "a2", "a2", "a3", "a4", "a4", "a0", "a1", "a1"}));
 }
 
 TEST_F(Sequences, ItemsTakeTurns)
 {
-    auto vitrelle = WithSlides(2, 2, "<Sequence><playDiapositive type=\"A\"/><PLAYDIAPOSITIVE type=\"B\"/></Sequence>");
+    auto vitrelle =
+        WithSlides(2, 2, "<Sequence><playDiapositive type=\"A\"/><PLAYDIAPOSITIVE type=\"B\"/></Sequence>");
     TPlayerWalk walk(vitrelle.get());
     EXPECT_FALSE(walk.Enumerator()->MoveNext()) << "the first step only enters the sequence";
     EXPECT_EQ(walk.Enumerator()->GetCurrent()->Id, "a0");
@@ -87,11 +90,12 @@ TEST_F(Sequences, SlideByIdAndEmptySelections)
 
 TEST_F(Sequences, AttributesOutOfRangeOrUnreadableFallBack)
 {
-    auto vitrelle = WithSlides(1, 0,
-                               "<Sequence duration=\"5000\"><playDiapositive type=\"A\" nbDiapositive=\"0\"/>"
-                               "<playDiapositive nbDiapositive=\"-5\"/><playDiapositive nbDiapositive=\"abc\"/>"
-                               "<playVitrelle name=\"n\" order=\"Random\" duration=\"x\"/>"
-                               "<playVitrelle order=\"random\" duration=\"250\" nbDiapositive=\"4\"/><other/></Sequence>");
+    auto vitrelle = WithSlides(
+        1, 0,
+        "<Sequence duration=\"5000\"><playDiapositive type=\"A\" nbDiapositive=\"0\"/>"
+        "<playDiapositive nbDiapositive=\"-5\"/><playDiapositive nbDiapositive=\"abc\"/>"
+        "<playVitrelle name=\"n\" order=\"Random\" duration=\"x\"/>"
+        "<playVitrelle order=\"random\" duration=\"250\" nbDiapositive=\"4\"/><other/></Sequence>");
     const TSequence* sequence = vitrelle->Sequence();
     ASSERT_EQ(sequence->Items().size(), 5u);
     EXPECT_EQ(sequence->Duration, 5000);
@@ -111,19 +115,23 @@ TEST_F(Sequences, AttributesOutOfRangeOrUnreadableFallBack)
 
 TEST_F(Sequences, MissingNestedVitrellesAreSkipped)
 {
-    WriteVitrelle("inner.xml", "<Vitrelle name=\"Inner\"><Diapositive id=\"i0\"/><Diapositive id=\"i1\"/></Vitrelle>");
+    WriteVitrelle("inner.xml",
+                  "<Vitrelle name=\"Inner\"><Diapositive id=\"i0\"/><Diapositive id=\"i1\"/></Vitrelle>");
     const QByteArray nested = "<Vitrelle xml=\"" + Folder.File("inner.xml").toUtf8() + "\"/>";
-    auto vitrelle = WithSlides(1, 0, nested + "<Sequence><playVitrelle name=\"Missing\" nbDiapositive=\"3\"/>"
-                                              "<playVitrelle name=\"inner\" nbDiapositive=\"2\"/></Sequence>");
+    auto vitrelle = WithSlides(1, 0,
+                               nested + "<Sequence><playVitrelle name=\"Missing\" nbDiapositive=\"3\"/>"
+                                        "<playVitrelle name=\"inner\" nbDiapositive=\"2\"/></Sequence>");
     EXPECT_EQ(TPlayerWalk(vitrelle.get()).Steps(6), QStringList({"i0", "i1", "i1", "i0", "i0", "i1"}));
 
-    auto onlyMissing = WithSlides(2, 0, "<Sequence><playVitrelle name=\"Missing\"/><playVitrelle name=\"Gone\"/></Sequence>");
+    auto onlyMissing = WithSlides(
+        2, 0, "<Sequence><playVitrelle name=\"Missing\"/><playVitrelle name=\"Gone\"/></Sequence>");
     EXPECT_EQ(TPlayerWalk(onlyMissing.get()).Steps(3), QStringList({"-", "-", "-"}));
 }
 
 TEST_F(Sequences, RandomOrderDrawsFromTheNestedSlides)
 {
-    WriteVitrelle("inner.xml", "<Vitrelle name=\"Inner\"><Diapositive id=\"i0\"/><Diapositive id=\"i1\"/></Vitrelle>");
+    WriteVitrelle("inner.xml",
+                  "<Vitrelle name=\"Inner\"><Diapositive id=\"i0\"/><Diapositive id=\"i1\"/></Vitrelle>");
     std::deque<int> draws = {1, 1, 0, 1};
     SetRandomSource([&](int bound) {
         EXPECT_EQ(bound, 2);
@@ -132,7 +140,8 @@ TEST_F(Sequences, RandomOrderDrawsFromTheNestedSlides)
         return next;
     });
     auto vitrelle = Load("<Vitrelle><Vitrelle xml=\"" + Folder.File("inner.xml").toUtf8() +
-                         "\"/><Sequence><playVitrelle name=\"Inner\" order=\"random\" nbDiapositive=\"4\"/></Sequence></Vitrelle>");
+                         "\"/><Sequence><playVitrelle name=\"Inner\" order=\"random\" "
+                         "nbDiapositive=\"4\"/></Sequence></Vitrelle>");
     EXPECT_EQ(TPlayerWalk(vitrelle.get()).Steps(5), QStringList({"i0", "i1", "i1", "i0", "i0"}));
 }
 
@@ -152,7 +161,8 @@ TEST_F(Sequences, DurationComesFromTheItemThenTheSequence)
 
 TEST_F(Sequences, PlayersShareTheSequencePositionsAndSurviveReloads)
 {
-    auto vitrelle = WithSlides(4, 0, "<Sequence><playDiapositive type=\"A\" nbDiapositive=\"2\"/></Sequence>");
+    auto vitrelle =
+        WithSlides(4, 0, "<Sequence><playDiapositive type=\"A\" nbDiapositive=\"2\"/></Sequence>");
     TPlayerWalk first(vitrelle.get());
     TPlayerWalk second(vitrelle.get());
     EXPECT_EQ(first.Steps(2), QStringList({"a0", "a1"}));

@@ -17,10 +17,11 @@ QStringList Ids(const std::vector<TDiapositive*>& slides)
 TEST_F(VitrelleFile, ChildrenAreNumberedAmongSlidesAndNestedVitrelles)
 {
     RegisterTypesAB();
-    auto vitrelle = Load("<vitrelle name=\"Shop\"><Diapositive id=\"s0\" type=\"a\"/>"
-                         "<Sequence duration=\"5000\"/><Other/><VITRELLE/><diapositive id=\"s2\" type=\"Unknown\"/>"
-                         "</vitrelle>",
-                         "42.xml");
+    auto vitrelle =
+        Load("<vitrelle name=\"Shop\"><Diapositive id=\"s0\" type=\"a\"/>"
+             "<Sequence duration=\"5000\"/><Other/><VITRELLE/><diapositive id=\"s2\" type=\"Unknown\"/>"
+             "</vitrelle>",
+             "42.xml");
     EXPECT_EQ(vitrelle->Id, "42") << "the id comes from the file name";
     EXPECT_EQ(vitrelle->Name, "Shop");
     ASSERT_EQ(vitrelle->EntryCount(), 3);
@@ -43,14 +44,16 @@ TEST_F(VitrelleFile, ChildrenAreNumberedAmongSlidesAndNestedVitrelles)
 
 TEST_F(VitrelleFile, MediaElementsBecomeResources)
 {
-    RegisterTypes("<DiapositiveType><Name>Photo</Name><URL>http://s/t/%s</URL><MediaURL>http://s/m/%s</MediaURL>"
-                  "<MediaDir>media</MediaDir></DiapositiveType>"
-                  "<DiapositiveType><Name>Text</Name><URL>http://s/text/%s</URL><MediaMark>picture</MediaMark>"
-                  "</DiapositiveType>");
-    auto vitrelle = Load("<Vitrelle><Diapositive id=\"p\" type=\"photo\"><image id=\"a.jpg\"/><Image id=\"b.jpg\" "
-                         "src=\"http://cdn/%s\"/><picture id=\"not-a-mark.jpg\"/><caption>x</caption></Diapositive>"
-                         "<Diapositive id=\"t\" type=\"Text\"><Picture id=\"c.png\"/><image id=\"d.png\"/></Diapositive>"
-                         "<Diapositive id=\"u\" type=\"none\"><image id=\"e.png\"/></Diapositive></Vitrelle>");
+    RegisterTypes(
+        "<DiapositiveType><Name>Photo</Name><URL>http://s/t/%s</URL><MediaURL>http://s/m/%s</MediaURL>"
+        "<MediaDir>media</MediaDir></DiapositiveType>"
+        "<DiapositiveType><Name>Text</Name><URL>http://s/text/%s</URL><MediaMark>picture</MediaMark>"
+        "</DiapositiveType>");
+    auto vitrelle =
+        Load("<Vitrelle><Diapositive id=\"p\" type=\"photo\"><image id=\"a.jpg\"/><Image id=\"b.jpg\" "
+             "src=\"http://cdn/%s\"/><picture id=\"not-a-mark.jpg\"/><caption>x</caption></Diapositive>"
+             "<Diapositive id=\"t\" type=\"Text\"><Picture id=\"c.png\"/><image id=\"d.png\"/></Diapositive>"
+             "<Diapositive id=\"u\" type=\"none\"><image id=\"e.png\"/></Diapositive></Vitrelle>");
     const auto& photo = vitrelle->DiapositiveAt(0)->Resources;
     ASSERT_EQ(photo.size(), 2u);
     EXPECT_EQ(photo[0]->Id, "a.jpg");
@@ -68,9 +71,10 @@ TEST_F(VitrelleFile, MediaElementsBecomeResources)
 TEST_F(VitrelleFile, ReloadingInPlaceGivesTheSameContentAndKeepsTheSequenceObject)
 {
     RegisterTypesAB();
-    const QByteArray content = "<Vitrelle name=\"n\"><Diapositive id=\"a\" type=\"A\"/><Diapositive id=\"b\" type=\"B\"/>"
-                               "<Sequence><playDiapositive type=\"A\"/></Sequence>"
-                               "<Sequence><playDiapositive type=\"B\"/><playDiapositive type=\"B\"/></Sequence></Vitrelle>";
+    const QByteArray content =
+        "<Vitrelle name=\"n\"><Diapositive id=\"a\" type=\"A\"/><Diapositive id=\"b\" type=\"B\"/>"
+        "<Sequence><playDiapositive type=\"A\"/></Sequence>"
+        "<Sequence><playDiapositive type=\"B\"/><playDiapositive type=\"B\"/></Sequence></Vitrelle>";
     auto vitrelle = Load(content);
     TSequence* sequence = vitrelle->Sequence();
     ASSERT_NE(sequence, nullptr);
@@ -113,7 +117,8 @@ TEST_F(VitrelleFile, BrokenFilesLeaveTheContentAndSayWhy)
     const QStringList lines = Log.Lines();
     ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
     EXPECT_EQ(lines.at(0), "[1] TVitrelle: Cannot find vitrelle " + Folder.File("missing.xml"));
-    EXPECT_TRUE(lines.at(1).startsWith("[1] TVitrelle: Error while parsing vitrelle " + broken + " in line 3: "))
+    EXPECT_TRUE(
+        lines.at(1).startsWith("[1] TVitrelle: Error while parsing vitrelle " + broken + " in line 3: "))
         << lines.at(1).toStdString();
 }
 
@@ -121,26 +126,28 @@ TEST_F(VitrelleFile, HostileFilesAreHandled)
 {
     // An entity that would read a local file, and an expansion bomb.
     auto vitrelle = std::make_shared<TVitrelle>("x", -1);
-    EXPECT_TRUE(vitrelle->LoadFromFile(
-        WriteVitrelle("xxe.xml", "<!DOCTYPE Vitrelle [<!ENTITY s SYSTEM \"file:///etc/passwd\">]>"
-                                 "<Vitrelle><Diapositive id=\"a\"><Text>&s;</Text></Diapositive></Vitrelle>")));
+    EXPECT_TRUE(vitrelle->LoadFromFile(WriteVitrelle(
+        "xxe.xml", "<!DOCTYPE Vitrelle [<!ENTITY s SYSTEM \"file:///etc/passwd\">]>"
+                   "<Vitrelle><Diapositive id=\"a\"><Text>&s;</Text></Diapositive></Vitrelle>")));
     EXPECT_FALSE(vitrelle->DiapositiveAt(0)->Node.Text().contains("root:"));
     EXPECT_FALSE(vitrelle->LoadFromFile(TestDataPath("xml/billion_laughs.xml")));
-    EXPECT_TRUE(Log.Lines().last().contains("Error while parsing vitrelle")) << Log.Lines().last().toStdString();
+    EXPECT_TRUE(Log.Lines().last().contains("Error while parsing vitrelle"))
+        << Log.Lines().last().toStdString();
 }
 
 TEST_F(VitrelleFile, NestedVitrellesCountTheirSlidesAndTypes)
 {
     RegisterTypesAB();
-    WriteVitrelle("inner.xml", "<Vitrelle name=\"Inner\"><Diapositive id=\"i0\" type=\"A\"/>"
-                               "<Diapositive id=\"i1\" type=\"A\"/><Diapositive id=\"i2\" type=\"A\"/></Vitrelle>");
-    auto vitrelle = Load("<Vitrelle><Diapositive id=\"o0\" type=\"A\"/><Vitrelle xml=\"" +
-                         Folder.File("inner.xml").toUtf8() +
-                         "\"/><Diapositive id=\"o1\" type=\"B\"/><Diapositive id=\"o2\" type=\"A\"/></Vitrelle>");
+    WriteVitrelle("inner.xml",
+                  "<Vitrelle name=\"Inner\"><Diapositive id=\"i0\" type=\"A\"/>"
+                  "<Diapositive id=\"i1\" type=\"A\"/><Diapositive id=\"i2\" type=\"A\"/></Vitrelle>");
+    auto vitrelle = Load(
+        "<Vitrelle><Diapositive id=\"o0\" type=\"A\"/><Vitrelle xml=\"" + Folder.File("inner.xml").toUtf8() +
+        "\"/><Diapositive id=\"o1\" type=\"B\"/><Diapositive id=\"o2\" type=\"A\"/></Vitrelle>");
     EXPECT_EQ(vitrelle->EntryCount(), 4);
     EXPECT_EQ(Ids(vitrelle->AllDiapositives()), QStringList({"o0", "o1", "o2", "i0", "i1", "i2"}));
-    const std::vector<TDiapositiveType*> expected = {TDiapositiveType::FindType("A"), TDiapositiveType::FindType("B"),
-                                                     TDiapositiveType::FindType("A")};
+    const std::vector<TDiapositiveType*> expected = {
+        TDiapositiveType::FindType("A"), TDiapositiveType::FindType("B"), TDiapositiveType::FindType("A")};
     EXPECT_EQ(vitrelle->UsedTypes(), expected);
     EXPECT_EQ(vitrelle->FindNested("INNER"), vitrelle->NestedVitrelles().At(0));
     EXPECT_EQ(vitrelle->FindNested("INNER")->Id, "inner");
@@ -150,10 +157,12 @@ TEST_F(VitrelleFile, NestedVitrellesCountTheirSlidesAndTypes)
 TEST_F(VitrelleFile, AFileThatNamesItselfIsNotLoadedAgain)
 {
     const QString self = Folder.File("self.xml");
-    WriteVitrelle("self.xml", "<Vitrelle name=\"Self\"><Diapositive id=\"a\"/><Vitrelle xml=\"" + self.toUtf8() +
+    WriteVitrelle("self.xml", "<Vitrelle name=\"Self\"><Diapositive id=\"a\"/><Vitrelle xml=\"" +
+                                  self.toUtf8() + "\"/></Vitrelle>");
+    WriteVitrelle("ping.xml", "<Vitrelle name=\"Ping\"><Vitrelle xml=\"" + Folder.File("pong.xml").toUtf8() +
                                   "\"/></Vitrelle>");
-    WriteVitrelle("ping.xml", "<Vitrelle name=\"Ping\"><Vitrelle xml=\"" + Folder.File("pong.xml").toUtf8() + "\"/></Vitrelle>");
-    WriteVitrelle("pong.xml", "<Vitrelle name=\"Pong\"><Vitrelle xml=\"" + Folder.File("ping.xml").toUtf8() + "\"/></Vitrelle>");
+    WriteVitrelle("pong.xml", "<Vitrelle name=\"Pong\"><Vitrelle xml=\"" + Folder.File("ping.xml").toUtf8() +
+                                  "\"/></Vitrelle>");
     auto vitrelle = std::make_shared<TVitrelle>("", -1);
     ASSERT_TRUE(vitrelle->LoadFromFile(self));
     ASSERT_EQ(vitrelle->NestedVitrelles().Count(), 1);
@@ -171,10 +180,12 @@ TEST_F(VitrelleFile, NestingStopsAtSixteenLevels)
 {
     // v0 names v1, ..., v18 names v19: only v0 to v15 are loaded.
     for (int i = 0; i < 20; ++i) {
-        const QByteArray next = i < 19 ? "<Vitrelle xml=\"" + Folder.File(QStringLiteral("v%1.xml").arg(i + 1)).toUtf8() + "\"/>"
-                                       : QByteArray();
-        WriteVitrelle(QStringLiteral("v%1.xml").arg(i),
-                      "<Vitrelle name=\"" + QByteArray::number(i) + "\"><Diapositive id=\"d\"/>" + next + "</Vitrelle>");
+        const QByteArray next =
+            i < 19 ? "<Vitrelle xml=\"" + Folder.File(QStringLiteral("v%1.xml").arg(i + 1)).toUtf8() + "\"/>"
+                   : QByteArray();
+        WriteVitrelle(QStringLiteral("v%1.xml").arg(i), "<Vitrelle name=\"" + QByteArray::number(i) +
+                                                            "\"><Diapositive id=\"d\"/>" + next +
+                                                            "</Vitrelle>");
     }
     auto vitrelle = std::make_shared<TVitrelle>("", -1);
     ASSERT_TRUE(vitrelle->LoadFromFile(Folder.File("v0.xml")));
@@ -188,5 +199,6 @@ TEST_F(VitrelleFile, NestingStopsAtSixteenLevels)
     EXPECT_EQ(current->Name, "15");
     EXPECT_EQ(vitrelle->AllDiapositives().size(), 16u);
     ASSERT_EQ(Log.Lines().size(), 1);
-    EXPECT_TRUE(Log.Lines().at(0).startsWith("[2] TVitrelle: Vitrelle " + Folder.File("v16.xml") + " is not loaded"));
+    EXPECT_TRUE(
+        Log.Lines().at(0).startsWith("[2] TVitrelle: Vitrelle " + Folder.File("v16.xml") + " is not loaded"));
 }

@@ -5,9 +5,10 @@ using VitrelleList = ContentTest;
 
 TEST_F(VitrelleList, LoadsEntriesInFileOrder)
 {
-    const QString path = Folder.Write("VitrelleList.xml",
-                                      "<VITRELLES><Vitrelle id=\"abc\" name=\"Lobby\"/><Other id=\"x\"/>text"
-                                      "<vitrelle id=\"dup\"/><Vitrelle id=\"dup\" name=\"second\"/><!-- c --></VITRELLES>");
+    const QString path =
+        Folder.Write("VitrelleList.xml",
+                     "<VITRELLES><Vitrelle id=\"abc\" name=\"Lobby\"/><Other id=\"x\"/>text"
+                     "<vitrelle id=\"dup\"/><Vitrelle id=\"dup\" name=\"second\"/><!-- c --></VITRELLES>");
     TVitrelleList list;
     ASSERT_TRUE(list.LoadFromFile(path));
     ASSERT_EQ(list.Count(), 3);
@@ -54,8 +55,8 @@ TEST_F(VitrelleList, FailuresAreLoggedAndRaised)
     EXPECT_THROW(list.LoadFromFile(broken), EVitrelleError);
     ASSERT_EQ(Log.Lines().size(), 2);
     EXPECT_EQ(Log.Lines().at(0), "[1] TVitrelleList: Cannot find vitrelle " + missing);
-    EXPECT_TRUE(Log.Lines().at(1).startsWith("[1] TVitrelleList: Error while parsing vitrelle list " + broken +
-                                             " in line 3: "))
+    EXPECT_TRUE(Log.Lines().at(1).startsWith("[1] TVitrelleList: Error while parsing vitrelle list " +
+                                             broken + " in line 3: "))
         << Log.Lines().at(1).toStdString();
     EXPECT_EQ(list.Count(), 1);
 }
@@ -63,7 +64,8 @@ TEST_F(VitrelleList, FailuresAreLoggedAndRaised)
 TEST_F(VitrelleList, ListedVitrellesStayAliveWhileHeld)
 {
     TVitrelleList list;
-    ASSERT_TRUE(list.LoadFromFile(Folder.Write("a.xml", "<Vitrelles><Vitrelle id=\"a\" name=\"n\"/></Vitrelles>")));
+    ASSERT_TRUE(
+        list.LoadFromFile(Folder.Write("a.xml", "<Vitrelles><Vitrelle id=\"a\" name=\"n\"/></Vitrelles>")));
     std::shared_ptr<TVitrelle> held = list.SharedById("A");
     ASSERT_TRUE(list.LoadFromFile(Folder.Write("b.xml", "<Vitrelles><Vitrelle id=\"b\"/></Vitrelles>")));
     EXPECT_EQ(list.FindById("a"), nullptr);

@@ -18,7 +18,8 @@ TEST(AtomicFile, TargetChangesOnlyOnCommit)
         EXPECT_EQ(ReadFileBytes(target), "old content");
         // The temporary file is hidden and does not end in .xml, so listings of *.xml never see it.
         for (const QString& entry : folder.Entries())
-            EXPECT_TRUE(entry == "DEVICE1.xml" || (entry.startsWith('.') && !entry.endsWith(".xml"))) << entry.toStdString();
+            EXPECT_TRUE(entry == "DEVICE1.xml" || (entry.startsWith('.') && !entry.endsWith(".xml")))
+                << entry.toStdString();
         writer.Commit();
     }
     EXPECT_EQ(ReadFileBytes(target), "new content");
@@ -55,7 +56,9 @@ TEST(AtomicFile, PermissionsAreSetBeforeTheFileAppears)
     TTempFolder folder;
     const QString target = folder.File("secret.xml");
     TAtomicFileWriter::WriteFile(target, "x", TAtomicFileWriter::OwnerOnlyPermissions);
-    struct stat info{};
+    struct stat info
+    {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     TAtomicFileWriter::WriteFile(target, "y");

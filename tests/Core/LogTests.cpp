@@ -20,7 +20,8 @@ TEST(Log, LineFormat)
     EXPECT_EQ(FormatLogLine(when, "TVitrelleCenterAgent", 2, "m"),
               date + " 08:05:03 - TVitrelleCenterAgent [2] : m");
     // Placeholders inside the parts are text, not format.
-    EXPECT_EQ(FormatLogLine(when, "T%1", 3, "100% %1 %2"), date + " 08:05:03 -              T%1 [3] : 100% %1 %2");
+    EXPECT_EQ(FormatLogLine(when, "T%1", 3, "100% %1 %2"),
+              date + " 08:05:03 -              T%1 [3] : 100% %1 %2");
 }
 
 TEST(Log, EventsCarryHeaderLineAndType)
@@ -35,9 +36,9 @@ TEST(Log, EventsCarryHeaderLineAndType)
     EXPECT_EQ(events[1].Type, etError);
     EXPECT_EQ(events[2].Type, etWarning);
     // One event per line, multi-line messages included; the source is the executable's file name.
-    static const QRegularExpression shape(
-        QStringLiteral("^\r\nUser: [^\r\n]{1,19}\r\n\\S.* \\d\\d:\\d\\d:\\d\\d - TVitrelleCenterAgent \\[3\\] : "
-                       "Display device <0> properties:\r\nModel name: X\r\nManufacturer: Y$"));
+    static const QRegularExpression shape(QStringLiteral(
+        "^\r\nUser: [^\r\n]{1,19}\r\n\\S.* \\d\\d:\\d\\d:\\d\\d - TVitrelleCenterAgent \\[3\\] : "
+        "Display device <0> properties:\r\nModel name: X\r\nManufacturer: Y$"));
     EXPECT_TRUE(shape.match(events[0].Text).hasMatch()) << events[0].Text.toStdString();
     EXPECT_EQ(events[0].ApplicationName, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     EXPECT_EQ(log.Lines().at(1), "[1] TVitrelleCenterSettings: Cannot find configuration file /x");
@@ -84,8 +85,7 @@ TEST(Log, ConcurrentCallsNeverInterleave)
         worker.join();
     const auto events = log.Events();
     ASSERT_EQ(events.size(), static_cast<size_t>(Threads * PerThread));
-    static const QRegularExpression line(
-        QStringLiteral("Worker(\\d) \\[(\\d)\\] : message \\d+ of (\\d)$"));
+    static const QRegularExpression line(QStringLiteral("Worker(\\d) \\[(\\d)\\] : message \\d+ of (\\d)$"));
     for (const TCapturedEvent& event : events) {
         const QRegularExpressionMatch match = line.match(event.Text);
         ASSERT_TRUE(match.hasMatch()) << event.Text.toStdString();
@@ -100,7 +100,10 @@ namespace {
 class TLastEventSink : public IEventSink
 {
 public:
-    void ReportEvent(const QString&, TEventType, quint16, quint32, const QString& text) override { Last = text; }
+    void ReportEvent(const QString&, TEventType, quint16, quint32, const QString& text) override
+    {
+        Last = text;
+    }
     QString Last;
 };
 } // namespace

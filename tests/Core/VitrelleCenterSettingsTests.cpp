@@ -45,11 +45,12 @@ TEST(VitrelleCenterSettings, DefaultsSaveEveryElementEmpty)
     TTempFolder folder;
     TVitrelleCenterSettings settings(folder.Path());
     ASSERT_TRUE(settings.Save());
-    EXPECT_EQ(ReadFileBytes(settings.GetSettingsFileName()),
-              "<VitrelleCenter><DevicePath/><RepositoryPath/><TemplatePath/><VitrelleListFilePath/><TypeFilePath/>"
-              "<HttpSettings><AuthentificationURL/><VitrelleListURL/><VitrelleURL/><MediaURL/><Login/><Password/>"
-              "</HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate>"
-              "<VitrelleUpdateTime Periodicity=\"3\" Time=\"00:00:00\"/></VitrelleCenter>");
+    EXPECT_EQ(
+        ReadFileBytes(settings.GetSettingsFileName()),
+        "<VitrelleCenter><DevicePath/><RepositoryPath/><TemplatePath/><VitrelleListFilePath/><TypeFilePath/>"
+        "<HttpSettings><AuthentificationURL/><VitrelleListURL/><VitrelleURL/><MediaURL/><Login/><Password/>"
+        "</HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate>"
+        "<VitrelleUpdateTime Periodicity=\"3\" Time=\"00:00:00\"/></VitrelleCenter>");
 }
 
 TEST(VitrelleCenterSettings, FileWithThePasswordIsForItsOwnerOnly)
@@ -61,7 +62,9 @@ TEST(VitrelleCenterSettings, FileWithThePasswordIsForItsOwnerOnly)
     TVitrelleCenterSettings settings(folder.Path());
     settings.HttpSettings().Password = "secret";
     ASSERT_TRUE(settings.Save());
-    struct stat info{};
+    struct stat info
+    {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(folder.Entries(), QStringList{"VitrelleCenter.xml"}) << "no temporary file left behind";
@@ -116,7 +119,8 @@ TEST(VitrelleCenterSettings, PartialFiles)
     }
     // An HttpSettings element with missing children empties them; LoginLifetime never comes from the file.
     settings.HttpSettings().LoginLifetime = 60;
-    folder.Write("http.xml", "<V><HttpSettings><Login>new</Login><LoginLifetime>5</LoginLifetime></HttpSettings></V>");
+    folder.Write("http.xml",
+                 "<V><HttpSettings><Login>new</Login><LoginLifetime>5</LoginLifetime></HttpSettings></V>");
     ASSERT_TRUE(settings.LoadFromFile(folder.File("http.xml")));
     EXPECT_EQ(settings.HttpSettings().Login, "new");
     EXPECT_EQ(settings.HttpSettings().Password, "");

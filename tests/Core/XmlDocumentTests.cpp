@@ -64,7 +64,8 @@ TEST_P(XmlBrokenFiles, GiveCodeLineAndReasonAndAnEmptyDocument)
 {
     TXmlDocument document;
     ASSERT_TRUE(document.LoadFromBytes(Bytes("<Old/>")));
-    EXPECT_FALSE(document.LoadFromFile(TestDataPath(QStringLiteral("xml/") + QString::fromLatin1(GetParam().Name))));
+    EXPECT_FALSE(
+        document.LoadFromFile(TestDataPath(QStringLiteral("xml/") + QString::fromLatin1(GetParam().Name))));
     const TXmlParseError& error = document.ParseError();
     EXPECT_NE(error.Code, 0);
     EXPECT_EQ(error.Line, GetParam().Line);
@@ -74,8 +75,9 @@ TEST_P(XmlBrokenFiles, GiveCodeLineAndReasonAndAnEmptyDocument)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, XmlBrokenFiles,
-                         ::testing::Values(TBrokenFile{"unclosed_tag.xml", 5}, TBrokenFile{"two_roots.xml", 2},
-                                           TBrokenFile{"empty.xml", 1}, TBrokenFile{"unescaped_ampersand.xml", 2},
+                         ::testing::Values(TBrokenFile{"unclosed_tag.xml", 5},
+                                           TBrokenFile{"two_roots.xml", 2}, TBrokenFile{"empty.xml", 1},
+                                           TBrokenFile{"unescaped_ampersand.xml", 2},
                                            TBrokenFile{"invalid_utf8.xml", 2},
                                            TBrokenFile{"duplicate_attribute.xml", 2},
                                            TBrokenFile{"not_xml.xml", 1}),
@@ -164,8 +166,10 @@ TEST(XmlDocument, SavesUtf8WithoutDeclarationOrIndentation)
 
     TXmlDocument reread;
     ASSERT_TRUE(reread.LoadFromBytes(saved));
-    EXPECT_EQ(reread.DocumentElement().SelectSingleNode("Child").Text(), QStringLiteral("caf\u00e9 & <tags> \"quoted\""));
-    EXPECT_EQ(reread.DocumentElement().SelectSingleNode("Child").Attribute("name"), QStringLiteral("a&b<c>\"d\""));
+    EXPECT_EQ(reread.DocumentElement().SelectSingleNode("Child").Text(),
+              QStringLiteral("caf\u00e9 & <tags> \"quoted\""));
+    EXPECT_EQ(reread.DocumentElement().SelectSingleNode("Child").Attribute("name"),
+              QStringLiteral("a&b<c>\"d\""));
 }
 
 TEST(XmlDocument, CharactersXmlCannotCarryAreLeftOutSoTheFileStaysReadable)

@@ -79,14 +79,14 @@ TEST_P(NodeBoolValue, Converts)
     EXPECT_EQ(GetNodeBoolValue(root, "V", GetParam().Default), GetParam().Expected) << GetParam().Text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, NodeBoolValue,
-    ::testing::Values(TBoolCase{"", true, false}, TBoolCase{"1", false, true}, TBoolCase{"-1", false, true},
-                      TBoolCase{"0", true, false}, TBoolCase{"True", false, true}, TBoolCase{"true", false, true},
-                      TBoolCase{"TRUE", false, true}, TBoolCase{"False", true, false},
-                      TBoolCase{"2.5", false, true}, TBoolCase{"yes", false, false},
-                      TBoolCase{"yes", true, true}, TBoolCase{"on", false, false}),
-    [](const auto& info) { return CaseName(info.index, info.param.Text); });
+INSTANTIATE_TEST_SUITE_P(Texts, NodeBoolValue,
+                         ::testing::Values(TBoolCase{"", true, false}, TBoolCase{"1", false, true},
+                                           TBoolCase{"-1", false, true}, TBoolCase{"0", true, false},
+                                           TBoolCase{"True", false, true}, TBoolCase{"true", false, true},
+                                           TBoolCase{"TRUE", false, true}, TBoolCase{"False", true, false},
+                                           TBoolCase{"2.5", false, true}, TBoolCase{"yes", false, false},
+                                           TBoolCase{"yes", true, true}, TBoolCase{"on", false, false}),
+                         [](const auto& info) { return CaseName(info.index, info.param.Text); });
 
 TEST(XmlHelpersMissing, BoolOfMissingNodeIsFalse)
 {
@@ -104,14 +104,15 @@ TEST_P(ForceXmlExtensionCase, Gives)
     EXPECT_EQ(ForceXmlExtension(QString::fromUtf8(GetParam().first)), QString::fromUtf8(GetParam().second));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, ForceXmlExtensionCase,
-    ::testing::Values(std::pair{"list", "list.xml"}, std::pair{"list.txt", "list.xml"},
-                      std::pair{"list.xml", "list.xml"}, std::pair{"LIST.XML", "LIST.XML"},
-                      std::pair{"a.b/list", "a.b/list.xml"}, std::pair{"/data/v1.2/Types", "/data/v1.2/Types.xml"},
-                      std::pair{"archive.tar.gz", "archive.tar.xml"}, std::pair{"file.", "file.xml"},
-                      std::pair{"", ".xml"}),
-    [](const auto& info) { return CaseName(info.index, info.param.first); });
+INSTANTIATE_TEST_SUITE_P(Names, ForceXmlExtensionCase,
+                         ::testing::Values(std::pair{"list", "list.xml"}, std::pair{"list.txt", "list.xml"},
+                                           std::pair{"list.xml", "list.xml"},
+                                           std::pair{"LIST.XML", "LIST.XML"},
+                                           std::pair{"a.b/list", "a.b/list.xml"},
+                                           std::pair{"/data/v1.2/Types", "/data/v1.2/Types.xml"},
+                                           std::pair{"archive.tar.gz", "archive.tar.xml"},
+                                           std::pair{"file.", "file.xml"}, std::pair{"", ".xml"}),
+                         [](const auto& info) { return CaseName(info.index, info.param.first); });
 
 TEST(SamePath, IgnoresTrailingSeparatorButNotCase)
 {

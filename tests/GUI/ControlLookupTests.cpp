@@ -45,7 +45,8 @@ TEST(FindControlOnPage, LooksForPrefixAndIndexOnThatPage)
     for (int i = 0; i < 3; ++i) {
         auto* page = new QWidget;
         auto* layout = new QVBoxLayout(page);
-        layout->addWidget(Named(new QLineEdit, QStringLiteral("edDeviceName%1").arg(i).toLatin1().constData()));
+        layout->addWidget(
+            Named(new QLineEdit, QStringLiteral("edDeviceName%1").arg(i).toLatin1().constData()));
         tabs.addTab(page, QStringLiteral("Device %1").arg(i + 1));
     }
     // A control of another page's name on page 0 is not found through page 2.

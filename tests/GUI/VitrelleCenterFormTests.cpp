@@ -48,7 +48,8 @@ TEST_F(MainWindow, OpensOnTheDevicesPage)
     EXPECT_EQ(Button(form.get(), "sbSettings")->geometry(), QRect(301, 1, 100, 70));
     EXPECT_EQ(Button(form.get(), "sbVitrelles")->text(), "Vitrelles");
     ASSERT_NE(form->Page(TfrmVitrelleCenter::TPage::Devices), nullptr);
-    EXPECT_EQ(form->Page(TfrmVitrelleCenter::TPage::Settings), nullptr) << "pages are made when first asked for";
+    EXPECT_EQ(form->Page(TfrmVitrelleCenter::TPage::Settings), nullptr)
+        << "pages are made when first asked for";
     QWidget* mainPanel = form->findChild<QWidget*>("MainPanel");
     ASSERT_NE(mainPanel, nullptr);
     EXPECT_EQ(form->Page(TfrmVitrelleCenter::TPage::Devices)->parentWidget(), mainPanel);

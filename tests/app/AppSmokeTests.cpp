@@ -48,10 +48,10 @@ TEST(App, StartsShowsTheWindowAndStopsInOrderOnSigterm)
             process.waitForReadyRead(200);
             errors += process.readAllStandardError();
         }
-        const QByteArray missing = QByteArray("TVitrelleCenterSettings [1] : Cannot find configuration file ") +
-                                   folder.File("VitrelleCenter.xml").toUtf8();
-        EXPECT_TRUE(errors.contains(missing))
-            << errors.constData();
+        const QByteArray missing =
+            QByteArray("TVitrelleCenterSettings [1] : Cannot find configuration file ") +
+            folder.File("VitrelleCenter.xml").toUtf8();
+        EXPECT_TRUE(errors.contains(missing)) << errors.constData();
         EXPECT_TRUE(errors.contains("TVitrelleCenterAgent [3] : VitrelleCenter successfully initialized"));
     } else {
         QThread::msleep(2000);

@@ -8,7 +8,9 @@
 class TManualClock : public IClock
 {
 public:
-    explicit TManualClock(QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(8, 0))) : FNow(std::move(now)) {}
+    explicit TManualClock(QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(8, 0))) : FNow(std::move(now))
+    {
+    }
 
     QDateTime Now() const override
     {

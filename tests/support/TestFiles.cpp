@@ -30,8 +30,8 @@ QString TTempFolder::Write(const QString& name, const QByteArray& content) const
 
 QStringList TTempFolder::Entries() const
 {
-    return QDir(FDir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                       QDir::Name);
+    return QDir(FDir.path())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 QByteArray ReadFileBytes(const QString& path)
