@@ -14,7 +14,9 @@ const char* __tsan_default_suppressions()
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
            "called_from_lib:libQt6Widgets.so.6\n"
-           "called_from_lib:libQt6DBus.so.6\n";
+           "called_from_lib:libQt6DBus.so.6\n"
+           // glibc guards its time-zone state with an internal lock that ThreadSanitizer cannot see.
+           "race:tzset_internal\n";
 }
 
 const char* __ubsan_default_options()

@@ -428,9 +428,12 @@ void SetXmlReadableFolders(const QStringList& folders)
 {
     QStringList canonical;
     for (const QString& folder : folders) {
+        if (folder.isEmpty())
+            continue;
+        // A folder that does not exist yet (the cache before its first download) counts by its plain path.
         QString path = QFileInfo(folder).canonicalFilePath();
         if (path.isEmpty())
-            continue;
+            path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
         if (!path.endsWith(QLatin1Char('/')))
             path += QLatin1Char('/');
         canonical.append(path);

@@ -1,5 +1,6 @@
 #include "VitrelleCenterAgent.h"
 
+#include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
 #include "SessionInfo.h"
@@ -16,10 +17,15 @@ namespace {
 const QString AgentSource = QStringLiteral("TVitrelleCenterAgent");
 const QString SettingsSource = QStringLiteral("TVitrelleCenterSettings");
 
+QString AbsolutePath(const QString& path)
+{
+    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
 // A configured path resolved against the current folder, with a trailing separator; created when missing.
 QString MakeFolder(const QString& path)
 {
-    const QString absolute = IncludeTrailingPathDelimiter(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+    const QString absolute = IncludeTrailingPathDelimiter(AbsolutePath(path));
     if (!QFileInfo(absolute).isDir() && !QDir().mkpath(absolute))
         throw EFileError(QStringLiteral("Cannot create folder %1").arg(absolute));
     return absolute;
@@ -39,7 +45,8 @@ TAgentPlatform TAgentPlatform::System()
 }
 
 TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform)
-    : FPlatform(std::move(platform)), FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder))
+    : FPlatform(std::move(platform)), FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder)),
+      FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock))
 {
     const TAgentPlatform defaults = TAgentPlatform::System();
     if (!FPlatform.XmlLibraryAvailable)
@@ -52,6 +59,8 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
 
 TVitrelleCenterAgent::~TVitrelleCenterAgent()
 {
+    FScheduler.reset(); // stops the tick, serving an action that is being handed over
+    TDiapositiveType::FreeTypes();
     FSettings.reset();
 }
 
@@ -66,6 +75,16 @@ void TVitrelleCenterAgent::Initialize()
     } catch (const EVitrelleError& error) {
         WriteLog(SettingsSource, 1, error.Message());
     }
+    // Slide types: templates are read from their folder (created when missing); a template may read files
+    // of that folder and of the cache, nothing else.
+    const QString templateFolder = GetTemplateFolder();
+    TDiapositiveType::SetTemplateFolder(templateFolder);
+    SetXmlReadableFolders({templateFolder, AbsolutePath(FSettings->GetRepositoryPath())});
+    TDiapositiveType::LoadTypes(AbsolutePath(FSettings->GetTypeFilePath())); // logs its own errors
+    // Read after the sources have registered, since actions of unknown sources are dropped. A missing or
+    // unreadable schedule is no error: the schedule starts empty.
+    FScheduler->LoadFromFile(FSettings->GetScheduleFileName());
+    FScheduler->StartTicking();
     WriteLog(AgentSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
 }
 
@@ -88,8 +107,9 @@ void TVitrelleCenterAgent::CheckXmlLibrary() const
         available = false; // any failure of the check means the same to the operator
     }
     if (!available)
-        throw EVitrelleError(QStringLiteral("VitrelleCenter needs the libxml2 and libxslt libraries to be "
-                                            "installed.\r\nPlease run the setup again to install these libraries."));
+        throw EVitrelleError(
+            QStringLiteral("VitrelleCenter needs the libxml2 and libxslt libraries to be "
+                           "installed.\r\nPlease run the setup again to install these libraries."));
 }
 
 bool TVitrelleCenterAgent::IsRemoteDesktop() const

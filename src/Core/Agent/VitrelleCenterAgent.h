@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Clock.h"
 #include "VitrelleCenterSettings.h"
+#include "VitrelleScheduler.h"
 
 #include <QString>
 
@@ -16,6 +18,8 @@ struct TAgentPlatform
     std::function<bool()> IsRemoteDesktop;
     // Shows a start-up error to the operator (a modal message box in the program).
     std::function<void(const QString&)> ShowError;
+    // The local time the schedule runs by; null for the system clock.
+    std::shared_ptr<const IClock> Clock;
 
     // The real machine: the libraries, the process environment, and the error written to standard error.
     static TAgentPlatform System();
@@ -27,6 +31,7 @@ class TVitrelleCenterAgent
 {
 public:
     TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform);
+    // Frees the scheduler first, so that no scheduled action runs while the rest is taken down.
     ~TVitrelleCenterAgent();
 
     TVitrelleCenterAgent(const TVitrelleCenterAgent&) = delete;
@@ -37,6 +42,8 @@ public:
 
     TVitrelleCenterSettings& Settings() { return *FSettings; }
     const TVitrelleCenterSettings& Settings() const { return *FSettings; }
+    TVitrelleScheduler& Scheduler() { return *FScheduler; }
+    const TVitrelleScheduler& Scheduler() const { return *FScheduler; }
 
     // The effective device and template folders, absolute; created with their parents when missing.
     QString GetDeviceFolder() const;
@@ -50,6 +57,7 @@ public:
 private:
     TAgentPlatform FPlatform;
     std::unique_ptr<TVitrelleCenterSettings> FSettings;
+    std::unique_ptr<TVitrelleScheduler> FScheduler;
 };
 
 // Constructs and initialises the agent for the application folder. A failing start-up shows its error

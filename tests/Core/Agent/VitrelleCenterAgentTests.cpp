@@ -1,5 +1,7 @@
+#include "DiapositiveType.h"
 #include "Errors.h"
 #include "LogCapture.h"
+#include "ManualClock.h"
 #include "TestFiles.h"
 #include "VitrelleCenterAgent.h"
 
@@ -19,7 +21,18 @@ protected:
         platform.IsRemoteDesktop = [remote] { return remote; };
         platform.XmlLibraryAvailable = [xmlAvailable] { return xmlAvailable; };
         platform.ShowError = [this](const QString& message) { Shown << message; };
+        // A clock that stands still keeps the tick worker off the C library's time-zone state, whose lock
+        // ThreadSanitizer does not see.
+        platform.Clock = std::make_shared<TManualClock>();
         return platform;
+    }
+
+    // A types file, so that start-up has nothing to complain about.
+    void WriteTypes()
+    {
+        Folder.Write(
+            "Templates/Types.xml",
+            "<DiapositiveTypes><DiapositiveType><Name>Photo</Name></DiapositiveType></DiapositiveTypes>");
     }
 
     TTempFolder Folder;
@@ -45,26 +58,59 @@ TEST_F(Agent, StartsInAnEmptyFolderWithDefaults)
     auto agent = CreateAgent(Folder.Path(), Platform());
     ASSERT_NE(agent, nullptr);
     EXPECT_TRUE(Shown.isEmpty());
-    EXPECT_EQ(Log.Lines(),
-              QStringList({"[1] TVitrelleCenterSettings: Cannot find configuration file " + Folder.Path() +
-                               "/VitrelleCenter.xml",
-                           "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"}));
+    EXPECT_EQ(
+        Log.Lines(),
+        QStringList({"[1] TVitrelleCenterSettings: Cannot find configuration file " + Folder.Path() +
+                         "/VitrelleCenter.xml",
+                     "[1] TDiapositiveType: Cannot find type file " + Folder.Path() + "/Templates/Types.xml",
+                     "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"}));
     EXPECT_EQ(Log.Events().at(0).Type, etError);
-    EXPECT_EQ(Log.Events().at(1).Type, etInformation);
+    EXPECT_EQ(Log.Events().at(2).Type, etInformation);
+    EXPECT_TRUE(QFileInfo(Folder.File("Templates")).isDir()) << "the templates folder is created";
     EXPECT_EQ(agent->Settings().GetRepositoryPath(), Folder.Path() + "/Cache/");
+    EXPECT_TRUE(agent->Scheduler().IsTicking()) << "a missing schedule is no error";
+    EXPECT_EQ(agent->Scheduler().ActionCount(), 0);
+}
+
+TEST_F(Agent, LoadsTheScheduleWithoutRewritingIt)
+{
+    Folder.Write("VitrelleCenter.xml", "<VitrelleCenter/>");
+    WriteTypes();
+    const QByteArray schedule =
+        "<Schedule><ScheduleAction Source=\"VitrelleCenterAgent\" Action=\"0\" Periodicity=\"0\" "
+        "Time=\"08:00:00\" Enabled=\"-1\"/><ScheduleAction Source=\"Player 1\" Action=\"0\" "
+        "Periodicity=\"0\" Time=\"08:05:00\" Enabled=\"-1\"><vitrelleID>12</vitrelleID></ScheduleAction>"
+        "</Schedule>";
+    const QString file = Folder.Write("Schedule.xml", schedule);
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    EXPECT_EQ(agent->Scheduler().ActionCount(), 0) << "no source of these actions is registered";
+    EXPECT_TRUE(agent->Scheduler().IsTicking());
+    agent.reset();
+    EXPECT_EQ(ReadFileBytes(file), schedule);
+
+    Folder.Write("Schedule.xml", "<Schedule><ScheduleAction");
+    Log.Clear();
+    agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    EXPECT_EQ(Log.Lines(), QStringList{"[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"});
+    EXPECT_TRUE(agent->Scheduler().IsTicking());
 }
 
 TEST_F(Agent, NotesARemoteDesktopFirst)
 {
     Folder.Write("VitrelleCenter.xml", "<VitrelleCenter/>");
+    WriteTypes();
     auto agent = CreateAgent(Folder.Path(), Platform(true));
     ASSERT_NE(agent, nullptr);
-    EXPECT_EQ(Log.Lines(), QStringList({"[3] TVitrelleCenterAgent: Remote desktop detected",
-                                        "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"}));
+    EXPECT_EQ(Log.Lines(),
+              QStringList({"[3] TVitrelleCenterAgent: Remote desktop detected",
+                           "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"}));
 }
 
 TEST_F(Agent, LoadsTheSettingsFileAndIgnoresAnUnparsableOne)
 {
+    WriteTypes();
     Folder.Write("VitrelleCenter.xml", "<VitrelleCenter><HttpSettings><Login>kiosk</Login></HttpSettings>"
                                        "</VitrelleCenter>");
     auto agent = CreateAgent(Folder.Path(), Platform());
@@ -78,6 +124,26 @@ TEST_F(Agent, LoadsTheSettingsFileAndIgnoresAnUnparsableOne)
     ASSERT_NE(agent, nullptr);
     EXPECT_EQ(agent->Settings().HttpSettings().Login, "");
     EXPECT_EQ(Log.Lines(), QStringList{"[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"});
+}
+
+TEST_F(Agent, LoadsTheSlideTypesAndFreesThemAtTheEnd)
+{
+    // A configured types file is used instead of the templates folder's.
+    const QString types = Folder.Write(
+        "elsewhere/mytypes.xml",
+        "<DiapositiveTypes><DiapositiveType><Name>Menu</Name></DiapositiveType></DiapositiveTypes>");
+    Folder.Write("VitrelleCenter.xml",
+                 "<VitrelleCenter><TypeFilePath>" + types.toUtf8() + "</TypeFilePath></VitrelleCenter>");
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_NE(TDiapositiveType::FindType("menu"), nullptr);
+    EXPECT_EQ(TDiapositiveType::TemplateFolder(), Folder.Path() + "/Templates/");
+    EXPECT_TRUE(IsXmlReadablePath(Folder.Write("Templates/shared.xml", "<x/>")));
+    EXPECT_TRUE(IsXmlReadablePath(Folder.Write("Cache/page.xml", "<x/>")));
+    EXPECT_FALSE(IsXmlReadablePath(types)) << "only the templates and the cache";
+    agent.reset();
+    EXPECT_EQ(TDiapositiveType::FindType("menu"), nullptr);
+    SetXmlReadableFolders({});
 }
 
 TEST_F(Agent, MissingXmlLibraryEndsTheStartUpWithItsMessage)

@@ -1,0 +1,381 @@
+#include "VitrelleScheduler.h"
+
+#include "Errors.h"
+#include "Log.h"
+#include "ScheduleXml.h"
+#include "XmlHelpers.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+const QString SchedulerClassName = QStringLiteral("TVitrelleScheduler");
+
+void LogError(const QString& source, const std::exception& error)
+{
+    const auto* own = dynamic_cast<const EVitrelleError*>(&error);
+    WriteLog(source, 1, own != nullptr ? own->Message() : QString::fromUtf8(error.what()));
+}
+
+template <typename T> bool Holds(const std::vector<T*>& items, const T* item)
+{
+    return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+} // namespace
+
+// The due actions of one source in one tick.
+struct TVitrelleScheduler::TSourceGroup
+{
+    IScheduleSource* Source = nullptr;
+    std::vector<TScheduleAction*> Due;   // in list order
+    std::vector<TScheduleAction*> ToRun; // what the source's filter left of Due
+    bool Filtered = false;               // the filter was asked and answered
+};
+
+TVitrelleScheduler::TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
+                                       std::shared_ptr<ISleepInhibitor> inhibitor,
+                                       std::chrono::milliseconds tickPeriod)
+    : FAgent(agent), FClock(clock ? std::move(clock) : std::make_shared<TSystemClock>()),
+      FInhibitor(inhibitor ? std::move(inhibitor) : std::make_shared<TNoSleepInhibitor>()),
+      FTickPeriod(tickPeriod), FLink(std::make_unique<TThreadLink>(*this))
+{
+}
+
+TVitrelleScheduler::~TVitrelleScheduler()
+{
+    StopTicking();
+}
+
+void TVitrelleScheduler::RegisterSource(IScheduleSource* source)
+{
+    if (source == nullptr)
+        return;
+    const QString name = source->GetSourceName();
+    std::lock_guard lock(FMutex);
+    if (FindSourceLocked(name) == nullptr)
+        FSources.push_back(source);
+}
+
+void TVitrelleScheduler::UnregisterSource(IScheduleSource* source)
+{
+    if (source == nullptr)
+        return;
+    std::lock_guard lock(FMutex);
+    // By identity rather than by name: a source whose name changed, or an unregistered one sharing a
+    // registered source's name, must neither leave actions behind nor take another source's actions.
+    FActions.RemoveActionsOf(source);
+    std::erase(FSources, source);
+    std::erase_if(FTickActions, [this](const TScheduleAction* action) { return !FActions.Contains(action); });
+}
+
+IScheduleSource* TVitrelleScheduler::FindSource(const QString& name) const
+{
+    std::lock_guard lock(FMutex);
+    return FindSourceLocked(name);
+}
+
+IScheduleSource* TVitrelleScheduler::FindSourceLocked(const QString& name) const
+{
+    for (IScheduleSource* source : FSources)
+        if (source->GetSourceName().compare(name, Qt::CaseInsensitive) == 0)
+            return source;
+    return nullptr;
+}
+
+bool TVitrelleScheduler::IsRegisteredLocked(const IScheduleSource* source) const
+{
+    return Holds(FSources, source);
+}
+
+std::vector<IScheduleSource*> TVitrelleScheduler::Sources() const
+{
+    std::lock_guard lock(FMutex);
+    return FSources;
+}
+
+qsizetype TVitrelleScheduler::ActionCount() const
+{
+    std::lock_guard lock(FMutex);
+    return FActions.Count();
+}
+
+TScheduleAction* TVitrelleScheduler::AddAction(std::unique_ptr<TScheduleAction> action)
+{
+    if (action == nullptr)
+        return nullptr;
+    std::lock_guard lock(FMutex);
+    return AddActionLocked(std::move(action));
+}
+
+TScheduleAction* TVitrelleScheduler::AddActionLocked(std::unique_ptr<TScheduleAction> action)
+{
+    TScheduleAction* added = FActions.Add(std::move(action));
+    added->ResetNextTime(FClock->Now().date());
+    WriteLog(SchedulerClassName, 3,
+             QStringLiteral("Action '%1' for source '%2' is scheduled at %3")
+                 .arg(added->Source->GetActionDescription(added), added->Source->GetSourceName(),
+                      TimeOfDayToText(added->NextTime.time())));
+    FActions.SortByTime();
+    return added;
+}
+
+TScheduleAction* TVitrelleScheduler::GetAction(const QString& sourceName, qint32 actionCode)
+{
+    IScheduleSource* source = nullptr;
+    {
+        std::lock_guard lock(FMutex);
+        if (TScheduleAction* found = FActions.Find(sourceName, actionCode))
+            return found;
+        source = FindSourceLocked(sourceName);
+        if (source == nullptr)
+            return nullptr;
+        // The name may have been given in another letter case: the source's action must not be doubled.
+        if (TScheduleAction* found = FActions.Find(source->GetSourceName(), actionCode))
+            return found;
+    }
+    // Outside the lock, since the source builds the action with its own code; sources are registered and
+    // unregistered on this thread only, so it stays registered meanwhile.
+    std::unique_ptr<TScheduleAction> action = source->CreateDefaultAction(actionCode);
+    if (action == nullptr)
+        return nullptr;
+    std::lock_guard lock(FMutex);
+    return AddActionLocked(std::move(action));
+}
+
+void TVitrelleScheduler::Clear()
+{
+    std::lock_guard lock(FMutex);
+    FActions.Clear();
+    FTickActions.clear();
+}
+
+void TVitrelleScheduler::Assign(const TVitrelleScheduler* other)
+{
+    if (other == nullptr)
+        return;
+    TScheduleActionList copies(true);
+    std::vector<IScheduleSource*> sources;
+    {
+        std::lock_guard lock(other->FMutex);
+        copies.Assign(&other->FActions, FClock->Now().date());
+        sources = other->FSources;
+    }
+    std::lock_guard lock(FMutex);
+    FActions = std::move(copies);
+    FSources = std::move(sources);
+    FTickActions.clear();
+}
+
+std::unique_ptr<TVitrelleScheduler> TVitrelleScheduler::Clone() const
+{
+    auto copy = std::make_unique<TVitrelleScheduler>(FAgent, FClock, FInhibitor, FTickPeriod);
+    copy->Assign(this);
+    return copy;
+}
+
+bool TVitrelleScheduler::Equals(const TVitrelleScheduler* other) const
+{
+    if (other == nullptr)
+        return false;
+    if (other == this)
+        return true;
+    std::scoped_lock lock(FMutex, other->FMutex);
+    return FActions.Equals(&other->FActions);
+}
+
+bool TVitrelleScheduler::LoadFromFile(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+    TXmlDocument document;
+    if (!document.LoadFromFile(path))
+        return false;
+    const TXmlNode root = document.DocumentElement();
+    if (root.IsNull() || root.Name().compare(ScheduleXml::RootElement, Qt::CaseInsensitive) != 0)
+        return false;
+    // Read everything first, so that an error of the XML layer leaves the schedule as it was.
+    std::vector<std::unique_ptr<TScheduleAction>> loaded;
+    for (const TXmlNode& node : root.SelectNodes(QStringLiteral("./") + ScheduleXml::ActionElement))
+        if (std::unique_ptr<TScheduleAction> action = TScheduleAction::LoadFromXML(node, this))
+            loaded.push_back(std::move(action));
+    std::lock_guard lock(FMutex);
+    FActions.Clear();
+    FTickActions.clear();
+    for (std::unique_ptr<TScheduleAction>& action : loaded)
+        AddActionLocked(std::move(action));
+    return true;
+}
+
+bool TVitrelleScheduler::SaveToFile(const QString& path) const
+{
+    TXmlDocument document;
+    const TXmlNode root = document.CreateDocumentElement(ScheduleXml::RootElement);
+    {
+        std::lock_guard lock(FMutex);
+        for (const TScheduleAction* action : FActions)
+            action->SaveToXML(&document, root);
+    }
+    document.SaveToFile(path);
+    return true;
+}
+
+void TVitrelleScheduler::StartTicking()
+{
+    {
+        std::lock_guard lock(FWaitMutex);
+        FStopRequested = false;
+    }
+    TThreadLink::StartLink(FLink, *this);
+}
+
+void TVitrelleScheduler::StopTicking()
+{
+    {
+        std::lock_guard lock(FWaitMutex);
+        FStopRequested = true;
+    }
+    FWakeUp.notify_all();
+    FLink.reset(); // asks the worker to end and waits for it while serving its hand-overs
+}
+
+bool TVitrelleScheduler::IsTicking() const
+{
+    return FLink != nullptr && FLink->Started() && !FLink->Ended();
+}
+
+bool TVitrelleScheduler::StopRequested(const TThreadLink& link)
+{
+    std::lock_guard lock(FWaitMutex);
+    return FStopRequested || link.Terminated();
+}
+
+void TVitrelleScheduler::ThreadExecute()
+{
+    TThreadLink* link = TThreadLink::Current();
+    if (link == nullptr)
+        return;
+    // A failure must not end the schedule: the next tick may well succeed.
+    const auto guarded = [](const auto& step) {
+        try {
+            step();
+        } catch (const std::exception& error) {
+            LogError(SchedulerClassName, error);
+        }
+    };
+    while (!StopRequested(*link)) {
+        guarded([this] { FInhibitor->KeepSystemAwake(); });
+        guarded([this] { Tick(); });
+        std::unique_lock lock(FWaitMutex);
+        FWakeUp.wait_for(lock, FTickPeriod, [&] { return FStopRequested || link->Terminated(); });
+    }
+}
+
+void TVitrelleScheduler::Tick()
+{
+    const QDateTime now = FClock->Now();
+    std::vector<TSourceGroup> groups;
+    std::vector<TScheduleAction*> due;
+    {
+        std::lock_guard lock(FMutex);
+        FTickActions.clear();
+        for (TScheduleAction* action : FActions) {
+            if (!action->Enabled || !(action->NextTime < now))
+                continue;
+            auto group = std::find_if(groups.begin(), groups.end(),
+                                      [action](const TSourceGroup& g) { return g.Source == action->Source; });
+            if (group == groups.end())
+                group = groups.insert(groups.end(), TSourceGroup{action->Source, {}, {}, false});
+            group->Due.push_back(action);
+            FTickActions.insert(action);
+        }
+        TScheduleActionList toRun(false);
+        for (TSourceGroup& group : groups) {
+            FilterGroupLocked(group);
+            for (TScheduleAction* action : group.ToRun)
+                toRun.Add(action);
+        }
+        toRun.SortByTime();
+        due.assign(toRun.begin(), toRun.end());
+    }
+
+    for (TScheduleAction* action : due)
+        RunAction(action);
+
+    std::lock_guard lock(FMutex);
+    const QDateTime rescheduleTime = FClock->Now();
+    for (const TSourceGroup& group : groups) {
+        // What a filter removed from a group that still ran something is superseded and moves on with it;
+        // a group held back whole (no connection for a download) stays due for the next tick.
+        if (!group.Filtered || group.ToRun.empty())
+            continue;
+        for (TScheduleAction* action : group.Due) {
+            if (!FTickActions.contains(action))
+                continue;
+            FTickActions.erase(action);
+            if (!action->Reschedule(rescheduleTime))
+                FActions.Remove(action); // an invalid kind runs once
+        }
+    }
+    FTickActions.clear();
+}
+
+void TVitrelleScheduler::FilterGroupLocked(TSourceGroup& group)
+{
+    if (!IsRegisteredLocked(group.Source))
+        return; // never call a source that is not (or no longer) registered
+    TScheduleActionList offered(false);
+    for (TScheduleAction* action : group.Due)
+        offered.Add(action);
+    try {
+        group.Source->FilterActions(offered);
+    } catch (const std::exception& error) {
+        LogError(SourceClassName(*group.Source), error);
+        return; // neither run nor moved on: offered again at the next tick
+    }
+    // Only the group's own actions, each once, in the order the filter left them.
+    for (TScheduleAction* action : offered)
+        if (Holds(group.Due, action) && !Holds(group.ToRun, action))
+            group.ToRun.push_back(action);
+    group.Filtered = true;
+}
+
+void TVitrelleScheduler::RunAction(TScheduleAction* action)
+{
+    {
+        std::lock_guard lock(FMutex);
+        if (!FTickActions.contains(action))
+            return;
+        FCurrentAction = action;
+    }
+    const auto execute = [this] { ExecuteCurrentAction(); };
+    if (TThreadLink* link = TThreadLink::Current())
+        link->Synchronize(execute);
+    else
+        execute();
+    std::lock_guard lock(FMutex);
+    FCurrentAction = nullptr;
+}
+
+void TVitrelleScheduler::ExecuteCurrentAction()
+{
+    TScheduleAction* action = nullptr;
+    IScheduleSource* source = nullptr;
+    {
+        // Events served before this hand-over may have removed the action or its source.
+        std::lock_guard lock(FMutex);
+        action = FCurrentAction;
+        if (action == nullptr || !FTickActions.contains(action) || !IsRegisteredLocked(action->Source))
+            return;
+        source = action->Source;
+    }
+    // A failing action is logged and the schedule goes on: one unplugged cable must not stop every later
+    // action.
+    try {
+        source->ExecuteAction(action);
+    } catch (const std::exception& error) {
+        LogError(SourceClassName(*source), error);
+    }
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "Clock.h"
+#include "ScheduleActionList.h"
+#include "ScheduleSource.h"
+#include "SleepInhibitor.h"
+#include "ThreadLink.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
+class TVitrelleCenterAgent;
+
+// The weekly schedule: the registered sources and their actions, the schedule file, and a tick on a worker
+// thread that runs the due actions on the main thread and moves them on.
+//
+// Threads: everything but the tick is called on the main thread. The tick runs on its worker and calls
+// FilterActions there (holding the scheduler's lock), ExecuteAction on the main thread through the link's
+// hand-over (holding no lock). Actions and sources may be registered, unregistered, added, replaced and
+// cleared while a tick runs; an action or source removed meanwhile is never touched by that tick again.
+class TVitrelleScheduler : public IThread
+{
+public:
+    static constexpr std::chrono::milliseconds DefaultTickPeriod{15000};
+
+    // Null clock and inhibitor: the system clock and no sleep inhibition.
+    explicit TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock = nullptr,
+                                std::shared_ptr<ISleepInhibitor> inhibitor = nullptr,
+                                std::chrono::milliseconds tickPeriod = DefaultTickPeriod);
+    // Stops the tick worker and waits for it, serving its hand-overs meanwhile.
+    ~TVitrelleScheduler();
+
+    TVitrelleScheduler(const TVitrelleScheduler&) = delete;
+    TVitrelleScheduler& operator=(const TVitrelleScheduler&) = delete;
+
+    TVitrelleCenterAgent* Agent() const { return FAgent; }
+
+    // Ignored for null and for a name (any letter case) that is already registered.
+    void RegisterSource(IScheduleSource* source);
+    // Removes the source and frees its actions; after it returns, no tick calls the source.
+    void UnregisterSource(IScheduleSource* source);
+    // The first registered source with this name, compared without regard to letter case.
+    IScheduleSource* FindSource(const QString& name) const;
+    std::vector<IScheduleSource*> Sources() const;
+
+    // Takes the action over, due today at its time of day, and logs it.
+    TScheduleAction* AddAction(std::unique_ptr<TScheduleAction> action);
+    // The source's action with the code, created with the source's defaults when there is none yet; null
+    // for an unknown source or code. The action stays the scheduler's: the tick may move it on or free it.
+    TScheduleAction* GetAction(const QString& sourceName, qint32 actionCode);
+    void Clear();
+    // Copies other's actions (each due today at its time of day) and its sources.
+    void Assign(const TVitrelleScheduler* other);
+    // A copy for editing; it never ticks.
+    std::unique_ptr<TVitrelleScheduler> Clone() const;
+    // Same actions in the same order; sources and next times do not count.
+    bool Equals(const TVitrelleScheduler* other) const;
+
+    // False, with the schedule unchanged and nothing logged, for a missing, unparsable or foreign file.
+    // Actions of sources that are not registered are dropped.
+    bool LoadFromFile(const QString& path);
+    // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors.
+    bool SaveToFile(const QString& path) const;
+
+    // Starts the tick worker (a new one when an earlier run has ended); the first tick runs at once.
+    void StartTicking();
+    // Stops the tick worker and waits for its end, serving its hand-overs. Not from within an action.
+    void StopTicking();
+    bool IsTicking() const;
+
+    // One pass over the actions at the clock's present moment. Runs on the tick worker, or directly on the
+    // main thread while the worker does not tick.
+    void Tick();
+
+    // Direct access for schedulers that do not tick (copies, tests); a ticking one changes it meanwhile.
+    const TScheduleActionList& Actions() const { return FActions; }
+    qsizetype ActionCount() const;
+
+    void ThreadExecute() override;
+    void ThreadTerminated() override {}
+
+private:
+    struct TSourceGroup;
+
+    IScheduleSource* FindSourceLocked(const QString& name) const;
+    bool IsRegisteredLocked(const IScheduleSource* source) const;
+    TScheduleAction* AddActionLocked(std::unique_ptr<TScheduleAction> action);
+    void FilterGroupLocked(TSourceGroup& group);
+    void RunAction(TScheduleAction* action);
+    void ExecuteCurrentAction();
+    bool StopRequested(const TThreadLink& link);
+
+    TVitrelleCenterAgent* FAgent;
+    const std::shared_ptr<const IClock> FClock;
+    const std::shared_ptr<ISleepInhibitor> FInhibitor;
+    const std::chrono::milliseconds FTickPeriod;
+
+    mutable std::mutex FMutex; // guards the actions (list and content), the sources and the tick's sets
+    TScheduleActionList FActions{true};
+    std::vector<IScheduleSource*> FSources;
+    TScheduleAction* FCurrentAction = nullptr;
+    // The actions the running tick works on; an action freed meanwhile leaves this set first.
+    std::unordered_set<const TScheduleAction*> FTickActions;
+
+    std::mutex FWaitMutex; // guards FStopRequested
+    std::condition_variable FWakeUp;
+    bool FStopRequested = false;
+
+    std::unique_ptr<TThreadLink> FLink;
+};
