@@ -101,12 +101,18 @@ TEST_F(MainWindow, FailingStartUpShowsTheErrorAndFlagsTheExit)
 
 TEST_F(MainWindow, ClosingFreesTheAgentBeforeThePages)
 {
-    auto form = Open();
-    ASSERT_NE(form->Agent(), nullptr);
+    // The agent is the only holder of its platform's functions: a token captured there dies with it.
+    auto token = std::make_shared<int>(0);
+    const std::weak_ptr<int> agentAlive = token;
+    TAgentPlatform platform;
+    platform.IsRemoteDesktop = [token] { return false; };
+    token.reset();
+    auto form = std::make_unique<TfrmVitrelleCenter>(Folder.Path(), platform);
+    platform = TAgentPlatform();
+    ASSERT_FALSE(agentAlive.expired());
     QWidget* page = form->Page(TfrmVitrelleCenter::TPage::Devices);
     bool agentGoneWhenPageDied = false;
-    TfrmVitrelleCenter* raw = form.get();
-    QObject::connect(page, &QObject::destroyed, [&] { agentGoneWhenPageDied = raw->Agent() == nullptr; });
+    QObject::connect(page, &QObject::destroyed, [&] { agentGoneWhenPageDied = agentAlive.expired(); });
     form.reset();
     EXPECT_TRUE(agentGoneWhenPageDied);
 }
