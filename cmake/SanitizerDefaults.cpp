@@ -4,7 +4,7 @@ extern "C" {
 
 const char* __tsan_default_options()
 {
-    return "halt_on_error=1 second_deadlock_stack=1";
+    return "halt_on_error=1 second_deadlock_stack=1 die_after_fork=0"; // children exec at once
 }
 
 // Qt's own synchronisation (futex-based QMutex, its event queue) is invisible to ThreadSanitizer unless Qt
@@ -15,6 +15,8 @@ const char* __tsan_default_suppressions()
            "called_from_lib:libQt6Gui.so.6\n"
            "called_from_lib:libQt6Widgets.so.6\n"
            "called_from_lib:libQt6DBus.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n"
+           "called_from_lib:libdbus-1.so.3\n"
            // glibc guards its time-zone state with an internal lock that ThreadSanitizer cannot see.
            "race:tzset_internal\n";
 }
