@@ -18,6 +18,7 @@
 
 #include "XsltSetup.h"
 
+#include <limits>
 #include <mutex>
 #include <shared_mutex>
 
@@ -310,6 +311,11 @@ bool TXmlDocument::LoadFromBytes(const QByteArray& data, const QString& baseUrl)
 {
     TSilencedErrors silenced;
     FParseError = {};
+    if (data.size() > std::numeric_limits<int>::max()) {
+        Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+        FParseError = {XML_ERR_NO_MEMORY, 0, 0, QStringLiteral("The document is too large")};
+        return false;
+    }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (ctxt == nullptr)
         throw EXmlError(QStringLiteral("Cannot create an XML parser"));
