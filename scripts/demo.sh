@@ -5,17 +5,21 @@
 #   scripts/demo.sh                 with the demo's VitrelleCenter.xml
 #   scripts/demo.sh --no-settings   without a settings file (the program logs that and uses its defaults)
 #   scripts/demo.sh --seconds N     how long the program runs under Xvfb (default 15)
+#   scripts/demo.sh --server        the cache starts empty: the demo content comes from a local test content
+#                                   server (127.0.0.1:8080) through the download path
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 settings=yes
 seconds=15
+server=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-settings) settings=no ;;
     --seconds) shift; seconds=${1:?--seconds needs a number} ;;
-    *) echo "usage: $0 [--no-settings] [--seconds N]" >&2; exit 2 ;;
+    --server) server=yes ;;
+    *) echo "usage: $0 [--no-settings] [--seconds N] [--server]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -31,7 +35,19 @@ cp -f build/bin/VitrelleCenter "$demo/VitrelleCenter"
 cp -rf scripts/demo/Templates/. "$demo/Templates/"
 cp -rf scripts/demo/Cache/. "$demo/Cache/"
 rm -f "$demo/screenshot.png"
-if [ "$settings" = yes ]; then
+if [ "$server" = yes ]; then
+  # Everything the cache would hold comes from the server instead.
+  cmake --build build -j "$(nproc)" --target TestContentServer
+  rm -rf "$demo/Cache" && mkdir -p "$demo/Cache"
+  build/bin/TestContentServer scripts/demo/Cache 8080 &
+  server_pid=$!
+  trap 'kill -TERM "$server_pid" 2>/dev/null || true' EXIT
+  sleep 1
+  cat > "$demo/VitrelleCenter.xml" <<XML
+<VitrelleCenter><DevicePath>$demo/Devices</DevicePath><RepositoryPath>$demo/Cache</RepositoryPath><TemplatePath>$demo/Templates</TemplatePath><VitrelleListFilePath/><TypeFilePath/><HttpSettings><AuthentificationURL>http://127.0.0.1:8080/login?user=%s&amp;password=%s</AuthentificationURL><VitrelleListURL>http://127.0.0.1:8080/list/VitrelleList.xml</VitrelleListURL><VitrelleURL>http://127.0.0.1:8080/vitrelles/%s.xml</VitrelleURL><MediaURL>http://127.0.0.1:8080/media/%s</MediaURL><Login>operator</Login><Password>secret</Password></HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate><VitrelleUpdateTime Periodicity="3" Time="00:00:00"/></VitrelleCenter>
+XML
+  chmod 600 "$demo/VitrelleCenter.xml"
+elif [ "$settings" = yes ]; then
   # Only the demo's own folders; no content server yet.
   cat > "$demo/VitrelleCenter.xml" <<XML
 <VitrelleCenter><DevicePath>$demo/Devices</DevicePath><RepositoryPath>$demo/Cache</RepositoryPath><TemplatePath>$demo/Templates</TemplatePath><VitrelleListFilePath/><TypeFilePath/><HttpSettings><AuthentificationURL/><VitrelleListURL/><VitrelleURL/><MediaURL/><Login/><Password/></HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate><VitrelleUpdateTime Periodicity="3" Time="00:00:00"/></VitrelleCenter>
@@ -44,6 +60,7 @@ fi
 cd "$demo"
 if [ -n "${DISPLAY:-}" ]; then
   echo "Starting $demo/VitrelleCenter on $DISPLAY (close the window to end)."
+  [ "$server" = yes ] && { ./VitrelleCenter; exit; } # the server is stopped on exit
   exec ./VitrelleCenter
 fi
 

@@ -3,6 +3,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "LogindSleepInhibitor.h"
 #include "SessionInfo.h"
 #include "XmlDocument.h"
 #include "XmlHelpers.h"
@@ -16,6 +17,7 @@ namespace {
 
 const QString AgentSource = QStringLiteral("TVitrelleCenterAgent");
 const QString SettingsSource = QStringLiteral("TVitrelleCenterSettings");
+const QString RepositorySource = QStringLiteral("TVitrelleRepository");
 
 QString AbsolutePath(const QString& path)
 {
@@ -38,6 +40,7 @@ TAgentPlatform TAgentPlatform::System()
     TAgentPlatform platform;
     platform.XmlLibraryAvailable = [] { return ::XmlLibraryAvailable(); };
     platform.IsRemoteDesktop = [] { return IsRemoteSession(QProcessEnvironment::systemEnvironment()); };
+    platform.SleepInhibitor = std::make_shared<TLogindSleepInhibitor>();
     platform.ShowError = [](const QString& message) {
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     };
@@ -46,7 +49,9 @@ TAgentPlatform TAgentPlatform::System()
 
 TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform)
     : FPlatform(std::move(platform)), FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder)),
-      FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock))
+      FRepository(std::make_unique<TVitrelleRepository>(
+          *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, nullptr, {}})),
+      FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor))
 {
     const TAgentPlatform defaults = TAgentPlatform::System();
     if (!FPlatform.XmlLibraryAvailable)
@@ -60,6 +65,8 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
 TVitrelleCenterAgent::~TVitrelleCenterAgent()
 {
     FScheduler.reset(); // stops the tick, serving an action that is being handed over
+    // Before the slide types: a running media download reads the resources of the types.
+    FRepository.reset();
     TDiapositiveType::FreeTypes();
     FSettings.reset();
 }
@@ -74,6 +81,15 @@ void TVitrelleCenterAgent::Initialize()
         FSettings->Load(); // an unparsable file gives false and keeps the defaults
     } catch (const EVitrelleError& error) {
         WriteLog(SettingsSource, 1, error.Message());
+    }
+    // The vitrelle list (fetched when there is no cached copy) and one downloader per vitrelle. A content
+    // server that is down or a damaged list file must not keep the displays dark and the schedule dead: the
+    // error is logged and start-up goes on with what the repository has.
+    try {
+        FRepository->LoadList();
+        FRepository->PrepareDownloaders();
+    } catch (const EVitrelleError& error) {
+        WriteLog(RepositorySource, 1, error.Message());
     }
     // Slide types: templates are read from their folder (created when missing); a template may read files
     // of that folder and of the cache, nothing else.

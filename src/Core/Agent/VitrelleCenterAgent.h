@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "VitrelleCenterSettings.h"
+#include "VitrelleRepository.h"
 #include "VitrelleScheduler.h"
 
 #include <QString>
@@ -20,6 +21,9 @@ struct TAgentPlatform
     std::function<void(const QString&)> ShowError;
     // The local time the schedule runs by; null for the system clock.
     std::shared_ptr<const IClock> Clock;
+    // Keeps the computer awake while the program runs; null holds nothing (tests). The real machine's is a
+    // logind inhibitor.
+    std::shared_ptr<ISleepInhibitor> SleepInhibitor;
 
     // The real machine: the libraries, the process environment, and the error written to standard error.
     static TAgentPlatform System();
@@ -42,6 +46,8 @@ public:
 
     TVitrelleCenterSettings& Settings() { return *FSettings; }
     const TVitrelleCenterSettings& Settings() const { return *FSettings; }
+    TVitrelleRepository& Repository() { return *FRepository; }
+    const TVitrelleRepository& Repository() const { return *FRepository; }
     TVitrelleScheduler& Scheduler() { return *FScheduler; }
     const TVitrelleScheduler& Scheduler() const { return *FScheduler; }
 
@@ -57,6 +63,7 @@ public:
 private:
     TAgentPlatform FPlatform;
     std::unique_ptr<TVitrelleCenterSettings> FSettings;
+    std::unique_ptr<TVitrelleRepository> FRepository;
     std::unique_ptr<TVitrelleScheduler> FScheduler;
 };
 

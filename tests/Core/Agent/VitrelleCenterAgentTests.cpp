@@ -182,3 +182,56 @@ TEST_F(Agent, AFolderThatCannotBeCreatedIsAnError)
     TVitrelleCenterAgent agent(Folder.Path(), Platform());
     EXPECT_THROW(agent.GetDeviceFolder(), EFileError);
 }
+
+TEST_F(Agent, StartsWithTheCachedVitrelleListAndItsDownloaders)
+{
+    WriteTypes();
+    Folder.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"17\" name=\"Lobby\"/></Vitrelles>");
+    // The downloaders are schedule sources before the schedule is read, so their actions are kept.
+    Folder.Write("Schedule.xml", "<Schedule><ScheduleAction Source=\"Vitrelle 17 downloader\" Action=\"0\" "
+                                 "Periodicity=\"3\" Time=\"00:00:00\" Enabled=\"0\"/></Schedule>");
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_EQ(agent->Repository().Count(), 1);
+    EXPECT_EQ(agent->Repository().DownloaderCount(), 1);
+    EXPECT_NE(agent->Scheduler().FindSource("Vitrelle 17 downloader"), nullptr);
+    EXPECT_EQ(agent->Scheduler().ActionCount(), 1);
+}
+
+TEST_F(Agent, ABrokenVitrelleListDoesNotEndTheStartUp)
+{
+    WriteTypes();
+    Folder.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"17\"</Vitrelles>");
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    EXPECT_TRUE(Shown.isEmpty());
+    const QStringList lines = Log.Lines();
+    EXPECT_EQ(lines.filter("[1] TVitrelleRepository: Error while parsing vitrelle list").size(), 1)
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.last(), "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized");
+    EXPECT_TRUE(agent->Scheduler().IsTicking());
+}
+
+TEST_F(Agent, AContentServerThatIsDownDoesNotEndTheStartUp)
+{
+    WriteTypes();
+    // Nothing listens on port 1: the connection is refused at once.
+    Folder.Write("VitrelleCenter.xml",
+                 "<VitrelleCenter><HttpSettings>"
+                 "<AuthentificationURL>http://127.0.0.1:1/login?u=%s&amp;p=%s</AuthentificationURL>"
+                 "<VitrelleListURL>http://127.0.0.1:1/list.xml</VitrelleListURL>"
+                 "<Login>operator</Login><Password>secret</Password>"
+                 "</HttpSettings></VitrelleCenter>");
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    const QStringList lines = Log.Lines();
+    EXPECT_EQ(lines
+                  .filter("[1] THttpDownloader: Error while logging at URL "
+                          "http://127.0.0.1:1/login?u=operator&p=*** : ")
+                  .size(),
+              1)
+        << lines.join('\n').toStdString();
+    EXPECT_FALSE(Log.Contains("secret"));
+    EXPECT_EQ(lines.last(), "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized");
+    EXPECT_EQ(agent->Repository().Count(), 0);
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "Clock.h"
+#include "Errors.h"
+#include "HttpSettings.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class TVitrelleCenterSettings;
+class TVitrelleResource;
+struct THttpTransfer;
+
+// A URL template whose placeholders do not fit its arguments.
+class EFormatError : public EVitrelleError
+{
+public:
+    using EVitrelleError::EVitrelleError;
+};
+
+// A request that failed: no connection, a refused connection, a time-out, or an answer with an error status
+// (StatusCode 400 and above; 0 for failures of the transport).
+class EHttpError : public EVitrelleError
+{
+public:
+    EHttpError(QString message, long statusCode) : EVitrelleError(std::move(message)), StatusCode(statusCode)
+    {
+    }
+    const long StatusCode;
+};
+
+// A transfer given up because its thread was asked to stop.
+class EDownloadCancelled : public EVitrelleError
+{
+public:
+    using EVitrelleError::EVitrelleError;
+};
+
+// Fills a URL template: each "%s" takes the next argument, "%%" gives one "%". Values go in as they are,
+// without any URL encoding; arguments beyond the template's placeholders are ignored. A template that asks
+// for more arguments than it is given, or holds any other "%" sequence, raises EFormatError.
+QString FormatUrlTemplate(const QString& urlTemplate, const QStringList& arguments = {});
+
+// How long a request may take. The server can hang: the connection must be made within Connect, and a
+// transfer that stays below LowSpeedLimit bytes per second for LowSpeedTime is given up.
+struct THttpTimeouts
+{
+    std::chrono::milliseconds Connect{15000};
+    long LowSpeedLimit = 1;
+    std::chrono::seconds LowSpeedTime{60};
+    long MaxRedirects = 10;
+};
+
+// What an HTTP downloader takes besides the server settings.
+struct THttpOptions
+{
+    THttpTimeouts Timeouts;
+    // The clock of LastLogin and of the login's lifetime; null for the system clock.
+    std::shared_ptr<const IClock> Clock;
+};
+
+// Access to the content server: four fetches, each writing the answer's body to a file and telling whether
+// it did.
+class TDownloader
+{
+public:
+    virtual ~TDownloader() = default;
+
+    virtual bool Download(const QString& url, const QString& fileName) = 0;
+    virtual bool DownloadVitrelle(const QString& vitrelleId, const QString& fileName) = 0;
+    virtual bool DownloadResource(const TVitrelleResource* resource, const QString& fileName) = 0;
+    virtual bool DownloadVitrelleList(const QString& fileName) = 0;
+};
+
+// The content server over HTTP. Logs in with a GET of the login URL (success: status 200 and the body "1";
+// the server keeps the login in a cookie), then fetches files with plain GET requests.
+//
+// A fetch writes the file only for status 200 with the whole body, streaming it into a temporary file beside
+// the target that replaces the target at the end; any other outcome leaves an existing file untouched.
+// Status 400 and above and every failure of the transport raise EHttpError; any other status gives false.
+//
+// One connection handle and one cookie store per object, kept between its requests; nothing is shared
+// between downloaders. An object is used by one thread at a time.
+class THttpDownloader : public TDownloader
+{
+public:
+    // The settings are not copied: they are read at every use, so changed values reach this downloader.
+    explicit THttpDownloader(const THttpSettings& settings, THttpOptions options = {});
+    ~THttpDownloader() override;
+
+    THttpDownloader(const THttpDownloader&) = delete;
+    THttpDownloader& operator=(const THttpDownloader&) = delete;
+
+    bool Download(const QString& url, const QString& fileName) override;
+    bool DownloadVitrelle(const QString& vitrelleId, const QString& fileName) override;
+    bool DownloadResource(const TVitrelleResource* resource, const QString& fileName) override;
+    bool DownloadVitrelleList(const QString& fileName) override;
+
+    bool LoggedIn() const { return FLoggedIn; }
+    // Invalid while logged out.
+    QDateTime LastLogin() const { return FLastLogin; }
+
+    // Asked repeatedly during every transfer, on the thread that runs it; true gives the transfer up with
+    // EDownloadCancelled (the target file stays untouched).
+    void SetCancelCheck(std::function<bool()> check) { FCancelCheck = std::move(check); }
+
+private:
+    void Login();
+    bool LoginExpired() const;
+    // One GET; the body goes to the transfer's sink, the outcome into the transfer. Never raises.
+    void Perform(const QString& url, THttpTransfer& transfer);
+    void ApplyOptions();
+
+    const THttpSettings& FSettings;
+    const THttpOptions FOptions;
+    void* FCurl = nullptr; // the easy handle, owning its cookie store
+    char FErrorText[256] = {};
+    bool FLoggedIn = false;
+    QDateTime FLastLogin;
+    std::function<bool()> FCancelCheck;
+};
+
+// Picks the transport for a protocol: 0 is HTTP, on the settings' HttpSettings. Null without settings; any
+// other protocol raises "HTTP download is the only protocol supported in this version".
+std::unique_ptr<TDownloader> CreateDownloader(int protocol, const TVitrelleCenterSettings* settings,
+                                              THttpOptions options = {});
+
+// Whether the machine is on a network, asked by whoever decides if a download is worth trying.
+class INetworkStatus
+{
+public:
+    virtual ~INetworkStatus() = default;
+    virtual bool IsConnectedToInternet() const = 0;
+};
+
+// The machine's own answer: some network interface other than loopback is up and running with an address.
+class TSystemNetworkStatus : public INetworkStatus
+{
+public:
+    bool IsConnectedToInternet() const override;
+};
+
+bool IsConnectedToInternet();

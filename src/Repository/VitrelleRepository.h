@@ -1,0 +1,109 @@
+#pragma once
+
+#include "HttpDownloader.h"
+#include "Vitrelle.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TDiapositive;
+class TVitrelleCenterSettings;
+class TVitrelleDownloader;
+class TVitrelleResource;
+class TVitrelleScheduler;
+
+// What the repository and its downloaders take from the agent that owns them.
+struct TRepositoryServices
+{
+    // The scheduler the downloaders register with. It may not exist yet, or any more (the agent frees it
+    // before the repository): then it answers null, as does a missing function, and nothing registers.
+    std::function<TVitrelleScheduler*()> Scheduler;
+    // Whether an update is worth trying; null for the machine's own answer.
+    std::shared_ptr<const INetworkStatus> Network;
+    // Limits and clock of every HTTP downloader made for the repository.
+    THttpOptions Http;
+};
+
+// A name from the content server becomes a file name only when it is a plain name: not empty, no "/" or "\",
+// not "." or "..", no NUL.
+bool IsPlainFileName(const QString& name);
+
+// The local cache of vitrelles: the vitrelle list, one downloader per listed vitrelle, and where every cached
+// file lives:
+//   <repository folder>/<vitrelle id>.xml                      a vitrelle's file
+//   <repository folder>/<type name>/<slide id>.html            a slide's rendered page
+//   <repository folder>/<type name>/<resource id>              a slide type's own resource
+//   <repository folder>/<type name>/<media folder>/<resource id>  a slide's media
+// plus the list file (by default <repository folder>/VitrelleList.xml). Ids that are not plain file names
+// are refused and logged, so no server-provided name ever leads outside the repository folder.
+//
+// Vitrelles are shared: a player that holds one keeps it alive, also when a reloaded list drops it.
+// Everything runs on the main thread.
+class TVitrelleRepository
+{
+public:
+    explicit TVitrelleRepository(TVitrelleCenterSettings& settings, TRepositoryServices services = {});
+    // The downloaders go first (each stops its media download and waits for it), then the list.
+    ~TVitrelleRepository();
+
+    TVitrelleRepository(const TVitrelleRepository&) = delete;
+    TVitrelleRepository& operator=(const TVitrelleRepository&) = delete;
+
+    // Absolute, ending with "/"; created with its parents when missing (EFileError when that fails).
+    QString RepositoryFolder() const;
+    // Absolute; its folder is created when missing.
+    QString ListFilePath() const;
+    // Empty for an id that is not a plain file name, or whose file would be the list file.
+    QString VitrelleFilePath(const QString& id) const;
+    // Empty for no slide, a slide without a registered type, or a slide id that is not a plain file name.
+    // The type folder is created when missing.
+    QString DiapositiveFilePath(const TDiapositive* slide) const;
+    // Empty for no resource, an empty id, or an id that is not a plain file name. The resource's folder is
+    // created when missing.
+    QString ResourceFilePath(const TVitrelleResource* resource) const;
+
+    // Fetches the list file from the server. Errors of the transfer are raised.
+    bool DownloadList();
+    // Loads the list file, fetched first when there is none, and prepares the downloaders. Null when there
+    // is no file and the server gave none, or the file's root is not a vitrelle list (the old vitrelles
+    // stay). A missing or broken file and errors of the transfer are raised.
+    TVitrelleList* LoadList();
+    // One downloader per listed vitrelle, replacing the existing ones.
+    void PrepareDownloaders();
+    // The downloader of the listed vitrelle with this id (letter case ignored), created when there is none;
+    // null for an id that is not listed or has no file path (VitrelleFilePath).
+    TVitrelleDownloader* GetDownloader(const QString& id);
+    // The vitrelle, loaded and with its media download started, for playing; null when it is not listed or
+    // cannot be fetched or loaded. Errors of the transfer are raised.
+    std::shared_ptr<TVitrelle> GetVitrelle(const QString& id);
+
+    int Count() const { return FList.Count(); }
+    TVitrelle* At(int index) const { return FList.At(index); }
+    TVitrelle* FindById(const QString& id) const { return FList.FindById(id); }
+    TVitrelle* FindByName(const QString& name) const { return FList.FindByName(name); }
+    const TVitrelleList& List() const { return FList; }
+
+    int DownloaderCount() const { return static_cast<int>(FDownloaders.size()); }
+    TVitrelleDownloader* DownloaderAt(int index) const
+    {
+        return FDownloaders.at(static_cast<size_t>(index)).get();
+    }
+
+    TVitrelleCenterSettings& Settings() const { return FSettings; }
+    const TRepositoryServices& Services() const { return FServices; }
+
+private:
+    void FreeDownloaders();
+    // The folder below the repository folder (created when missing); empty, and logged, when it would lie
+    // outside it.
+    QString CacheFolder(const QString& relative) const;
+    void Refuse(const QString& what, const QString& name) const;
+
+    std::vector<std::unique_ptr<TVitrelleDownloader>> FDownloaders;
+    TVitrelleList FList;
+    TVitrelleCenterSettings& FSettings;
+    const TRepositoryServices FServices;
+};

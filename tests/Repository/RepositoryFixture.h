@@ -1,0 +1,103 @@
+#pragma once
+
+#include "DiapositiveType.h"
+#include "ManualClock.h"
+#include "RepositoryTestSupport.h"
+#include "VitrelleCenterSettings.h"
+#include "VitrelleDownloader.h"
+#include "VitrelleRepository.h"
+#include "VitrelleScheduler.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+
+class TTestNetwork : public INetworkStatus
+{
+public:
+    bool IsConnectedToInternet() const override { return Online.load(); }
+    std::atomic<bool> Online{true};
+};
+
+// Serves the main thread's events until the condition holds or the time-out passes; the condition's value.
+inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(1);
+    }
+    return condition();
+}
+
+// An application folder in a temporary folder (so the cache is <folder>/Cache/), its settings pointing at
+// the test content server, the test slide types registered, a scheduler that does not tick, and the
+// repository. The server serves the test data: the list, vitrelles 17 and gallery, their media and the
+// types' resources.
+class RepositoryTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Settings = std::make_unique<TVitrelleCenterSettings>(App.Path());
+        Server.Configure(Settings->HttpSettings());
+        const QByteArray types = ReadFileBytes(TestDataPath("repository/Types.xml"))
+                                     .replace("{server}", Server.BaseUrl().toUtf8());
+        ASSERT_TRUE(TDiapositiveType::LoadTypes(App.Write("Templates/Types.xml", types)));
+        Server.SetFile("/list/VitrelleList.xml", Data("VitrelleList.xml"));
+        Server.SetFile("/vitrelles/17.xml", Data("17.xml"));
+        Server.SetFile("/vitrelles/gallery.xml", Data("gallery.xml"));
+        for (const char* path : {"/media/p1.jpg", "/media/p2.jpg", "/templates/Text/t.png",
+                                 "/templates/Photo/style.css", "/templates/Text/text.css"})
+            Server.SetFile(path, QByteArray("content of ") + path);
+        Scheduler = std::make_unique<TVitrelleScheduler>(nullptr, Clock);
+        MakeRepository();
+    }
+    void TearDown() override
+    {
+        Repository.reset();
+        Scheduler.reset();
+        TDiapositiveType::FreeTypes();
+    }
+
+    void MakeRepository()
+    {
+        TRepositoryServices services;
+        services.Scheduler = [this] { return Scheduler.get(); };
+        services.Network = Network;
+        services.Http = ShortTimeouts();
+        services.Http.Clock = Clock;
+        Repository = std::make_unique<TVitrelleRepository>(*Settings, services);
+    }
+
+    static QByteArray Data(const QString& name) { return ReadFileBytes(TestDataPath("repository/" + name)); }
+    QString Cache(const QString& name = {}) const { return App.Path() + "/Cache/" + name; }
+    // The list file in the cache, as if fetched earlier.
+    void CacheList(const QString& dataName = "VitrelleList.xml")
+    {
+        App.Write("Cache/VitrelleList.xml", Data(dataName));
+    }
+
+    // Waits until the downloader's media worker has ended and its end has been reported.
+    static bool WaitForMedia(const TVitrelleDownloader& downloader)
+    {
+        return WaitFor([&] { return !downloader.Downloading(); });
+    }
+    bool WaitForRequest(const QString& path, int count = 1)
+    {
+        return WaitFor([&] { return Server.Requests(path) >= count; });
+    }
+
+    TTestContentServer Server;
+    TTempFolder App;
+    TLogCapture Log;
+    std::shared_ptr<TManualClock> Clock = std::make_shared<TManualClock>();
+    std::shared_ptr<TTestNetwork> Network = std::make_shared<TTestNetwork>();
+    std::unique_ptr<TVitrelleCenterSettings> Settings;
+    std::unique_ptr<TVitrelleScheduler> Scheduler;
+    std::unique_ptr<TVitrelleRepository> Repository;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "HttpDownloader.h"
+#include "LogCapture.h"
+#include "PeakMemory.h"
+#include "TestContentServer.h"
+#include "TestFiles.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+// Limits that let a test of a server that stops sending end within about a second.
+inline THttpOptions ShortTimeouts()
+{
+    THttpOptions options;
+    options.Timeouts.Connect = std::chrono::milliseconds(2000);
+    options.Timeouts.LowSpeedTime = std::chrono::seconds(1);
+    return options;
+}
+
+// The lines of the log at level 1 (errors), in order.
+inline QStringList ErrorLines(const TLogCapture& log)
+{
+    return log.Lines().filter(QStringLiteral("[1] "));
+}
+
+// Every log line, for a failure message.
+inline std::string LogText(const TLogCapture& log)
+{
+    return log.Lines().join('\n').toStdString();
+}

@@ -1,0 +1,292 @@
+#include "RepositoryFixture.h"
+#include "ScheduleAction.h"
+#include "ScheduleActionList.h"
+
+#include <QDir>
+
+class VitrelleDownloader : public RepositoryTest
+{
+protected:
+    void SetUp() override
+    {
+        RepositoryTest::SetUp();
+        CacheList();
+        ASSERT_NE(Repository->LoadList(), nullptr);
+        Lobby = Repository->GetDownloader("17");
+        ASSERT_NE(Lobby, nullptr);
+    }
+
+    // Loads vitrelle 17 and waits until its media are fetched.
+    void LoadLobby()
+    {
+        ASSERT_TRUE(Lobby->Load()) << LogText(Log);
+        ASSERT_TRUE(WaitForMedia(*Lobby));
+    }
+    std::vector<int> Statuses() const
+    {
+        std::vector<int> statuses;
+        for (const TVitrelleResource* resource : Lobby->MediaList())
+            statuses.push_back(resource->Status);
+        return statuses;
+    }
+    QStringList MediaFiles() const
+    {
+        return {Cache("Photo/style.css"), Cache("Text/text.css"), Cache("Photo/img/p1.jpg"),
+                Cache("Photo/img/p2.jpg"), Cache("Text/t.png")};
+    }
+
+    TVitrelleDownloader* Lobby = nullptr;
+};
+
+TEST_F(VitrelleDownloader, IsAScheduleSourceForUpdates)
+{
+    EXPECT_EQ(Lobby->GetSourceName(), "Vitrelle 17 downloader");
+    const std::unique_ptr<TScheduleAction> action = Lobby->CreateDefaultAction(7);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->Source, Lobby);
+    EXPECT_EQ(action->Action, 0);
+    EXPECT_EQ(action->Periodicity.Kind, 3);
+    EXPECT_EQ(action->Periodicity.Time, QTime(0, 0));
+    EXPECT_FALSE(action->Enabled);
+    EXPECT_TRUE(action->Params.isEmpty());
+    EXPECT_EQ(Lobby->GetActionDescription(action.get()), "Update vitrelle 'Lobby' (ID = 17)");
+    action->Action = 1;
+    EXPECT_EQ(Lobby->GetActionDescription(action.get()), "");
+    EXPECT_FALSE(Lobby->ExecuteAction(action.get()));
+    EXPECT_FALSE(Lobby->ExecuteAction(nullptr));
+    EXPECT_EQ(Lobby->GetActionDescription(nullptr), "");
+
+    const TVitrelleDownloader none(Repository.get(), nullptr);
+    EXPECT_EQ(none.GetSourceName(), "Downloader");
+}
+
+TEST_F(VitrelleDownloader, UpdatesDoNotRunOffline)
+{
+    TScheduleAction* update = Scheduler->GetAction("Vitrelle 17 downloader", 0);
+    ASSERT_NE(update, nullptr);
+    update->Enabled = true; // due since midnight
+    Network->Online = false;
+    Scheduler->Tick();
+    EXPECT_EQ(Server.TotalRequests(), 0);
+    EXPECT_EQ(Scheduler->ActionCount(), 1);
+
+    Network->Online = true;
+    Scheduler->Tick();
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1) << "the update held back offline runs once online";
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+}
+
+TEST_F(VitrelleDownloader, ACachedVitrelleLoadsWithoutRequestAndFetchesMissingMedia)
+{
+    App.Write("Cache/17.xml", Data("17.xml"));
+    App.Write("Cache/Photo/img/p1.jpg", "cached picture");
+    ASSERT_TRUE(Lobby->Load());
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 0);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(Server.Requests("/media/p1.jpg"), 0) << "a cached file is not fetched";
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "cached picture");
+    EXPECT_EQ(Server.Requests("/media/p2.jpg"), 1);
+    EXPECT_EQ(Server.Requests("/templates/Text/t.png"), 1) << "media of a type without media URL";
+    EXPECT_EQ(Lobby->MediaList().size(), 5u) << "an empty id never enters the media list";
+    EXPECT_EQ(Log.Lines().filter("TVitrelleDownloader").mid(0, 3),
+              (QStringList{"[3] TVitrelleDownloader: Load vitrelle ID = '17'...",
+                           "[3] TVitrelleDownloader: Vitrelle ID = '17' was successfully loaded",
+                           "[3] TVitrelleDownloader: Prepare download of vitrelle 'Lobby' (ID = '17')"}));
+}
+
+TEST_F(VitrelleDownloader, AFailedResourceIsTriedAgainAtTheNextStart)
+{
+    Server.SetStatus("/media/p2.jpg", 204);
+    LoadLobby();
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 255, 1}));
+    EXPECT_FALSE(QFile::exists(Cache("Photo/img/p2.jpg")));
+
+    Server.SetFile("/media/p2.jpg", "late picture");
+    LoadLobby();
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p2.jpg")), "late picture");
+    EXPECT_EQ(Server.Requests("/media/p1.jpg"), 1);
+}
+
+TEST_F(VitrelleDownloader, AnErrorEndsTheRunAndTheRestWaitsForTheNext)
+{
+    Server.SetStatus("/media/p1.jpg", 500);
+    LoadLobby();
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 0, 0, 0}));
+    EXPECT_EQ(Server.Requests("/media/p2.jpg"), 0);
+    EXPECT_EQ(
+        ErrorLines(Log).filter("TVitrelleDownloader: Media download of vitrelle ID = '17' ended:").size(), 1)
+        << LogText(Log);
+
+    Server.SetFile("/media/p1.jpg", "picture");
+    LoadLobby();
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+}
+
+TEST_F(VitrelleDownloader, LoadWhileTheMediaDownloadRunsDoesNotReload)
+{
+    Server.SetHang("/media/p1.jpg");
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(WaitForRequest("/media/p1.jpg"));
+    EXPECT_TRUE(Lobby->Downloading());
+    TDiapositive* first = Lobby->Vitrelle()->DiapositiveAt(0);
+    App.Write("Cache/17.xml", Data("gallery.xml")); // would change the content if it were read
+    Log.Clear();
+    EXPECT_TRUE(Lobby->Load());
+    EXPECT_EQ(Lobby->Vitrelle()->DiapositiveAt(0), first);
+    EXPECT_EQ(Lobby->Vitrelle()->Name, "Lobby");
+    EXPECT_TRUE(Log.Lines().isEmpty()) << LogText(Log);
+    Lobby->StopMediaDownload();
+    EXPECT_FALSE(Lobby->Downloading());
+}
+
+TEST_F(VitrelleDownloader, UpdateFetchesEverythingAgain)
+{
+    LoadLobby();
+    App.Write("Cache/Photo/s1.html", "<html>rendered</html>");
+    Server.SetFile("/media/p1.jpg", "new picture");
+    Server.ResetCounts();
+    ASSERT_TRUE(Lobby->Update()) << LogText(Log);
+    EXPECT_FALSE(QFile::exists(Cache("Photo/s1.html")));
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1);
+    for (const char* path : {"/media/p1.jpg", "/media/p2.jpg", "/templates/Text/t.png",
+                             "/templates/Photo/style.css", "/templates/Text/text.css"})
+        EXPECT_EQ(Server.Requests(path), 1) << path;
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "new picture");
+}
+
+TEST_F(VitrelleDownloader, UpdateStopsARunningMediaDownloadFirst)
+{
+    Server.SetHang("/media/p1.jpg");
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(WaitForRequest("/media/p1.jpg"));
+    Server.SetFile("/media/p1.jpg", "picture"); // answered from now on
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Lobby->Update()) << LogText(Log);
+    EXPECT_LT(clock.elapsed(), TVitrelleDownloader::StopWaitMs + 1000);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 2);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "picture");
+    EXPECT_TRUE(QDir(Cache("Photo/img")).entryList(QDir::Hidden | QDir::Files).size() == 2)
+        << "no temporary file";
+}
+
+TEST_F(VitrelleDownloader, AnUpdateTheServerRefusesKeepsTheCache)
+{
+    LoadLobby();
+    Server.SetStatus("/vitrelles/17.xml", 500);
+    EXPECT_THROW(Lobby->Update(), EHttpError);
+    EXPECT_EQ(ReadFileBytes(Cache("17.xml")), Data("17.xml"));
+    for (const QString& file : MediaFiles())
+        EXPECT_TRUE(QFile::exists(file)) << file.toStdString();
+    Server.SetStatus("/vitrelles/17.xml", 204);
+    EXPECT_FALSE(Lobby->Update());
+    EXPECT_TRUE(QFile::exists(Cache("Photo/img/p1.jpg")));
+}
+
+TEST_F(VitrelleDownloader, ABrokenCachedFileFailsEveryLoadUntilAnUpdate)
+{
+    App.Write("Cache/17.xml", Data("BrokenVitrelle.xml"));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_FALSE(Lobby->Load());
+    EXPECT_EQ(Server.TotalRequests(), 0);
+    EXPECT_EQ(ErrorLines(Log).filter("[1] TVitrelleDownloader: Erreur while loading vitrelle ID '17'").size(),
+              2)
+        << LogText(Log);
+    EXPECT_EQ(ReadFileBytes(Cache("17.xml")), Data("BrokenVitrelle.xml"));
+    EXPECT_EQ(Repository->GetVitrelle("17"), nullptr);
+
+    ASSERT_TRUE(Lobby->Update()) << LogText(Log);
+    EXPECT_EQ(ReadFileBytes(Cache("17.xml")), Data("17.xml"));
+    EXPECT_EQ(Lobby->Vitrelle()->Diapositives().size(), 3u);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+}
+
+TEST_F(VitrelleDownloader, AnUncachedVitrelleTheServerDoesNotHaveIsNotLoaded)
+{
+    Server.SetStatus("/vitrelles/17.xml", 204);
+    EXPECT_FALSE(Lobby->Load());
+    EXPECT_TRUE(Log.Contains("Download vitrelle ID = '17'"));
+    Server.SetStatus("/vitrelles/17.xml", 404);
+    EXPECT_THROW(Repository->GetVitrelle("17"), EHttpError);
+    EXPECT_FALSE(QFile::exists(Cache("17.xml")));
+}
+
+TEST_F(VitrelleDownloader, UnsafeSlideAndMediaNamesAreRefused)
+{
+    App.Write("Cache/unsafe.xml", Data("unsafe.xml"));
+    TVitrelleRepository repository(*Settings, Repository->Services());
+    App.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"unsafe\"/></Vitrelles>");
+    ASSERT_NE(repository.LoadList(), nullptr);
+    const std::shared_ptr<TVitrelle> vitrelle = repository.GetVitrelle("unsafe");
+    ASSERT_NE(vitrelle, nullptr);
+    TVitrelleDownloader* downloader = repository.GetDownloader("unsafe");
+    ASSERT_TRUE(WaitForMedia(*downloader));
+    EXPECT_TRUE(repository.DiapositiveFilePath(vitrelle->DiapositiveAt(0)).isEmpty());
+    std::vector<int> statuses;
+    for (const TVitrelleResource* resource : downloader->MediaList())
+        statuses.push_back(resource->Status);
+    // style.css, then ../../escape.jpg, a/b.jpg, .., p1.jpg, p2.jpg
+    EXPECT_EQ(statuses, (std::vector<int>{1, 255, 255, 255, 1, 1}));
+    EXPECT_EQ(ErrorLines(Log).filter("is not a plain file name: refused").size(), 4) << LogText(Log);
+    for (const QString& target : Server.Targets())
+        EXPECT_FALSE(target.contains("escape") || target.contains("a/b")) << target.toStdString();
+    EXPECT_FALSE(QFile::exists(App.Path() + "/escape.jpg"));
+    EXPECT_FALSE(QFile::exists(Cache("escape.jpg")));
+}
+
+TEST_F(VitrelleDownloader, DestructionWaitsForABusyWorker)
+{
+    Server.SetHang("/media/p1.jpg");
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(WaitForRequest("/media/p1.jpg"));
+    ASSERT_TRUE(Lobby->Downloading());
+    QElapsedTimer clock;
+    clock.start();
+    Repository->PrepareDownloaders(); // frees every downloader and makes new ones
+    EXPECT_LT(clock.elapsed(), TVitrelleDownloader::StopWaitMs + 1000);
+    const int requests = Server.TotalRequests();
+    Server.ReleaseHangs();
+    QThread::msleep(100);
+    EXPECT_EQ(Server.TotalRequests(), requests) << "the old worker fetched nothing after its end";
+    EXPECT_TRUE(QDir(Cache("Photo/img")).entryList(QDir::Hidden | QDir::Files).isEmpty());
+    EXPECT_EQ(Scheduler->FindSource("Vitrelle 17 downloader"), Repository->GetDownloader("17"));
+}
+
+TEST_F(VitrelleDownloader, WithoutRepositoryNothingHappens)
+{
+    const auto vitrelle = std::make_shared<TVitrelle>("17", -1);
+    TVitrelleDownloader orphan(nullptr, vitrelle);
+    EXPECT_TRUE(orphan.VitrelleFilePath().isEmpty());
+    EXPECT_FALSE(orphan.Load());
+    EXPECT_FALSE(orphan.DownloadVitrelle());
+    try {
+        orphan.StartMediaDownload();
+        FAIL() << "a downloader without repository has nothing to fetch into";
+    } catch (const EVitrelleError& error) {
+        EXPECT_TRUE(
+            error.Message().startsWith("Echec de l'assertion (src/Repository/VitrelleDownloader, line "))
+            << error.what();
+    }
+    EXPECT_THROW(orphan.DeleteFiles(), EVitrelleError);
+}
+
+TEST_F(VitrelleDownloader, NestedVitrellesBringTheirMediaButAreNotFetched)
+{
+    const QString nested =
+        App.Write("local/nested.xml", "<Vitrelle name=\"Nested\"><Diapositive id=\"n1\" "
+                                      "type=\"Photo\"><image id=\"p2.jpg\"/></Diapositive></Vitrelle>");
+    App.Write("Cache/gallery.xml", "<Vitrelle name=\"Gallery\"><Diapositive id=\"g1\" type=\"Photo\"><image "
+                                   "id=\"p1.jpg\"/></Diapositive><Vitrelle xml=\"" +
+                                       nested.toUtf8() + "\"/></Vitrelle>");
+    TVitrelleDownloader* gallery = Repository->GetDownloader("gallery");
+    ASSERT_TRUE(gallery->Load());
+    ASSERT_TRUE(WaitForMedia(*gallery));
+    EXPECT_TRUE(QFile::exists(Cache("Photo/img/p2.jpg")));
+    // The login, the type's style sheet and the two media: nothing else.
+    EXPECT_EQ(Server.TotalRequests(), 4) << Server.Targets().join(' ').toStdString();
+}

@@ -1,0 +1,245 @@
+#include "RepositoryFixture.h"
+#include "ScheduleAction.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+// ---- plain file names ----
+
+struct TNameCase
+{
+    QString Name;
+    bool Plain;
+};
+
+void PrintTo(const TNameCase& c, std::ostream* out)
+{
+    *out << '"';
+    for (const QChar ch : c.Name)
+        *out << (ch.unicode() == 0 ? std::string("\\0") : QString(ch).toStdString());
+    *out << '"';
+}
+
+class PlainFileName : public ::testing::TestWithParam<TNameCase>
+{
+};
+
+TEST_P(PlainFileName, AcceptsOnlyNamesThatStayInTheirFolder)
+{
+    EXPECT_EQ(IsPlainFileName(GetParam().Name), GetParam().Plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, PlainFileName,
+    ::testing::Values(TNameCase{"17", true}, TNameCase{"photo 1.jpg", true}, TNameCase{".hidden", true},
+                      TNameCase{"a..b", true}, TNameCase{"", false}, TNameCase{".", false},
+                      TNameCase{"..", false}, TNameCase{"../../x", false}, TNameCase{"a/b", false},
+                      TNameCase{"/etc/passwd", false}, TNameCase{"a\\b", false},
+                      TNameCase{QString::fromUtf8("a\0b", 3), false}),
+    [](const auto& info) { return CaseName(info.index, info.param.Name.toStdString()); });
+
+// ---- cache layout ----
+
+TEST_F(RepositoryTest, CachePathsFollowTheLayout)
+{
+    EXPECT_EQ(Repository->RepositoryFolder(), Cache());
+    EXPECT_EQ(Repository->ListFilePath(), Cache("VitrelleList.xml"));
+    EXPECT_EQ(Repository->VitrelleFilePath("17"), Cache("17.xml"));
+
+    App.Write("Cache/17.xml", Data("17.xml"));
+    TVitrelle vitrelle("17", -1);
+    ASSERT_TRUE(vitrelle.LoadFromFile(Cache("17.xml")));
+    const TDiapositive* photo = vitrelle.DiapositiveAt(0);
+    EXPECT_EQ(Repository->DiapositiveFilePath(photo), Cache("Photo/s1.html"));
+    EXPECT_EQ(Repository->ResourceFilePath(photo->Resources.at(0).get()), Cache("Photo/img/p1.jpg"));
+    EXPECT_EQ(Repository->ResourceFilePath(photo->DiapositiveType->Resources.at(0).get()),
+              Cache("Photo/style.css"));
+    // A type without media folder keeps its slides' media in the type folder.
+    const TDiapositive* text = vitrelle.DiapositiveAt(2);
+    EXPECT_EQ(Repository->ResourceFilePath(text->Resources.at(0).get()), Cache("Text/t.png"));
+    EXPECT_TRUE(QFileInfo(Cache("Photo/img")).isDir());
+    EXPECT_TRUE(QFileInfo(Cache("Text")).isDir());
+
+    const TDiapositive untyped(0);
+    EXPECT_TRUE(Repository->DiapositiveFilePath(&untyped).isEmpty());
+    EXPECT_TRUE(Repository->DiapositiveFilePath(nullptr).isEmpty());
+    EXPECT_TRUE(Log.Lines().filter("TVitrelleRepository").isEmpty()) << LogText(Log);
+}
+
+TEST_F(RepositoryTest, ConfiguredPathsAreMadeAbsolute)
+{
+    const QString elsewhere = App.File("elsewhere");
+    QDir().mkpath(elsewhere);
+    Settings->SetRepositoryPath(elsewhere);
+    Settings->SetVitrelleListFilePath(App.Write("lists/mine.xml", Data("VitrelleList.xml")));
+    EXPECT_EQ(Repository->RepositoryFolder(), elsewhere + "/");
+    EXPECT_EQ(Repository->ListFilePath(), App.File("lists/mine.xml"));
+    EXPECT_EQ(Repository->VitrelleFilePath("gallery"), elsewhere + "/gallery.xml");
+}
+
+TEST_F(RepositoryTest, NamesThatLeaveTheCacheAreRefused)
+{
+    for (const QString& id : {QString("../../x"), QString("a/b"), QString(".."), QString(),
+                              QString::fromUtf8("a\0b", 3), QString("VitrelleList")})
+        EXPECT_TRUE(Repository->VitrelleFilePath(id).isEmpty()) << id.toStdString();
+    EXPECT_EQ(ErrorLines(Log).size(), 6) << LogText(Log);
+    EXPECT_TRUE(Log.Contains("Vitrelle ID 'a\\x00b' is not a plain file name: refused")) << LogText(Log);
+
+    const TVitrelleResource escaping("../../escape.jpg", "", "Photo/img");
+    EXPECT_TRUE(Repository->ResourceFilePath(&escaping).isEmpty());
+    const TVitrelleResource escapingFolder("p.jpg", "", "Photo/../../..");
+    EXPECT_TRUE(Repository->ResourceFilePath(&escapingFolder).isEmpty());
+    const TVitrelleResource withNul(QString::fromUtf8("p\0.jpg", 6), "", "Photo/img");
+    EXPECT_TRUE(Repository->ResourceFilePath(&withNul).isEmpty());
+    const TVitrelleResource noId("", "", "Photo/img");
+    EXPECT_TRUE(Repository->ResourceFilePath(&noId).isEmpty());
+    EXPECT_EQ(ErrorLines(Log).size(), 9) << "an empty resource id is skipped silently";
+    EXPECT_FALSE(QFileInfo::exists(App.Path() + "/escape.jpg"));
+}
+
+// ---- the list ----
+
+TEST_F(RepositoryTest, ACachedListIsLoadedWithoutAskingTheServer)
+{
+    CacheList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    EXPECT_EQ(Server.TotalRequests(), 0);
+    ASSERT_EQ(Repository->Count(), 2);
+    EXPECT_EQ(Repository->At(1)->Name, "Gallery");
+    ASSERT_EQ(Repository->DownloaderCount(), 2);
+    EXPECT_EQ(Repository->DownloaderAt(0)->Vitrelle(), Repository->At(0));
+    EXPECT_EQ(Scheduler->FindSource("Vitrelle 17 downloader"), Repository->DownloaderAt(0));
+    EXPECT_EQ(Scheduler->FindSource("VITRELLE GALLERY DOWNLOADER"), Repository->DownloaderAt(1));
+    EXPECT_EQ(Repository->FindByName("lobby"), Repository->At(0));
+}
+
+TEST_F(RepositoryTest, AMissingListIsFetched)
+{
+    ASSERT_NE(Repository->LoadList(), nullptr) << LogText(Log);
+    EXPECT_EQ(Server.LoginRequests(), 1);
+    EXPECT_EQ(Server.Requests("/list/VitrelleList.xml"), 1);
+    EXPECT_EQ(ReadFileBytes(Cache("VitrelleList.xml")), Data("VitrelleList.xml"));
+    EXPECT_EQ(Repository->Count(), 2);
+    EXPECT_EQ(Repository->DownloaderCount(), 2);
+}
+
+TEST_F(RepositoryTest, WithoutServerAMissingListGivesNothing)
+{
+    Settings->HttpSettings() = THttpSettings();
+    EXPECT_EQ(Repository->LoadList(), nullptr);
+    EXPECT_EQ(Repository->Count(), 0);
+    EXPECT_EQ(Repository->DownloaderCount(), 0);
+    EXPECT_EQ(Server.TotalRequests(), 0);
+}
+
+TEST_F(RepositoryTest, AServerErrorWhileFetchingTheListIsRaised)
+{
+    Server.SetStatus("/list/VitrelleList.xml", 500);
+    EXPECT_THROW(Repository->LoadList(), EHttpError);
+    EXPECT_FALSE(QFile::exists(Cache("VitrelleList.xml")));
+    EXPECT_EQ(Repository->DownloaderCount(), 0);
+}
+
+TEST_F(RepositoryTest, AListWithAWrongRootKeepsTheOldVitrelles)
+{
+    CacheList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    TVitrelle* lobby = Repository->At(0);
+    CacheList("WrongRootList.xml");
+    EXPECT_EQ(Repository->LoadList(), nullptr);
+    ASSERT_EQ(Repository->Count(), 2);
+    EXPECT_EQ(Repository->At(0), lobby);
+    EXPECT_EQ(Repository->DownloaderCount(), 2) << "downloaders are rebuilt for the old vitrelles";
+}
+
+TEST_F(RepositoryTest, ABrokenListIsLoggedAndRaised)
+{
+    CacheList("BrokenList.xml");
+    EXPECT_THROW(Repository->LoadList(), EVitrelleError);
+    EXPECT_EQ(ErrorLines(Log).filter("TVitrelleList: Error while parsing vitrelle list").size(), 1)
+        << LogText(Log);
+    EXPECT_EQ(Repository->DownloaderCount(), 0);
+    EXPECT_TRUE(QFile::exists(Cache("VitrelleList.xml"))) << "the cached file stays";
+}
+
+TEST_F(RepositoryTest, ListedIdsThatAreNotPlainNamesGetNoDownloader)
+{
+    CacheList("UnsafeIdsList.xml");
+    const QStringList before = QDir(App.Path() + "/..").entryList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    EXPECT_EQ(Repository->Count(), 7);
+    ASSERT_EQ(Repository->DownloaderCount(), 1);
+    EXPECT_EQ(Repository->DownloaderAt(0)->Vitrelle()->Id, "17");
+    EXPECT_EQ(ErrorLines(Log).size(), 6) << LogText(Log);
+    for (const char* id : {"../../x", "a/b", "..", "", "a\\b", "VitrelleList"})
+        EXPECT_EQ(Repository->GetVitrelle(id), nullptr) << id;
+    EXPECT_EQ(Server.Requests("/vitrelles/../../x.xml") + Server.Requests("/vitrelles/a/b.xml"), 0);
+    EXPECT_EQ(QDir(App.Path() + "/..").entryList(), before);
+    EXPECT_EQ(QDir(Cache()).entryList(QDir::Files | QDir::Hidden), QStringList{"VitrelleList.xml"});
+}
+
+TEST_F(RepositoryTest, LoadListRemovesTheUpdateActionsWithTheirDownloaders)
+{
+    CacheList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    ASSERT_NE(Scheduler->GetAction("Vitrelle 17 downloader", 0), nullptr);
+    ASSERT_NE(Scheduler->GetAction("Vitrelle gallery downloader", 0), nullptr);
+    EXPECT_EQ(Scheduler->ActionCount(), 2);
+
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    EXPECT_EQ(Scheduler->ActionCount(), 0);
+    EXPECT_EQ(Scheduler->Sources().size(), 2u);
+    EXPECT_EQ(Scheduler->FindSource("Vitrelle 17 downloader"), Repository->DownloaderAt(0));
+
+    Repository.reset();
+    EXPECT_TRUE(Scheduler->Sources().empty());
+}
+
+TEST_F(RepositoryTest, OneDownloaderPerVitrelleWhateverTheLetterCase)
+{
+    CacheList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    TVitrelleDownloader* gallery = Repository->GetDownloader("gallery");
+    ASSERT_NE(gallery, nullptr);
+    EXPECT_EQ(Repository->GetDownloader("GALLERY"), gallery);
+    EXPECT_EQ(Repository->GetDownloader("unknown"), nullptr);
+    EXPECT_EQ(Repository->GetVitrelle("unknown"), nullptr);
+    EXPECT_EQ(Repository->GetVitrelle(""), nullptr);
+    EXPECT_EQ(Repository->DownloaderCount(), 2);
+    EXPECT_EQ(Server.TotalRequests(), 0);
+}
+
+TEST_F(RepositoryTest, GetVitrelleFetchesLoadsAndStartsTheMedia)
+{
+    CacheList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    const std::shared_ptr<TVitrelle> lobby = Repository->GetVitrelle("17");
+    ASSERT_NE(lobby, nullptr) << LogText(Log);
+    EXPECT_EQ(lobby.get(), Repository->At(0));
+    EXPECT_EQ(lobby->Diapositives().size(), 3u);
+    EXPECT_EQ(ReadFileBytes(Cache("17.xml")), Data("17.xml"));
+    TVitrelleDownloader* downloader = Repository->GetDownloader("17");
+    ASSERT_TRUE(WaitForMedia(*downloader));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p2.jpg")), "content of /media/p2.jpg");
+    EXPECT_EQ(ReadFileBytes(Cache("Text/text.css")), "content of /templates/Text/text.css");
+
+    // Every play start reloads the cached file; nothing is fetched again.
+    const int requests = Server.TotalRequests();
+    EXPECT_EQ(Repository->GetVitrelle("17"), lobby);
+    ASSERT_TRUE(WaitForMedia(*downloader));
+    EXPECT_EQ(Server.TotalRequests(), requests);
+}
+
+TEST_F(RepositoryTest, AHeldVitrelleOutlivesAReloadOfTheList)
+{
+    CacheList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    const std::shared_ptr<TVitrelle> playing = Repository->GetVitrelle("17");
+    ASSERT_NE(playing, nullptr);
+    ASSERT_NE(Repository->LoadList(), nullptr); // the operator's list download, while a player plays
+    EXPECT_NE(Repository->FindById("17"), playing.get());
+    EXPECT_EQ(playing->Name, "Lobby");
+    ASSERT_EQ(playing->Diapositives().size(), 3u);
+    EXPECT_EQ(playing->DiapositiveAt(2)->Id, "s3");
+    EXPECT_EQ(Repository->GetVitrelle("17")->Diapositives().size(), 3u);
+}
