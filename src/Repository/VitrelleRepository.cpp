@@ -4,6 +4,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "Paths.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleDownloader.h"
 #include "VitrelleResource.h"
@@ -16,18 +17,6 @@
 namespace {
 
 const QString RepositorySource = QStringLiteral("TVitrelleRepository");
-
-// A path made absolute against the current folder, without "." and ".." steps.
-QString AbsolutePath(const QString& path)
-{
-    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
-}
-
-void MakeFolder(const QString& folder)
-{
-    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
-        throw EFileError(QStringLiteral("Cannot create folder %1").arg(folder));
-}
 
 // A name as the log can show it: control characters (a NUL among them) written as escapes.
 QString Printable(const QString& name)
@@ -76,14 +65,14 @@ void TVitrelleRepository::Refuse(const QString& what, const QString& name) const
 QString TVitrelleRepository::RepositoryFolder() const
 {
     const QString folder = IncludeTrailingPathDelimiter(AbsolutePath(FSettings.GetRepositoryPath()));
-    MakeFolder(folder);
+    ForceFolder(folder);
     return folder;
 }
 
 QString TVitrelleRepository::ListFilePath() const
 {
     const QString path = AbsolutePath(FSettings.GetVitrelleListFilePath());
-    MakeFolder(QFileInfo(path).absolutePath());
+    ForceFolder(QFileInfo(path).absolutePath());
     return path;
 }
 
@@ -96,7 +85,7 @@ QString TVitrelleRepository::CacheFolder(const QString& relative) const
                  QStringLiteral("Folder '%1' lies outside the repository: refused").arg(Printable(relative)));
         return {};
     }
-    MakeFolder(folder);
+    ForceFolder(folder);
     return folder;
 }
 

@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "Log.h"
 #include "LogindSleepInhibitor.h"
+#include "Paths.h"
 #include "SessionInfo.h"
 #include "XmlDocument.h"
 #include "XmlHelpers.h"
@@ -19,17 +20,11 @@ const QString AgentSource = QStringLiteral("TVitrelleCenterAgent");
 const QString SettingsSource = QStringLiteral("TVitrelleCenterSettings");
 const QString RepositorySource = QStringLiteral("TVitrelleRepository");
 
-QString AbsolutePath(const QString& path)
-{
-    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
-}
-
 // A configured path resolved against the current folder, with a trailing separator; created when missing.
 QString MakeFolder(const QString& path)
 {
     const QString absolute = IncludeTrailingPathDelimiter(AbsolutePath(path));
-    if (!QFileInfo(absolute).isDir() && !QDir().mkpath(absolute))
-        throw EFileError(QStringLiteral("Cannot create folder %1").arg(absolute));
+    ForceFolder(absolute);
     return absolute;
 }
 
