@@ -4,8 +4,10 @@ target_compile_options(vc_common INTERFACE -Wall -Wextra)
 target_compile_definitions(vc_common INTERFACE
     QT_NO_KEYWORDS
     QT_USE_QSTRINGBUILDER)
+# Assertions stay live in every build the tests and CI use, optimised ones included: Qt's CMake package
+# defines QT_NO_DEBUG outside Debug, which would otherwise compile every Q_ASSERT away.
 if(VC_ASSERTIONS)
-    target_compile_definitions(vc_common INTERFACE _GLIBCXX_ASSERTIONS)
+    target_compile_definitions(vc_common INTERFACE _GLIBCXX_ASSERTIONS QT_FORCE_ASSERTS)
 endif()
 
 if(VC_SANITIZE_ADDRESS)
