@@ -3,16 +3,12 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
-#include "LogindSleepInhibitor.h"
 #include "Paths.h"
-#include "SessionInfo.h"
 #include "XmlDocument.h"
 #include "XmlHelpers.h"
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <cstdio>
 
 namespace {
 
@@ -30,31 +26,35 @@ QString MakeFolder(const QString& path)
 
 } // namespace
 
-TAgentPlatform TAgentPlatform::System()
+void TAgentPlatform::CheckComplete() const
 {
-    TAgentPlatform platform;
-    platform.XmlLibraryAvailable = [] { return ::XmlLibraryAvailable(); };
-    platform.IsRemoteDesktop = [] { return IsRemoteSession(QProcessEnvironment::systemEnvironment()); };
-    platform.SleepInhibitor = std::make_shared<TLogindSleepInhibitor>();
-    platform.ShowError = [](const QString& message) {
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    const auto require = [](bool present, const char* entry) {
+        if (!present)
+            throw EVitrelleError(QStringLiteral("The agent's platform has no %1").arg(QLatin1String(entry)));
     };
-    return platform;
+    require(Session != nullptr, "Session");
+    require(Errors != nullptr, "Errors");
+    require(Clock != nullptr, "Clock");
+    require(SleepInhibitor != nullptr, "SleepInhibitor");
+    require(Network != nullptr, "Network");
 }
 
+namespace {
+TAgentPlatform Checked(TAgentPlatform platform)
+{
+    platform.CheckComplete();
+    return platform;
+}
+} // namespace
+
 TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform)
-    : FPlatform(std::move(platform)), FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder)),
+    : FPlatform(Checked(std::move(platform))),
+      FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder)),
       FRepository(std::make_unique<TVitrelleRepository>(
-          *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, nullptr, {}})),
+          *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, FPlatform.Network,
+                                          THttpOptions{THttpTimeouts{}, FPlatform.Clock}})),
       FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor))
 {
-    const TAgentPlatform defaults = TAgentPlatform::System();
-    if (!FPlatform.XmlLibraryAvailable)
-        FPlatform.XmlLibraryAvailable = defaults.XmlLibraryAvailable;
-    if (!FPlatform.IsRemoteDesktop)
-        FPlatform.IsRemoteDesktop = defaults.IsRemoteDesktop;
-    if (!FPlatform.ShowError)
-        FPlatform.ShowError = defaults.ShowError;
 }
 
 TVitrelleCenterAgent::~TVitrelleCenterAgent()
@@ -63,6 +63,9 @@ TVitrelleCenterAgent::~TVitrelleCenterAgent()
     // Before the slide types: a running media download reads the resources of the types.
     FRepository.reset();
     TDiapositiveType::FreeTypes();
+    // The folders were this agent's: nothing reads templates or documents through them any more.
+    TDiapositiveType::SetTemplateFolder(QString());
+    SetXmlReadableFolders({});
     FSettings.reset();
 }
 
@@ -113,7 +116,7 @@ void TVitrelleCenterAgent::CheckXmlLibrary() const
 {
     bool available = false;
     try {
-        available = FPlatform.XmlLibraryAvailable();
+        available = FPlatform.Session->XmlLibraryAvailable();
     } catch (const std::exception&) {
         available = false; // any failure of the check means the same to the operator
     }
@@ -125,8 +128,18 @@ void TVitrelleCenterAgent::CheckXmlLibrary() const
 
 bool TVitrelleCenterAgent::IsRemoteDesktop() const
 {
-    return FPlatform.IsRemoteDesktop();
+    return FPlatform.Session->IsRemoteDesktop();
 }
+
+namespace {
+// On a kiosk nobody may be looking at the screen: the log keeps what the box shows (the log exists from the
+// third step on; before that the line goes nowhere).
+void ReportStartupError(const TVitrelleCenterAgent& agent, const QString& message)
+{
+    WriteLog(AgentSource, 1, message);
+    agent.Platform().Errors->ShowError(message);
+}
+} // namespace
 
 std::unique_ptr<TVitrelleCenterAgent> CreateAgent(const QString& appFolder, TAgentPlatform platform)
 {
@@ -134,10 +147,10 @@ std::unique_ptr<TVitrelleCenterAgent> CreateAgent(const QString& appFolder, TAge
     try {
         agent->Initialize();
     } catch (const EVitrelleError& error) {
-        agent->Platform().ShowError(error.Message());
+        ReportStartupError(*agent, error.Message());
         return nullptr;
     } catch (const std::exception& error) {
-        agent->Platform().ShowError(QString::fromUtf8(error.what()));
+        ReportStartupError(*agent, QString::fromUtf8(error.what()));
         return nullptr;
     }
     return agent;

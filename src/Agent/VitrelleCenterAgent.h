@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Clock.h"
+#include "AgentPlatform.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleRepository.h"
 #include "VitrelleScheduler.h"
@@ -10,30 +10,12 @@
 #include <functional>
 #include <memory>
 
-// What the agent asks of the machine it runs on; tests put their own answers in place.
-struct TAgentPlatform
-{
-    // True when the XML and XSLT libraries can create their objects.
-    std::function<bool()> XmlLibraryAvailable;
-    // True when the program runs over a remote connection.
-    std::function<bool()> IsRemoteDesktop;
-    // Shows a start-up error to the operator (a modal message box in the program).
-    std::function<void(const QString&)> ShowError;
-    // The local time the schedule runs by; null for the system clock.
-    std::shared_ptr<const IClock> Clock;
-    // Keeps the computer awake while the program runs; null holds nothing (tests). The real machine's is a
-    // logind inhibitor.
-    std::shared_ptr<ISleepInhibitor> SleepInhibitor;
-
-    // The real machine: the libraries, the process environment, and the error written to standard error.
-    static TAgentPlatform System();
-};
-
 // The spine of the system: owns the settings and everything started from them, performs the start-up in its
 // fixed order and serves the pages of the main window.
 class TVitrelleCenterAgent
 {
 public:
+    // Raises EVitrelleError when the platform lacks an entry.
     TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform);
     // Frees the scheduler first, so that no scheduled action runs while the rest is taken down.
     ~TVitrelleCenterAgent();
@@ -67,6 +49,6 @@ private:
     std::unique_ptr<TVitrelleScheduler> FScheduler;
 };
 
-// Constructs and initialises the agent for the application folder. A failing start-up shows its error
-// through the platform, frees the agent and gives null.
+// Constructs and initialises the agent for the application folder. A failing start-up logs its error, shows
+// it through the platform, frees the agent and gives null.
 std::unique_ptr<TVitrelleCenterAgent> CreateAgent(const QString& appFolder, TAgentPlatform platform);

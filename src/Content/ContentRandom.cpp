@@ -30,3 +30,9 @@ void SetRandomSource(std::function<int(int)> source)
     std::lock_guard lock(RandomMutex);
     Source = std::move(source);
 }
+
+bool RandomSourceReplaced()
+{
+    std::lock_guard lock(RandomMutex);
+    return static_cast<bool>(Source);
+}

@@ -6,3 +6,4 @@
 // Seeded once from the clock when first used; tests put their own source in place (null: the default).
 int RandomBelow(int bound);
 void SetRandomSource(std::function<int(int bound)> source);
+bool RandomSourceReplaced();

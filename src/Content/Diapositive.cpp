@@ -4,6 +4,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "MainThread.h"
 #include "XmlHelpers.h"
 
 using namespace ContentXml;
@@ -31,6 +32,7 @@ void TDiapositive::LoadFromNode(const std::shared_ptr<const TXmlDocument>& docum
 
 bool TDiapositive::Render(QIODevice& stream) const
 {
+    VC_ASSERT_MAIN_THREAD(); // loads the type's template on first use
     if (Node.IsNull() || DiapositiveType == nullptr)
         return false;
     if (!DiapositiveType->TemplateLoaded())

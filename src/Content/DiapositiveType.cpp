@@ -3,6 +3,7 @@
 #include "ContentXml.h"
 #include "Errors.h"
 #include "Log.h"
+#include "MainThread.h"
 #include "XmlHelpers.h"
 
 #include <QFileInfo>
@@ -29,6 +30,7 @@ QString& Folder()
 
 bool TDiapositiveType::LoadTypes(const QString& path)
 {
+    VC_ASSERT_MAIN_THREAD(); // replaces the registry that rendering reads
     try {
         if (!QFileInfo(path).isFile())
             throw EVitrelleError(QStringLiteral("Cannot find type file %1").arg(path));
@@ -118,6 +120,7 @@ bool TDiapositiveType::IsMediaMark(const QString& elementName) const
 
 void TDiapositiveType::LoadTemplate()
 {
+    VC_ASSERT_MAIN_THREAD();
     FTemplate.reset();
     try {
         CompileTemplate();

@@ -46,6 +46,18 @@ void SetLogSinkOverride(std::shared_ptr<IEventSink> sink)
     SinkOverride = std::move(sink);
 }
 
+bool LogInitialized()
+{
+    std::lock_guard lock(LogMutex);
+    return Writer != nullptr;
+}
+
+bool LogSinkOverridden()
+{
+    std::lock_guard lock(LogMutex);
+    return SinkOverride != nullptr;
+}
+
 QString FormatLogLine(const QDateTime& when, const QString& source, quint8 level, const QString& message)
 {
     const QString stamp = QLocale::system().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +

@@ -18,3 +18,6 @@ QString FormatLogLine(const QDateTime& when, const QString& source, quint8 level
 // Replaces the system sink of the writers created by InitializeLog from now on (null: the system sink
 // again). The format of the events does not change.
 void SetLogSinkOverride(std::shared_ptr<IEventSink> sink);
+// For the test harness, which checks after every test that the log was left as found.
+bool LogInitialized();
+bool LogSinkOverridden();

@@ -1,6 +1,7 @@
 #include "ThreadLink.h"
 
 #include "Log.h"
+#include "MainThread.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -16,17 +17,11 @@ struct TThreadLink::THandOver
 
 namespace {
 thread_local TThreadLink* CurrentLink = nullptr;
-
-bool OnMainThread()
-{
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app == nullptr || QThread::currentThread() == app->thread();
-}
 } // namespace
 
 TThreadLink::TThreadLink(IThread& link) : FLink(link)
 {
-    Q_ASSERT(OnMainThread());
+    VC_ASSERT_MAIN_THREAD();
     FThread.reset(QThread::create([this] { Body(); }));
 }
 

@@ -19,6 +19,17 @@ std::optional<QString> TMessageBox::TakeLastText()
     return text;
 }
 
+bool TMessageBox::AnswerPending()
+{
+    return NextAnswer.has_value();
+}
+
+void TMessageBox::ResetForTests()
+{
+    NextAnswer.reset();
+    LastText.reset();
+}
+
 QMessageBox::StandardButton TMessageBox::Error(QWidget* parent, const QString& text)
 {
     return Show(parent, QMessageBox::Critical, text, QMessageBox::Ok);

@@ -99,8 +99,6 @@ QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QStrin
 
 void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform platform)
 {
-    if (!platform.ShowError)
-        platform.ShowError = [](const QString& message) { TMessageBox::Error(nullptr, message); };
     FAgent = CreateAgent(appFolder, std::move(platform));
     if (!FAgent)
         return; // the error has been shown; the program ends with exit code 1

@@ -10,9 +10,11 @@
 namespace {
 
 int SignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t Requested = 0;
 
 void OnSignal(int)
 {
+    Requested = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
 }
@@ -27,7 +29,8 @@ void QuitOnTerminationSignals()
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(SignalPipe[0], &byte, 1);
-        QCoreApplication::quit();
+        // exit, not quit: quit does nothing while only a modal box's loop runs (a start-up error on screen).
+        QCoreApplication::exit(0);
     });
     struct sigaction action
     {
@@ -37,4 +40,9 @@ void QuitOnTerminationSignals()
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+}
+
+bool TerminationRequested()
+{
+    return Requested != 0;
 }

@@ -1,21 +1,20 @@
 #include "Log.h"
 #include "QuitOnSignal.h"
+#include "SystemPlatform.h"
+#include "VitrelleCenterApplication.h"
 #include "VitrelleCenterForm.h"
-
-#include <QApplication>
 
 int main(int argc, char* argv[])
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("VitrelleCenter"));
+    TVitrelleCenterApplication application(argc, argv);
     QuitOnTerminationSignals();
 
     int exitCode = 0;
     {
-        TfrmVitrelleCenter form(QCoreApplication::applicationDirPath(), TAgentPlatform::System());
+        TfrmVitrelleCenter form(QCoreApplication::applicationDirPath(), SystemPlatform());
         if (form.StartupFailed()) {
             exitCode = 1;
-        } else {
+        } else if (!TerminationRequested()) { // a stop asked for during the start-up ends it here
             form.show();
             exitCode = QApplication::exec();
         }

@@ -1,8 +1,8 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "LogCapture.h"
-#include "ManualClock.h"
 #include "TestFiles.h"
+#include "TestPlatform.h"
 #include "VitrelleCenterAgent.h"
 
 #include <QDir>
@@ -17,15 +17,11 @@ class Agent : public ::testing::Test
 protected:
     TAgentPlatform Platform(bool remote = false, bool xmlAvailable = true)
     {
-        TAgentPlatform platform;
-        platform.IsRemoteDesktop = [remote] { return remote; };
-        platform.XmlLibraryAvailable = [xmlAvailable] { return xmlAvailable; };
-        platform.ShowError = [this](const QString& message) { Shown << message; };
-        // A clock that stands still keeps the tick worker off the C library's time-zone state, whose lock
-        // ThreadSanitizer does not see.
-        platform.Clock = std::make_shared<TManualClock>();
-        return platform;
+        Fakes.Session->Remote = remote;
+        Fakes.Session->XmlAvailable = xmlAvailable;
+        return Fakes.Agent();
     }
+    QStringList Shown() const { return Fakes.Errors->Shown(); }
 
     // A types file, so that start-up has nothing to complain about.
     void WriteTypes()
@@ -37,7 +33,7 @@ protected:
 
     TTempFolder Folder;
     TLogCapture Log{3, false}; // the agent initialises the log itself
-    QStringList Shown;
+    TTestPlatform Fakes = TestPlatform();
 };
 
 // Runs a test body with another current folder, restoring it afterwards.
@@ -57,7 +53,7 @@ TEST_F(Agent, StartsInAnEmptyFolderWithDefaults)
 {
     auto agent = CreateAgent(Folder.Path(), Platform());
     ASSERT_NE(agent, nullptr);
-    EXPECT_TRUE(Shown.isEmpty());
+    EXPECT_TRUE(Shown().isEmpty());
     EXPECT_EQ(
         Log.Lines(),
         QStringList({"[1] TVitrelleCenterSettings: Cannot find configuration file " + Folder.Path() +
@@ -143,15 +139,16 @@ TEST_F(Agent, LoadsTheSlideTypesAndFreesThemAtTheEnd)
     EXPECT_FALSE(IsXmlReadablePath(types)) << "only the templates and the cache";
     agent.reset();
     EXPECT_EQ(TDiapositiveType::FindType("menu"), nullptr);
-    SetXmlReadableFolders({});
+    EXPECT_TRUE(XmlReadableFolders().isEmpty()) << "the folders go with the agent that set them";
 }
 
 TEST_F(Agent, MissingXmlLibraryEndsTheStartUpWithItsMessage)
 {
     auto agent = CreateAgent(Folder.Path(), Platform(false, false));
     EXPECT_EQ(agent, nullptr);
-    EXPECT_EQ(Shown, QStringList{"VitrelleCenter needs the libxml2 and libxslt libraries to be installed.\r\n"
-                                 "Please run the setup again to install these libraries."});
+    EXPECT_EQ(Shown(),
+              QStringList{"VitrelleCenter needs the libxml2 and libxslt libraries to be installed.\r\n"
+                          "Please run the setup again to install these libraries."});
     EXPECT_TRUE(Log.Events().empty()) << "the check runs before the log exists";
 }
 
@@ -204,7 +201,7 @@ TEST_F(Agent, ABrokenVitrelleListDoesNotEndTheStartUp)
     Folder.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"17\"</Vitrelles>");
     auto agent = CreateAgent(Folder.Path(), Platform());
     ASSERT_NE(agent, nullptr);
-    EXPECT_TRUE(Shown.isEmpty());
+    EXPECT_TRUE(Shown().isEmpty());
     const QStringList lines = Log.Lines();
     EXPECT_EQ(lines.filter("[1] TVitrelleRepository: Error while parsing vitrelle list").size(), 1)
         << lines.join('\n').toStdString();
@@ -234,4 +231,38 @@ TEST_F(Agent, AContentServerThatIsDownDoesNotEndTheStartUp)
     EXPECT_FALSE(Log.Contains("secret"));
     EXPECT_EQ(lines.last(), "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized");
     EXPECT_EQ(agent->Repository().Count(), 0);
+}
+
+TEST_F(Agent, RefusesAPlatformWithAMissingService)
+{
+    using TEntryReset = std::function<void(TAgentPlatform&)>;
+    const std::vector<std::pair<QString, TEntryReset>> entries = {
+        {"Session", [](TAgentPlatform& p) { p.Session.reset(); }},
+        {"Errors", [](TAgentPlatform& p) { p.Errors.reset(); }},
+        {"Clock", [](TAgentPlatform& p) { p.Clock.reset(); }},
+        {"SleepInhibitor", [](TAgentPlatform& p) { p.SleepInhibitor.reset(); }},
+        {"Network", [](TAgentPlatform& p) { p.Network.reset(); }},
+    };
+    for (const auto& [name, reset] : entries) {
+        TAgentPlatform platform = Platform();
+        reset(platform);
+        try {
+            CreateAgent(Folder.Path(), platform);
+            ADD_FAILURE() << "started without " << name.toStdString();
+        } catch (const EVitrelleError& error) {
+            EXPECT_EQ(error.Message(), "The agent's platform has no " + name);
+        }
+    }
+    EXPECT_TRUE(Shown().isEmpty()) << "a programming error, not an operator's one";
+}
+
+TEST_F(Agent, AFailingStartUpIsLoggedAndShown)
+{
+    // A file where the templates folder should be: step 11 cannot create the folder.
+    Folder.Write("Templates", "not a folder");
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    EXPECT_EQ(agent, nullptr);
+    ASSERT_EQ(Shown().size(), 1);
+    EXPECT_TRUE(Log.Lines().contains("[1] TVitrelleCenterAgent: " + Shown().first()))
+        << Log.Lines().join('\n').toStdString();
 }

@@ -1,6 +1,7 @@
 #include "LogCapture.h"
 #include "MessageBox.h"
 #include "TestFiles.h"
+#include "TestPlatform.h"
 #include "VitrelleCenterForm.h"
 
 #include <QAbstractButton>
@@ -17,10 +18,10 @@ class MainWindow : public ::testing::Test
 protected:
     std::unique_ptr<TfrmVitrelleCenter> Open(bool xmlAvailable = true)
     {
-        TAgentPlatform platform;
-        platform.IsRemoteDesktop = [] { return false; };
-        platform.XmlLibraryAvailable = [xmlAvailable] { return xmlAvailable; };
-        // No ShowError: the window shows start-up errors in its own message box.
+        TTestPlatform fakes = TestPlatform();
+        fakes.Session->XmlAvailable = xmlAvailable;
+        TAgentPlatform platform = fakes.Agent();
+        platform.Errors = std::make_shared<TMessageBoxErrorPresenter>(); // the program's own error box
         return std::make_unique<TfrmVitrelleCenter>(Folder.Path(), platform);
     }
 
@@ -101,14 +102,11 @@ TEST_F(MainWindow, FailingStartUpShowsTheErrorAndFlagsTheExit)
 
 TEST_F(MainWindow, ClosingFreesTheAgentBeforeThePages)
 {
-    // The agent is the only holder of its platform's functions: a token captured there dies with it.
-    auto token = std::make_shared<int>(0);
-    const std::weak_ptr<int> agentAlive = token;
-    TAgentPlatform platform;
-    platform.IsRemoteDesktop = [token] { return false; };
-    token.reset();
-    auto form = std::make_unique<TfrmVitrelleCenter>(Folder.Path(), platform);
-    platform = TAgentPlatform();
+    // The agent is the only holder of its platform's services once the test lets go of them.
+    TTestPlatform fakes = TestPlatform();
+    const std::weak_ptr<TFakeSessionProbe> agentAlive = fakes.Session;
+    auto form = std::make_unique<TfrmVitrelleCenter>(Folder.Path(), fakes.Agent());
+    fakes = TTestPlatform();
     ASSERT_FALSE(agentAlive.expired());
     QWidget* page = form->Page(TfrmVitrelleCenter::TPage::Devices);
     bool agentGoneWhenPageDied = false;

@@ -26,6 +26,17 @@ bool LogGoesToStandardError()
     return !QFileInfo::exists(QStringLiteral("/dev/log"));
 }
 
+// Starts the copy offscreen in its folder.
+void Start(QProcess& process, const TTempFolder& folder, const QString& executable)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder.Path());
+    process.start(executable, {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+}
+
 } // namespace
 
 TEST(App, StartsShowsTheWindowAndStopsInOrderOnSigterm)
@@ -61,4 +72,30 @@ TEST(App, StartsShowsTheWindowAndStopsInOrderOnSigterm)
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
+}
+
+TEST(App, AFailedStartUpStaysOnScreenUntilAnswered)
+{
+    TTempFolder folder;
+    const QString executable = InstallCopy(folder);
+    folder.Write("Templates", "a file where the templates folder should be");
+    QProcess process;
+    Start(process, folder, executable);
+
+    // The error box waits for the operator; the log has the same text.
+    QByteArray errors;
+    const QDeadlineTimer deadline(LogGoesToStandardError() ? 30000 : 3000);
+    while (!errors.contains("TVitrelleCenterAgent [1] : ") && !deadline.hasExpired() &&
+           process.state() == QProcess::Running) {
+        process.waitForReadyRead(200);
+        errors += process.readAllStandardError();
+    }
+    if (LogGoesToStandardError())
+        EXPECT_TRUE(errors.contains("TVitrelleCenterAgent [1] : ")) << errors.constData();
+    ASSERT_EQ(process.state(), QProcess::Running)
+        << "ended without showing its error: " << errors.constData();
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
 }

@@ -1,3 +1,5 @@
+#include "GlobalStateCheck.h"
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -6,5 +8,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    InstallGlobalStateCheck();
     return RUN_ALL_TESTS();
 }

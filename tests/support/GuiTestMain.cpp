@@ -1,4 +1,6 @@
-#include <QApplication>
+#include "GlobalStateCheck.h"
+#include "MessageBox.h"
+#include "VitrelleCenterApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +8,13 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("VitrelleCenter"));
+    // The program's own application object, so that its error boundary is the one under test.
+    TVitrelleCenterApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    InstallGlobalStateCheck({[] {
+        const bool pending = TMessageBox::AnswerPending();
+        TMessageBox::ResetForTests();
+        return pending ? QStringLiteral("message-box answer left unused") : QString();
+    }});
     return RUN_ALL_TESTS();
 }

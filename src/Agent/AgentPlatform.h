@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Clock.h"
+#include "HttpDownloader.h"
+#include "SleepInhibitor.h"
+
+#include <QString>
+
+#include <memory>
+
+// What the start-up asks of the session it runs in.
+class ISessionProbe
+{
+public:
+    virtual ~ISessionProbe() = default;
+    // True when the XML and XSLT libraries can create their objects.
+    virtual bool XmlLibraryAvailable() const = 0;
+    // True when the program runs over a remote connection.
+    virtual bool IsRemoteDesktop() const = 0;
+};
+
+// Shows an error to the operator: a modal box with one OK button in the program.
+class IErrorPresenter
+{
+public:
+    virtual ~IErrorPresenter() = default;
+    virtual void ShowError(const QString& message) = 0;
+};
+
+// Every service of the machine that the agent and the subsystems it owns use. The program assembles the real
+// set in one place; tests assemble theirs from fakes. Every entry is required: the agent refuses to start
+// with a missing one, so no subsystem ever falls back to the real machine behind a test's back.
+struct TAgentPlatform
+{
+    std::shared_ptr<const ISessionProbe> Session;
+    std::shared_ptr<IErrorPresenter> Errors;
+    // The local time the schedule and the logins run by.
+    std::shared_ptr<const IClock> Clock;
+    // Keeps the computer awake while the program runs.
+    std::shared_ptr<ISleepInhibitor> SleepInhibitor;
+    // Whether a scheduled update is worth trying.
+    std::shared_ptr<const INetworkStatus> Network;
+
+    // Raises EVitrelleError naming the first missing entry (a programming error of whoever assembled it).
+    void CheckComplete() const;
+};
