@@ -8,14 +8,15 @@
 
 #include <cctype>
 
-TTempFolder::TTempFolder()
+TTempFolder::TTempFolder() : FPath(FRoot.filePath(QStringLiteral("test")))
 {
-    EXPECT_TRUE(FDir.isValid());
+    EXPECT_TRUE(FRoot.isValid());
+    EXPECT_TRUE(QDir().mkpath(FPath));
 }
 
 QString TTempFolder::File(const QString& name) const
 {
-    return FDir.filePath(name);
+    return QDir(FPath).filePath(name);
 }
 
 QString TTempFolder::Write(const QString& name, const QByteArray& content) const
@@ -30,7 +31,7 @@ QString TTempFolder::Write(const QString& name, const QByteArray& content) const
 
 QStringList TTempFolder::Entries() const
 {
-    return QDir(FDir.path())
+    return QDir(FPath)
         .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 

@@ -6,12 +6,14 @@
 
 #include <string>
 
-// A temporary folder for one test, removed afterwards.
+// A temporary folder for one test, removed afterwards. It lies inside a private folder of its own, so that a
+// test may look at its parent (for files that should not have been written there) without seeing other tests
+// that run at the same time.
 class TTempFolder
 {
 public:
     TTempFolder();
-    QString Path() const { return FDir.path(); }
+    QString Path() const { return FPath; }
     // Absolute path of a file inside the folder.
     QString File(const QString& name) const;
     // Writes the bytes (creating sub-folders) and returns the absolute path.
@@ -20,7 +22,8 @@ public:
     QStringList Entries() const;
 
 private:
-    QTemporaryDir FDir;
+    QTemporaryDir FRoot;
+    QString FPath;
 };
 
 QByteArray ReadFileBytes(const QString& path);
