@@ -1,8 +1,12 @@
 #include "QuitOnSignal.h"
 
+#include "AbortRequest.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,11 +14,20 @@
 namespace {
 
 int SignalPipe[2] = {-1, -1};
+std::atomic<bool> Terminating{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
+// Only async-signal-safe work here: two lock-free flags and one write.
 void OnSignal(int)
 {
+    const int savedErrno = errno;
+    Terminating.store(true, std::memory_order_relaxed);
+    // The main thread may be inside a transfer (start-up fetches the list) where the message loop does not
+    // run: every transfer ends at its next progress check.
+    AbortRequest::Request();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 } // namespace
@@ -27,7 +40,7 @@ void QuitOnTerminationSignals()
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(SignalPipe[0], &byte, 1);
-        QCoreApplication::quit();
+        QCoreApplication::quit(); // no effect before the message loop runs: main asks TerminationRequested
     });
     struct sigaction action
     {
@@ -37,4 +50,9 @@ void QuitOnTerminationSignals()
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+}
+
+bool TerminationRequested()
+{
+    return Terminating.load(std::memory_order_relaxed);
 }

@@ -15,6 +15,8 @@ int main(int argc, char* argv[])
         TfrmVitrelleCenter form(QCoreApplication::applicationDirPath(), TAgentPlatform::System());
         if (form.StartupFailed()) {
             exitCode = 1;
+        } else if (TerminationRequested()) {
+            exitCode = 0; // asked to end during start-up: closing is all that is left
         } else {
             form.show();
             exitCode = QApplication::exec();
