@@ -86,6 +86,10 @@ void TVitrelleCenterAgent::Initialize()
     try {
         FRepository->LoadList();
         FRepository->PrepareDownloaders();
+    } catch (const EVitrelleListError&) {
+        // already logged by the list
+    } catch (const EDownloadCancelled& cancelled) {
+        WriteLog(RepositorySource, 3, cancelled.Message()); // the program is asked to end
     } catch (const EVitrelleError& error) {
         WriteLog(RepositorySource, 1, error.Message());
     }

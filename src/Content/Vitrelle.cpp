@@ -7,6 +7,7 @@
 #include "Sequence.h"
 #include "XmlHelpers.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -29,6 +30,29 @@ public:
     ~TLoadingFile() { FilesBeingLoaded.pop_back(); }
 };
 
+// The file that a nested vitrelle's "xml" attribute names, or empty when there is none to load. The name
+// comes from the server: a relative one lies in the folder of the outermost vitrelle file being loaded (for
+// the repository's vitrelles, the cache folder), and the file must lie in one of the folders the XML layer
+// may read (the cache and the templates); anything else is refused. A file that does not exist is left to
+// the load, which reports it missing.
+QString NestedFilePath(const QString& name)
+{
+    if (name.isEmpty())
+        return {};
+    const QString base =
+        FilesBeingLoaded.empty() ? QDir::currentPath() : QFileInfo(FilesBeingLoaded.front()).absolutePath();
+    const QString path = QDir::cleanPath(QDir::isAbsolutePath(name) ? name : QDir(base).filePath(name));
+    if (QFileInfo::exists(path) && !IsXmlReadablePath(path)) {
+        const QString parent = FilesBeingLoaded.empty() ? QString() : FilesBeingLoaded.back();
+        WriteLog(
+            VitrelleSource, 1,
+            QStringLiteral("Nested vitrelle %1 of %2 lies outside the cache and template folders: refused")
+                .arg(name, parent));
+        return {};
+    }
+    return path;
+}
+
 } // namespace
 
 // ---- TVitrelleList ----
@@ -40,15 +64,18 @@ bool TVitrelleList::LoadFromFile(const QString& path)
             throw EVitrelleError(QStringLiteral("Cannot find vitrelle %1").arg(path));
         TXmlDocument document;
         if (!document.LoadFromFile(path))
-            throw EVitrelleError(QStringLiteral("Error while parsing vitrelle list %1 in line %2: %3")
-                                     .arg(path)
-                                     .arg(document.ParseError().Line)
-                                     .arg(document.ParseError().Reason));
+            throw EVitrelleError(ListParseErrorMessage(path, document.ParseError()));
         return LoadFromNode(document.DocumentElement());
     } catch (const EVitrelleError& error) {
         WriteLog(ListSource, 1, error.Message());
-        throw;
+        throw EVitrelleListError(error.Message());
     }
+}
+
+QString TVitrelleList::ListParseErrorMessage(const QString& path, const TXmlParseError& error)
+{
+    return QStringLiteral("Error while parsing vitrelle list %1 in line %2: %3")
+        .arg(path, QString::number(error.Line), error.Reason);
 }
 
 bool TVitrelleList::LoadFromNode(TXmlNode element)
@@ -103,8 +130,8 @@ TVitrelle* TVitrelleList::At(int index) const
 const std::shared_ptr<TVitrelle>& TVitrelleList::SharedAt(int index) const
 {
     if (index < 0 || index >= Count())
-        throw EOutOfRange(
-            QStringLiteral("Vitrelle index %1 out of range (0 to %2)").arg(index).arg(Count() - 1));
+        throw EOutOfRange(QStringLiteral("Vitrelle index %1 out of range (0 to %2)")
+                              .arg(QString::number(index), QString::number(Count() - 1)));
     return FItems[static_cast<size_t>(index)];
 }
 
@@ -144,8 +171,7 @@ bool TVitrelle::LoadChecked(const QString& path)
     if (FilesBeingLoaded.size() >= static_cast<size_t>(MaxNestingDepth)) {
         WriteLog(VitrelleSource, 2,
                  QStringLiteral("Vitrelle %1 is not loaded: vitrelle files nest deeper than %2 levels")
-                     .arg(path)
-                     .arg(MaxNestingDepth));
+                     .arg(path, QString::number(MaxNestingDepth)));
         return false;
     }
     const TLoadingFile loading(canonical);
@@ -155,10 +181,9 @@ bool TVitrelle::LoadChecked(const QString& path)
     const QString fileName = file.fileName();
     Id = fileName.size() > 4 ? fileName.left(fileName.size() - 4) : QString();
     if (!parsed)
-        throw EVitrelleError(QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
-                                 .arg(path)
-                                 .arg(document->ParseError().Line)
-                                 .arg(document->ParseError().Reason));
+        throw EVitrelleError(
+            QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
+                .arg(path, QString::number(document->ParseError().Line), document->ParseError().Reason));
     return LoadFromNode(document);
 }
 
@@ -180,7 +205,7 @@ bool TVitrelle::LoadFromNode(const std::shared_ptr<const TXmlDocument>& document
             FEntities.push_back(std::move(slide));
         } else if (SameTextAscii(name, VitrelleElement)) {
             auto nested = std::make_shared<TVitrelle>(QString(), counter++);
-            const QString file = GetAttributeValue(child, XmlAttribute);
+            const QString file = NestedFilePath(GetAttributeValue(child, XmlAttribute));
             if (!file.isEmpty())
                 nested->LoadFromFile(file); // a nested file that fails leaves the nested vitrelle empty
             FNestedVitrelles.Add(nested);
@@ -208,9 +233,9 @@ void TVitrelle::Clear()
 TDiapositive* TVitrelle::DiapositiveAt(int index) const
 {
     if (index < 0 || static_cast<size_t>(index) >= FDiapositives.size())
-        throw EOutOfRange(QStringLiteral("Slide index %1 out of range (0 to %2)")
-                              .arg(index)
-                              .arg(static_cast<int>(FDiapositives.size()) - 1));
+        throw EOutOfRange(
+            QStringLiteral("Slide index %1 out of range (0 to %2)")
+                .arg(QString::number(index), QString::number(static_cast<int>(FDiapositives.size()) - 1)));
     return FDiapositives[static_cast<size_t>(index)];
 }
 

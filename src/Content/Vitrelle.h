@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Diapositive.h"
+#include "Errors.h"
 #include "VitrelleEntity.h"
 #include "XmlDocument.h"
 
@@ -13,6 +14,14 @@ class TDiapositiveType;
 class TSequence;
 class TVitrelle;
 
+// A failure of the vitrelle list file (missing or not well-formed), raised after the list has logged it:
+// whoever catches it must not log it again.
+class EVitrelleListError : public EVitrelleError
+{
+public:
+    using EVitrelleError::EVitrelleError;
+};
+
 // An ordered list of vitrelles with lookups. Items are shared: the list keeps them alive, and so does
 // anybody who holds one (a player keeps playing a vitrelle that a reloaded list no longer names).
 class TVitrelleList
@@ -20,9 +29,11 @@ class TVitrelleList
 public:
     using TItems = std::vector<std::shared_ptr<TVitrelle>>;
 
-    // The vitrelle list file. Failures are logged, then raised again (EVitrelleError); a root that is not
+    // The vitrelle list file. Failures are logged, then raised again (EVitrelleListError); a root that is not
     // "Vitrelles" gives false and leaves the list unchanged.
     bool LoadFromFile(const QString& path);
+    // The message of a list file (or download) that does not parse.
+    static QString ListParseErrorMessage(const QString& path, const TXmlParseError& error);
     bool LoadFromNode(TXmlNode element);
 
     // Ids and names compare ignoring ASCII letter case, except IndexOfId, which is exact.
@@ -53,7 +64,9 @@ public:
     TVitrelle(QString id, qint32 index);
     ~TVitrelle() override;
 
-    // The vitrelle file. Never raises: failures are logged and give false.
+    // The vitrelle file. Never raises: failures are logged and give false. A nested vitrelle's "xml" path is
+    // taken relative to the folder of the outermost file (the cache folder) and is loaded only from the
+    // folders the XML layer may read (SetXmlReadableFolders: the cache and the templates).
     bool LoadFromFile(const QString& path);
     // The root element of a parsed vitrelle document; false (nothing changed) when it is not "Vitrelle".
     bool LoadFromNode(const std::shared_ptr<const TXmlDocument>& document);

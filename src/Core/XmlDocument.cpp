@@ -20,6 +20,7 @@
 
 #include <limits>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 
 namespace {
@@ -54,6 +55,29 @@ xmlParserInputPtr GuardedEntityLoader(const char* url, const char* id, xmlParser
 
 void SilentStructuredError(void*, xmlErrorPtr) {}
 void SilentGenericError(void*, const char*, ...) {}
+
+// The first error of a parse: where the damage is. libxml2 keeps only the last one, and after a broken tag
+// that is usually a consequence ("Premature end of data") at the end of the file.
+struct TFirstError
+{
+    bool Seen = false;
+    int Code = 0;
+    int Line = 0;
+    int Column = 0;
+    QString Reason;
+};
+
+void RecordFirstError(void* context, xmlErrorPtr error)
+{
+    auto& first = *static_cast<TFirstError*>(context);
+    if (first.Seen || error == nullptr || error->level < XML_ERR_ERROR)
+        return;
+    first.Seen = true;
+    first.Code = error->code;
+    first.Line = error->line;
+    first.Column = error->int2;
+    first.Reason = error->message ? QString::fromUtf8(error->message).trimmed() : QString();
+}
 
 void InitializeLibraries()
 {
@@ -290,20 +314,35 @@ void TXmlDocument::Reset(_xmlDoc* doc)
 
 bool TXmlDocument::LoadFromFile(const QString& fileName)
 {
+    const auto fail = [this](int code, const QString& reason) {
+        Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+        FParseError = {code, 0, 0, reason};
+        return false;
+    };
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-        FParseError = {XML_IO_LOAD_ERROR, 0, 0,
-                       QStringLiteral("Cannot open %1: %2").arg(fileName, file.errorString())};
-        return false;
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(XML_IO_LOAD_ERROR,
+                    QStringLiteral("Cannot open %1: %2").arg(fileName, file.errorString()));
+    // Checked before the file is read whole: a file the parser cannot take must not cost its size in memory
+    // (files come from the content server), and a device or a pipe has no size to check.
+    if (!QFileInfo(fileName).isFile())
+        return fail(XML_IO_LOAD_ERROR, QStringLiteral("Cannot read %1: not a regular file").arg(fileName));
+    const qint64 size = file.size();
+    if (size > MaxDocumentSize)
+        return fail(XML_ERR_NO_MEMORY,
+                    QStringLiteral("%1 is too large to be parsed: %2 bytes, at most %3")
+                        .arg(fileName, QString::number(size), QString::number(MaxDocumentSize)));
+    QByteArray data;
+    try {
+        data = file.readAll();
+    } catch (const std::bad_alloc&) {
+        return fail(
+            XML_ERR_NO_MEMORY,
+            QStringLiteral("Not enough memory to read %1 (%2 bytes)").arg(fileName, QString::number(size)));
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-        FParseError = {XML_IO_LOAD_ERROR, 0, 0,
-                       QStringLiteral("Cannot read %1: %2").arg(fileName, file.errorString())};
-        return false;
-    }
+    if (file.error() != QFileDevice::NoError)
+        return fail(XML_IO_LOAD_ERROR,
+                    QStringLiteral("Cannot read %1: %2").arg(fileName, file.errorString()));
     return LoadFromBytes(data, QFileInfo(fileName).absoluteFilePath());
 }
 
@@ -311,7 +350,7 @@ bool TXmlDocument::LoadFromBytes(const QByteArray& data, const QString& baseUrl)
 {
     TSilencedErrors silenced;
     FParseError = {};
-    if (data.size() > std::numeric_limits<int>::max()) {
+    if (data.size() > MaxDocumentSize) {
         Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
         FParseError = {XML_ERR_NO_MEMORY, 0, 0, QStringLiteral("The document is too large")};
         return false;
@@ -323,17 +362,27 @@ bool TXmlDocument::LoadFromBytes(const QByteArray& data, const QString& baseUrl)
     // guards (no XML_PARSE_HUGE); no DTD is loaded and nothing is fetched from the network.
     const int options = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
     const QByteArray url = baseUrl.toUtf8();
+    TFirstError first;
+    xmlSetStructuredErrorFunc(&first, RecordFirstError);
     ParsingDocument = true;
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, data.constData(), static_cast<int>(data.size()),
                                       url.isEmpty() ? nullptr : url.constData(), nullptr, options);
     ParsingDocument = false;
+    xmlSetStructuredErrorFunc(nullptr, SilentStructuredError);
     const bool wellFormed = doc != nullptr && ctxt->wellFormed != 0;
-    if (!wellFormed) {
+    if (!wellFormed && first.Seen && first.Code != 0) {
+        FParseError.Code = first.Code;
+        FParseError.Line = first.Line;
+        FParseError.Column = first.Column;
+        FParseError.Reason = first.Reason.isEmpty() ? QStringLiteral("unknown error") : first.Reason;
+    } else if (!wellFormed) {
         const xmlError* error = xmlCtxtGetLastError(ctxt);
         FParseError.Code = (error && error->code != 0) ? error->code : XML_ERR_DOCUMENT_END;
         FParseError.Line = error ? error->line : 0;
         FParseError.Column = error ? error->int2 : 0;
         FParseError.Reason = ErrorReason(error);
+    }
+    if (!wellFormed) {
         if (doc != nullptr)
             xmlFreeDoc(doc);
         doc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+
 // The XML layer: the only code of the system that talks to libxml2 and libxslt. Documents are parsed without
 // network access, without loading DTDs or external entities, and with libxml2's guards against entity
 // expansion; they are saved as UTF-8 without XML declaration and without indentation, atomically.
@@ -71,8 +73,12 @@ public:
     TXmlDocument(const TXmlDocument&) = delete;
     TXmlDocument& operator=(const TXmlDocument&) = delete;
 
-    // Replace the content by the parsed file / bytes. False on a parse error (see ParseError), content then
-    // empty. A file that cannot be read is a parse error too.
+    // The largest document the parser takes, in bytes.
+    static constexpr qint64 MaxDocumentSize = std::numeric_limits<int>::max();
+
+    // Replace the content by the parsed file / bytes. False on a parse error (see ParseError: the first error
+    // met, with its line and reason), content then empty. A file that cannot be read is a parse error too,
+    // and so is a file larger than MaxDocumentSize, refused before it is read.
     bool LoadFromFile(const QString& fileName);
     bool LoadFromBytes(const QByteArray& data, const QString& baseUrl = {});
     const TXmlParseError& ParseError() const { return FParseError; }

@@ -1,5 +1,6 @@
 #include "HttpDownloader.h"
 
+#include "AbortRequest.h"
 #include "AtomicFile.h"
 #include "Log.h"
 #include "VitrelleCenterSettings.h"
@@ -9,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -90,11 +92,16 @@ QString FormatUrlTemplate(const QString& urlTemplate, const QStringList& argumen
 // The state of one request, shared with libcurl's callbacks. Exactly one of File and Text is set.
 struct THttpTransfer
 {
+    using TClock = std::chrono::steady_clock;
+
     CURL* Curl = nullptr;
     const std::function<bool()>* CancelCheck = nullptr;
+    const THttpTimeouts* Limits = nullptr;
     const char* ErrorText = nullptr;
     TAtomicFileWriter* File = nullptr;
     QByteArray* Text = nullptr;
+    bool Media = false;
+    TClock::time_point Started;
 
     CURLcode Code = CURLE_OK;
     long Status = 0;
@@ -102,12 +109,41 @@ struct THttpTransfer
     bool TextTooLong = false;
     bool StoppedAtErrorStatus = false;
     bool Cancelled = false;
+    QString DeadlinePassed;   // why the transfer was given up for its deadline
     std::exception_ptr Error; // raised by the file layer inside a callback
 
     QString Reason() const
     {
+        if (!DeadlinePassed.isEmpty())
+            return DeadlinePassed;
         const QString detail = QString::fromUtf8(ErrorText);
         return detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(Code)) : detail;
+    }
+
+    // Empty while the transfer is within its deadline, otherwise why not.
+    QString CheckDeadline(qint64 announced, qint64 received) const
+    {
+        using std::chrono::duration_cast;
+        using std::chrono::milliseconds;
+        const qint64 elapsed = duration_cast<milliseconds>(TClock::now() - Started).count();
+        if (!Media) {
+            const qint64 allowed = Limits->RequestDeadline.count();
+            if (allowed <= 0 || elapsed <= allowed)
+                return {};
+            return QStringLiteral("no complete answer within %1 ms (%2 bytes received)")
+                .arg(QString::number(allowed), QString::number(received));
+        }
+        const qint64 rate = Limits->MediaMinimumRate;
+        if (rate <= 0)
+            return {};
+        const qint64 size = std::max(announced, received);
+        const double allowed = static_cast<double>(Limits->MediaGrace.count()) +
+                               static_cast<double>(size) * 1000.0 / static_cast<double>(rate);
+        if (static_cast<double>(elapsed) <= allowed)
+            return {};
+        return QStringLiteral("slower than %1 bytes/s: %2 of %3 bytes after %4 ms")
+            .arg(QString::number(rate), QString::number(received),
+                 announced > 0 ? QString::number(announced) : QStringLiteral("?"), QString::number(elapsed));
     }
 };
 
@@ -159,14 +195,17 @@ size_t WriteBody(char* data, size_t size, size_t count, void* context)
     return bytes;
 }
 
-int Progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+// Called by libcurl at least once a second during a transfer, and whenever data arrives.
+int Progress(void* context, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t, curl_off_t)
 {
     auto& transfer = *static_cast<THttpTransfer*>(context);
-    if (transfer.CancelCheck != nullptr && *transfer.CancelCheck && (*transfer.CancelCheck)()) {
+    if (AbortRequest::Requested() ||
+        (transfer.CancelCheck != nullptr && *transfer.CancelCheck && (*transfer.CancelCheck)())) {
         transfer.Cancelled = true;
         return 1;
     }
-    return 0;
+    transfer.DeadlinePassed = transfer.CheckDeadline(downloadTotal, downloaded);
+    return transfer.DeadlinePassed.isEmpty() ? 0 : 1;
 }
 
 } // namespace
@@ -216,8 +255,14 @@ void THttpDownloader::Perform(const QString& url, THttpTransfer& transfer)
     CURL* curl = Handle(FCurl);
     transfer.Curl = curl;
     transfer.CancelCheck = &FCancelCheck;
+    transfer.Limits = &FOptions.Timeouts;
     transfer.ErrorText = FErrorText;
     FErrorText[0] = '\0';
+    if (AbortRequest::Requested()) {
+        transfer.Cancelled = true;
+        transfer.Code = CURLE_ABORTED_BY_CALLBACK;
+        return;
+    }
     QString reason;
     const QByteArray sendable = SendableUrl(url, reason);
     if (sendable.isEmpty()) {
@@ -229,6 +274,7 @@ void THttpDownloader::Perform(const QString& url, THttpTransfer& transfer)
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+    transfer.Started = THttpTransfer::TClock::now();
     transfer.Code = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &transfer.Status);
     // No pointer into this transfer may outlive it.
@@ -283,6 +329,11 @@ void THttpDownloader::Login()
 
 bool THttpDownloader::Download(const QString& url, const QString& fileName)
 {
+    return Fetch(url, fileName, false);
+}
+
+bool THttpDownloader::Fetch(const QString& url, const QString& fileName, bool media)
+{
     if (!FLoggedIn || LoginExpired())
         Login();
     if (!FLoggedIn)
@@ -290,6 +341,7 @@ bool THttpDownloader::Download(const QString& url, const QString& fileName)
     TAtomicFileWriter file(fileName);
     THttpTransfer transfer;
     transfer.File = &file;
+    transfer.Media = media;
     Perform(url, transfer);
     if (transfer.Error)
         std::rethrow_exception(transfer.Error);
@@ -301,9 +353,9 @@ bool THttpDownloader::Download(const QString& url, const QString& fileName)
             FLoggedIn = false;
             FLastLogin = QDateTime();
         }
-        throw EHttpError(
-            QStringLiteral("Cannot download %1: returned HTTP code %2").arg(url).arg(transfer.Status),
-            transfer.Status);
+        throw EHttpError(QStringLiteral("Cannot download %1: returned HTTP code %2")
+                             .arg(url, QString::number(transfer.Status)),
+                         transfer.Status);
     }
     if (transfer.Code != CURLE_OK)
         throw EHttpError(QStringLiteral("Cannot download %1: %2").arg(url, transfer.Reason()), 0);
@@ -333,7 +385,7 @@ bool THttpDownloader::DownloadResource(const TVitrelleResource* resource, const 
         return false;
     const QString& urlTemplate = resource->Src.isEmpty() ? FSettings.MediaURL : resource->Src;
     const QString url = FormatUrlTemplate(urlTemplate, {resource->Id});
-    return !url.isEmpty() && Download(url, fileName);
+    return !url.isEmpty() && Fetch(url, fileName, true);
 }
 
 std::unique_ptr<TDownloader> CreateDownloader(int protocol, const TVitrelleCenterSettings* settings,

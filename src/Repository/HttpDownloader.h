@@ -34,7 +34,7 @@ public:
     const long StatusCode;
 };
 
-// A transfer given up because its thread was asked to stop.
+// A transfer given up because its thread was asked to stop, or the process to end (AbortRequest.h).
 class EDownloadCancelled : public EVitrelleError
 {
 public:
@@ -47,13 +47,19 @@ public:
 QString FormatUrlTemplate(const QString& urlTemplate, const QStringList& arguments = {});
 
 // How long a request may take. The server can hang: the connection must be made within Connect, and a
-// transfer that stays below LowSpeedLimit bytes per second for LowSpeedTime is given up.
+// transfer that stays below LowSpeedLimit bytes per second for LowSpeedTime is given up. A server that
+// trickles just above that rate is cut off by the overall deadlines: the login, the list and vitrelle files
+// must be complete within RequestDeadline; a media file within MediaGrace plus its size (as announced, or as
+// received so far when unannounced) at MediaMinimumRate bytes per second.
 struct THttpTimeouts
 {
     std::chrono::milliseconds Connect{15000};
     long LowSpeedLimit = 1;
     std::chrono::seconds LowSpeedTime{60};
     long MaxRedirects = 10;
+    std::chrono::milliseconds RequestDeadline{std::chrono::minutes(5)};
+    std::chrono::milliseconds MediaGrace{std::chrono::seconds(60)};
+    qint64 MediaMinimumRate = 1024;
 };
 
 // What an HTTP downloader takes besides the server settings.
@@ -82,7 +88,9 @@ public:
 //
 // A fetch writes the file only for status 200 with the whole body, streaming it into a temporary file beside
 // the target that replaces the target at the end; any other outcome leaves an existing file untouched.
-// Status 400 and above and every failure of the transport raise EHttpError; any other status gives false.
+// Status 400 and above and every failure of the transport (a deadline of THttpTimeouts among them) raise
+// EHttpError; any other status gives false. Every transfer ends, and none starts, once the process is asked
+// to end (AbortRequest.h): EDownloadCancelled.
 //
 // One connection handle and one cookie store per object, kept between its requests; nothing is shared
 // between downloaders. An object is used by one thread at a time.
@@ -106,7 +114,7 @@ public:
     QDateTime LastLogin() const { return FLastLogin; }
 
     // Asked repeatedly during every transfer, on the thread that runs it; true gives the transfer up with
-    // EDownloadCancelled (the target file stays untouched).
+    // EDownloadCancelled (the target file stays untouched). The process-wide abort request is always asked.
     void SetCancelCheck(std::function<bool()> check) { FCancelCheck = std::move(check); }
 
 private:
@@ -114,6 +122,8 @@ private:
     bool LoginExpired() const;
     // One GET; the body goes to the transfer's sink, the outcome into the transfer. Never raises.
     void Perform(const QString& url, THttpTransfer& transfer);
+    // One file; a media file gets the deadline that grows with its size.
+    bool Fetch(const QString& url, const QString& fileName, bool media);
     void ApplyOptions();
 
     const THttpSettings& FSettings;

@@ -1,5 +1,7 @@
 #include "VitrelleRepository.h"
 
+#include "AtomicFile.h"
+#include "ContentXml.h"
 #include "Diapositive.h"
 #include "DiapositiveType.h"
 #include "Errors.h"
@@ -8,11 +10,13 @@
 #include "VitrelleCenterSettings.h"
 #include "VitrelleDownloader.h"
 #include "VitrelleResource.h"
+#include "XmlDocument.h"
 #include "XmlHelpers.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace {
 
@@ -128,10 +132,40 @@ QString TVitrelleRepository::ResourceFilePath(const TVitrelleResource* resource)
     return folder.isEmpty() ? QString() : folder + resource->Id;
 }
 
+bool TVitrelleRepository::ServerConfigured() const
+{
+    return !FSettings.HttpSettings().VitrelleListURL.isEmpty();
+}
+
 bool TVitrelleRepository::DownloadList()
 {
     const std::unique_ptr<TDownloader> downloader = CreateDownloader(0, &FSettings, FServices.Http);
-    return downloader && downloader->DownloadVitrelleList(ListFilePath());
+    if (!downloader)
+        return false;
+    const QString path = ListFilePath();
+    // Fetched beside the list, and taken only when it is a vitrelle list: a broken answer must not replace
+    // a cached list that works.
+    const QString fetched = path + QLatin1String(".download");
+    const auto removeFetched = qScopeGuard([&fetched] { QFile::remove(fetched); });
+    if (!downloader->DownloadVitrelleList(fetched))
+        return false;
+    TXmlDocument document;
+    if (!document.LoadFromFile(fetched))
+        throw EVitrelleError(TVitrelleList::ListParseErrorMessage(
+            FormatUrlTemplate(FSettings.HttpSettings().VitrelleListURL), document.ParseError()));
+    if (!SameTextAscii(document.DocumentElement().Name(), ContentXml::VitrellesElement))
+        throw EVitrelleError(
+            QStringLiteral("The vitrelle list fetched from %1 is not a vitrelle list: its root "
+                           "element is '%2'")
+                .arg(FormatUrlTemplate(FSettings.HttpSettings().VitrelleListURL),
+                     document.DocumentElement().Name()));
+    // The server's bytes as they came, replacing the cached list in one step (a power cut leaves the old
+    // list or the new one).
+    QFile file(fetched);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFileError(QStringLiteral("Cannot read %1: %2").arg(fetched, file.errorString()));
+    TAtomicFileWriter::WriteFile(path, file.readAll());
+    return true;
 }
 
 TVitrelleList* TVitrelleRepository::LoadList()
@@ -139,12 +173,32 @@ TVitrelleList* TVitrelleRepository::LoadList()
     // The old downloaders go with their scheduled update actions; their workers have ended afterwards.
     FreeDownloaders();
     const QString path = ListFilePath();
-    // A cached list is used as it is: the server is asked only when there is none.
+    // A cached list is used as it is: the server is asked only when there is none, or when the cached one
+    // cannot be read (otherwise a damaged file keeps every display dark until someone deletes it).
     if (!QFile::exists(path) && !DownloadList())
         return nullptr;
-    const bool loaded = FList.LoadFromFile(path);
+    bool loaded = false;
+    try {
+        loaded = FList.LoadFromFile(path);
+    } catch (const EVitrelleListError&) {
+        // Logged by the list. Without a server, or when the server gives no list, that error stands.
+        if (!QFile::exists(path) || !ServerConfigured())
+            throw;
+        WriteLog(RepositorySource, 2,
+                 QStringLiteral("The cached vitrelle list %1 cannot be read: fetching it again").arg(path));
+        if (!DownloadList())
+            throw;
+        loaded = FList.LoadFromFile(path);
+    }
     PrepareDownloaders();
     return loaded ? &FList : nullptr;
+}
+
+TVitrelleList* TVitrelleRepository::DownloadAndLoadList()
+{
+    if (!DownloadList())
+        return nullptr;
+    return LoadList();
 }
 
 void TVitrelleRepository::PrepareDownloaders()

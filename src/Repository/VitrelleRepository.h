@@ -65,12 +65,22 @@ public:
     // created when missing.
     QString ResourceFilePath(const TVitrelleResource* resource) const;
 
-    // Fetches the list file from the server. Errors of the transfer are raised.
+    // Fetches the list file from the server. The fetched file replaces the list file only when it parses and
+    // is a vitrelle list; otherwise the list file stays as it was and the fault is raised (not logged).
+    // False when the server gives no file (no list URL, or a status below 400 other than 200). Errors of the
+    // transfer are raised.
     bool DownloadList();
-    // Loads the list file, fetched first when there is none, and prepares the downloaders. Null when there
-    // is no file and the server gave none, or the file's root is not a vitrelle list (the old vitrelles
-    // stay). A missing or broken file and errors of the transfer are raised.
+    // Loads the list file, fetched first when there is none, and prepares the downloaders. A list file that
+    // cannot be read is fetched again when a server is configured (and replaced only by a list that parses).
+    // Null when there is no file and the server gave none, or the file's root is not a vitrelle list (the
+    // old vitrelles stay). A missing or broken file is raised as EVitrelleListError, already logged; errors
+    // of the transfer are raised as they are.
     TVitrelleList* LoadList();
+    // What the operator's "download the vitrelle list" asks for: the list fetched anew from the server even
+    // when a cached one exists (DownloadList), then loaded with LoadList. Null, with the list, the
+    // downloaders and the cached file unchanged, when the server gives no file; errors are raised, with the
+    // same things unchanged.
+    TVitrelleList* DownloadAndLoadList();
     // One downloader per listed vitrelle, replacing the existing ones.
     void PrepareDownloaders();
     // The downloader of the listed vitrelle with this id (letter case ignored), created when there is none;
@@ -97,6 +107,7 @@ public:
 
 private:
     void FreeDownloaders();
+    bool ServerConfigured() const;
     // The folder below the repository folder (created when missing); empty, and logged, when it would lie
     // outside it.
     QString CacheFolder(const QString& relative) const;

@@ -1,8 +1,12 @@
 #include "QuitOnSignal.h"
 
+#include "AbortRequest.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,13 +14,20 @@
 namespace {
 
 int SignalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t Requested = 0;
+std::atomic<bool> Terminating{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
+// Only async-signal-safe work here: two lock-free flags and one write.
 void OnSignal(int)
 {
-    Requested = 1;
+    const int savedErrno = errno;
+    Terminating.store(true, std::memory_order_relaxed);
+    // The main thread may be inside a transfer (start-up fetches the list) where the message loop does not
+    // run: every transfer ends at its next progress check.
+    AbortRequest::Request();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 } // namespace
@@ -44,5 +55,5 @@ void QuitOnTerminationSignals()
 
 bool TerminationRequested()
 {
-    return Requested != 0;
+    return Terminating.load(std::memory_order_relaxed);
 }

@@ -14,7 +14,9 @@ int main(int argc, char* argv[])
         TfrmVitrelleCenter form(QCoreApplication::applicationDirPath(), SystemPlatform());
         if (form.StartupFailed()) {
             exitCode = 1;
-        } else if (!TerminationRequested()) { // a stop asked for during the start-up ends it here
+        } else if (TerminationRequested()) {
+            exitCode = 0; // asked to end during start-up: closing is all that is left
+        } else {
             form.show();
             exitCode = QApplication::exec();
         }

@@ -18,7 +18,8 @@ protected:
     {
         QDir().mkpath(Folder.File("Templates"));
         TDiapositiveType::SetTemplateFolder(Folder.File("Templates"));
-        SetXmlReadableFolders({Folder.File("Templates")});
+        // The test folder stands for the cache: nested vitrelle files are read from it.
+        SetXmlReadableFolders({Folder.File("Templates"), Folder.Path()});
     }
     void TearDown() override
     {

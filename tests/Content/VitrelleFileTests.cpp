@@ -2,6 +2,8 @@
 #include "Errors.h"
 #include "Sequence.h"
 
+#include <QFile>
+
 using VitrelleFile = ContentTest;
 
 namespace {
@@ -201,4 +203,68 @@ TEST_F(VitrelleFile, NestingStopsAtSixteenLevels)
     ASSERT_EQ(Log.Lines().size(), 1);
     EXPECT_TRUE(
         Log.Lines().at(0).startsWith("[2] TVitrelle: Vitrelle " + Folder.File("v16.xml") + " is not loaded"));
+}
+
+// ---- nested vitrelle paths come from the server ----
+
+struct TNestedCase
+{
+    const char* Name;
+    const char* Xml;    // the "xml" attribute; {cache} and {folder} stand for those absolute folders
+    const char* Loaded; // the nested vitrelle's name once loaded; null when refused
+};
+
+class NestedPath : public ContentTest, public ::testing::WithParamInterface<TNestedCase>
+{
+};
+
+TEST_P(NestedPath, LiesInTheCacheOrTheTemplatesFolder)
+{
+    const QString cache = Folder.File("Cache");
+    SetXmlReadableFolders({Folder.File("Templates"), cache});
+    Folder.Write("Cache/inner.xml", "<Vitrelle name=\"Inner\"/>");
+    Folder.Write("Cache/sub/deep.xml", "<Vitrelle name=\"Deep\"/>");
+    Folder.Write("Templates/shared.xml", "<Vitrelle name=\"Shared\"/>");
+    Folder.Write("outside.xml", "<Vitrelle name=\"Outside\"/>");
+    ASSERT_TRUE(QFile::link(Folder.File("outside.xml"), Folder.File("Cache/link.xml")));
+    const QString xml =
+        QString::fromUtf8(GetParam().Xml).replace("{cache}", cache).replace("{folder}", Folder.Path());
+    auto vitrelle = std::make_shared<TVitrelle>("outer", -1);
+    ASSERT_TRUE(vitrelle->LoadFromFile(
+        Folder.Write("Cache/outer.xml", "<Vitrelle><Vitrelle xml=\"" + xml.toUtf8() + "\"/></Vitrelle>")));
+    ASSERT_EQ(vitrelle->NestedVitrelles().Count(), 1);
+    const TVitrelle* nested = vitrelle->NestedVitrelles().At(0);
+    const QStringList errors = Log.Lines().filter("[1] ");
+    if (GetParam().Loaded != nullptr) {
+        EXPECT_EQ(nested->Name, GetParam().Loaded) << Log.Lines().join('\n').toStdString();
+        EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    } else {
+        EXPECT_FALSE(nested->HasContent());
+        EXPECT_EQ(nested->Name, "");
+        ASSERT_EQ(errors.size(), 1) << Log.Lines().join('\n').toStdString();
+        EXPECT_EQ(errors.at(0), "[1] TVitrelle: Nested vitrelle " + xml + " of " + cache +
+                                    "/outer.xml lies outside the cache and template folders: refused");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, NestedPath,
+    ::testing::Values(TNestedCase{"RelativeNameInTheCache", "inner.xml", "Inner"},
+                      TNestedCase{"RelativeSubfolderOfTheCache", "sub/deep.xml", "Deep"},
+                      TNestedCase{"AbsoluteInTheCache", "{cache}/inner.xml", "Inner"},
+                      TNestedCase{"AbsoluteInTheTemplates", "{folder}/Templates/shared.xml", "Shared"},
+                      TNestedCase{"RelativeUpwards", "../outside.xml", nullptr},
+                      TNestedCase{"UpwardsAndBackIn", "sub/../../Cache/inner.xml", "Inner"},
+                      TNestedCase{"AbsoluteOutside", "{folder}/outside.xml", nullptr},
+                      TNestedCase{"LinkInTheCacheToOutside", "link.xml", nullptr}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(VitrelleFile, AMissingNestedFileIsReportedWhereItWasLookedFor)
+{
+    SetXmlReadableFolders({Folder.File("Cache")});
+    auto vitrelle = std::make_shared<TVitrelle>("outer", -1);
+    ASSERT_TRUE(vitrelle->LoadFromFile(
+        Folder.Write("Cache/outer.xml", "<Vitrelle><Vitrelle xml=\"missing.xml\"/></Vitrelle>")));
+    EXPECT_EQ(Log.Lines(),
+              QStringList{"[1] TVitrelle: Cannot find vitrelle " + Folder.File("Cache/missing.xml")});
 }

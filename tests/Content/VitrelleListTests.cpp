@@ -61,6 +61,18 @@ TEST_F(VitrelleList, FailuresAreLoggedAndRaised)
     EXPECT_EQ(list.Count(), 1);
 }
 
+TEST_F(VitrelleList, AParseErrorNamesTheLineOfTheDamage)
+{
+    const QString path =
+        Folder.Write("VitrelleList.xml", ReadFileBytes(TestDataPath("xml/wrong_end_tag.xml")));
+    TVitrelleList list;
+    EXPECT_THROW(list.LoadFromFile(path), EVitrelleListError);
+    ASSERT_EQ(Log.Lines().size(), 1);
+    EXPECT_EQ(Log.Lines().at(0),
+              "[1] TVitrelleList: Error while parsing vitrelle list " + path +
+                  " in line 5: Opening and ending tag mismatch: Vitrelle line 4 and Vitrelles");
+}
+
 TEST_F(VitrelleList, ListedVitrellesStayAliveWhileHeld)
 {
     TVitrelleList list;

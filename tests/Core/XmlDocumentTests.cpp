@@ -7,11 +7,24 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
 namespace {
 
 QByteArray Bytes(const char* text)
 {
     return QByteArray(text);
+}
+
+qint64 PeakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoll(line.substr(6));
+    return 0;
 }
 
 } // namespace
@@ -53,7 +66,8 @@ TEST(XmlDocument, InvalidXPathIsAnError)
 struct TBrokenFile
 {
     const char* Name;
-    int Line;
+    int Line;                // of the first error: where the damage is, not where the parser gave up
+    const char* Reason = ""; // a part of the reason
 };
 
 class XmlBrokenFiles : public ::testing::TestWithParam<TBrokenFile>
@@ -68,23 +82,24 @@ TEST_P(XmlBrokenFiles, GiveCodeLineAndReasonAndAnEmptyDocument)
         document.LoadFromFile(TestDataPath(QStringLiteral("xml/") + QString::fromLatin1(GetParam().Name))));
     const TXmlParseError& error = document.ParseError();
     EXPECT_NE(error.Code, 0);
-    EXPECT_EQ(error.Line, GetParam().Line);
+    EXPECT_EQ(error.Line, GetParam().Line) << error.Reason.toStdString();
     EXPECT_FALSE(error.Reason.isEmpty());
+    EXPECT_TRUE(error.Reason.contains(QString::fromUtf8(GetParam().Reason))) << error.Reason.toStdString();
     EXPECT_FALSE(error.Reason.endsWith('\n'));
     EXPECT_TRUE(document.DocumentElement().IsNull());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, XmlBrokenFiles,
-                         ::testing::Values(TBrokenFile{"unclosed_tag.xml", 5},
-                                           TBrokenFile{"two_roots.xml", 2}, TBrokenFile{"empty.xml", 1},
-                                           TBrokenFile{"unescaped_ampersand.xml", 2},
-                                           TBrokenFile{"invalid_utf8.xml", 2},
-                                           TBrokenFile{"duplicate_attribute.xml", 2},
-                                           TBrokenFile{"not_xml.xml", 1}),
-                         [](const auto& info) {
-                             std::string name = info.param.Name;
-                             return name.substr(0, name.find('.'));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Files, XmlBrokenFiles,
+    ::testing::Values(TBrokenFile{"unclosed_tag.xml", 4, "tag mismatch: DevicePath"},
+                      TBrokenFile{"wrong_end_tag.xml", 5, "tag mismatch: Vitrelle line 4"},
+                      TBrokenFile{"two_roots.xml", 2}, TBrokenFile{"empty.xml", 1},
+                      TBrokenFile{"unescaped_ampersand.xml", 2}, TBrokenFile{"invalid_utf8.xml", 2},
+                      TBrokenFile{"duplicate_attribute.xml", 2}, TBrokenFile{"not_xml.xml", 1}),
+    [](const auto& info) {
+        std::string name = info.param.Name;
+        return name.substr(0, name.find('.'));
+    });
 
 TEST(XmlDocument, MissingFileIsAParseErrorNotACrash)
 {
@@ -236,4 +251,24 @@ TEST(XmlSecurity, ReadableFoldersAreCheckedOnCanonicalPaths)
     EXPECT_FALSE(IsXmlReadablePath(folder.File("allowed/link.txt")));
     SetXmlReadableFolders({});
     EXPECT_FALSE(IsXmlReadablePath(folder.File("allowed/inside.xsl")));
+}
+
+TEST(XmlDocument, AFileBeyondTheParsersLimitIsRefusedBeforeItIsRead)
+{
+    TTempFolder folder;
+    QFile file(folder.File("huge.xml"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(TXmlDocument::MaxDocumentSize + 1)); // sparse: no disk space taken
+    file.close();
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak resident size starts again from here
+    const qint64 before = PeakResidentKiB();
+    QElapsedTimer clock;
+    clock.start();
+    TXmlDocument document;
+    EXPECT_FALSE(document.LoadFromFile(file.fileName()));
+    EXPECT_LT(PeakResidentKiB() - before, 64 * 1024) << "the file was read whole";
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_NE(document.ParseError().Code, 0);
+    EXPECT_EQ(document.ParseError().Reason,
+              file.fileName() + " is too large to be parsed: 2147483648 bytes, at most 2147483647");
 }

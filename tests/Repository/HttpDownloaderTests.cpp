@@ -3,9 +3,15 @@
 #include "VitrelleCenterSettings.h"
 #include "VitrelleResource.h"
 
+#include "AbortRequest.h"
+
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QScopeGuard>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 // ---- URL templates ----
 
@@ -347,6 +353,124 @@ TEST_F(HttpTransport, ACancelledTransferEndsAtOnceAndWritesNothing)
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_TRUE(Folder.Entries().isEmpty());
     Server.ReleaseHangs();
+}
+
+// ---- deadlines: a server that trickles just fast enough never trips the low-speed limit ----
+
+enum class TFileKind
+{
+    List,
+    Vitrelle,
+    Media
+};
+
+struct TDeadlineCase
+{
+    const char* Name;
+    TFileKind Kind;
+    qint64 Size;
+    int Step; // bytes sent every 50 ms
+    bool Completes;
+};
+
+void PrintTo(const TDeadlineCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class Deadline : public HttpTransport, public ::testing::WithParamInterface<TDeadlineCase>
+{
+};
+
+TEST_P(Deadline, EndsATransferThatTakesTooLong)
+{
+    const TDeadlineCase& c = GetParam();
+    THttpOptions options = ShortTimeouts();
+    options.Timeouts.RequestDeadline = std::chrono::milliseconds(600);
+    options.Timeouts.MediaGrace = std::chrono::milliseconds(300);
+    options.Timeouts.MediaMinimumRate = 20000; // 20,000 bytes: 1.3 s in all
+    const QString path = c.Kind == TFileKind::List       ? QStringLiteral("/list/VitrelleList.xml")
+                         : c.Kind == TFileKind::Vitrelle ? QStringLiteral("/vitrelles/17.xml")
+                                                         : QStringLiteral("/media/p.jpg");
+    Server.SetTrickle(path, c.Size, c.Step, std::chrono::milliseconds(50));
+    const QString target = Folder.Write("target", "old content");
+    auto downloader = MakeDownloader(options);
+    const TVitrelleResource media("p.jpg", "", "Photo");
+    QElapsedTimer clock;
+    clock.start();
+    const auto fetch = [&] {
+        switch (c.Kind) {
+        case TFileKind::List:
+            return downloader->DownloadVitrelleList(target);
+        case TFileKind::Vitrelle:
+            return downloader->DownloadVitrelle("17", target);
+        case TFileKind::Media:
+            break;
+        }
+        return downloader->DownloadResource(&media, target);
+    };
+    if (c.Completes) {
+        EXPECT_TRUE(fetch());
+        EXPECT_EQ(QFileInfo(target).size(), c.Size);
+    } else {
+        EXPECT_THROW(fetch(), EHttpError);
+        EXPECT_LT(clock.elapsed(), 3000);
+        EXPECT_EQ(ReadFileBytes(target), "old content");
+    }
+    EXPECT_EQ(Folder.Entries(), QStringList{"target"}) << "nothing partial stays";
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, Deadline,
+                         ::testing::Values(
+                             // 200 bytes/s for 2,000 bytes: 10 s.
+                             TDeadlineCase{"ListFileTrickles", TFileKind::List, 2000, 10, false},
+                             TDeadlineCase{"VitrelleFileTrickles", TFileKind::Vitrelle, 2000, 10, false},
+                             // 2,000 bytes/s for 20,000 bytes: 10 s.
+                             TDeadlineCase{"MediaBelowTheMinimumRate", TFileKind::Media, 20000, 100, false},
+                             // 40,000 bytes/s for 40,000 bytes: 1 s, longer than the 600 ms of a file, within
+                             // the 2.3 s it may take.
+                             TDeadlineCase{"MediaGetsTimeByItsSize", TFileKind::Media, 40000, 2000, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- the process asked to end (a termination signal) ----
+
+TEST_F(HttpTransport, TheAbortRequestEndsEveryTransferAndStartsNone)
+{
+    const auto withdraw = qScopeGuard([] { AbortRequest::Withdraw(); });
+    Server.SetHang("/vitrelles/17.xml");
+    const QString target = Folder.Write("17.xml", "old content");
+    auto downloader = MakeDownloader(THttpOptions{}); // limits of a minute and more
+    QElapsedTimer clock;
+    clock.start();
+    std::thread signal([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        AbortRequest::Request();
+    });
+    EXPECT_THROW(downloader->DownloadVitrelle("17", target), EDownloadCancelled);
+    signal.join();
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(ReadFileBytes(target), "old content");
+    EXPECT_EQ(Folder.Entries(), QStringList{"17.xml"}) << "nothing partial stays";
+
+    const int requests = Server.TotalRequests();
+    auto another = MakeDownloader(THttpOptions{});
+    EXPECT_THROW(another->DownloadVitrelle("gallery", Folder.File("gallery.xml")), EDownloadCancelled);
+    EXPECT_EQ(Server.TotalRequests(), requests) << "no request once the process is to end";
+    EXPECT_EQ(Folder.Entries(), QStringList{"17.xml"});
+    Server.ReleaseHangs();
+}
+
+TEST_F(HttpTransport, AnErrorNamesTheUrlAsItIs)
+{
+    // "%2F" is a common escape in ids from the server; a message built in steps would splice into it.
+    auto downloader = MakeDownloader();
+    try {
+        downloader->DownloadVitrelle("a%2Fb", Folder.File("x.xml"));
+        FAIL() << "no error";
+    } catch (const EHttpError& error) {
+        EXPECT_EQ(error.Message(),
+                  "Cannot download " + Url("/vitrelles/a%2Fb.xml") + ": returned HTTP code 404");
+    }
 }
 
 TEST_F(HttpTransport, StreamsALargeBodyWithoutHoldingIt)

@@ -56,12 +56,15 @@ protected:
             Server.SetFile(path, QByteArray("content of ") + path);
         Scheduler = std::make_unique<TVitrelleScheduler>(nullptr, Clock);
         MakeRepository();
+        // As the agent sets them: nested vitrelle files are read from the cache and the templates only.
+        SetXmlReadableFolders({App.File("Templates"), Cache()});
     }
     void TearDown() override
     {
         Repository.reset();
         Scheduler.reset();
         TDiapositiveType::FreeTypes();
+        SetXmlReadableFolders({});
     }
 
     void MakeRepository()

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <vector>
@@ -160,6 +161,17 @@ TTestContentServer::TTestContentServer(int port)
                 });
             break;
         }
+        case TKind::Trickle: {
+            const size_t size = static_cast<size_t>(answer.Size);
+            const size_t step = answer.Step;
+            response.set_content_provider(
+                size, "application/octet-stream",
+                [this, size, step, interval = answer.Interval](size_t offset, size_t,
+                                                               httplib::DataSink& sink) {
+                    return Pause(interval) && SendGenerated(sink, offset, std::min(size, offset + step));
+                });
+            break;
+        }
         }
     });
 
@@ -240,6 +252,17 @@ void TTestContentServer::SetDropMidBody(const QString& path, qint64 size)
     SetAnswer(path, {TKind::DropMidBody, 200, {}, size, {}});
 }
 
+void TTestContentServer::SetTrickle(const QString& path, qint64 size, int step,
+                                    std::chrono::milliseconds interval)
+{
+    TAnswer answer;
+    answer.Kind = TKind::Trickle;
+    answer.Size = size;
+    answer.Step = static_cast<size_t>(std::max(step, 1));
+    answer.Interval = interval;
+    SetAnswer(path, std::move(answer));
+}
+
 void TTestContentServer::Remove(const QString& path)
 {
     std::lock_guard lock(FMutex);
@@ -261,6 +284,12 @@ void TTestContentServer::WaitForRelease()
     const quint64 generation = FReleaseGeneration;
     FReleased.wait_for(lock, std::chrono::seconds(60),
                        [&] { return FStopping || FReleaseGeneration != generation; });
+}
+
+bool TTestContentServer::Pause(std::chrono::milliseconds interval)
+{
+    std::unique_lock lock(FMutex);
+    return !FReleased.wait_for(lock, interval, [&] { return FStopping; });
 }
 
 void TTestContentServer::SetLoginQuery(const QString& query)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -56,6 +57,9 @@ public:
     void SetStallMidBody(const QString& path, qint64 size);
     // Announces size bytes, sends the first half, then closes the connection.
     void SetDropMidBody(const QString& path, qint64 size);
+    // Announces size bytes and sends them slowly: step bytes every interval (a server that never trips a
+    // low-speed limit and still takes for ever).
+    void SetTrickle(const QString& path, qint64 size, int step, std::chrono::milliseconds interval);
     void Remove(const QString& path);
     void ReleaseHangs();
 
@@ -88,7 +92,8 @@ private:
         Redirect,
         Hang,
         StallMidBody,
-        DropMidBody
+        DropMidBody,
+        Trickle
     };
     struct TAnswer
     {
@@ -97,10 +102,14 @@ private:
         std::string Body;
         qint64 Size = 0;
         std::string Location;
+        size_t Step = 0;
+        std::chrono::milliseconds Interval{0};
     };
     void SetAnswer(const QString& path, TAnswer answer);
     // Waits until ReleaseHangs or the server's end (bounded, so that a forgotten release cannot stall a run).
     void WaitForRelease();
+    // Waits for the interval; false when the server ends meanwhile.
+    bool Pause(std::chrono::milliseconds interval);
 
     std::unique_ptr<httplib::Server> FServer;
     std::thread FThread;

@@ -277,12 +277,11 @@ TEST_F(VitrelleDownloader, WithoutRepositoryNothingHappens)
 
 TEST_F(VitrelleDownloader, NestedVitrellesBringTheirMediaButAreNotFetched)
 {
-    const QString nested =
-        App.Write("local/nested.xml", "<Vitrelle name=\"Nested\"><Diapositive id=\"n1\" "
-                                      "type=\"Photo\"><image id=\"p2.jpg\"/></Diapositive></Vitrelle>");
-    App.Write("Cache/gallery.xml", "<Vitrelle name=\"Gallery\"><Diapositive id=\"g1\" type=\"Photo\"><image "
-                                   "id=\"p1.jpg\"/></Diapositive><Vitrelle xml=\"" +
-                                       nested.toUtf8() + "\"/></Vitrelle>");
+    App.Write("Cache/local/nested.xml", "<Vitrelle name=\"Nested\"><Diapositive id=\"n1\" "
+                                        "type=\"Photo\"><image id=\"p2.jpg\"/></Diapositive></Vitrelle>");
+    App.Write("Cache/gallery.xml",
+              "<Vitrelle name=\"Gallery\"><Diapositive id=\"g1\" type=\"Photo\"><image "
+              "id=\"p1.jpg\"/></Diapositive><Vitrelle xml=\"local/nested.xml\"/></Vitrelle>");
     TVitrelleDownloader* gallery = Repository->GetDownloader("gallery");
     ASSERT_TRUE(gallery->Load());
     ASSERT_TRUE(WaitForMedia(*gallery));

@@ -152,15 +152,122 @@ TEST_F(RepositoryTest, AListWithAWrongRootKeepsTheOldVitrelles)
     EXPECT_EQ(Repository->DownloaderCount(), 2) << "downloaders are rebuilt for the old vitrelles";
 }
 
-TEST_F(RepositoryTest, ABrokenListIsLoggedAndRaised)
+// ---- a list fetched again: taken only when it parses ----
+
+enum class TListOutcome
 {
-    CacheList("BrokenList.xml");
-    EXPECT_THROW(Repository->LoadList(), EVitrelleError);
-    EXPECT_EQ(ErrorLines(Log).filter("TVitrelleList: Error while parsing vitrelle list").size(), 1)
-        << LogText(Log);
-    EXPECT_EQ(Repository->DownloaderCount(), 0);
-    EXPECT_TRUE(QFile::exists(Cache("VitrelleList.xml"))) << "the cached file stays";
+    Loaded,  // the list file is loaded and returned
+    Nothing, // null: nothing changed
+    Raised
+};
+
+struct TRefetchCase
+{
+    const char* Name;
+    bool OperatorAsks; // DownloadAndLoadList on a loaded list; otherwise LoadList at start-up
+    QByteArray Cached;
+    int ServerStatus; // 0: no server configured; 200: ServerList is served
+    QByteArray ServerList;
+    TListOutcome Outcome;
+    QStringList Ids; // the listed vitrelles afterwards
+    bool CacheReplaced;
+};
+
+void PrintTo(const TRefetchCase& c, std::ostream* out)
+{
+    *out << c.Name;
 }
+
+const QByteArray BrokenList = "<Vitrelles>\n  <Vitrelle id=\"17\" name=\"Lobby\"\n</Vitrelles>";
+const QByteArray OldList = "<Vitrelles><Vitrelle id=\"old\" name=\"Old\"/></Vitrelles>";
+const QByteArray NewList = "<Vitrelles><Vitrelle id=\"17\"/><Vitrelle id=\"gallery\"/></Vitrelles>";
+
+class ListRefetch : public RepositoryTest, public ::testing::WithParamInterface<TRefetchCase>
+{
+};
+
+TEST_P(ListRefetch, ReplacesTheCachedListOnlyByOneThatParses)
+{
+    const TRefetchCase& c = GetParam();
+    App.Write("Cache/VitrelleList.xml", c.Cached);
+    if (c.OperatorAsks) {
+        ASSERT_NE(Repository->LoadList(), nullptr);
+    }
+    if (c.ServerStatus == 0)
+        Settings->HttpSettings() = THttpSettings();
+    else if (c.ServerStatus == 200)
+        Server.SetFile("/list/VitrelleList.xml", c.ServerList);
+    else
+        Server.SetStatus("/list/VitrelleList.xml", c.ServerStatus);
+    Server.ResetCounts();
+
+    TVitrelleList* loaded = nullptr;
+    bool raised = false;
+    try {
+        loaded = c.OperatorAsks ? Repository->DownloadAndLoadList() : Repository->LoadList();
+    } catch (const EVitrelleError&) {
+        raised = true;
+    }
+    EXPECT_EQ(raised, c.Outcome == TListOutcome::Raised) << LogText(Log);
+    EXPECT_EQ(loaded != nullptr, c.Outcome == TListOutcome::Loaded) << LogText(Log);
+    QStringList ids;
+    for (const auto& vitrelle : Repository->List())
+        ids << vitrelle->Id;
+    EXPECT_EQ(ids, c.Ids);
+    EXPECT_EQ(Repository->DownloaderCount(),
+              c.Outcome == TListOutcome::Raised && !c.OperatorAsks ? 0 : static_cast<int>(c.Ids.size()));
+    EXPECT_EQ(Server.Requests("/list/VitrelleList.xml"), c.ServerStatus == 0 ? 0 : 1);
+    EXPECT_EQ(ReadFileBytes(Cache("VitrelleList.xml")), c.CacheReplaced ? c.ServerList : c.Cached);
+    EXPECT_EQ(QDir(Cache()).entryList(QDir::Files | QDir::Hidden), QStringList{"VitrelleList.xml"})
+        << "nothing fetched stays beside the list";
+    // The broken cached list is logged once, by the list; nothing else is logged as an error here.
+    EXPECT_EQ(ErrorLines(Log).filter("Error while parsing vitrelle list").size(),
+              c.Cached == BrokenList ? 1 : 0)
+        << LogText(Log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListRefetch,
+    ::testing::Values(
+        TRefetchCase{"BrokenCacheIsFetchedAgain",
+                     false,
+                     BrokenList,
+                     200,
+                     NewList,
+                     TListOutcome::Loaded,
+                     {"17", "gallery"},
+                     true},
+        TRefetchCase{"BrokenCacheAndBrokenAnswer",
+                     false,
+                     BrokenList,
+                     200,
+                     BrokenList + " ",
+                     TListOutcome::Raised,
+                     {},
+                     false},
+        TRefetchCase{
+            "BrokenCacheAndAServerError", false, BrokenList, 500, {}, TListOutcome::Raised, {}, false},
+        TRefetchCase{"BrokenCacheWithoutServer", false, BrokenList, 0, {}, TListOutcome::Raised, {}, false},
+        TRefetchCase{"OperatorGetsTheServersList",
+                     true,
+                     OldList,
+                     200,
+                     NewList,
+                     TListOutcome::Loaded,
+                     {"17", "gallery"},
+                     true},
+        TRefetchCase{
+            "OperatorAndABrokenAnswer", true, OldList, 200, BrokenList, TListOutcome::Raised, {"old"}, false},
+        TRefetchCase{"OperatorAndAnAnswerThatIsNoList",
+                     true,
+                     OldList,
+                     200,
+                     "<html><body/></html>",
+                     TListOutcome::Raised,
+                     {"old"},
+                     false},
+        TRefetchCase{"OperatorAndNoContent", true, OldList, 204, {}, TListOutcome::Nothing, {"old"}, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(RepositoryTest, ListedIdsThatAreNotPlainNamesGetNoDownloader)
 {

@@ -1,6 +1,10 @@
+#include "TestContentServer.h"
 #include "TestFiles.h"
+#include "VitrelleCenterSettings.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -98,4 +102,40 @@ TEST(App, AFailedStartUpStaysOnScreenUntilAnswered)
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
+}
+
+// Start-up fetches the vitrelle list when none is cached; a server that never answers must not keep the
+// program from ending, although the main thread waits in the transfer and its message loop does not run.
+TEST(App, SigtermEndsAStartUpThatWaitsForAHangingServer)
+{
+    TTestContentServer server;
+    server.SetHang("/list/VitrelleList.xml");
+    TTempFolder folder;
+    const QString executable = InstallCopy(folder);
+    {
+        TVitrelleCenterSettings settings(folder.Path());
+        server.Configure(settings.HttpSettings());
+        ASSERT_TRUE(settings.Save());
+    }
+    QProcess process;
+    Start(process, folder, executable);
+    const QDeadlineTimer deadline(30000);
+    while (server.Requests("/list/VitrelleList.xml") == 0 && !deadline.hasExpired() &&
+           process.state() == QProcess::Running)
+        process.waitForFinished(50);
+    ASSERT_EQ(server.Requests("/list/VitrelleList.xml"), 1) << process.readAllStandardError().constData();
+    ASSERT_EQ(process.state(), QProcess::Running);
+
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    const bool finished = process.waitForFinished(15000);
+    const qint64 elapsed = clock.elapsed();
+    server.ReleaseHangs();
+    ASSERT_TRUE(finished) << "still waiting for the server";
+    EXPECT_LT(elapsed, 5000);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+    EXPECT_TRUE(QDir(folder.File("Cache")).entryList(QDir::Files | QDir::Hidden).isEmpty())
+        << "nothing partial stays";
 }
