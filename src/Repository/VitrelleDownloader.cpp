@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QObject>
 
 #include <source_location>
 
@@ -42,6 +44,10 @@ void RemoveFile(const QString& path)
         QFile::remove(path); // a file that is not there, or cannot go, is passed over
 }
 
+// Consecutive failures of the transport (no connection, a time-out) after which the server is taken to be
+// out of reach and the run ends: the rest waits for the next run instead of failing one by one.
+constexpr int MaxTransportFailures = 3;
+
 const INetworkStatus& SystemNetwork()
 {
     static const TSystemNetworkStatus network;
@@ -54,7 +60,7 @@ TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::s
     : FRepository(repository), FVitrelle(std::move(vitrelle)),
       FSourceName(FVitrelle ? QStringLiteral("Vitrelle %1 downloader").arg(FVitrelle->Id)
                             : QStringLiteral("Downloader")),
-      FLink(std::make_unique<TThreadLink>(*this))
+      FEvents(std::make_unique<QObject>()), FLink(std::make_unique<TThreadLink>(*this))
 {
     if (FRepository != nullptr) {
         RefreshHttpSettings();
@@ -72,6 +78,7 @@ TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::s
 
 TVitrelleDownloader::~TVitrelleDownloader()
 {
+    FUpdatePending = false;
     // Unregistered first, so that no scheduled update can reach this object while it waits for its worker.
     if (TVitrelleScheduler* scheduler = Scheduler())
         scheduler->UnregisterSource(this);
@@ -171,16 +178,31 @@ void TVitrelleDownloader::StartMediaDownload()
         return;
     PrepareMediaDownload();
     RefreshHttpSettings();
+    {
+        std::lock_guard lock(FWorkerMutex);
+        FWorkerRunning = true;
+    }
     FDownloading = true;
     TThreadLink::StartLink(FLink, *this);
 }
 
 void TVitrelleDownloader::StopMediaDownload()
 {
-    if (!FDownloading || FLink->Terminated())
-        return; // a stop already asked for: the end notification clears Downloading
+    if (!FDownloading)
+        return;
     FLink->Terminate();
-    FLink->WaitForEnd(StopWaitMs);
+    bool ended = false;
+    {
+        std::unique_lock lock(FWorkerMutex);
+        ended = FWorkerEnded.wait_for(lock, FStopWait, [this] { return !FWorkerRunning; });
+    }
+    if (!ended)
+        return; // Downloading stays set until the end notification
+    // The body has returned: freeing its link joins the thread and runs the end notification right here, so
+    // the stop does not depend on which events the caller's context lets through.
+    std::unique_ptr<TThreadLink> finished = std::move(FLink);
+    FLink = std::make_unique<TThreadLink>(*this);
+    finished.reset();
 }
 
 void TVitrelleDownloader::DeleteDiapositiveFiles(const TDiapositive* slide)
@@ -198,24 +220,75 @@ void TVitrelleDownloader::DeleteFiles()
     Require(FRepository != nullptr);
     if (!FVitrelle)
         return;
-    for (const TDiapositive* slide : FVitrelle->AllDiapositives())
-        DeleteDiapositiveFiles(slide);
-    for (const TDiapositiveType* type : FVitrelle->UsedTypes())
+    for (const QString& path : CachedFiles(*FVitrelle))
+        RemoveFile(path);
+}
+
+QStringList TVitrelleDownloader::CachedFiles(const TVitrelle& vitrelle) const
+{
+    QStringList files;
+    for (const TDiapositive* slide : vitrelle.AllDiapositives()) {
+        files << FRepository->DiapositiveFilePath(slide);
+        for (const std::unique_ptr<TVitrelleResource>& resource : slide->Resources)
+            files << FRepository->ResourceFilePath(resource.get());
+    }
+    for (const TDiapositiveType* type : vitrelle.UsedTypes())
         for (const std::unique_ptr<TVitrelleResource>& resource : type->Resources)
-            RemoveFile(FRepository->ResourceFilePath(resource.get()));
+            files << FRepository->ResourceFilePath(resource.get());
+    files.removeAll(QString());
+    return files;
+}
+
+QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile) const
+{
+    if (vitrelleFile.isEmpty() || !QFile::exists(vitrelleFile))
+        return {};
+    TVitrelle scratch(FVitrelle->Id, -1);
+    return scratch.LoadFromFile(vitrelleFile) ? CachedFiles(scratch) : QStringList();
 }
 
 bool TVitrelleDownloader::Update()
 {
+    Require(FRepository != nullptr);
     StopMediaDownload();
-    if (FDownloading)
-        return false; // the worker has not ended yet: nothing is touched, the next update tries again
+    if (FDownloading) {
+        // Not dropped: carried out by the end notification's follow-up once the worker has ended.
+        if (!FUpdatePending)
+            WriteLog(DownloaderSource, 2,
+                     QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
+                         .arg(FVitrelle ? FVitrelle->Id : QString()));
+        FUpdatePending = true;
+        return false;
+    }
+    FUpdatePending = false;
+    if (!FVitrelle)
+        return false;
+    // What is cached was named by the loaded content (if any was loaded in this run) and by the cached file,
+    // which the new file is about to replace.
+    const QString path = VitrelleFilePath();
+    QStringList stale = CachedFiles(*FVitrelle) + CachedFilesOf(path);
     // The new file replaces the cached one only when it arrived whole; until then nothing is deleted, so an
     // update against a server that is down leaves the vitrelle playable.
     if (!DownloadVitrelle())
         return false;
-    DeleteFiles();
+    stale += CachedFilesOf(path);
+    stale.removeDuplicates();
+    for (const QString& file : stale)
+        RemoveFile(file);
     return Load();
+}
+
+void TVitrelleDownloader::RunPendingUpdate()
+{
+    if (!FUpdatePending)
+        return;
+    Info(QStringLiteral("Update of vitrelle ID = '%1' after its media download").arg(FVitrelle->Id));
+    // Called from the event loop, which an exception must not cross.
+    try {
+        Update();
+    } catch (const std::exception& error) {
+        WriteLog(DownloaderSource, 1, QString::fromUtf8(error.what()));
+    }
 }
 
 std::vector<TVitrelleResource*> TVitrelleDownloader::MediaList() const
@@ -261,33 +334,108 @@ bool TVitrelleDownloader::ExecuteAction(TScheduleAction* action)
 
 void TVitrelleDownloader::ThreadExecute()
 {
-    const TThreadLink* link = TThreadLink::Current();
-    try {
-        Require(FRepository != nullptr && FVitrelle != nullptr && link != nullptr);
-        for (const TMediaEntry& entry : FMediaList) {
-            if (link->Terminated())
-                break;
-            if (entry.Resource->Status != TVitrelleResource::Missing)
-                continue;
-            QDir().mkpath(QFileInfo(entry.FilePath).absolutePath());
-            const bool fetched = FHttp->DownloadResource(entry.Resource, entry.FilePath);
-            entry.Resource->Status = fetched ? TVitrelleResource::Present : TVitrelleResource::Failed;
-        }
-    } catch (const EDownloadCancelled&) {
-        // Asked to stop during a transfer: that resource stays missing for the next run.
-    } catch (const EVitrelleError& error) {
-        // The rest of the list waits for the next run; an unattended system must say why it stopped.
-        QString id;
+    // Whatever ends the body, a stop waiting for it learns that it has returned.
+    struct TEndSignal
+    {
+        TVitrelleDownloader& Owner;
+        ~TEndSignal()
         {
-            std::lock_guard lock(FNamesMutex);
-            id = FVitrelleId;
+            {
+                std::lock_guard lock(Owner.FWorkerMutex);
+                Owner.FWorkerRunning = false;
+            }
+            Owner.FWorkerEnded.notify_all();
         }
-        WriteLog(DownloaderSource, 1,
-                 QStringLiteral("Media download of vitrelle ID = '%1' ended: %2").arg(id, error.Message()));
+    } endSignal{*this};
+    const TThreadLink* link = TThreadLink::Current();
+    Require(FRepository != nullptr && FVitrelle != nullptr && link != nullptr);
+    FetchMedia(*link);
+}
+
+void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
+{
+    QString id;
+    {
+        std::lock_guard lock(FNamesMutex);
+        id = FVitrelleId;
     }
+    TFileCommitGroup group(FFileSink ? *FFileSink : SystemFileSink());
+    const TFileCommitGroup::TScope scope(group);
+    // Fetched files waiting for their commit, by target: the resources they stand for.
+    QHash<QString, std::vector<TVitrelleResource*>> committing;
+    const auto settle = [&] {
+        for (const TFileCommitGroup::TOutcome& outcome : group.TakeOutcomes()) {
+            const auto found = committing.find(outcome.TargetPath);
+            if (found == committing.end())
+                continue;
+            const bool stored = outcome.Error.isEmpty();
+            for (TVitrelleResource* resource : found.value())
+                resource->Status = stored ? TVitrelleResource::Present : TVitrelleResource::Failed;
+            if (!stored)
+                WriteLog(DownloaderSource, 1,
+                         QStringLiteral("Cannot store media file %1 of vitrelle ID = '%2': %3")
+                             .arg(outcome.TargetPath, id, outcome.Error));
+            committing.erase(found);
+        }
+    };
+    const auto fail = [&](TVitrelleResource* resource, int level, const QString& reason) {
+        resource->Status = TVitrelleResource::Failed; // tried again at the next run
+        WriteLog(
+            DownloaderSource, level,
+            QStringLiteral("Media '%1' of vitrelle ID = '%2' not fetched: %3").arg(resource->Id, id, reason));
+    };
+
+    int transportFailures = 0;
+    for (const TMediaEntry& entry : FMediaList) {
+        if (link.Terminated())
+            break;
+        TVitrelleResource* resource = entry.Resource;
+        if (resource->Status != TVitrelleResource::Missing)
+            continue;
+        const QString target = QFileInfo(entry.FilePath).absoluteFilePath();
+        if (const auto found = committing.find(target); found != committing.end()) {
+            found.value().push_back(resource); // fetched already in this run, its commit under way
+            continue;
+        }
+        bool fetched = false;
+        try {
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            fetched = FHttp->DownloadResource(resource, entry.FilePath);
+            transportFailures = 0;
+        } catch (const EDownloadCancelled&) {
+            break; // asked to stop during the transfer: that resource stays missing for the next run
+        } catch (const EHttpError& error) {
+            fail(resource, 1, error.Message());
+            if (error.StatusCode == 0 && ++transportFailures >= MaxTransportFailures) {
+                WriteLog(
+                    DownloaderSource, 1,
+                    QStringLiteral("Media download of vitrelle ID = '%1' ended: the server is out of reach")
+                        .arg(id));
+                break;
+            }
+            continue;
+        } catch (const EVitrelleError& error) {
+            fail(resource, 1, error.Message()); // a file that cannot be written, a bad URL template
+            continue;
+        }
+        if (fetched)
+            committing[target].push_back(resource);
+        else
+            fail(resource, 2, QStringLiteral("the server sent no file"));
+        settle();
+    }
+    // A stop drops what is not on disk yet (fetched again at the next run) rather than wait for it.
+    if (link.Terminated())
+        group.Discard();
+    else
+        group.Finish();
+    settle();
 }
 
 void TVitrelleDownloader::ThreadTerminated()
 {
     FDownloading = false;
+    if (FUpdatePending)
+        QMetaObject::invokeMethod(
+            FEvents.get(), [this] { RunPendingUpdate(); }, Qt::QueuedConnection);
 }
