@@ -249,7 +249,6 @@ QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile) cons
 
 bool TVitrelleDownloader::Update()
 {
-    Require(FRepository != nullptr);
     StopMediaDownload();
     if (FDownloading) {
         // Not dropped: carried out by the end notification's follow-up once the worker has ended.
@@ -261,7 +260,7 @@ bool TVitrelleDownloader::Update()
         return false;
     }
     FUpdatePending = false;
-    if (!FVitrelle)
+    if (FRepository == nullptr || !FVitrelle)
         return false;
     // What is cached was named by the loaded content (if any was loaded in this run) and by the cached file,
     // which the new file is about to replace.

@@ -315,6 +315,7 @@ TEST_F(VitrelleDownloader, WithoutRepositoryNothingHappens)
     TVitrelleDownloader orphan(nullptr, vitrelle);
     EXPECT_TRUE(orphan.VitrelleFilePath().isEmpty());
     EXPECT_FALSE(orphan.Load());
+    EXPECT_FALSE(orphan.Update());
     EXPECT_FALSE(orphan.DownloadVitrelle());
     try {
         orphan.StartMediaDownload();
