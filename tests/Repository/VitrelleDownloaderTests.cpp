@@ -512,3 +512,32 @@ TEST_F(VitrelleDownloader, TwoUpdatesDueAtOneTickBothRun)
     Server.SetFile("/media/p1.jpg", "picture");
     Lobby->StopMediaDownload();
 }
+
+// Many missing media are fetched over two connections: each exactly once, a failing one skipped, and no file
+// renamed before its data is on disk.
+TEST_F(VitrelleDownloader, ManyMediaAreFetchedOverTwoConnections)
+{
+    constexpr int Count = 16;
+    QByteArray slides;
+    for (int i = 0; i < Count; ++i) {
+        const QByteArray name = "m" + QByteArray::number(i) + ".jpg";
+        slides += "<Diapositive id=\"s" + QByteArray::number(i) + "\" type=\"Photo\"><image id=\"" + name +
+                  "\"/></Diapositive>";
+        Server.SetFile("/media/" + QString::fromLatin1(name), "content of " + name);
+    }
+    Server.SetStatus("/media/m5.jpg", 404);
+    App.Write("Cache/17.xml", "<Vitrelle name=\"Many\">" + slides + "</Vitrelle>");
+    const auto sink = std::make_shared<TRecordingFileSink>();
+    Lobby->SetFileSink(sink);
+    LoadLobby();
+
+    std::vector<int> expected(Count + 1, 1); // style.css, then the media
+    expected[6] = 255;
+    EXPECT_EQ(Statuses(), expected) << LogText(Log);
+    for (int i = 0; i < Count; ++i)
+        EXPECT_EQ(Server.Requests(QStringLiteral("/media/m%1.jpg").arg(i)), 1) << i;
+    EXPECT_EQ(Server.LoginRequests(), 2);
+    int renames = 0;
+    EXPECT_EQ(CommitOrderFaults(sink->Events(), renames), "");
+    EXPECT_EQ(renames, Count);
+}
