@@ -2,6 +2,12 @@
 // media worker, against the same 200 files fetched by a bare libcurl loop on one reused handle (into plain
 // files, and into files made durable the way the downloader makes them); and the peak memory while the worker
 // fetches one 2 GiB file.
+//
+// --disk_load=busy keeps the disk busy meanwhile, as a "dd bs=1M conv=fdatasync" loop beside the program
+// would: 1 MiB blocks written to a file in the temporary folder and flushed every 8 MiB. Compare the runs
+// with
+//   RepositoryBench --benchmark_filter=200x --benchmark_repetitions=9 --benchmark_enable_random_interleaving
+//   --benchmark_report_aggregates_only [--disk_load=busy]
 #include "DiapositiveType.h"
 #include "Log.h"
 #include "PeakMemory.h"
@@ -17,11 +23,14 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <cstring>
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -127,7 +136,7 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* file)
 }
 
 // One handle, logged in once, fetching the 200 files in a loop. durable: each body goes to a temporary file
-// that is flushed to disk and renamed, as the downloader does it.
+// that is flushed to disk and renamed, one file at a time.
 void BareCurlLoop(benchmark::State& state, bool durable)
 {
     TFixture& fixture = Fixture();
@@ -207,16 +216,63 @@ void BM_MediaWorkerOne2GiBFile(benchmark::State& state)
 }
 BENCHMARK(BM_MediaWorkerOne2GiBFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+// Writes and flushes beside the benchmark, on the same file system, until destroyed.
+class TDiskLoad
+{
+public:
+    TDiskLoad() : FThread([this] { Run(); }) {}
+    ~TDiskLoad()
+    {
+        FStop = true;
+        FThread.join();
+    }
+
+private:
+    void Run()
+    {
+        const QByteArray path = QFile::encodeName(FFolder.filePath("load.bin"));
+        const QByteArray block(1024 * 1024, 'x');
+        while (!FStop) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (fd < 0)
+                qFatal("cannot write the load file");
+            for (int i = 0; i < 256 && !FStop; ++i) {
+                if (::write(fd, block.constData(), static_cast<size_t>(block.size())) != block.size())
+                    qFatal("cannot write the load file");
+                if (i % 8 == 7)
+                    ::fdatasync(fd);
+            }
+            ::close(fd);
+        }
+    }
+
+    QTemporaryDir FFolder;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     InitializeLog(1); // errors only: the information lines of every load would dominate the run
+    bool busy = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--disk_load=busy") == 0)
+            busy = true;
+        else if (std::strcmp(argv[i], "--disk_load=quiet") != 0)
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
+    benchmark::AddCustomContext("disk_load", busy ? "busy" : "quiet");
+    std::unique_ptr<TDiskLoad> load = busy ? std::make_unique<TDiskLoad>() : nullptr;
     benchmark::RunSpecifiedBenchmarks();
+    load.reset();
     benchmark::Shutdown();
     FinalizeLog();
     return 0;

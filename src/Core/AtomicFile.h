@@ -4,13 +4,51 @@
 #include <QFileDevice>
 #include <QString>
 
-#include <memory>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
-class QTemporaryFile;
+// The file-system calls behind an atomic write, in one place, so that a test can record their order or make
+// one of them fail. Every call returns 0 or an errno value; none raises.
+class IFileSink
+{
+public:
+    virtual ~IFileSink() = default;
+
+    // Creates a new empty file named after the pattern (its trailing "XXXXXX" replaced); its path in path.
+    virtual int CreateTemporary(const QString& pattern, QString& path, int& fd) = 0;
+    virtual int Write(int fd, const char* data, qint64 size) = 0;
+    // Starts writing the file's pages to disk and returns without waiting: a later flush then has less to
+    // wait for, and files started together reach the disk in one journal commit.
+    virtual void StartWriteback(int fd) = 0;
+    // Returns once the file's data, and what is needed to read it back, is on disk.
+    virtual int FlushData(int fd) = 0;
+    // Returns once the data of every file of the file systems that hold these files is on disk: one journal
+    // commit for many files. An error says that some file may not be; which one, only FlushData tells.
+    virtual int FlushFileSystems(const std::vector<int>& fds) = 0;
+    virtual int SetPermissions(int fd, QFileDevice::Permissions permissions) = 0;
+    virtual void Close(int fd) = 0;
+    // Replaces to atomically.
+    virtual int Rename(const QString& from, const QString& to) = 0;
+    // Makes the renames done in the folder durable.
+    virtual int FlushFolder(const QString& folder) = 0;
+    virtual void Remove(const QString& path) = 0;
+};
+
+// The real file system.
+IFileSink& SystemFileSink();
+
+class TFileCommitGroup;
 
 // Writes a file so that it appears whole or not at all: the bytes go to a hidden temporary file in the
-// target's folder, which is renamed over the target only by Commit(). A writer destroyed without Commit()
-// removes its temporary file and leaves the target untouched. Errors are raised as EFileError.
+// target's folder, which is renamed over the target only by Commit(), after its data is on disk. A writer
+// destroyed without Commit() removes its temporary file and leaves the target untouched. Errors are raised as
+// EFileError.
+//
+// On a thread where a TFileCommitGroup is current (TFileCommitGroup::TScope), Commit() hands the written file
+// to that group instead, which flushes, renames and reports it later together with others.
 class TAtomicFileWriter
 {
 public:
@@ -40,9 +78,89 @@ public:
 
 private:
     [[noreturn]] void Fail(const QString& reason);
+    [[noreturn]] void Fail(int error);
 
     QString FTargetPath;
     QFileDevice::Permissions FPermissions;
-    std::unique_ptr<QTemporaryFile> FTemp;
+    TFileCommitGroup* FGroup = nullptr; // the group current when the file was opened
+    IFileSink* FSink = nullptr;
+    int FFd = -1;
+    QString FTempPath;
     qint64 FWritten = 0;
+    qint64 FWrittenBackTo = 0; // bytes whose writeback has been started
+};
+
+// Commits many written files at a time: a flusher thread takes every file handed over since its last round,
+// flushes each file's data (their writeback started when they were handed over, so the journal commits them
+// together), renames them only then, and flushes each folder once for the round. The thread that writes the
+// files goes on with the next ones meanwhile.
+//
+// The group and its scope belong to one writing thread; the outcomes are taken there.
+class TFileCommitGroup
+{
+public:
+    // What became of one file: committed (Error empty) or not (its temporary file removed).
+    struct TOutcome
+    {
+        QString TargetPath;
+        QString Error;
+    };
+
+    // Makes the group current on the constructing thread for the scope's lifetime.
+    class TScope
+    {
+    public:
+        explicit TScope(TFileCommitGroup& group);
+        ~TScope();
+        TScope(const TScope&) = delete;
+        TScope& operator=(const TScope&) = delete;
+
+    private:
+        TFileCommitGroup* FPrevious;
+    };
+
+    // At most maxWaiting files wait for their round; a writer handing over one more waits for room (which
+    // also bounds the open files).
+    explicit TFileCommitGroup(IFileSink& sink = SystemFileSink(), int maxWaiting = 64);
+    // Discards what has not been committed, then ends the flusher.
+    ~TFileCommitGroup();
+
+    TFileCommitGroup(const TFileCommitGroup&) = delete;
+    TFileCommitGroup& operator=(const TFileCommitGroup&) = delete;
+
+    static TFileCommitGroup* Current();
+    IFileSink& Sink() const { return FSink; }
+
+    // Takes a completely written temporary file (and its descriptor) to be committed as targetPath.
+    void Adopt(int fd, const QString& tempPath, const QString& targetPath,
+               QFileDevice::Permissions permissions);
+    // Returns when every file handed over has been committed or has failed.
+    void Finish();
+    // Removes the files still waiting for their round (their targets stay as they were); a round under way
+    // is completed first.
+    void Discard();
+    // The outcomes reported since the last call, in commit order.
+    std::vector<TOutcome> TakeOutcomes();
+
+private:
+    struct TPending
+    {
+        int Fd;
+        QString TempPath;
+        QString TargetPath;
+        QFileDevice::Permissions Permissions;
+    };
+
+    void Run();
+    void CommitRound(std::vector<TPending>& round);
+
+    IFileSink& FSink;
+    const size_t FMaxWaiting;
+    std::mutex FMutex; // guards the fields below
+    std::condition_variable FChanged;
+    std::deque<TPending> FWaiting;
+    bool FRoundUnderWay = false;
+    bool FStopping = false;
+    std::vector<TOutcome> FOutcomes;
+    std::thread FFlusher; // last: started when everything else exists
 };

@@ -15,8 +15,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QObject>
 
+#include <algorithm>
 #include <source_location>
+#include <thread>
 
 namespace {
 
@@ -42,6 +46,12 @@ void RemoveFile(const QString& path)
         QFile::remove(path); // a file that is not there, or cannot go, is passed over
 }
 
+// Consecutive failures of the transport (no connection, a time-out) after which the server is taken to be
+// out of reach and the run ends: the rest waits for the next run instead of failing one by one.
+constexpr int MaxTransportFailures = 3;
+// From this many missing files on, a second transfer runs beside the first.
+constexpr long ParallelTransferThreshold = 8;
+
 const INetworkStatus& SystemNetwork()
 {
     static const TSystemNetworkStatus network;
@@ -54,7 +64,7 @@ TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::s
     : FRepository(repository), FVitrelle(std::move(vitrelle)),
       FSourceName(FVitrelle ? QStringLiteral("Vitrelle %1 downloader").arg(FVitrelle->Id)
                             : QStringLiteral("Downloader")),
-      FLink(std::make_unique<TThreadLink>(*this))
+      FEvents(std::make_unique<QObject>()), FLink(std::make_unique<TThreadLink>(*this))
 {
     if (FRepository != nullptr) {
         RefreshHttpSettings();
@@ -72,6 +82,7 @@ TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::s
 
 TVitrelleDownloader::~TVitrelleDownloader()
 {
+    FUpdatePending = false;
     // Unregistered first, so that no scheduled update can reach this object while it waits for its worker.
     if (TVitrelleScheduler* scheduler = Scheduler())
         scheduler->UnregisterSource(this);
@@ -171,16 +182,31 @@ void TVitrelleDownloader::StartMediaDownload()
         return;
     PrepareMediaDownload();
     RefreshHttpSettings();
+    {
+        std::lock_guard lock(FWorkerMutex);
+        FWorkerRunning = true;
+    }
     FDownloading = true;
     TThreadLink::StartLink(FLink, *this);
 }
 
 void TVitrelleDownloader::StopMediaDownload()
 {
-    if (!FDownloading || FLink->Terminated())
-        return; // a stop already asked for: the end notification clears Downloading
+    if (!FDownloading)
+        return;
     FLink->Terminate();
-    FLink->WaitForEnd(StopWaitMs);
+    bool ended = false;
+    {
+        std::unique_lock lock(FWorkerMutex);
+        ended = FWorkerEnded.wait_for(lock, FStopWait, [this] { return !FWorkerRunning; });
+    }
+    if (!ended)
+        return; // Downloading stays set until the end notification
+    // The body has returned: freeing its link joins the thread and runs the end notification right here, so
+    // the stop does not depend on which events the caller's context lets through.
+    std::unique_ptr<TThreadLink> finished = std::move(FLink);
+    FLink = std::make_unique<TThreadLink>(*this);
+    finished.reset();
 }
 
 void TVitrelleDownloader::DeleteDiapositiveFiles(const TDiapositive* slide)
@@ -198,24 +224,74 @@ void TVitrelleDownloader::DeleteFiles()
     Require(FRepository != nullptr);
     if (!FVitrelle)
         return;
-    for (const TDiapositive* slide : FVitrelle->AllDiapositives())
-        DeleteDiapositiveFiles(slide);
-    for (const TDiapositiveType* type : FVitrelle->UsedTypes())
+    for (const QString& path : CachedFiles(*FVitrelle))
+        RemoveFile(path);
+}
+
+QStringList TVitrelleDownloader::CachedFiles(const TVitrelle& vitrelle) const
+{
+    QStringList files;
+    for (const TDiapositive* slide : vitrelle.AllDiapositives()) {
+        files << FRepository->DiapositiveFilePath(slide);
+        for (const std::unique_ptr<TVitrelleResource>& resource : slide->Resources)
+            files << FRepository->ResourceFilePath(resource.get());
+    }
+    for (const TDiapositiveType* type : vitrelle.UsedTypes())
         for (const std::unique_ptr<TVitrelleResource>& resource : type->Resources)
-            RemoveFile(FRepository->ResourceFilePath(resource.get()));
+            files << FRepository->ResourceFilePath(resource.get());
+    files.removeAll(QString());
+    return files;
+}
+
+QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile) const
+{
+    if (vitrelleFile.isEmpty() || !QFile::exists(vitrelleFile))
+        return {};
+    TVitrelle scratch(FVitrelle->Id, -1);
+    return scratch.LoadFromFile(vitrelleFile) ? CachedFiles(scratch) : QStringList();
 }
 
 bool TVitrelleDownloader::Update()
 {
     StopMediaDownload();
-    if (FDownloading)
-        return false; // the worker has not ended yet: nothing is touched, the next update tries again
+    if (FDownloading) {
+        // Not dropped: carried out by the end notification's follow-up once the worker has ended.
+        if (!FUpdatePending)
+            WriteLog(DownloaderSource, 2,
+                     QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
+                         .arg(FVitrelle ? FVitrelle->Id : QString()));
+        FUpdatePending = true;
+        return false;
+    }
+    FUpdatePending = false;
+    if (FRepository == nullptr || !FVitrelle)
+        return false;
+    // What is cached was named by the loaded content (if any was loaded in this run) and by the cached file,
+    // which the new file is about to replace.
+    const QString path = VitrelleFilePath();
+    QStringList stale = CachedFiles(*FVitrelle) + CachedFilesOf(path);
     // The new file replaces the cached one only when it arrived whole; until then nothing is deleted, so an
     // update against a server that is down leaves the vitrelle playable.
     if (!DownloadVitrelle())
         return false;
-    DeleteFiles();
+    stale += CachedFilesOf(path);
+    stale.removeDuplicates();
+    for (const QString& file : stale)
+        RemoveFile(file);
     return Load();
+}
+
+void TVitrelleDownloader::RunPendingUpdate()
+{
+    if (!FUpdatePending)
+        return;
+    Info(QStringLiteral("Update of vitrelle ID = '%1' after its media download").arg(FVitrelle->Id));
+    // Called from the event loop, which an exception must not cross.
+    try {
+        Update();
+    } catch (const std::exception& error) {
+        WriteLog(DownloaderSource, 1, QString::fromUtf8(error.what()));
+    }
 }
 
 std::vector<TVitrelleResource*> TVitrelleDownloader::MediaList() const
@@ -261,33 +337,158 @@ bool TVitrelleDownloader::ExecuteAction(TScheduleAction* action)
 
 void TVitrelleDownloader::ThreadExecute()
 {
-    const TThreadLink* link = TThreadLink::Current();
-    try {
-        Require(FRepository != nullptr && FVitrelle != nullptr && link != nullptr);
-        for (const TMediaEntry& entry : FMediaList) {
-            if (link->Terminated())
-                break;
-            if (entry.Resource->Status != TVitrelleResource::Missing)
-                continue;
-            QDir().mkpath(QFileInfo(entry.FilePath).absolutePath());
-            const bool fetched = FHttp->DownloadResource(entry.Resource, entry.FilePath);
-            entry.Resource->Status = fetched ? TVitrelleResource::Present : TVitrelleResource::Failed;
-        }
-    } catch (const EDownloadCancelled&) {
-        // Asked to stop during a transfer: that resource stays missing for the next run.
-    } catch (const EVitrelleError& error) {
-        // The rest of the list waits for the next run; an unattended system must say why it stopped.
-        QString id;
+    // Whatever ends the body, a stop waiting for it learns that it has returned.
+    struct TEndSignal
+    {
+        TVitrelleDownloader& Owner;
+        ~TEndSignal()
         {
-            std::lock_guard lock(FNamesMutex);
-            id = FVitrelleId;
+            {
+                std::lock_guard lock(Owner.FWorkerMutex);
+                Owner.FWorkerRunning = false;
+            }
+            Owner.FWorkerEnded.notify_all();
         }
-        WriteLog(DownloaderSource, 1,
-                 QStringLiteral("Media download of vitrelle ID = '%1' ended: %2").arg(id, error.Message()));
+    } endSignal{*this};
+    const TThreadLink* link = TThreadLink::Current();
+    Require(FRepository != nullptr && FVitrelle != nullptr && link != nullptr);
+    FetchMedia(*link);
+}
+
+void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
+{
+    QString id;
+    {
+        std::lock_guard lock(FNamesMutex);
+        id = FVitrelleId;
     }
+    TFileCommitGroup group(FFileSink ? *FFileSink : SystemFileSink());
+
+    std::mutex mutex; // guards the fields below, shared by the transfers
+    size_t next = 0;
+    bool outOfReach = false;
+    int transportFailures = 0;
+    // Files claimed by a transfer and not yet committed, by target: the resources they stand for.
+    QHash<QString, std::vector<TVitrelleResource*>> claims;
+
+    const auto settle = [&] { // with the mutex held
+        for (const TFileCommitGroup::TOutcome& outcome : group.TakeOutcomes()) {
+            const auto found = claims.find(outcome.TargetPath);
+            if (found == claims.end())
+                continue;
+            const bool stored = outcome.Error.isEmpty();
+            for (TVitrelleResource* resource : found.value())
+                resource->Status = stored ? TVitrelleResource::Present : TVitrelleResource::Failed;
+            if (!stored)
+                WriteLog(DownloaderSource, 1,
+                         QStringLiteral("Cannot store media file %1 of vitrelle ID = '%2': %3")
+                             .arg(outcome.TargetPath, id, outcome.Error));
+            claims.erase(found);
+        }
+    };
+    const auto fail = [&](const QString& target, const QString& reason, int level) { // with the mutex held
+        const auto found = claims.find(target);
+        if (found == claims.end())
+            return;
+        for (TVitrelleResource* resource : found.value()) {
+            resource->Status = TVitrelleResource::Failed; // tried again at the next run
+            WriteLog(DownloaderSource, level,
+                     QStringLiteral("Media '%1' of vitrelle ID = '%2' not fetched: %3")
+                         .arg(resource->Id, id, reason));
+        }
+        claims.erase(found);
+    };
+    // Fetches entries of the media list until none is left; each entry is taken by one transfer.
+    const auto transfer = [&](TDownloader& http) {
+        const TFileCommitGroup::TScope scope(group);
+        while (true) {
+            TVitrelleResource* resource = nullptr;
+            QString target;
+            {
+                std::lock_guard lock(mutex);
+                settle();
+                while (resource == nullptr && next < FMediaList.size() && !outOfReach && !link.Terminated()) {
+                    const TMediaEntry& entry = FMediaList[next++];
+                    if (entry.Resource->Status != TVitrelleResource::Missing)
+                        continue;
+                    target = QFileInfo(entry.FilePath).absoluteFilePath();
+                    if (const auto found = claims.find(target); found != claims.end()) {
+                        found.value().push_back(entry.Resource); // fetched already in this run
+                        continue;
+                    }
+                    claims[target].push_back(entry.Resource);
+                    resource = entry.Resource;
+                }
+            }
+            if (resource == nullptr)
+                return;
+            QString failure;
+            int level = 1;
+            bool transportFailure = false;
+            try {
+                QDir().mkpath(QFileInfo(target).absolutePath());
+                if (!http.DownloadResource(resource, target)) {
+                    failure = QStringLiteral("the server sent no file");
+                    level = 2;
+                }
+            } catch (const EDownloadCancelled&) {
+                std::lock_guard lock(mutex);
+                claims.remove(target); // asked to stop during the transfer: missing for the next run
+                return;
+            } catch (const EHttpError& error) {
+                failure = error.Message();
+                transportFailure = error.StatusCode == 0;
+            } catch (const EVitrelleError& error) {
+                failure = error.Message(); // a file that cannot be written, a bad URL template
+            }
+            std::lock_guard lock(mutex);
+            if (failure.isEmpty()) {
+                transportFailures = 0;
+                continue; // its commit reports it
+            }
+            fail(target, failure, level);
+            transportFailures = transportFailure ? transportFailures + 1 : 0;
+            if (transportFailures >= MaxTransportFailures && !outOfReach) {
+                outOfReach = true;
+                WriteLog(
+                    DownloaderSource, 1,
+                    QStringLiteral("Media download of vitrelle ID = '%1' ended: the server is out of reach")
+                        .arg(id));
+            }
+        }
+    };
+
+    // Many small files go faster over two connections: one transfer's latency hides behind the other's.
+    const auto missing = std::count_if(FMediaList.begin(), FMediaList.end(), [](const TMediaEntry& entry) {
+        return entry.Resource->Status == TVitrelleResource::Missing;
+    });
+    std::thread second;
+    if (missing >= ParallelTransferThreshold)
+        second = std::thread([&] {
+            try {
+                THttpDownloader http(FHttpSettings, FRepository->Services().Http);
+                http.SetCancelCheck([&link] { return link.Terminated(); });
+                transfer(http);
+            } catch (const std::exception& error) {
+                WriteLog(DownloaderSource, 1, QString::fromUtf8(error.what())); // the first transfer goes on
+            }
+        });
+    transfer(*FHttp);
+    if (second.joinable())
+        second.join();
+    // A stop drops what is not on disk yet (fetched again at the next run) rather than wait for it.
+    if (link.Terminated())
+        group.Discard();
+    else
+        group.Finish();
+    std::lock_guard lock(mutex);
+    settle();
 }
 
 void TVitrelleDownloader::ThreadTerminated()
 {
     FDownloading = false;
+    if (FUpdatePending)
+        QMetaObject::invokeMethod(
+            FEvents.get(), [this] { RunPendingUpdate(); }, Qt::QueuedConnection);
 }

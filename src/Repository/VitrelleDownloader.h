@@ -1,18 +1,23 @@
 #pragma once
 
+#include "AtomicFile.h"
 #include "HttpDownloader.h"
 #include "HttpSettings.h"
 #include "ScheduleSource.h"
 #include "ThreadLink.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 class TDiapositive;
+class QObject;
 class TVitrelle;
 class TVitrelleRepository;
 class TVitrelleResource;
@@ -23,9 +28,11 @@ class TVitrelleScheduler;
 // offers one action, the update (code 0): everything cached for the vitrelle is fetched again.
 //
 // Threads: everything runs on the main thread except the media worker, which reads the media list and the
-// resources' Id and Src, writes their Status, and uses the HTTP downloader. While the worker runs (from
-// StartMediaDownload until its end has been reported on the main thread) the vitrelle is not reloaded, the
-// media list is not rebuilt and the HTTP downloader is not used on the main thread.
+// resources' Id and Src, writes their Status, and uses the HTTP downloader. The worker commits the files it
+// fetches in groups (TFileCommitGroup): a resource is marked present once its file is on disk under its name.
+// While the worker runs (from StartMediaDownload until its end has been reported on the main thread) the
+// vitrelle is not reloaded, the media list is not rebuilt and the HTTP downloader is not used on the main
+// thread.
 class TVitrelleDownloader : public IScheduleSource, public IThread
 {
 public:
@@ -55,20 +62,31 @@ public:
     void PrepareMediaDownload();
     // Starts the worker on a fresh media list, unless it runs already.
     void StartMediaDownload();
-    // Asks the worker to stop (a transfer under way is given up) and waits up to StopWaitMs for its end.
+    // Asks the worker to stop (a transfer under way is given up, fetched files not yet on disk are dropped)
+    // and waits up to the stop wait for its end. The end notification runs inside this wait when the worker
+    // has ended, whether or not the main thread's events are served.
     void StopMediaDownload();
     void DeleteDiapositiveFiles(const TDiapositive* slide);
     // Deletes the rendered pages and media of the loaded content and the resources of its types.
     void DeleteFiles();
-    // Fetches the vitrelle's file again, deletes the cached pages and media, and loads it, which fetches
-    // every media file again. When the file cannot be fetched nothing is deleted. Errors are raised.
+    // Fetches the vitrelle's file again, deletes everything cached for the vitrelle (pages, media and type
+    // resources named by the loaded content, by the file cached before and by the new file), and loads it,
+    // which fetches every media file again. When the file cannot be fetched nothing is deleted. Errors are
+    // raised. When the media worker does not end within the stop wait, the update is logged and carried out
+    // as soon as the worker has ended; false meanwhile.
     bool Update();
+    bool UpdatePending() const { return FUpdatePending; }
 
     bool Downloading() const { return FDownloading.load(); }
     TVitrelle* Vitrelle() const { return FVitrelle.get(); }
     const std::shared_ptr<TVitrelle>& SharedVitrelle() const { return FVitrelle; }
     // The resources of the media list, in fetch order. Main thread, while the worker does not run.
     std::vector<TVitrelleResource*> MediaList() const;
+
+    // For tests: how long a stop waits for the worker, and where the worker's files are written (null for
+    // the real file system). Main thread, while the worker does not run.
+    void SetStopWait(std::chrono::milliseconds wait) { FStopWait = wait; }
+    void SetFileSink(std::shared_ptr<IFileSink> sink) { FFileSink = std::move(sink); }
 
     // IScheduleSource
     QString GetSourceName() const override { return FSourceName; }
@@ -89,6 +107,13 @@ private:
     };
 
     TVitrelleScheduler* Scheduler() const;
+    // The worker's run: fetches every missing entry; one that fails is logged, marked failed and passed over.
+    void FetchMedia(const TThreadLink& link);
+    // The cache files of a vitrelle's content: rendered pages, slide media and its types' resources.
+    QStringList CachedFiles(const TVitrelle& vitrelle) const;
+    // Those of the content of a vitrelle file, read into a scratch vitrelle; none when it cannot be read.
+    QStringList CachedFilesOf(const QString& vitrelleFile) const;
+    void RunPendingUpdate();
     // The HTTP downloader reads its own copy of the server settings, refreshed on the main thread whenever
     // the worker does not run, so values applied meanwhile are used and never read while being changed.
     void RefreshHttpSettings();
@@ -97,11 +122,21 @@ private:
     TVitrelleRepository* const FRepository;
     const std::shared_ptr<TVitrelle> FVitrelle;
     const QString FSourceName;
+    // Target of the queued call that carries out a waiting update; its calls go with it.
+    std::unique_ptr<QObject> FEvents;
     std::unique_ptr<TThreadLink> FLink;
     THttpSettings FHttpSettings;
     std::unique_ptr<THttpDownloader> FHttp;
     std::vector<TMediaEntry> FMediaList;
     std::atomic<bool> FDownloading{false};
+    std::chrono::milliseconds FStopWait{StopWaitMs};
+    std::shared_ptr<IFileSink> FFileSink;
+    bool FUpdatePending = false;
+
+    // Whether the worker's body still runs; lets a stop wait for it without serving events.
+    std::mutex FWorkerMutex;
+    std::condition_variable FWorkerEnded;
+    bool FWorkerRunning = false;
 
     // Name and id as the schedule's log shows them; read on the scheduler's worker.
     mutable std::mutex FNamesMutex;

@@ -1,8 +1,11 @@
+#include "RecordingFileSink.h"
 #include "RepositoryFixture.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
 
 #include <QDir>
+
+#include <map>
 
 class VitrelleDownloader : public RepositoryTest
 {
@@ -109,20 +112,69 @@ TEST_F(VitrelleDownloader, AFailedResourceIsTriedAgainAtTheNextStart)
     EXPECT_EQ(Server.Requests("/media/p1.jpg"), 1);
 }
 
-TEST_F(VitrelleDownloader, AnErrorEndsTheRunAndTheRestWaitsForTheNext)
+// One resource that cannot be had must not keep the others out of the cache: it is logged, marked failed and
+// passed over, and asked for again at the next run.
+struct TFailingMediaCase
 {
-    Server.SetStatus("/media/p1.jpg", 500);
-    LoadLobby();
-    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 0, 0, 0}));
-    EXPECT_EQ(Server.Requests("/media/p2.jpg"), 0);
-    EXPECT_EQ(
-        ErrorLines(Log).filter("TVitrelleDownloader: Media download of vitrelle ID = '17' ended:").size(), 1)
-        << LogText(Log);
+    const char* Name;
+    std::function<void(TTestContentServer&, const TTempFolder&)> Break;
+    QString Path; // requested, and failing
+};
 
-    Server.SetFile("/media/p1.jpg", "picture");
-    LoadLobby();
-    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+void PrintTo(const TFailingMediaCase& failure, std::ostream* out)
+{
+    *out << failure.Name;
 }
+
+class FailingMedia : public VitrelleDownloader, public ::testing::WithParamInterface<TFailingMediaCase>
+{
+};
+
+TEST_P(FailingMedia, IsSkippedAndTriedAgainAtTheNextRun)
+{
+    GetParam().Break(Server, App);
+    LoadLobby();
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 255, 1, 1})) << LogText(Log);
+    for (const char* path : {"/media/p2.jpg", "/templates/Text/t.png"})
+        EXPECT_EQ(Server.Requests(path), 1) << path;
+    EXPECT_EQ(ErrorLines(Log).filter("TVitrelleDownloader: Media '").size(), 1) << LogText(Log);
+    EXPECT_EQ(QDir(Cache("Photo/img")).entryList(QDir::Hidden | QDir::Files),
+              QDir(Cache("Photo/img")).entryList(QDir::Files))
+        << "no temporary file left";
+
+    LoadLobby();
+    EXPECT_EQ(Server.Requests(GetParam().Path), 2) << "the failed one is asked for again";
+    EXPECT_EQ(Server.Requests("/media/p2.jpg"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    VitrelleDownloader, FailingMedia,
+    ::testing::Values(TFailingMediaCase{"NotFound",
+                                        [](TTestContentServer& server, const TTempFolder&) {
+                                            server.SetStatus("/media/p1.jpg", 404);
+                                        },
+                                        "/media/p1.jpg"},
+                      TFailingMediaCase{"ServerError",
+                                        [](TTestContentServer& server, const TTempFolder&) {
+                                            server.SetStatus("/media/p1.jpg", 500);
+                                        },
+                                        "/media/p1.jpg"},
+                      TFailingMediaCase{"ConnectionDropped",
+                                        [](TTestContentServer& server, const TTempFolder&) {
+                                            server.SetDropMidBody("/media/p1.jpg", 100000);
+                                        },
+                                        "/media/p1.jpg"},
+                      TFailingMediaCase{
+                          "NameTooLongForTheFileSystem",
+                          [](TTestContentServer& server, const TTempFolder& app) {
+                              const QByteArray name(300, 'n');
+                              app.Write(
+                                  "Cache/17.xml",
+                                  ReadFileBytes(TestDataPath("repository/17.xml")).replace("p1.jpg", name));
+                              server.SetFile("/media/" + QString::fromLatin1(name), "picture");
+                          },
+                          "/media/" + QString(300, 'n')}),
+    [](const ::testing::TestParamInfo<TFailingMediaCase>& info) { return std::string(info.param.Name); });
 
 TEST_F(VitrelleDownloader, LoadWhileTheMediaDownloadRunsDoesNotReload)
 {
@@ -263,6 +315,7 @@ TEST_F(VitrelleDownloader, WithoutRepositoryNothingHappens)
     TVitrelleDownloader orphan(nullptr, vitrelle);
     EXPECT_TRUE(orphan.VitrelleFilePath().isEmpty());
     EXPECT_FALSE(orphan.Load());
+    EXPECT_FALSE(orphan.Update());
     EXPECT_FALSE(orphan.DownloadVitrelle());
     try {
         orphan.StartMediaDownload();
@@ -288,4 +341,202 @@ TEST_F(VitrelleDownloader, NestedVitrellesBringTheirMediaButAreNotFetched)
     EXPECT_TRUE(QFile::exists(Cache("Photo/img/p2.jpg")));
     // The login, the type's style sheet and the two media: nothing else.
     EXPECT_EQ(Server.TotalRequests(), 4) << Server.Targets().join(' ').toStdString();
+}
+
+// An update must leave nothing of the old content in the cache, whether or not that content was loaded in
+// this run (after a restart nothing is), including files that only the old file or only the new one names.
+class UpdateAfterRestart : public VitrelleDownloader, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(UpdateAfterRestart, DiscardsEverythingCachedForTheVitrelle)
+{
+    const bool loadedInThisRun = GetParam();
+    // The cached file has s9 with old.jpg, and no s3; the new one (the server's) has s3 and no s9.
+    QByteArray oldFile = Data("17.xml");
+    oldFile.replace(oldFile.indexOf("  <Diapositive id=\"s3\""),
+                    oldFile.indexOf("</Vitrelle>") - oldFile.indexOf("  <Diapositive id=\"s3\""),
+                    "  <Diapositive id=\"s9\" type=\"Photo\"><image id=\"old.jpg\"/></Diapositive>\n");
+    App.Write("Cache/17.xml", oldFile);
+    for (const char* page : {"Photo/s1.html", "Photo/s9.html", "Text/s3.html"})
+        App.Write(QString("Cache/") + page, "<html>old page</html>");
+    App.Write("Cache/Photo/img/p1.jpg", "old picture");
+    App.Write("Cache/Photo/img/old.jpg", "old only");
+    App.Write("Cache/Photo/style.css", "old style");
+    Server.SetFile("/media/p1.jpg", "new picture");
+    Server.SetFile("/media/old.jpg", "old only");
+    if (loadedInThisRun)
+        LoadLobby();
+    Server.ResetCounts();
+
+    ASSERT_TRUE(Lobby->Update()) << LogText(Log);
+    for (const char* page : {"Photo/s1.html", "Photo/s9.html", "Text/s3.html"})
+        EXPECT_FALSE(QFile::exists(Cache(page))) << page;
+    EXPECT_FALSE(QFile::exists(Cache("Photo/img/old.jpg"))) << "named by the old file only";
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "new picture");
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/style.css")), "content of /templates/Photo/style.css");
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1);
+    EXPECT_EQ(Server.Requests("/media/old.jpg"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(VitrelleDownloader, UpdateAfterRestart, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "LoadedInThisRun" : "AfterARestart");
+                         });
+
+// Whatever the order in which the worker's files reach the disk, no name may say that a file is there before
+// its data is on disk, and every folder that received files is flushed after its last rename.
+std::string CommitOrderFaults(const std::vector<TRecordingFileSink::TEvent>& events, int& renames)
+{
+    std::string faults;
+    std::map<QString, bool> flushedSinceWrite;
+    std::map<QString, size_t> lastRenameInto;
+    std::map<QString, size_t> lastFolderFlush;
+    renames = 0;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const TRecordingFileSink::TEvent& event = events[i];
+        if (event.Kind == "create" || event.Kind == "write") {
+            for (const QString& path : event.Paths)
+                flushedSinceWrite[path] = false;
+        } else if (event.Kind == "flush") {
+            for (const QString& path : event.Paths)
+                flushedSinceWrite[path] = true;
+        } else if (event.Kind == "rename") {
+            ++renames;
+            if (!flushedSinceWrite[event.Paths[0]])
+                faults += "renamed before its data was on disk: " + event.Paths[1].toStdString() + "\n";
+            lastRenameInto[QFileInfo(event.Paths[1]).absolutePath()] = i;
+        } else if (event.Kind == "flush-folder") {
+            lastFolderFlush[event.Paths[0]] = i;
+        }
+    }
+    for (const auto& [folder, last] : lastRenameInto)
+        if (!lastFolderFlush.contains(folder) || lastFolderFlush[folder] < last)
+            faults += "folder not flushed after its last rename: " + folder.toStdString() + "\n";
+    return faults;
+}
+
+struct TCommitCase
+{
+    const char* Name;
+    QString FailingFlush; // file name whose flush fails
+    std::vector<int> Statuses;
+};
+
+void PrintTo(const TCommitCase& commit, std::ostream* out)
+{
+    *out << commit.Name;
+}
+
+class MediaCommit : public VitrelleDownloader, public ::testing::WithParamInterface<TCommitCase>
+{
+};
+
+TEST_P(MediaCommit, NoFileIsRenamedBeforeItsDataIsOnDisk)
+{
+    const auto sink = std::make_shared<TRecordingFileSink>();
+    sink->FailFlushOf(GetParam().FailingFlush);
+    Lobby->SetFileSink(sink);
+    LoadLobby();
+    EXPECT_EQ(Statuses(), GetParam().Statuses) << LogText(Log);
+    int renames = 0;
+    EXPECT_EQ(CommitOrderFaults(sink->Events(), renames), "");
+    const auto present = std::count(GetParam().Statuses.begin(), GetParam().Statuses.end(), 1);
+    EXPECT_EQ(renames, present);
+    for (const QString& file : MediaFiles())
+        if (GetParam().FailingFlush.isEmpty() || !file.endsWith(GetParam().FailingFlush)) {
+            EXPECT_EQ(ReadFileBytes(file).left(11), "content of ") << file.toStdString();
+        }
+    if (!GetParam().FailingFlush.isEmpty()) {
+        EXPECT_FALSE(QFile::exists(Cache("Photo/img/" + GetParam().FailingFlush)));
+        EXPECT_EQ(ErrorLines(Log).filter("Cannot store media file").size(), 1) << LogText(Log);
+    }
+    EXPECT_EQ(QDir(Cache("Photo/img")).entryList(QDir::Hidden | QDir::Files),
+              QDir(Cache("Photo/img")).entryList(QDir::Files))
+        << "no temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(VitrelleDownloader, MediaCommit,
+                         ::testing::Values(TCommitCase{"EveryFile", {}, {1, 1, 1, 1, 1}},
+                                           TCommitCase{"AFlushFails", "p2.jpg", {1, 1, 1, 255, 1}}),
+                         [](const ::testing::TestParamInfo<TCommitCase>& info) {
+                             return std::string(info.param.Name);
+                         });
+
+// An update due while the media worker cannot end (here its files' flush is held) is not dropped: it is
+// logged, and carried out once the worker has ended.
+TEST_F(VitrelleDownloader, AnUpdateTheWorkerHoldsUpRunsWhenTheWorkerEnds)
+{
+    const auto sink = std::make_shared<TRecordingFileSink>();
+    sink->HoldFlushes();
+    Lobby->SetFileSink(sink);
+    Lobby->SetStopWait(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(WaitFor([&] { return sink->FlushHeld(); }));
+    Server.ResetCounts();
+
+    EXPECT_FALSE(Lobby->Update());
+    EXPECT_TRUE(Lobby->UpdatePending());
+    EXPECT_EQ(Log.Lines().filter("[2] TVitrelleDownloader: Update of vitrelle ID = '17' waits").size(), 1)
+        << LogText(Log);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 0);
+
+    sink->ReleaseFlushes();
+    ASSERT_TRUE(WaitFor([&] { return Server.Requests("/vitrelles/17.xml") == 1; })) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_FALSE(Lobby->UpdatePending());
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(Server.Requests("/media/p1.jpg"), 1) << "the update fetched the media again";
+}
+
+// Two updates of one vitrelle due at the same tick: the second stops the media worker the first started,
+// without waiting for the whole stop wait, and runs.
+TEST_F(VitrelleDownloader, TwoUpdatesDueAtOneTickBothRun)
+{
+    Server.SetHang("/media/p1.jpg");
+    TScheduleAction* first = Scheduler->GetAction("Vitrelle 17 downloader", 0);
+    ASSERT_NE(first, nullptr);
+    first->Enabled = true;
+    std::unique_ptr<TScheduleAction> second = Lobby->CreateDefaultAction(0);
+    second->Enabled = true;
+    Scheduler->AddAction(std::move(second));
+    QElapsedTimer clock;
+    clock.start();
+    Scheduler->Tick();
+    EXPECT_LT(clock.elapsed(), TVitrelleDownloader::StopWaitMs);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 2) << LogText(Log);
+    EXPECT_TRUE(Log.Lines().filter("[2] TVitrelleDownloader").isEmpty()) << LogText(Log);
+    Server.SetFile("/media/p1.jpg", "picture");
+    Lobby->StopMediaDownload();
+}
+
+// Many missing media are fetched over two connections: each exactly once, a failing one skipped, and no file
+// renamed before its data is on disk.
+TEST_F(VitrelleDownloader, ManyMediaAreFetchedOverTwoConnections)
+{
+    constexpr int Count = 16;
+    QByteArray slides;
+    for (int i = 0; i < Count; ++i) {
+        const QByteArray name = "m" + QByteArray::number(i) + ".jpg";
+        slides += "<Diapositive id=\"s" + QByteArray::number(i) + "\" type=\"Photo\"><image id=\"" + name +
+                  "\"/></Diapositive>";
+        Server.SetFile("/media/" + QString::fromLatin1(name), "content of " + name);
+    }
+    Server.SetStatus("/media/m5.jpg", 404);
+    App.Write("Cache/17.xml", "<Vitrelle name=\"Many\">" + slides + "</Vitrelle>");
+    const auto sink = std::make_shared<TRecordingFileSink>();
+    Lobby->SetFileSink(sink);
+    LoadLobby();
+
+    std::vector<int> expected(Count + 1, 1); // style.css, then the media
+    expected[6] = 255;
+    EXPECT_EQ(Statuses(), expected) << LogText(Log);
+    for (int i = 0; i < Count; ++i)
+        EXPECT_EQ(Server.Requests(QStringLiteral("/media/m%1.jpg").arg(i)), 1) << i;
+    EXPECT_EQ(Server.LoginRequests(), 2);
+    int renames = 0;
+    EXPECT_EQ(CommitOrderFaults(sink->Events(), renames), "");
+    EXPECT_EQ(renames, Count);
 }
