@@ -3,6 +3,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "LogErrors.h"
 #include "Paths.h"
 #include "XmlDocument.h"
 #include "XmlHelpers.h"
@@ -11,10 +12,6 @@
 #include <QFileInfo>
 
 namespace {
-
-const QString AgentSource = QStringLiteral("TVitrelleCenterAgent");
-const QString SettingsSource = QStringLiteral("TVitrelleCenterSettings");
-const QString RepositorySource = QStringLiteral("TVitrelleRepository");
 
 // A configured path resolved against the current folder, with a trailing separator; created when missing.
 QString MakeFolder(const QString& path)
@@ -74,12 +71,9 @@ void TVitrelleCenterAgent::Initialize()
     CheckXmlLibrary();
     InitializeLog(3);
     if (IsRemoteDesktop())
-        WriteLog(AgentSource, 3, QStringLiteral("Remote desktop detected"));
-    try {
-        FSettings->Load(); // an unparsable file gives false and keeps the defaults
-    } catch (const EVitrelleError& error) {
-        WriteLog(SettingsSource, 1, error.Message());
-    }
+        WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("Remote desktop detected"));
+    // An unparsable file gives false and keeps the defaults; a missing one is logged.
+    LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->Load(); });
     // The vitrelle list (fetched when there is no cached copy) and one downloader per vitrelle. A content
     // server that is down or a damaged list file must not keep the displays dark and the schedule dead: the
     // error is logged and start-up goes on with what the repository has.
@@ -89,9 +83,9 @@ void TVitrelleCenterAgent::Initialize()
     } catch (const EVitrelleListError&) {
         // already logged by the list
     } catch (const EDownloadCancelled& cancelled) {
-        WriteLog(RepositorySource, 3, cancelled.Message()); // the program is asked to end
+        WriteLog(TVitrelleRepository::LogSource, 3, cancelled.Message()); // the program is asked to end
     } catch (const EVitrelleError& error) {
-        WriteLog(RepositorySource, 1, error.Message());
+        WriteLog(TVitrelleRepository::LogSource, 1, error.Message());
     }
     // Slide types: templates are read from their folder (created when missing); a template may read files
     // of that folder and of the cache, nothing else.
@@ -103,7 +97,7 @@ void TVitrelleCenterAgent::Initialize()
     // unreadable schedule is no error: the schedule starts empty.
     FScheduler->LoadFromFile(FSettings->GetScheduleFileName());
     FScheduler->StartTicking();
-    WriteLog(AgentSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
+    WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
 }
 
 QString TVitrelleCenterAgent::GetDeviceFolder() const
@@ -140,7 +134,7 @@ namespace {
 // third step on; before that the line goes nowhere).
 void ReportStartupError(const TVitrelleCenterAgent& agent, const QString& message)
 {
-    WriteLog(AgentSource, 1, message);
+    WriteLog(TVitrelleCenterAgent::LogSource, 1, message);
     agent.Platform().Errors->ShowError(message);
 }
 } // namespace

@@ -15,6 +15,9 @@
 class TVitrelleCenterAgent
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelleCenterAgent"};
+
     // Raises EVitrelleError when the platform lacks an entry.
     TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform);
     // Frees the scheduler first, so that no scheduled action runs while the rest is taken down.

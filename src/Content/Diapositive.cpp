@@ -4,6 +4,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "LogErrors.h"
 #include "MainThread.h"
 #include "XmlHelpers.h"
 
@@ -40,21 +41,17 @@ bool TDiapositive::Render(QIODevice& stream) const
     const std::shared_ptr<const TXsltTemplate> compiled = DiapositiveType->Template();
     if (!compiled)
         return false;
-    try {
+    return LogErrors(LogSource, [&] {
         QByteArray page;
         QString engineErrors;
         if (!compiled->Transform(Node, page, engineErrors)) {
             if (!engineErrors.isEmpty())
-                WriteLog(QStringLiteral("TDiapositive"), 1, engineErrors);
+                WriteLog(LogSource, 1, engineErrors);
             throw EVitrelleError(QStringLiteral("The XSL transform (template '%1') failed on slide ID = %2")
                                      .arg(DiapositiveType->Name, Id));
         }
         if (stream.write(page) != page.size())
             throw EVitrelleError(
                 QStringLiteral("Cannot write the page of slide ID = %1: %2").arg(Id, stream.errorString()));
-        return true;
-    } catch (const EVitrelleError& error) {
-        WriteLog(QStringLiteral("TDiapositive"), 1, error.Message());
-        return false;
-    }
+    });
 }

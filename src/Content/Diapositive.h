@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "VitrelleEntity.h"
 #include "VitrelleResource.h"
 #include "XmlDocument.h"
@@ -16,6 +18,9 @@ class TDiapositiveType;
 class TDiapositive : public TVitrelleEntity
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TDiapositive"};
+
     explicit TDiapositive(qint32 index) : TVitrelleEntity(QString(), index) {}
 
     // Fills the slide from its Diapositive element; the document is kept alive as long as the slide.

@@ -3,6 +3,7 @@
 #include "ContentXml.h"
 #include "Errors.h"
 #include "Log.h"
+#include "LogErrors.h"
 #include "MainThread.h"
 #include "XmlHelpers.h"
 
@@ -11,8 +12,6 @@
 using namespace ContentXml;
 
 namespace {
-
-const QString TypeSource = QStringLiteral("TDiapositiveType");
 
 std::vector<std::unique_ptr<TDiapositiveType>>& Registry()
 {
@@ -31,23 +30,18 @@ QString& Folder()
 bool TDiapositiveType::LoadTypes(const QString& path)
 {
     VC_ASSERT_MAIN_THREAD(); // replaces the registry that rendering reads
-    try {
-        if (!QFileInfo(path).isFile())
-            throw EVitrelleError(QStringLiteral("Cannot find type file %1").arg(path));
+    return LogErrors(LogSource, [&] {
         TXmlDocument document;
-        if (!document.LoadFromFile(path))
-            throw EVitrelleError(QStringLiteral("Error while parsing file type %1 : %2")
-                                     .arg(path, document.ParseError().Reason));
+        LoadXmlFile(
+            document, path, QStringLiteral("Cannot find type file %1"), [&](const TXmlParseError& error) {
+                return QStringLiteral("Error while parsing file type %1 : %2").arg(path, error.Reason);
+            });
         for (const TXmlNode& element : document.DocumentElement().SelectNodes(TypesPath)) {
             auto type = std::make_unique<TDiapositiveType>();
             type->LoadFromNode(element);
             Registry().push_back(std::move(type));
         }
-        return true;
-    } catch (const EVitrelleError& error) {
-        WriteLog(TypeSource, 1, error.Message());
-        return false;
-    }
+    });
 }
 
 TDiapositiveType* TDiapositiveType::FindType(const QString& name)
@@ -122,21 +116,16 @@ void TDiapositiveType::LoadTemplate()
 {
     VC_ASSERT_MAIN_THREAD();
     FTemplate.reset();
-    try {
-        CompileTemplate();
-    } catch (const EVitrelleError& error) {
-        WriteLog(TypeSource, 1, error.Message());
-    }
+    LogErrors(LogSource, [this] { CompileTemplate(); });
 }
 
 void TDiapositiveType::CompileTemplate()
 {
     const QString path = TemplatePath();
-    if (!QFileInfo(path).isFile())
-        throw EVitrelleError(QStringLiteral("Cannot find template %1").arg(path));
     TXmlDocument stylesheet;
-    if (!stylesheet.LoadFromFile(path))
-        throw EVitrelleError(
-            QStringLiteral("Error while parsing template %1 : %2").arg(Name, stylesheet.ParseError().Reason));
+    LoadXmlFile(stylesheet, path, QStringLiteral("Cannot find template %1"),
+                [this](const TXmlParseError& error) {
+                    return QStringLiteral("Error while parsing template %1 : %2").arg(Name, error.Reason);
+                });
     FTemplate = TXsltTemplate::Compile(stylesheet);
 }

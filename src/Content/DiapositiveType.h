@@ -14,6 +14,9 @@
 class TDiapositiveType
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TDiapositiveType"};
+
     TDiapositiveType() = default;
 
     TDiapositiveType(const TDiapositiveType&) = delete;

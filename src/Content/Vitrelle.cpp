@@ -4,6 +4,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "LogErrors.h"
 #include "Sequence.h"
 #include "XmlHelpers.h"
 
@@ -15,9 +16,6 @@
 using namespace ContentXml;
 
 namespace {
-
-const QString ListSource = QStringLiteral("TVitrelleList");
-const QString VitrelleSource = QStringLiteral("TVitrelle");
 
 // The vitrelle files being loaded on this thread, outermost first: a file that names itself, directly or
 // through others, must not be loaded again.
@@ -45,7 +43,7 @@ QString NestedFilePath(const QString& name)
     if (QFileInfo::exists(path) && !IsXmlReadablePath(path)) {
         const QString parent = FilesBeingLoaded.empty() ? QString() : FilesBeingLoaded.back();
         WriteLog(
-            VitrelleSource, 1,
+            TVitrelle::LogSource, 1,
             QStringLiteral("Nested vitrelle %1 of %2 lies outside the cache and template folders: refused")
                 .arg(name, parent));
         return {};
@@ -60,14 +58,12 @@ QString NestedFilePath(const QString& name)
 bool TVitrelleList::LoadFromFile(const QString& path)
 {
     try {
-        if (!QFileInfo(path).isFile())
-            throw EVitrelleError(QStringLiteral("Cannot find vitrelle %1").arg(path));
         TXmlDocument document;
-        if (!document.LoadFromFile(path))
-            throw EVitrelleError(ListParseErrorMessage(path, document.ParseError()));
+        LoadXmlFile(document, path, QStringLiteral("Cannot find vitrelle %1"),
+                    [&](const TXmlParseError& error) { return ListParseErrorMessage(path, error); });
         return LoadFromNode(document.DocumentElement());
     } catch (const EVitrelleError& error) {
-        WriteLog(ListSource, 1, error.Message());
+        WriteLog(TVitrelleList::LogSource, 1, error.Message());
         throw EVitrelleListError(error.Message());
     }
 }
@@ -146,12 +142,9 @@ TVitrelle::~TVitrelle()
 
 bool TVitrelle::LoadFromFile(const QString& path)
 {
-    try {
-        return LoadChecked(path);
-    } catch (const EVitrelleError& error) {
-        WriteLog(VitrelleSource, 1, error.Message());
-        return false;
-    }
+    bool loaded = false;
+    LogErrors(LogSource, [&] { loaded = LoadChecked(path); });
+    return loaded;
 }
 
 bool TVitrelle::LoadChecked(const QString& path)
@@ -162,28 +155,27 @@ bool TVitrelle::LoadChecked(const QString& path)
     const QString canonical = file.canonicalFilePath();
     if (std::find(FilesBeingLoaded.begin(), FilesBeingLoaded.end(), canonical) != FilesBeingLoaded.end()) {
         WriteLog(
-            VitrelleSource, 2,
+            TVitrelle::LogSource, 2,
             QStringLiteral("Vitrelle %1 is not loaded again: it is already being loaded (it names itself "
                            "through its nested vitrelles)")
                 .arg(path));
         return false;
     }
     if (FilesBeingLoaded.size() >= static_cast<size_t>(MaxNestingDepth)) {
-        WriteLog(VitrelleSource, 2,
+        WriteLog(TVitrelle::LogSource, 2,
                  QStringLiteral("Vitrelle %1 is not loaded: vitrelle files nest deeper than %2 levels")
                      .arg(path, QString::number(MaxNestingDepth)));
         return false;
     }
     const TLoadingFile loading(canonical);
-    auto document = std::make_shared<TXmlDocument>();
-    const bool parsed = document->LoadFromFile(path);
     // The id comes from the file name even when the file then turns out to be broken.
     const QString fileName = file.fileName();
     Id = fileName.size() > 4 ? fileName.left(fileName.size() - 4) : QString();
-    if (!parsed)
-        throw EVitrelleError(
-            QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
-                .arg(path, QString::number(document->ParseError().Line), document->ParseError().Reason));
+    auto document = std::make_shared<TXmlDocument>();
+    LoadXmlFile(*document, path, QString(), [&](const TXmlParseError& error) {
+        return QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
+            .arg(path, QString::number(error.Line), error.Reason);
+    });
     return LoadFromNode(document);
 }
 

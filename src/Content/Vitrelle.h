@@ -27,6 +27,9 @@ public:
 class TVitrelleList
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelleList"};
+
     using TItems = std::vector<std::shared_ptr<TVitrelle>>;
 
     // The vitrelle list file. Failures are logged, then raised again (EVitrelleListError); a root that is not
@@ -58,6 +61,9 @@ private:
 class TVitrelle : public TVitrelleEntity
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelle"};
+
     // Nested vitrelle files are loaded at most this deep.
     static constexpr int MaxNestingDepth = 16;
 

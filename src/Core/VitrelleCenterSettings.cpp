@@ -67,11 +67,9 @@ bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
 
 bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
 {
-    if (!QFileInfo(fileName).isFile())
-        throw EVitrelleError(QStringLiteral("Cannot find configuration file %1").arg(fileName));
     TXmlDocument document;
-    if (!document.LoadFromFile(fileName))
-        return false;
+    if (!LoadXmlFile(document, fileName, QStringLiteral("Cannot find configuration file %1"), nullptr))
+        return false; // an unparsable file keeps the values
     const TXmlNode root = document.DocumentElement();
     FDevicePath = GetNodeValue(root, DevicePathElement, QString());
     FRepositoryPath = GetNodeValue(root, RepositoryPathElement, QString());

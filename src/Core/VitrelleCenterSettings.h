@@ -15,6 +15,9 @@
 class TVitrelleCenterSettings
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelleCenterSettings"};
+
     explicit TVitrelleCenterSettings(QString basePath);
     ~TVitrelleCenterSettings();
 

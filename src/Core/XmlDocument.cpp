@@ -312,6 +312,21 @@ void TXmlDocument::Reset(_xmlDoc* doc)
     FDoc = doc;
 }
 
+bool LoadXmlFile(TXmlDocument& document, const QString& path, const QString& missingFormat,
+                 const std::function<QString(const TXmlParseError&)>& unparsable)
+{
+    if (!QFileInfo(path).isFile()) {
+        if (missingFormat.isEmpty())
+            return false;
+        throw EFileError(missingFormat.arg(path));
+    }
+    if (document.LoadFromFile(path))
+        return true;
+    if (!unparsable)
+        return false;
+    throw EXmlError(unparsable(document.ParseError()));
+}
+
 bool TXmlDocument::LoadFromFile(const QString& fileName)
 {
     const auto fail = [this](int code, const QString& reason) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <limits>
 
 // The XML layer: the only code of the system that talks to libxml2 and libxslt. Documents are parsed without
@@ -106,6 +107,12 @@ private:
 };
 
 // True when the XML and XSLT libraries can create their objects (a document and a stylesheet).
+// How every file format of the program reads its file. A path that is no file raises EFileError with
+// missingFormat ("%1" takes the path); a file that does not parse raises EXmlError with the text unparsable
+// makes of the first parse error. An empty missingFormat, or no unparsable, gives false in that case instead.
+bool LoadXmlFile(TXmlDocument& document, const QString& path, const QString& missingFormat,
+                 const std::function<QString(const TXmlParseError&)>& unparsable);
+
 bool XmlLibraryAvailable();
 
 // Sets up libxml2 and libxslt once (entity loader, XSLT security defaults); every entry point calls it.

@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString DownloaderSource = QStringLiteral("THttpDownloader");
 // The login answer is a short text; a server that sends more is not logging us in.
 constexpr qsizetype MaxLoginBody = 1024;
 
@@ -319,7 +318,7 @@ void THttpDownloader::Login()
             QStringLiteral("Server response: %1")
                 .arg(QString::fromUtf8(body) + (transfer.TextTooLong ? QStringLiteral("...") : QString()));
     if (!failure.isEmpty()) {
-        WriteLog(DownloaderSource, 1,
+        WriteLog(THttpDownloader::LogSource, 1,
                  QStringLiteral("Error while logging at URL %1 : %2").arg(shownUrl, failure));
         return;
     }

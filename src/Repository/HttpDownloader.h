@@ -97,6 +97,9 @@ public:
 class THttpDownloader : public TDownloader
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"THttpDownloader"};
+
     // The settings are not copied: they are read at every use, so changed values reach this downloader.
     explicit THttpDownloader(const THttpSettings& settings, THttpOptions options = {});
     ~THttpDownloader() override;

@@ -24,8 +24,6 @@
 
 namespace {
 
-const QString DownloaderSource = QStringLiteral("TVitrelleDownloader");
-
 // A programming error: the operation needs what the downloader was not given.
 void Require(bool condition, std::source_location where = std::source_location::current())
 {
@@ -37,7 +35,7 @@ void Require(bool condition, std::source_location where = std::source_location::
 
 void Info(const QString& message)
 {
-    WriteLog(DownloaderSource, 3, message);
+    WriteLog(TVitrelleDownloader::LogSource, 3, message);
 }
 
 void RemoveFile(const QString& path)
@@ -142,7 +140,8 @@ bool TVitrelleDownloader::Load()
     const bool loaded = FVitrelle->LoadFromFile(path);
     NoteVitrelleNames();
     if (!loaded) {
-        WriteLog(DownloaderSource, 1, QStringLiteral("Erreur while loading vitrelle ID '%1'").arg(id));
+        WriteLog(TVitrelleDownloader::LogSource, 1,
+                 QStringLiteral("Erreur while loading vitrelle ID '%1'").arg(id));
         return false;
     }
     Info(QStringLiteral("Vitrelle ID = '%1' was successfully loaded").arg(id));
@@ -257,7 +256,7 @@ bool TVitrelleDownloader::Update()
     if (FDownloading) {
         // Not dropped: carried out by the end notification's follow-up once the worker has ended.
         if (!FUpdatePending)
-            WriteLog(DownloaderSource, 2,
+            WriteLog(TVitrelleDownloader::LogSource, 2,
                      QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
                          .arg(FVitrelle ? FVitrelle->Id : QString()));
         FUpdatePending = true;
@@ -290,7 +289,7 @@ void TVitrelleDownloader::RunPendingUpdate()
     try {
         Update();
     } catch (const std::exception& error) {
-        WriteLog(DownloaderSource, 1, QString::fromUtf8(error.what()));
+        WriteLog(TVitrelleDownloader::LogSource, 1, QString::fromUtf8(error.what()));
     }
 }
 
@@ -380,7 +379,7 @@ void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
             for (TVitrelleResource* resource : found.value())
                 resource->Status = stored ? TVitrelleResource::Present : TVitrelleResource::Failed;
             if (!stored)
-                WriteLog(DownloaderSource, 1,
+                WriteLog(TVitrelleDownloader::LogSource, 1,
                          QStringLiteral("Cannot store media file %1 of vitrelle ID = '%2': %3")
                              .arg(outcome.TargetPath, id, outcome.Error));
             claims.erase(found);
@@ -392,7 +391,7 @@ void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
             return;
         for (TVitrelleResource* resource : found.value()) {
             resource->Status = TVitrelleResource::Failed; // tried again at the next run
-            WriteLog(DownloaderSource, level,
+            WriteLog(TVitrelleDownloader::LogSource, level,
                      QStringLiteral("Media '%1' of vitrelle ID = '%2' not fetched: %3")
                          .arg(resource->Id, id, reason));
         }
@@ -451,7 +450,7 @@ void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
             if (transportFailures >= MaxTransportFailures && !outOfReach) {
                 outOfReach = true;
                 WriteLog(
-                    DownloaderSource, 1,
+                    TVitrelleDownloader::LogSource, 1,
                     QStringLiteral("Media download of vitrelle ID = '%1' ended: the server is out of reach")
                         .arg(id));
             }
@@ -470,7 +469,8 @@ void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
                 http.SetCancelCheck([&link] { return link.Terminated(); });
                 transfer(http);
             } catch (const std::exception& error) {
-                WriteLog(DownloaderSource, 1, QString::fromUtf8(error.what())); // the first transfer goes on
+                WriteLog(TVitrelleDownloader::LogSource, 1,
+                         QString::fromUtf8(error.what())); // the first transfer goes on
             }
         });
     transfer(*FHttp);

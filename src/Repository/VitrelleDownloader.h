@@ -36,6 +36,9 @@ class TVitrelleScheduler;
 class TVitrelleDownloader : public IScheduleSource, public IThread
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelleDownloader"};
+
     static constexpr int StopWaitMs = 2000;
     static constexpr qint32 UpdateAction = 0;
 

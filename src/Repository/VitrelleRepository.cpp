@@ -20,8 +20,6 @@
 
 namespace {
 
-const QString RepositorySource = QStringLiteral("TVitrelleRepository");
-
 // A name as the log can show it: control characters (a NUL among them) written as escapes.
 QString Printable(const QString& name)
 {
@@ -62,7 +60,7 @@ void TVitrelleRepository::FreeDownloaders()
 
 void TVitrelleRepository::Refuse(const QString& what, const QString& name) const
 {
-    WriteLog(RepositorySource, 1,
+    WriteLog(TVitrelleRepository::LogSource, 1,
              QStringLiteral("%1 '%2' is not a plain file name: refused").arg(what, Printable(name)));
 }
 
@@ -85,7 +83,7 @@ QString TVitrelleRepository::CacheFolder(const QString& relative) const
     const QString root = RepositoryFolder();
     const QString folder = IncludeTrailingPathDelimiter(QDir::cleanPath(root + relative));
     if (!folder.startsWith(root)) {
-        WriteLog(RepositorySource, 1,
+        WriteLog(TVitrelleRepository::LogSource, 1,
                  QStringLiteral("Folder '%1' lies outside the repository: refused").arg(Printable(relative)));
         return {};
     }
@@ -101,7 +99,7 @@ QString TVitrelleRepository::VitrelleFilePath(const QString& id) const
     }
     const QString path = RepositoryFolder() + id + QLatin1String(".xml");
     if (SamePath(path, ListFilePath())) {
-        WriteLog(RepositorySource, 1,
+        WriteLog(TVitrelleRepository::LogSource, 1,
                  QStringLiteral("Vitrelle ID '%1' names the vitrelle list file: refused").arg(Printable(id)));
         return {};
     }
@@ -184,7 +182,7 @@ TVitrelleList* TVitrelleRepository::LoadList()
         // Logged by the list. Without a server, or when the server gives no list, that error stands.
         if (!QFile::exists(path) || !ServerConfigured())
             throw;
-        WriteLog(RepositorySource, 2,
+        WriteLog(TVitrelleRepository::LogSource, 2,
                  QStringLiteral("The cached vitrelle list %1 cannot be read: fetching it again").arg(path));
         if (!DownloadList())
             throw;

@@ -45,6 +45,9 @@ bool IsPlainFileName(const QString& name);
 class TVitrelleRepository
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelleRepository"};
+
     explicit TVitrelleRepository(TVitrelleCenterSettings& settings, TRepositoryServices services = {});
     // The downloaders go first (each stops its media download and waits for it), then the list.
     ~TVitrelleRepository();
