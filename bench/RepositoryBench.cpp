@@ -62,6 +62,12 @@ void WaitForMedia(const TVitrelleDownloader& downloader)
 
 // The server with the 200 media files and a 2 GiB one, an application folder whose cache holds the list and
 // two vitrelles (200 slides with one medium each; one slide with the large file), and the repository.
+class TOnline : public INetworkStatus
+{
+public:
+    bool IsConnectedToInternet() const override { return true; }
+};
+
 struct TFixture
 {
     TFixture()
@@ -90,7 +96,10 @@ struct TFixture
         WriteFile(App.filePath("Cache/large.xml"),
                   "<Vitrelle name=\"Large\"><Diapositive id=\"l\" type=\"Bench\"><image id=\"large.bin\"/>"
                   "</Diapositive></Vitrelle>");
-        Repository = std::make_unique<TVitrelleRepository>(*Settings);
+        // The program's own HTTP clients; the bench machine is taken to be online.
+        Repository = std::make_unique<TVitrelleRepository>(
+            *Settings, TRepositoryServices{nullptr, std::make_shared<TOnline>(),
+                                           std::make_shared<THttpDownloaderFactory>()});
         if (Repository->LoadList() == nullptr)
             qFatal("cannot load the list");
     }

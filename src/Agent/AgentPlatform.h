@@ -40,6 +40,8 @@ struct TAgentPlatform
     std::shared_ptr<ISleepInhibitor> SleepInhibitor;
     // Whether a scheduled update is worth trying.
     std::shared_ptr<const INetworkStatus> Network;
+    // Makes the clients of the content server.
+    std::shared_ptr<const IDownloaderFactory> Downloaders;
 
     // Raises EVitrelleError naming the first missing entry (a programming error of whoever assembled it).
     void CheckComplete() const;

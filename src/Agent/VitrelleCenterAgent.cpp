@@ -34,6 +34,7 @@ void TAgentPlatform::CheckComplete() const
     require(Clock != nullptr, "Clock");
     require(SleepInhibitor != nullptr, "SleepInhibitor");
     require(Network != nullptr, "Network");
+    require(Downloaders != nullptr, "Downloaders");
 }
 
 namespace {
@@ -49,7 +50,7 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
       FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder)),
       FRepository(std::make_unique<TVitrelleRepository>(
           *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, FPlatform.Network,
-                                          THttpOptions{THttpTimeouts{}, FPlatform.Clock}})),
+                                          FPlatform.Downloaders})),
       FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor))
 {
 }

@@ -397,6 +397,11 @@ std::unique_ptr<TDownloader> CreateDownloader(int protocol, const TVitrelleCente
     return std::make_unique<THttpDownloader>(settings->HttpSettings(), std::move(options));
 }
 
+std::unique_ptr<TDownloader> THttpDownloaderFactory::CreateDownloader(const THttpSettings& settings) const
+{
+    return std::make_unique<THttpDownloader>(settings, FOptions);
+}
+
 // ---- network status ----
 
 bool TSystemNetworkStatus::IsConnectedToInternet() const

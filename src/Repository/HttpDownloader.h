@@ -81,6 +81,19 @@ public:
     virtual bool DownloadVitrelle(const QString& vitrelleId, const QString& fileName) = 0;
     virtual bool DownloadResource(const TVitrelleResource* resource, const QString& fileName) = 0;
     virtual bool DownloadVitrelleList(const QString& fileName) = 0;
+
+    // Asked repeatedly during every transfer, on the thread that runs it; true gives the transfer up with
+    // EDownloadCancelled (the target file stays untouched). The process-wide abort request is always asked.
+    virtual void SetCancelCheck(std::function<bool()> check) = 0;
+};
+
+// Makes the clients of the content server, so that nothing above the transport names a concrete one.
+class IDownloaderFactory
+{
+public:
+    virtual ~IDownloaderFactory() = default;
+    // A client for the server of these settings, which it reads at every use: they must outlive it.
+    virtual std::unique_ptr<TDownloader> CreateDownloader(const THttpSettings& settings) const = 0;
 };
 
 // The content server over HTTP. Logs in with a GET of the login URL (success: status 200 and the body "1";
@@ -116,9 +129,7 @@ public:
     // Invalid while logged out.
     QDateTime LastLogin() const { return FLastLogin; }
 
-    // Asked repeatedly during every transfer, on the thread that runs it; true gives the transfer up with
-    // EDownloadCancelled (the target file stays untouched). The process-wide abort request is always asked.
-    void SetCancelCheck(std::function<bool()> check) { FCancelCheck = std::move(check); }
+    void SetCancelCheck(std::function<bool()> check) override { FCancelCheck = std::move(check); }
 
 private:
     void Login();
@@ -142,6 +153,17 @@ private:
 // other protocol raises "HTTP download is the only protocol supported in this version".
 std::unique_ptr<TDownloader> CreateDownloader(int protocol, const TVitrelleCenterSettings* settings,
                                               THttpOptions options = {});
+
+// The program's clients: HTTP with these limits and this clock.
+class THttpDownloaderFactory : public IDownloaderFactory
+{
+public:
+    explicit THttpDownloaderFactory(THttpOptions options = {}) : FOptions(std::move(options)) {}
+    std::unique_ptr<TDownloader> CreateDownloader(const THttpSettings& settings) const override;
+
+private:
+    const THttpOptions FOptions;
+};
 
 // Whether the machine is on a network, asked by whoever decides if a download is worth trying.
 class INetworkStatus

@@ -50,12 +50,6 @@ constexpr int MaxTransportFailures = 3;
 // From this many missing files on, a second transfer runs beside the first.
 constexpr long ParallelTransferThreshold = 8;
 
-const INetworkStatus& SystemNetwork()
-{
-    static const TSystemNetworkStatus network;
-    return network;
-}
-
 } // namespace
 
 TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::shared_ptr<TVitrelle> vitrelle)
@@ -66,7 +60,7 @@ TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::s
 {
     if (FRepository != nullptr) {
         RefreshHttpSettings();
-        FHttp = std::make_unique<THttpDownloader>(FHttpSettings, FRepository->Services().Http);
+        FHttp = FRepository->Services().Downloaders->CreateDownloader(FHttpSettings);
         // A transfer under way ends as soon as the worker is asked to stop.
         FHttp->SetCancelCheck([] {
             const TThreadLink* link = TThreadLink::Current();
@@ -318,10 +312,7 @@ QString TVitrelleDownloader::GetActionDescription(const TScheduleAction* action)
 
 void TVitrelleDownloader::FilterActions(TScheduleActionList& actions)
 {
-    const INetworkStatus& network = FRepository != nullptr && FRepository->Services().Network
-                                        ? *FRepository->Services().Network
-                                        : SystemNetwork();
-    if (!network.IsConnectedToInternet())
+    if (FRepository == nullptr || !FRepository->Services().Network->IsConnectedToInternet())
         actions.Clear(); // no update runs offline; the actions are offered again at the next tick
 }
 
@@ -465,9 +456,10 @@ void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
     if (missing >= ParallelTransferThreshold)
         second = std::thread([&] {
             try {
-                THttpDownloader http(FHttpSettings, FRepository->Services().Http);
-                http.SetCancelCheck([&link] { return link.Terminated(); });
-                transfer(http);
+                const std::unique_ptr<TDownloader> http =
+                    FRepository->Services().Downloaders->CreateDownloader(FHttpSettings);
+                http->SetCancelCheck([&link] { return link.Terminated(); });
+                transfer(*http);
             } catch (const std::exception& error) {
                 WriteLog(TVitrelleDownloader::LogSource, 1,
                          QString::fromUtf8(error.what())); // the first transfer goes on

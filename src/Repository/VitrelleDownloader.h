@@ -129,7 +129,7 @@ private:
     std::unique_ptr<QObject> FEvents;
     std::unique_ptr<TThreadLink> FLink;
     THttpSettings FHttpSettings;
-    std::unique_ptr<THttpDownloader> FHttp;
+    std::unique_ptr<TDownloader> FHttp;
     std::vector<TMediaEntry> FMediaList;
     std::atomic<bool> FDownloading{false};
     std::chrono::milliseconds FStopWait{StopWaitMs};

@@ -41,6 +41,9 @@ bool IsPlainFileName(const QString& name)
 TVitrelleRepository::TVitrelleRepository(TVitrelleCenterSettings& settings, TRepositoryServices services)
     : FSettings(settings), FServices(std::move(services))
 {
+    if (!FServices.Network || !FServices.Downloaders)
+        throw EVitrelleError(
+            QStringLiteral("The repository needs a network status and a downloader factory"));
 }
 
 TVitrelleRepository::~TVitrelleRepository()
@@ -137,7 +140,8 @@ bool TVitrelleRepository::ServerConfigured() const
 
 bool TVitrelleRepository::DownloadList()
 {
-    const std::unique_ptr<TDownloader> downloader = CreateDownloader(0, &FSettings, FServices.Http);
+    const std::unique_ptr<TDownloader> downloader =
+        FServices.Downloaders->CreateDownloader(FSettings.HttpSettings());
     if (!downloader)
         return false;
     const QString path = ListFilePath();

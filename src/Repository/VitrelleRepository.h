@@ -21,10 +21,10 @@ struct TRepositoryServices
     // The scheduler the downloaders register with. It may not exist yet, or any more (the agent frees it
     // before the repository): then it answers null, as does a missing function, and nothing registers.
     std::function<TVitrelleScheduler*()> Scheduler;
-    // Whether an update is worth trying; null for the machine's own answer.
+    // Whether an update is worth trying. Required.
     std::shared_ptr<const INetworkStatus> Network;
-    // Limits and clock of every HTTP downloader made for the repository.
-    THttpOptions Http;
+    // Makes every client of the content server that the repository and its downloaders use. Required.
+    std::shared_ptr<const IDownloaderFactory> Downloaders;
 };
 
 // A name from the content server becomes a file name only when it is a plain name: not empty, no "/" or "\",
@@ -48,7 +48,8 @@ public:
     // The name its log lines carry.
     static constexpr QLatin1StringView LogSource{"TVitrelleRepository"};
 
-    explicit TVitrelleRepository(TVitrelleCenterSettings& settings, TRepositoryServices services = {});
+    // Raises EVitrelleError when a required service is missing.
+    TVitrelleRepository(TVitrelleCenterSettings& settings, TRepositoryServices services);
     // The downloaders go first (each stops its media download and waits for it), then the list.
     ~TVitrelleRepository();
 

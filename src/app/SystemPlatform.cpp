@@ -27,5 +27,7 @@ TAgentPlatform SystemPlatform()
     platform.Clock = std::make_shared<TSystemClock>();
     platform.SleepInhibitor = std::make_shared<TLogindSleepInhibitor>();
     platform.Network = std::make_shared<TSystemNetworkStatus>();
+    platform.Downloaders =
+        std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
     return platform;
 }

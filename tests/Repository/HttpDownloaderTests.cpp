@@ -60,7 +60,7 @@ class HttpTransport : public ::testing::Test
 protected:
     void SetUp() override { Server.Configure(Settings); }
 
-    std::unique_ptr<THttpDownloader> MakeDownloader(THttpOptions options = ShortTimeouts())
+    std::unique_ptr<THttpDownloader> MakeDownloader(THttpOptions options = ShortHttpOptions(nullptr))
     {
         options.Clock = Clock;
         return std::make_unique<THttpDownloader>(Settings, options);
@@ -385,7 +385,7 @@ class Deadline : public HttpTransport, public ::testing::WithParamInterface<TDea
 TEST_P(Deadline, EndsATransferThatTakesTooLong)
 {
     const TDeadlineCase& c = GetParam();
-    THttpOptions options = ShortTimeouts();
+    THttpOptions options = ShortHttpOptions(nullptr);
     options.Timeouts.RequestDeadline = std::chrono::milliseconds(600);
     options.Timeouts.MediaGrace = std::chrono::milliseconds(300);
     options.Timeouts.MediaMinimumRate = 20000; // 20,000 bytes: 1.3 s in all

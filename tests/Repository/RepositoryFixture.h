@@ -1,6 +1,8 @@
 #pragma once
 
 #include "DiapositiveType.h"
+#include "EventWait.h"
+#include "FakeNetworkStatus.h"
 #include "ManualClock.h"
 #include "RepositoryTestSupport.h"
 #include "VitrelleCenterSettings.h"
@@ -14,25 +16,6 @@
 
 #include <atomic>
 #include <functional>
-
-class TTestNetwork : public INetworkStatus
-{
-public:
-    bool IsConnectedToInternet() const override { return Online.load(); }
-    std::atomic<bool> Online{true};
-};
-
-// Serves the main thread's events until the condition holds or the time-out passes; the condition's value.
-inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition() && clock.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(1);
-    }
-    return condition();
-}
 
 // An application folder in a temporary folder (so the cache is <folder>/Cache/), its settings pointing at
 // the test content server, the test slide types registered, a scheduler that does not tick, and the
@@ -72,8 +55,7 @@ protected:
         TRepositoryServices services;
         services.Scheduler = [this] { return Scheduler.get(); };
         services.Network = Network;
-        services.Http = ShortTimeouts();
-        services.Http.Clock = Clock;
+        services.Downloaders = std::make_shared<THttpDownloaderFactory>(ShortHttpOptions(Clock));
         Repository = std::make_unique<TVitrelleRepository>(*Settings, services);
     }
 
@@ -88,18 +70,18 @@ protected:
     // Waits until the downloader's media worker has ended and its end has been reported.
     static bool WaitForMedia(const TVitrelleDownloader& downloader)
     {
-        return WaitFor([&] { return !downloader.Downloading(); });
+        return ServeEventsUntil([&] { return !downloader.Downloading(); });
     }
     bool WaitForRequest(const QString& path, int count = 1)
     {
-        return WaitFor([&] { return Server.Requests(path) >= count; });
+        return ServeEventsUntil([&] { return Server.Requests(path) >= count; });
     }
 
     TTestContentServer Server;
     TTempFolder App;
     TLogCapture Log;
     std::shared_ptr<TManualClock> Clock = std::make_shared<TManualClock>();
-    std::shared_ptr<TTestNetwork> Network = std::make_shared<TTestNetwork>();
+    std::shared_ptr<TFakeNetworkStatus> Network = std::make_shared<TFakeNetworkStatus>();
     std::unique_ptr<TVitrelleCenterSettings> Settings;
     std::unique_ptr<TVitrelleScheduler> Scheduler;
     std::unique_ptr<TVitrelleRepository> Repository;

@@ -5,6 +5,7 @@
 #include "PeakMemory.h"
 #include "TestContentServer.h"
 #include "TestFiles.h"
+#include "TestPlatform.h"
 
 #include <QFile>
 #include <QStringList>
@@ -12,15 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-
-// Limits that let a test of a server that stops sending end within about a second.
-inline THttpOptions ShortTimeouts()
-{
-    THttpOptions options;
-    options.Timeouts.Connect = std::chrono::milliseconds(2000);
-    options.Timeouts.LowSpeedTime = std::chrono::seconds(1);
-    return options;
-}
 
 // The lines of the log at level 1 (errors), in order.
 inline QStringList ErrorLines(const TLogCapture& log)

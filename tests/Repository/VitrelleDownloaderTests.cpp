@@ -474,7 +474,7 @@ TEST_F(VitrelleDownloader, AnUpdateTheWorkerHoldsUpRunsWhenTheWorkerEnds)
     Lobby->SetFileSink(sink);
     Lobby->SetStopWait(std::chrono::milliseconds(50));
     ASSERT_TRUE(Lobby->Load());
-    ASSERT_TRUE(WaitFor([&] { return sink->FlushHeld(); }));
+    ASSERT_TRUE(ServeEventsUntil([&] { return sink->FlushHeld(); }));
     Server.ResetCounts();
 
     EXPECT_FALSE(Lobby->Update());
@@ -484,7 +484,7 @@ TEST_F(VitrelleDownloader, AnUpdateTheWorkerHoldsUpRunsWhenTheWorkerEnds)
     EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 0);
 
     sink->ReleaseFlushes();
-    ASSERT_TRUE(WaitFor([&] { return Server.Requests("/vitrelles/17.xml") == 1; })) << LogText(Log);
+    ASSERT_TRUE(ServeEventsUntil([&] { return Server.Requests("/vitrelles/17.xml") == 1; })) << LogText(Log);
     ASSERT_TRUE(WaitForMedia(*Lobby));
     EXPECT_FALSE(Lobby->UpdatePending());
     EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));

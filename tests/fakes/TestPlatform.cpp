@@ -8,7 +8,17 @@ TAgentPlatform TTestPlatform::Agent() const
     platform.Clock = Clock;
     platform.SleepInhibitor = SleepInhibitor;
     platform.Network = Network;
+    platform.Downloaders = Downloaders;
     return platform;
+}
+
+THttpOptions ShortHttpOptions(std::shared_ptr<const IClock> clock)
+{
+    THttpOptions options;
+    options.Timeouts.Connect = std::chrono::milliseconds(2000);
+    options.Timeouts.LowSpeedTime = std::chrono::seconds(1);
+    options.Clock = std::move(clock);
+    return options;
 }
 
 TTestPlatform TestPlatform()

@@ -9,6 +9,9 @@
 
 #include <mutex>
 
+// HTTP limits that a test can wait out: two seconds to connect, one second of silence.
+THttpOptions ShortHttpOptions(std::shared_ptr<const IClock> clock);
+
 // A session whose answers the test chooses.
 class TFakeSessionProbe : public ISessionProbe
 {
@@ -48,6 +51,9 @@ struct TTestPlatform
     std::shared_ptr<TManualClock> Clock = std::make_shared<TManualClock>();
     std::shared_ptr<TFakeSleepInhibitor> SleepInhibitor = std::make_shared<TFakeSleepInhibitor>();
     std::shared_ptr<TFakeNetworkStatus> Network = std::make_shared<TFakeNetworkStatus>();
+    // Real HTTP (tests talk to a server on 127.0.0.1) with limits short enough for a test to wait for.
+    std::shared_ptr<THttpDownloaderFactory> Downloaders =
+        std::make_shared<THttpDownloaderFactory>(ShortHttpOptions(Clock));
 
     TAgentPlatform Agent() const;
 };
