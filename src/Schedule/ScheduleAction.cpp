@@ -109,6 +109,13 @@ bool TScheduleAction::Reschedule(const QDateTime& now)
     return true;
 }
 
+bool TScheduleAction::SameSource(const TScheduleAction* other) const
+{
+    return other != nullptr &&
+           (other->Source == Source ||
+            other->Source->GetSourceName().compare(Source->GetSourceName(), Qt::CaseInsensitive) == 0);
+}
+
 bool TScheduleAction::Equals(const TScheduleAction* other) const
 {
     return SameAction(other) && other->Enabled == Enabled && Periodicity.Equals(&other->Periodicity) &&
