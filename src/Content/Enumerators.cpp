@@ -112,17 +112,18 @@ TDiapositive* TVitrelleEnumerator::GetCurrent()
         if (Position == -1)
             MoveNext();
         const auto& items = Owner->Sequence()->Items();
-        // Items whose nested vitrelle is missing are skipped; one whole pass without a target gives none.
-        qint32 passLength = 0;
-        for (const auto& item : items)
-            passLength += VisitLength(*item);
-        for (qint32 step = 0; step <= passLength; ++step) {
+        // Items whose nested vitrelle is missing are skipped whole, whatever their count: the counts come
+        // from the server, and a pass over the items must not cost one step per count. One whole pass
+        // without a target gives none.
+        for (size_t step = 0; step < items.size(); ++step) {
             if (Position < 0 || static_cast<size_t>(Position) >= items.size())
                 Position = 0;
             TSequenceItem* item = items[static_cast<size_t>(Position)].get();
             if (TVitrelle* target = Target(item))
                 return item->GetEnumerator(target)->GetCurrent();
-            MoveNext();
+            Visits = 0;
+            if (static_cast<size_t>(++Position) >= items.size())
+                Position = 0;
         }
         return nullptr;
     }

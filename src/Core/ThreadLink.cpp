@@ -6,7 +6,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEvent>
+#include <QPointer>
 #include <QThread>
+
+#include <vector>
 
 struct TThreadLink::THandOver
 {
@@ -17,6 +21,77 @@ struct TThreadLink::THandOver
 
 namespace {
 thread_local TThreadLink* CurrentLink = nullptr;
+int WaitDepth = 0; // main thread only
+
+bool IsUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::ContextMenu:
+    case QEvent::Gesture:
+    case QEvent::NativeGesture:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Holds back the user input that reaches the application during a wait and posts it again afterwards.
+// ExcludeUserInputEvents keeps the window system's input queued; this catches input that arrives by any
+// other road (events posted or sent by code, a window-system flush asked for by another thread).
+class TInputDeferral : public QObject
+{
+public:
+    TInputDeferral()
+    {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->installEventFilter(this);
+    }
+    ~TInputDeferral() override
+    {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->removeEventFilter(this);
+        for (auto& [receiver, event] : FDeferred)
+            if (receiver)
+                QCoreApplication::postEvent(receiver, event.release());
+    }
+
+protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override
+    {
+        if (!IsUserInput(event->type()))
+            return false;
+        FDeferred.emplace_back(receiver, std::unique_ptr<QEvent>(event->clone()));
+        return true;
+    }
+
+private:
+    std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> FDeferred;
+};
+
+class TWaitScope
+{
+public:
+    TWaitScope() { ++WaitDepth; }
+    ~TWaitScope() { --WaitDepth; }
+    TWaitScope(const TWaitScope&) = delete;
+    TWaitScope& operator=(const TWaitScope&) = delete;
+};
 } // namespace
 
 TThreadLink::TThreadLink(IThread& link) : FLink(link)
@@ -97,10 +172,39 @@ void TThreadLink::RunEndHandler()
 
 void TThreadLink::WaitForEnd(int timeoutMs)
 {
+    VC_ASSERT_MAIN_THREAD();
+    if (WaitDepth > 0) {
+        // Serving events here could run a handler that frees what the outer wait's caller, or this one's,
+        // still works on; raising instead would drop the work that asked to wait (a scheduled update).
+        WaitServingNoEvents(timeoutMs);
+        return;
+    }
+    const TWaitScope scope;
+    const TInputDeferral deferral;
     QElapsedTimer clock;
     clock.start();
     while (!FEnded.load() && clock.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(1);
+    }
+}
+
+void TThreadLink::WaitServingNoEvents(int timeoutMs)
+{
+    const TWaitScope scope;
+    QElapsedTimer clock;
+    clock.start();
+    while (!FEnded.load() && clock.elapsed() < timeoutMs) {
+        ServeHandOvers(); // a worker blocked in Synchronize can still finish
+        bool returned = false;
+        {
+            std::lock_guard lock(FMutex);
+            returned = FBodyReturned;
+        }
+        if (returned) {
+            RunEndHandler(); // its queued call finds it done
+            return;
+        }
         QThread::msleep(1);
     }
 }

@@ -47,7 +47,11 @@ public:
     // True once ThreadTerminated has run on the main thread.
     bool Ended() const { return FEnded.load(); }
 
-    // Serves the main thread's events until the end handler has run or the time-out has passed.
+    // Main thread only. Serves the main thread's events, except user input, until the end handler has run or
+    // the time-out has passed; user input that arrives meanwhile is delivered after the wait. Whatever calls
+    // the wait is still on the stack, so a click must not be able to free it.
+    // A wait inside another one (from an event the outer wait served) serves no events at all: only this
+    // link's own hand-overs, and it runs the end handler itself once the body has returned.
     void WaitForEnd(int timeoutMs);
 
     // Runs the method on the main thread and returns when it has run; directly when called there. An
@@ -71,6 +75,7 @@ private:
     struct THandOver;
 
     void Body();
+    void WaitServingNoEvents(int timeoutMs);
 
     IThread& FLink;
     std::unique_ptr<QThread> FThread;

@@ -111,13 +111,24 @@ std::optional<int> TextToInt(const QString& text)
 
 std::optional<QTime> TextToTimeOfDay(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2}))?$"));
+    // Files written on other systems carry the system's long time format: "8:05:00 PM", "20.05.00".
+    // One separator throughout; an AM/PM suffix in any letter case, with or without a space before it.
+    // ASCII digits only: other digits would match \d but not convert.
+    static const QRegularExpression pattern(
+        QStringLiteral("^([0-9]{1,2})([:.])([0-9]{2})(?:\\2([0-9]{2}))?(?:\\s*([AaPp][Mm]))?$"));
     const QRegularExpressionMatch match = pattern.match(text.trimmed());
     if (!match.hasMatch())
         return std::nullopt;
-    const int hours = match.captured(1).toInt();
-    const int minutes = match.captured(2).toInt();
-    const int seconds = match.captured(3).isEmpty() ? 0 : match.captured(3).toInt();
+    int hours = match.captured(1).toInt();
+    const int minutes = match.captured(3).toInt();
+    const int seconds = match.captured(4).isEmpty() ? 0 : match.captured(4).toInt();
+    const QString suffix = match.captured(5).toUpper();
+    if (!suffix.isEmpty()) {
+        // 12-hour clock: 12:05 AM is five past midnight, 12:05 PM five past noon; 0 and 13 have no place.
+        if (hours < 1 || hours > 12)
+            return std::nullopt;
+        hours = hours % 12 + (suffix == QLatin1String("PM") ? 12 : 0);
+    }
     const QTime time(hours, minutes, seconds);
     if (!time.isValid())
         return std::nullopt;

@@ -38,6 +38,7 @@ bool SameTextAscii(const QString& a, const QString& b);
 std::optional<bool> TextToBool(const QString& text);
 QString BoolToText(bool value); // "-1" / "0"
 std::optional<int> TextToInt(const QString& text);
-// Times of day are written HH:mm:ss; H:mm, HH:mm, H:mm:ss and HH:mm:ss are read.
+// Times of day are written HH:mm:ss. Read: H:mm, HH:mm, H:mm:ss and HH:mm:ss with ":" or "." between the
+// parts, and an optional AM/PM suffix (any letter case, a space before it or not).
 std::optional<QTime> TextToTimeOfDay(const QString& text);
 QString TimeOfDayToText(const QTime& time);

@@ -1,6 +1,9 @@
 #include "LogindSleepInhibitor.h"
 
+#include "Log.h"
+
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QUuid>
@@ -10,6 +13,7 @@
 
 namespace {
 constexpr int CallTimeoutMs = 5000;
+const QString InhibitorClassName = QStringLiteral("TLogindSleepInhibitor");
 } // namespace
 
 TLogindSleepInhibitor::TLogindSleepInhibitor(QString busAddress) : FBusAddress(std::move(busAddress)) {}
@@ -23,7 +27,20 @@ TLogindSleepInhibitor::~TLogindSleepInhibitor()
 
 void TLogindSleepInhibitor::KeepSystemAwake()
 {
-    std::call_once(FOnce, [this] { TakeHold(); });
+    std::lock_guard attempt(FAttemptMutex);
+    if (Holding())
+        return;
+    const QString failure = TakeHold();
+    if (failure.isEmpty()) {
+        if (FFailed)
+            WriteLog(InhibitorClassName, 3, QStringLiteral("The computer is now kept awake"));
+        return;
+    }
+    if (!FFailed)
+        WriteLog(InhibitorClassName, 2,
+                 QStringLiteral("Cannot keep the computer awake yet (%1); trying again at every tick")
+                     .arg(failure));
+    FFailed = true;
 }
 
 bool TLogindSleepInhibitor::Holding() const
@@ -32,29 +49,39 @@ bool TLogindSleepInhibitor::Holding() const
     return FDescriptor >= 0;
 }
 
-void TLogindSleepInhibitor::TakeHold()
+QString TLogindSleepInhibitor::TakeHold()
 {
+    // A connection of its own for every attempt: the shared system bus connection, once it has failed, never
+    // connects again. The hold is the descriptor, which outlives the connection.
     const QString connectionName =
         QStringLiteral("VitrelleCenterInhibitor-") + QUuid::createUuid().toString();
-    QDBusConnection bus = FBusAddress.isEmpty() ? QDBusConnection::systemBus()
-                                                : QDBusConnection::connectToBus(FBusAddress, connectionName);
-    if (!bus.isConnected())
-        return; // no bus on this machine: nothing to hold
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep:idle") << QStringLiteral("VitrelleCenter")
-         << QStringLiteral("Displays are driven on schedule") << QStringLiteral("block");
-    const QDBusMessage reply = bus.call(call, QDBus::Block, CallTimeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-        const auto descriptor = qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst());
-        if (descriptor.isValid()) {
-            // The reply's descriptor closes with the reply; the hold needs one of its own.
-            const int own = ::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
+    QDBusConnection bus = FBusAddress.isEmpty()
+                              ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, connectionName)
+                              : QDBusConnection::connectToBus(FBusAddress, connectionName);
+    QString failure;
+    if (!bus.isConnected()) {
+        failure = QStringLiteral("the bus cannot be reached: %1").arg(bus.lastError().message());
+    } else {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+        call << QStringLiteral("sleep:idle") << QStringLiteral("VitrelleCenter")
+             << QStringLiteral("Displays are driven on schedule") << QStringLiteral("block");
+        const QDBusMessage reply = bus.call(call, QDBus::Block, CallTimeoutMs);
+        const auto descriptor = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+                                    ? qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst())
+                                    : QDBusUnixFileDescriptor();
+        // The reply's descriptor closes with the reply; the hold needs one of its own.
+        const int own = descriptor.isValid() ? ::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+        if (own >= 0) {
             std::lock_guard lock(FMutex);
             FDescriptor = own;
+        } else if (reply.type() == QDBusMessage::ErrorMessage) {
+            failure = QStringLiteral("logind: %1").arg(reply.errorMessage());
+        } else {
+            failure = QStringLiteral("logind handed out no inhibitor");
         }
     }
-    if (!FBusAddress.isEmpty())
-        QDBusConnection::disconnectFromBus(connectionName);
+    QDBusConnection::disconnectFromBus(connectionName);
+    return failure;
 }

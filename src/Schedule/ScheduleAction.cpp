@@ -109,6 +109,13 @@ bool TScheduleAction::Reschedule(const QDateTime& now)
     return true;
 }
 
+bool TScheduleAction::SameSource(const TScheduleAction* other) const
+{
+    return other != nullptr &&
+           (other->Source == Source ||
+            other->Source->GetSourceName().compare(Source->GetSourceName(), Qt::CaseInsensitive) == 0);
+}
+
 bool TScheduleAction::Equals(const TScheduleAction* other) const
 {
     return SameAction(other) && other->Enabled == Enabled && Periodicity.Equals(&other->Periodicity) &&
@@ -147,7 +154,19 @@ std::unique_ptr<TScheduleAction> TScheduleAction::LoadFromXML(TXmlNode node,
     const qint32 action = TextToInt(GetAttributeValue(node, ScheduleXml::ActionAttribute)).value_or(-1);
     TActionPeriodicity periodicity;
     periodicity.LoadFromXML(node);
-    const bool enabled = TextToBool(GetAttributeValue(node, ScheduleXml::EnabledAttribute)).value_or(false);
+    bool enabled = TextToBool(GetAttributeValue(node, ScheduleXml::EnabledAttribute)).value_or(false);
+    // A time that cannot be read must not pass for midnight: the action would switch screens at 00:00,
+    // and the next save would make that permanent. It stays in the schedule, disabled, for the operator
+    // to set its time.
+    const QString timeText = GetAttributeValue(node, ScheduleXml::TimeAttribute);
+    if (!TextToTimeOfDay(timeText)) {
+        WriteLog(ActionClassName, 2,
+                 QStringLiteral("Cannot read the time of day '%1' of the %2 element in line %3 (source '%4', "
+                                "action %5): the action is disabled")
+                     .arg(timeText, node.Name(), QString::number(node.Line()), source->GetSourceName(),
+                          QString::number(action)));
+        enabled = false;
+    }
     auto result = CreateAction(source, action, periodicity.Kind, periodicity.Time, enabled);
     // Child elements only: text between them (indentation) and comments are no parameters.
     for (const TXmlNode& child : node.ChildElements())

@@ -36,10 +36,9 @@ public:
     // for an invalid kind. now matters to the hourly kind only.
     bool Reschedule(const QDateTime& now = QDateTime::currentDateTime());
 
-    bool SameSource(const TScheduleAction* other) const
-    {
-        return other != nullptr && other->Source == Source;
-    }
+    // The same source object, or sources of the same name (letter case aside): a copy of the schedule names
+    // its sources instead of holding them, and one name stands for one registered source.
+    bool SameSource(const TScheduleAction* other) const;
     bool SameAction(const TScheduleAction* other) const
     {
         return SameSource(other) && other->Action == Action;

@@ -5,7 +5,8 @@ class ISleepInhibitor
 {
 public:
     virtual ~ISleepInhibitor() = default;
-    // Called on the tick worker before every tick; an implementation takes its hold once and keeps it.
+    // Called on the tick worker before every tick. An implementation takes its hold once and keeps it; until
+    // it has one, every call tries again.
     virtual void KeepSystemAwake() = 0;
 };
 

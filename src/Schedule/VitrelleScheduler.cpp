@@ -35,11 +35,49 @@ struct TVitrelleScheduler::TSourceGroup
     bool Filtered = false;               // the filter was asked and answered
 };
 
+// A copy's stand-in for a source: it carries the name only and asks the live scheduler for the source of that
+// name whenever the source itself is needed, so it can never reach a source that has been freed.
+class TVitrelleScheduler::TNamedSource final : public IScheduleSource
+{
+public:
+    TNamedSource(const TVitrelleScheduler& live, QString name) : FLive(live), FName(std::move(name)) {}
+
+    QString GetSourceName() const override { return FName; }
+    std::unique_ptr<TScheduleAction> CreateDefaultAction(qint32 actionCode) override
+    {
+        IScheduleSource* source = FLive.FindSource(FName);
+        if (source == nullptr)
+            return nullptr;
+        std::unique_ptr<TScheduleAction> action = source->CreateDefaultAction(actionCode);
+        if (action != nullptr)
+            action->Source = this; // the copy's action must not keep the live source
+        return action;
+    }
+    QString GetActionDescription(const TScheduleAction* action) const override
+    {
+        IScheduleSource* source = FLive.FindSource(FName);
+        return source != nullptr ? source->GetActionDescription(action) : QString();
+    }
+    // A copy never ticks: nothing of it is filtered or run.
+    void FilterActions(TScheduleActionList& actions) override { actions.Clear(); }
+    bool ExecuteAction(TScheduleAction*) override { return false; }
+
+private:
+    const TVitrelleScheduler& FLive;
+    const QString FName;
+};
+
 TVitrelleScheduler::TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
                                        std::shared_ptr<ISleepInhibitor> inhibitor,
                                        std::chrono::milliseconds tickPeriod)
     : FAgent(agent), FClock(clock ? std::move(clock) : std::make_shared<TSystemClock>()),
       FInhibitor(inhibitor ? std::move(inhibitor) : std::make_shared<TNoSleepInhibitor>()),
+      FTickPeriod(tickPeriod), FLink(std::make_unique<TThreadLink>(*this))
+{
+}
+
+TVitrelleScheduler::TVitrelleScheduler(const TVitrelleScheduler& live, std::chrono::milliseconds tickPeriod)
+    : FAgent(live.FAgent), FLive(&live), FClock(live.FClock), FInhibitor(live.FInhibitor),
       FTickPeriod(tickPeriod), FLink(std::make_unique<TThreadLink>(*this))
 {
 }
@@ -51,7 +89,7 @@ TVitrelleScheduler::~TVitrelleScheduler()
 
 void TVitrelleScheduler::RegisterSource(IScheduleSource* source)
 {
-    if (source == nullptr)
+    if (source == nullptr || IsCopy())
         return;
     const QString name = source->GetSourceName();
     std::lock_guard lock(FMutex);
@@ -73,8 +111,31 @@ void TVitrelleScheduler::UnregisterSource(IScheduleSource* source)
 
 IScheduleSource* TVitrelleScheduler::FindSource(const QString& name) const
 {
+    if (IsCopy()) {
+        const QString registered = FLive->RegisteredName(name);
+        if (registered.isEmpty())
+            return nullptr;
+        std::lock_guard lock(FMutex);
+        return NamedSourceLocked(registered);
+    }
     std::lock_guard lock(FMutex);
     return FindSourceLocked(name);
+}
+
+QString TVitrelleScheduler::RegisteredName(const QString& name) const
+{
+    std::lock_guard lock(FMutex);
+    const IScheduleSource* source = FindSourceLocked(name);
+    return source != nullptr ? source->GetSourceName() : QString();
+}
+
+IScheduleSource* TVitrelleScheduler::NamedSourceLocked(const QString& name) const
+{
+    for (const std::unique_ptr<TNamedSource>& source : FNamedSources)
+        if (source->GetSourceName().compare(name, Qt::CaseInsensitive) == 0)
+            return source.get();
+    FNamedSources.push_back(std::make_unique<TNamedSource>(*FLive, name));
+    return FNamedSources.back().get();
 }
 
 IScheduleSource* TVitrelleScheduler::FindSourceLocked(const QString& name) const
@@ -124,20 +185,22 @@ TScheduleAction* TVitrelleScheduler::AddActionLocked(std::unique_ptr<TScheduleAc
 
 TScheduleAction* TVitrelleScheduler::GetAction(const QString& sourceName, qint32 actionCode)
 {
-    IScheduleSource* source = nullptr;
     {
         std::lock_guard lock(FMutex);
         if (TScheduleAction* found = FActions.Find(sourceName, actionCode))
             return found;
-        source = FindSourceLocked(sourceName);
-        if (source == nullptr)
-            return nullptr;
+    }
+    // Sources are registered and unregistered on this thread only, so the one found stays registered while
+    // it is used here, outside the lock (it builds the action with its own code).
+    IScheduleSource* source = FindSource(sourceName);
+    if (source == nullptr)
+        return nullptr;
+    {
         // The name may have been given in another letter case: the source's action must not be doubled.
+        std::lock_guard lock(FMutex);
         if (TScheduleAction* found = FActions.Find(source->GetSourceName(), actionCode))
             return found;
     }
-    // Outside the lock, since the source builds the action with its own code; sources are registered and
-    // unregistered on this thread only, so it stays registered meanwhile.
     std::unique_ptr<TScheduleAction> action = source->CreateDefaultAction(actionCode);
     if (action == nullptr)
         return nullptr;
@@ -156,22 +219,34 @@ void TVitrelleScheduler::Assign(const TVitrelleScheduler* other)
 {
     if (other == nullptr)
         return;
-    TScheduleActionList copies(true);
-    std::vector<IScheduleSource*> sources;
+    // Each copy is given the source of the same name here: other may be a copy whose names stand for sources
+    // that were freed since, and its own sources must never come into this scheduler.
+    const QDate today = FClock->Now().date();
+    std::vector<std::pair<QString, std::unique_ptr<TScheduleAction>>> copies;
     {
         std::lock_guard lock(other->FMutex);
-        copies.Assign(&other->FActions, FClock->Now().date());
-        sources = other->FSources;
+        for (const TScheduleAction* action : other->FActions) {
+            std::unique_ptr<TScheduleAction> copy = action->Clone();
+            copy->ResetNextTime(today);
+            copies.emplace_back(action->Source->GetSourceName(), std::move(copy));
+        }
     }
+    TScheduleActionList actions(true);
     std::lock_guard lock(FMutex);
-    FActions = std::move(copies);
-    FSources = std::move(sources);
+    for (auto& [name, copy] : copies) {
+        IScheduleSource* source = IsCopy() ? NamedSourceLocked(name) : FindSourceLocked(name);
+        if (source == nullptr)
+            continue; // no source of that name is registered any more
+        copy->Source = source;
+        actions.Add(std::move(copy));
+    }
+    FActions = std::move(actions);
     FTickActions.clear();
 }
 
 std::unique_ptr<TVitrelleScheduler> TVitrelleScheduler::Clone() const
 {
-    auto copy = std::make_unique<TVitrelleScheduler>(FAgent, FClock, FInhibitor, FTickPeriod);
+    std::unique_ptr<TVitrelleScheduler> copy(new TVitrelleScheduler(IsCopy() ? *FLive : *this, FTickPeriod));
     copy->Assign(this);
     return copy;
 }
@@ -224,6 +299,8 @@ bool TVitrelleScheduler::SaveToFile(const QString& path) const
 
 void TVitrelleScheduler::StartTicking()
 {
+    if (IsCopy())
+        return;
     {
         std::lock_guard lock(FWaitMutex);
         FStopRequested = false;
@@ -275,6 +352,8 @@ void TVitrelleScheduler::ThreadExecute()
 
 void TVitrelleScheduler::Tick()
 {
+    if (IsCopy())
+        return;
     const QDateTime now = FClock->Now();
     std::vector<TSourceGroup> groups;
     std::vector<TScheduleAction*> due;

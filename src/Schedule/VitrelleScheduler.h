@@ -18,6 +18,11 @@ class TVitrelleCenterAgent;
 // The weekly schedule: the registered sources and their actions, the schedule file, and a tick on a worker
 // thread that runs the due actions on the main thread and moves them on.
 //
+// Copies (Clone) are for editing: they carry no source pointers. Their actions name their sources, which are
+// looked up by name in the live scheduler when needed, so a copy made before a source was freed can neither
+// call it nor bring it back into the live scheduler. A copy never ticks; it must not be used once its live
+// scheduler is gone.
+//
 // Threads: everything but the tick is called on the main thread. The tick runs on its worker and calls
 // FilterActions there (holding the scheduler's lock), ExecuteAction on the main thread through the link's
 // hand-over (holding no lock). Actions and sources may be registered, unregistered, added, replaced and
@@ -39,13 +44,16 @@ public:
 
     TVitrelleCenterAgent* Agent() const { return FAgent; }
 
-    // Ignored for null and for a name (any letter case) that is already registered.
+    // Ignored for null and for a name (any letter case) that is already registered, and by copies.
     void RegisterSource(IScheduleSource* source);
     // Removes the source and frees its actions; after it returns, no tick calls the source.
     void UnregisterSource(IScheduleSource* source);
-    // The first registered source with this name, compared without regard to letter case.
+    // The first registered source with this name, compared without regard to letter case. A copy answers
+    // with its stand-in for the live scheduler's source of that name (null when the live one has none).
     IScheduleSource* FindSource(const QString& name) const;
+    // The registered sources; empty for a copy.
     std::vector<IScheduleSource*> Sources() const;
+    bool IsCopy() const { return FLive != nullptr; }
 
     // Takes the action over, due today at its time of day, and logs it.
     TScheduleAction* AddAction(std::unique_ptr<TScheduleAction> action);
@@ -53,11 +61,14 @@ public:
     // for an unknown source or code. The action stays the scheduler's: the tick may move it on or free it.
     TScheduleAction* GetAction(const QString& sourceName, qint32 actionCode);
     void Clear();
-    // Copies other's actions (each due today at its time of day) and its sources.
+    // Copies other's actions, each due today at its time of day. Their sources are found by name among this
+    // scheduler's own: the live scheduler drops an action whose source is no longer registered, a copy keeps
+    // it under its name. The sources themselves are never copied.
     void Assign(const TVitrelleScheduler* other);
-    // A copy for editing; it never ticks.
+    // A copy for editing, bound to the live scheduler (a copy's copy is bound to the same one); it never
+    // ticks.
     std::unique_ptr<TVitrelleScheduler> Clone() const;
-    // Same actions in the same order; sources and next times do not count.
+    // Same actions in the same order (sources compared by name); next times do not count.
     bool Equals(const TVitrelleScheduler* other) const;
 
     // False, with the schedule unchanged and nothing logged, for a missing, unparsable or foreign file.
@@ -66,14 +77,15 @@ public:
     // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors.
     bool SaveToFile(const QString& path) const;
 
-    // Starts the tick worker (a new one when an earlier run has ended); the first tick runs at once.
+    // Starts the tick worker (a new one when an earlier run has ended); the first tick runs at once. Nothing
+    // for a copy.
     void StartTicking();
     // Stops the tick worker and waits for its end, serving its hand-overs. Not from within an action.
     void StopTicking();
     bool IsTicking() const;
 
     // One pass over the actions at the clock's present moment. Runs on the tick worker, or directly on the
-    // main thread while the worker does not tick.
+    // main thread while the worker does not tick. Nothing for a copy.
     void Tick();
 
     // Direct access for schedulers that do not tick (copies, tests); a ticking one changes it meanwhile.
@@ -85,6 +97,14 @@ public:
 
 private:
     struct TSourceGroup;
+    class TNamedSource;
+
+    TVitrelleScheduler(const TVitrelleScheduler& live, std::chrono::milliseconds tickPeriod);
+    // A copy's stand-in for the source of this name, made on first use.
+    IScheduleSource* NamedSourceLocked(const QString& name) const;
+    // The exact name under which the live scheduler has a source of this name (any letter case); empty
+    // when none.
+    QString RegisteredName(const QString& name) const;
 
     IScheduleSource* FindSourceLocked(const QString& name) const;
     bool IsRegisteredLocked(const IScheduleSource* source) const;
@@ -95,13 +115,15 @@ private:
     bool StopRequested(const TThreadLink& link);
 
     TVitrelleCenterAgent* FAgent;
+    const TVitrelleScheduler* const FLive = nullptr; // copies only: the live scheduler
     const std::shared_ptr<const IClock> FClock;
     const std::shared_ptr<ISleepInhibitor> FInhibitor;
     const std::chrono::milliseconds FTickPeriod;
 
     mutable std::mutex FMutex; // guards the actions (list and content), the sources and the tick's sets
     TScheduleActionList FActions{true};
-    std::vector<IScheduleSource*> FSources;
+    std::vector<IScheduleSource*> FSources;                           // live scheduler only
+    mutable std::vector<std::unique_ptr<TNamedSource>> FNamedSources; // copies only
     TScheduleAction* FCurrentAction = nullptr;
     // The actions the running tick works on; an action freed meanwhile leaves this set first.
     std::unordered_set<const TScheduleAction*> FTickActions;

@@ -192,3 +192,40 @@ TEST_F(Sequences, ACachedEnumeratorFollowsItsVitrelle)
     TEnumerator* second = item.GetEnumerator(other.get());
     EXPECT_EQ(second->Owner, other.get());
 }
+
+namespace {
+
+struct THugeCountCase
+{
+    const char* Sequence;
+    QStringList Expected;
+};
+
+class HugeCounts : public Sequences, public ::testing::WithParamInterface<THugeCountCase>
+{
+};
+
+} // namespace
+
+// The counts come from the server: an item whose nested vitrelle does not exist must be skipped at once,
+// whatever its count, and counts whose sum passes the integer range must not overflow.
+TEST_P(HugeCounts, MissingNestedVitrellesAreSkippedAtOnce)
+{
+    auto vitrelle = WithSlides(2, 0, GetParam().Sequence);
+    EXPECT_EQ(TPlayerWalk(vitrelle.get()).Steps(4), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, HugeCounts,
+    ::testing::Values(
+        THugeCountCase{"<Sequence><playVitrelle name=\"Missing\" nbDiapositive=\"2147483647\"/></Sequence>",
+                       {"-", "-", "-", "-"}},
+        THugeCountCase{"<Sequence><playVitrelle name=\"Missing\" nbDiapositive=\"2147483647\"/>"
+                       "<playVitrelle name=\"Gone\" nbDiapositive=\"2147483647\"/></Sequence>",
+                       {"-", "-", "-", "-"}},
+        THugeCountCase{"<Sequence><playVitrelle name=\"Missing\" nbDiapositive=\"2147483647\"/>"
+                       "<playDiapositive type=\"A\" nbDiapositive=\"2\"/></Sequence>",
+                       {"a0", "a1", "a1", "a0"}},
+        THugeCountCase{"<Sequence><playDiapositive type=\"A\"/>"
+                       "<playVitrelle name=\"Missing\" nbDiapositive=\"2147483647\"/></Sequence>",
+                       {"a0", "a0", "a0", "a0"}}));

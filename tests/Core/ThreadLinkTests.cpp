@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -196,4 +197,40 @@ TEST(ThreadLink, DestroyingANeverStartedLinkIsImmediate)
     owner.Link.reset();
     EXPECT_EQ(owner.Ends, 0);
     EXPECT_EQ(owner.Executions, 0);
+}
+
+// A wait that runs inside another one (here from a timer the outer wait serves) must serve no events: the
+// timer below would otherwise run in the middle of the handler that is waiting. The inner link's own
+// hand-over and end handler still run, so its worker can finish.
+TEST(ThreadLink, AWaitInsideAWaitServesOnlyItsOwnLink)
+{
+    TOwner outer, inner;
+    std::atomic<bool> releaseOuter{false};
+    outer.Work = [&] { WaitUntil(releaseOuter); };
+    bool handedOver = false;
+    inner.Work = [&] { TThreadLink::Current()->Synchronize([&] { handedOver = true; }); };
+    bool nestedWaitDone = false;
+    bool timerRan = false;
+    bool timerRanInsideTheNestedWait = false;
+    outer.Link->Start();
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] {
+            timerRan = true;
+            timerRanInsideTheNestedWait = !nestedWaitDone;
+        });
+        inner.Link->Start();
+        inner.Link->WaitForEnd(5000);
+        nestedWaitDone = true;
+        EXPECT_TRUE(inner.Link->Ended());
+        EXPECT_TRUE(handedOver);
+        EXPECT_EQ(inner.Ends, 1);
+        releaseOuter = true;
+    });
+    outer.Link->WaitForEnd(5000);
+    EXPECT_TRUE(outer.Link->Ended());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(nestedWaitDone);
+    EXPECT_TRUE(timerRan);
+    EXPECT_FALSE(timerRanInsideTheNestedWait);
+    EXPECT_EQ(inner.Ends, 1) << "the queued end handler finds it done";
 }

@@ -129,11 +129,50 @@ TEST(FileValues, TimesOfDay)
     EXPECT_EQ(TextToTimeOfDay("8:05"), QTime(8, 5));
     EXPECT_EQ(TextToTimeOfDay("23:59:59"), QTime(23, 59, 59));
     EXPECT_EQ(TextToTimeOfDay(" 7:30:15 "), QTime(7, 30, 15));
-    for (const char* bad : {"", "24:00", "12:60", "8", "8:5", "08:05:00 PM", "noon", "08-05", "-1:00"})
+    for (const char* bad : {"", "24:00", "12:60", "8", "8:5", "noon", "08-05", "-1:00"})
         EXPECT_FALSE(TextToTimeOfDay(QString::fromUtf8(bad)).has_value()) << bad;
     EXPECT_EQ(TimeOfDayToText(QTime(8, 5)), "08:05:00");
     EXPECT_EQ(TimeOfDayToText(QTime()), "00:00:00");
 }
+
+namespace {
+
+struct TTimeCase
+{
+    const char* Text;
+    QTime Expected; // invalid: unreadable
+};
+
+class TimeOfDayText : public ::testing::TestWithParam<TTimeCase>
+{
+};
+
+} // namespace
+
+// Files written on other systems carry their long time format; what cannot be read must say so (no value)
+// rather than pass for midnight.
+TEST_P(TimeOfDayText, ReadsTheFormatsOfOtherSystems)
+{
+    const std::optional<QTime> read = TextToTimeOfDay(QString::fromUtf8(GetParam().Text));
+    if (GetParam().Expected.isValid())
+        EXPECT_EQ(read, GetParam().Expected);
+    else
+        EXPECT_FALSE(read.has_value()) << read->toString().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileValues, TimeOfDayText,
+    ::testing::Values(TTimeCase{"8:05:00 PM", QTime(20, 5)}, TTimeCase{"8:05:00 pm", QTime(20, 5)},
+                      TTimeCase{"8:05:00PM", QTime(20, 5)}, TTimeCase{"08:05 AM", QTime(8, 5)},
+                      TTimeCase{"12:05:00 AM", QTime(0, 5)}, TTimeCase{"12:05 PM", QTime(12, 5)},
+                      TTimeCase{"12:00:30 am", QTime(0, 0, 30)}, TTimeCase{"11:59:59 Pm", QTime(23, 59, 59)},
+                      TTimeCase{"20.05.00", QTime(20, 5)}, TTimeCase{"8.05", QTime(8, 5)},
+                      TTimeCase{"8.05.30 PM", QTime(20, 5, 30)}, TTimeCase{" 7:30\t", QTime(7, 30)},
+                      TTimeCase{"13:00 PM", QTime()}, TTimeCase{"0:30 AM", QTime()},
+                      TTimeCase{"8:05.00", QTime()}, TTimeCase{"8:05:00 P", QTime()},
+                      TTimeCase{"8:05:00 PMX", QTime()}, TTimeCase{"PM", QTime()},
+                      TTimeCase{"20.05.60", QTime()}, TTimeCase{"\u0668:\u0660\u0665", QTime()}),
+    [](const auto& info) { return CaseName(info.index, info.param.Text); });
 
 TEST(FileValues, IntegersAndBooleans)
 {

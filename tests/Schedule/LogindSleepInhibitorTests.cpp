@@ -1,4 +1,6 @@
+#include "LogCapture.h"
 #include "LogindSleepInhibitor.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -64,13 +66,18 @@ void KeepAwakeFromWorker(TLogindSleepInhibitor& inhibitor)
 
 } // namespace
 
-TEST(LogindSleepInhibitor, WithoutABusNothingIsHeld)
+TEST(LogindSleepInhibitor, WithoutABusNothingIsHeldAndTheFailureIsLoggedOnce)
 {
+    TLogCapture log;
     TLogindSleepInhibitor inhibitor(QStringLiteral("unix:path=/nonexistent/bus"));
     KeepAwakeFromWorker(inhibitor);
     EXPECT_FALSE(inhibitor.Holding());
-    inhibitor.KeepSystemAwake(); // asked once only, and never an error
+    inhibitor.KeepSystemAwake(); // tried again, never an error, not logged again
+    inhibitor.KeepSystemAwake();
     EXPECT_FALSE(inhibitor.Holding());
+    ASSERT_EQ(log.Lines().size(), 1) << log.Lines().join('\n').toStdString();
+    EXPECT_TRUE(log.Lines().constFirst().startsWith(
+        "[2] TLogindSleepInhibitor: Cannot keep the computer awake yet (the bus cannot be reached"));
 }
 
 TEST(LogindSleepInhibitor, HoldsOneInhibitorUntilDestroyed)
@@ -107,6 +114,47 @@ TEST(LogindSleepInhibitor, HoldsOneInhibitorUntilDestroyed)
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
     daemon.terminate();
     daemon.waitForFinished(5000);
+}
+
+// At boot the bus may come up after the first tick: the hold is taken at a later call.
+TEST(LogindSleepInhibitor, TakesTheHoldOnceTheBusIsThere)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    TLogCapture log;
+    TTempFolder folder;
+    const QString address = QStringLiteral("unix:path=") + folder.File("bus");
+    TLogindSleepInhibitor inhibitor(address);
+    KeepAwakeFromWorker(inhibitor);
+    EXPECT_FALSE(inhibitor.Holding());
+
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {"--session", "--nofork", "--address=" + address, "--print-address"});
+    ASSERT_TRUE(daemon.waitForStarted(5000));
+    ASSERT_TRUE(daemon.waitForReadyRead(5000));
+    {
+        QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("late-logind"));
+        ASSERT_TRUE(service.isConnected());
+        TFakeLogind logind;
+        ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/login1"), &logind,
+                                           QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.login1")));
+        KeepAwakeFromWorker(inhibitor);
+        EXPECT_TRUE(inhibitor.Holding());
+        KeepAwakeFromWorker(inhibitor);
+        ASSERT_GE(logind.ReadEnd, 0);
+        EXPECT_FALSE(PeerClosed(logind.ReadEnd));
+        ::close(logind.ReadEnd);
+        service.unregisterService(QStringLiteral("org.freedesktop.login1"));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("late-logind"));
+    daemon.terminate();
+    daemon.waitForFinished(5000);
+    const QStringList lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith("[2] TLogindSleepInhibitor: Cannot keep the computer awake yet"));
+    EXPECT_EQ(lines.at(1), "[3] TLogindSleepInhibitor: The computer is now kept awake");
 }
 
 #include "LogindSleepInhibitorTests.moc"

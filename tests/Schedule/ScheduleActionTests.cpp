@@ -123,7 +123,8 @@ struct TLoadCase
     const char* Element;
     const char *Source, *Action, *Kind, *Time, *Enabled; // null: attribute missing
     const char* Children;
-    const char* Expected; // "code kind time on|off params", or "none"
+    const char* Expected;          // "code kind time on|off params", or "none"
+    const char* Message = nullptr; // the one log line expected, if any
 };
 
 const TLoadCase LoadCases[] = {
@@ -141,9 +142,17 @@ const TLoadCase LoadCases[] = {
     {"no code", "ScheduleAction", "Player 1", nullptr, "0", "08:00", "-1", "", "-1 0 08:00 on "},
     {"unknown kind", "ScheduleAction", "Player 1", "0", "7", "08:00", "-1", "", "0 7 08:00 on "},
     {"kind not a number", "ScheduleAction", "Player 1", "0", "daily", "08:00", "-1", "", "0 255 08:00 on "},
-    {"time not a time", "ScheduleAction", "Player 1", "0", "0", "8h", "-1", "", "0 0 00:00 on "},
-    {"time out of range", "ScheduleAction", "Player 1", "0", "0", "25:00", "-1", "", "0 0 00:00 on "},
-    {"no time", "ScheduleAction", "Player 1", "0", "0", nullptr, "-1", "", "0 0 00:00 on "},
+    {"time in twelve hours", "ScheduleAction", "Player 1", "0", "0", "8:05:00 PM", "-1", "", "0 0 20:05 on "},
+    {"time with dots", "ScheduleAction", "Player 1", "0", "0", "20.05.00", "-1", "", "0 0 20:05 on "},
+    {"time not a time", "ScheduleAction", "Player 1", "0", "0", "8h", "-1", "", "0 0 00:00 off ",
+     "[2] TScheduleAction: Cannot read the time of day '8h' of the ScheduleAction element in line 1 (source "
+     "'Player 1', action 0): the action is disabled"},
+    {"time out of range", "ScheduleAction", "Player 1", "1", "0", "25:00", "-1", "", "1 0 00:00 off ",
+     "[2] TScheduleAction: Cannot read the time of day '25:00' of the ScheduleAction element in line 1 "
+     "(source 'Player 1', action 1): the action is disabled"},
+    {"no time", "ScheduleAction", "Player 1", "0", "0", nullptr, "-1", "", "0 0 00:00 off ",
+     "[2] TScheduleAction: Cannot read the time of day '' of the ScheduleAction element in line 1 (source "
+     "'Player 1', action 0): the action is disabled"},
     {"enabled yes", "ScheduleAction", "Player 1", "0", "0", "08:00", "yes", "", "0 0 08:00 off "},
     {"enabled TRUE", "ScheduleAction", "Player 1", "0", "0", "08:00", "TRUE", "", "0 0 08:00 on "},
     {"enabled 2", "ScheduleAction", "Player 1", "0", "0", "08:00", "2", "", "0 0 08:00 on "},
@@ -175,9 +184,8 @@ QString Describe(const TScheduleAction* action)
     if (action == nullptr)
         return "none";
     return QStringLiteral("%1 %2 %3 %4 %5")
-        .arg(action->Action)
-        .arg(action->Periodicity.Kind)
-        .arg(action->Periodicity.Time.toString("HH:mm"), action->Enabled ? "on" : "off",
+        .arg(QString::number(action->Action), QString::number(action->Periodicity.Kind),
+             action->Periodicity.Time.toString("HH:mm"), action->Enabled ? "on" : "off",
              action->Params.join('|'));
 }
 
@@ -191,14 +199,15 @@ protected:
 
 } // namespace
 
-TEST_P(LoadAction, ReadsWithFallbacksAndNoMessage)
+TEST_P(LoadAction, ReadsWithFallbacksAndReportsUnreadableTimes)
 {
     Scheduler.RegisterSource(&Source);
     TXmlDocument document;
     ASSERT_TRUE(document.LoadFromBytes(ElementXml(GetParam())));
     const auto action = TScheduleAction::LoadFromXML(document.DocumentElement(), &Scheduler);
     EXPECT_EQ(Describe(action.get()), GetParam().Expected);
-    EXPECT_TRUE(Log.Events().empty());
+    const char* message = GetParam().Message;
+    EXPECT_EQ(Log.Lines(), message != nullptr ? QStringList{QString::fromUtf8(message)} : QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, LoadAction, ::testing::ValuesIn(LoadCases),

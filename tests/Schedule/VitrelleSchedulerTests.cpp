@@ -253,9 +253,75 @@ TEST_F(Scheduler, CopiesAreDueTodayAndNeverTick)
     EXPECT_FALSE(copy->IsTicking());
 
     TVitrelleScheduler other(nullptr, Clock);
+    other.RegisterSource(&Screen);
+    other.RegisterSource(&Player);
     other.Assign(copy.get());
     EXPECT_TRUE(other.Equals(&Schedule));
-    EXPECT_EQ(other.Sources(), Schedule.Sources());
+    EXPECT_EQ(other.Sources(), (std::vector<IScheduleSource*>{&Screen, &Player})) << "sources are not copied";
     other.Clear();
     EXPECT_EQ(other.ActionCount(), 0);
+}
+
+// The Schedule page edits one copy, applies it to the live scheduler and saves another.
+TEST_F(Scheduler, ACopyIsEditedAppliedAndSavedWithoutTheLiveSources)
+{
+    Add(Screen, 0, 0, QTime(8, 0));
+    const auto working = Schedule.Clone();
+    const auto saved = Schedule.Clone();
+    EXPECT_TRUE(working->Sources().empty());
+    TScheduleAction* play = working->GetAction("player 1", 0); // made by the live source
+    ASSERT_NE(play, nullptr);
+    EXPECT_NE(play->Source, &Player) << "a copy holds no source of the live scheduler";
+    EXPECT_EQ(play->Source->GetSourceName(), "Player 1");
+    EXPECT_EQ(working->GetAction("Player 9", 0), nullptr);
+    play->Enabled = true;
+    EXPECT_EQ(Schedule.ActionCount(), 1) << "editing the copy leaves the live schedule alone";
+    EXPECT_FALSE(working->Equals(&Schedule));
+
+    Schedule.Assign(working.get()); // Apply
+    EXPECT_TRUE(working->Equals(&Schedule));
+    EXPECT_EQ(Schedule.GetAction("Player 1", 0)->Source, &Player);
+    EXPECT_FALSE(saved->Equals(working.get()));
+    saved->Assign(working.get()); // Save
+    EXPECT_TRUE(saved->Equals(working.get()));
+
+    working->StartTicking();
+    working->Tick();
+    EXPECT_FALSE(working->IsTicking());
+    EXPECT_TRUE(Player.ExecutedCodes().empty()) << "a copy never runs an action";
+}
+
+// A copy made before the vitrelle list was reloaded (its downloaders freed and made anew under the same
+// names) must neither touch the freed sources nor bring them back into the live scheduler.
+TEST_F(Scheduler, ACopyReachesSourcesByNameAfterTheyWereFreed)
+{
+    auto downloader = std::make_unique<TTestSource>("Vitrelle 7 downloader");
+    Schedule.RegisterSource(downloader.get());
+    Add(*downloader, 0, 0, QTime(6, 0));
+    Add(Screen, 1, 0, QTime(23, 0));
+    const auto copy = Schedule.Clone();
+    Schedule.UnregisterSource(downloader.get());
+    downloader.reset();
+    TTestSource renewed("Vitrelle 7 downloader");
+    Schedule.RegisterSource(&renewed);
+
+    const QString file = Folder.File("Schedule.xml");
+    ASSERT_TRUE(copy->SaveToFile(file));
+    EXPECT_TRUE(
+        ReadFileBytes(file).contains("<ScheduleAction Source=\"Vitrelle 7 downloader\" Action=\"0\""));
+    Schedule.Assign(copy.get());
+    EXPECT_TRUE(Schedule.Equals(copy.get()));
+    EXPECT_EQ(Schedule.Sources(), (std::vector<IScheduleSource*>{&Player, &Screen, &Downloader, &renewed}));
+    Schedule.Tick(); // Monday 10:00: the 06:00 update is due
+    EXPECT_EQ(renewed.ExecutedCodes(), TCodes{0});
+
+    // Applied after its source left for good, the copy's action is dropped and nothing calls the source.
+    const auto later = Schedule.Clone();
+    Schedule.UnregisterSource(&renewed);
+    renewed.Gone = true;
+    Schedule.Assign(later.get());
+    EXPECT_EQ(Schedule.ActionCount(), 1);
+    TickAt(At(8, 10));
+    EXPECT_EQ(renewed.CallsWhileGone, 0);
+    EXPECT_EQ(Screen.ExecutedCodes(), TCodes{1});
 }
