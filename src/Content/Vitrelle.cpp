@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
+#include "MainThread.h"
 #include "Sequence.h"
 #include "XmlHelpers.h"
 
@@ -57,6 +58,7 @@ QString NestedFilePath(const QString& name)
 
 bool TVitrelleList::LoadFromFile(const QString& path)
 {
+    VC_ASSERT_MAIN_THREAD();
     try {
         TXmlDocument document;
         LoadXmlFile(document, path, QStringLiteral("Cannot find vitrelle %1"),
@@ -142,6 +144,7 @@ TVitrelle::~TVitrelle()
 
 bool TVitrelle::LoadFromFile(const QString& path)
 {
+    VC_ASSERT_MAIN_THREAD(); // the media worker reads a vitrelle only while it is not reloaded
     bool loaded = false;
     LogErrors(LogSource, [&] { loaded = LoadChecked(path); });
     return loaded;

@@ -12,6 +12,16 @@ TActionPeriodicity::TActionPeriodicity(quint8 kind, QTime time)
 {
 }
 
+QString TActionPeriodicity::TimeText(TXmlNode element)
+{
+    return GetAttributeValue(element, TimeAttribute);
+}
+
+bool TActionPeriodicity::TimeReadable(TXmlNode element)
+{
+    return TextToTimeOfDay(TimeText(element)).has_value();
+}
+
 void TActionPeriodicity::LoadFromXML(TXmlNode element)
 {
     if (element.IsNull())

@@ -19,6 +19,10 @@ public:
 
     TActionPeriodicity(quint8 kind = Unset, QTime time = QTime(0, 0));
 
+    // The element's time of day as written, and whether it can be read (LoadFromXML takes 00:00 when not).
+    static QString TimeText(TXmlNode element);
+    static bool TimeReadable(TXmlNode element);
+
     quint8 Kind = Unset;
     QTime Time;
 

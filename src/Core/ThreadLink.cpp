@@ -140,7 +140,7 @@ void TThreadLink::Body()
         FLink.ThreadExecute();
     } catch (const std::exception& error) {
         // An exception must not leave the worker thread; the work simply ends.
-        WriteLog(QStringLiteral("TThreadLink"), 1, QString::fromUtf8(error.what()));
+        WriteLog(TThreadLink::LogSource, 1, QString::fromUtf8(error.what()));
     }
     CurrentLink = nullptr;
     {
@@ -165,7 +165,7 @@ void TThreadLink::RunEndHandler()
         FLink.ThreadTerminated();
     } catch (const std::exception& error) {
         // The end handler runs from the event loop, which an exception must not cross.
-        WriteLog(QStringLiteral("TThreadLink"), 1, QString::fromUtf8(error.what()));
+        WriteLog(TThreadLink::LogSource, 1, QString::fromUtf8(error.what()));
     }
     FEnded.store(true);
 }

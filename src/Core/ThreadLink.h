@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <QObject>
 
 #include <atomic>
@@ -33,6 +35,9 @@ class TThreadLink : public QObject
 {
     Q_OBJECT
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TThreadLink"};
+
     explicit TThreadLink(IThread& link);
     // A running link is asked to terminate; the destructor then waits for its end while serving the worker's
     // hand-overs, so a worker blocked in Synchronize can still finish. The end handler runs before it

@@ -1,6 +1,7 @@
 #include "VitrelleCenterSettings.h"
 
 #include "Errors.h"
+#include "Log.h"
 #include "SettingsXml.h"
 #include "XmlHelpers.h"
 
@@ -78,7 +79,14 @@ bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
     FTypeFilePath = GetNodeValue(root, TypeFilePathElement, QString());
     FHttpSettings->Load(root);
     VitrelleAutoUpdate = GetNodeBoolValue(root, VitrelleAutoUpdateElement, false);
-    FVitrelleUpdateTime->LoadFromXML(root.SelectSingleNode(VitrelleUpdateTimeElement));
+    const TXmlNode updateTime = root.SelectSingleNode(VitrelleUpdateTimeElement);
+    FVitrelleUpdateTime->LoadFromXML(updateTime);
+    if (!updateTime.IsNull() && !TActionPeriodicity::TimeReadable(updateTime))
+        WriteLog(
+            LogSource, 2,
+            QStringLiteral("Cannot read the time of day '%1' of the %2 element in line %3: 00:00:00 is used")
+                .arg(TActionPeriodicity::TimeText(updateTime), updateTime.Name(),
+                     QString::number(updateTime.Line())));
     return true;
 }
 

@@ -54,7 +54,7 @@ QString TVitrelleCenterApplication::ErrorSource(const QObject* receiver)
     while (object != nullptr && IsQtClass(object) && object->parent() != nullptr)
         object = object->parent();
     if (object == nullptr)
-        return QStringLiteral("TVitrelleCenterApplication");
+        return LogSource;
     return QString::fromLatin1(object->metaObject()->className());
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <QApplication>
 
 #include <exception>
@@ -11,6 +13,9 @@ class TVitrelleCenterApplication : public QApplication
 {
     Q_OBJECT
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelleCenterApplication"};
+
     TVitrelleCenterApplication(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;

@@ -4,6 +4,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "MainThread.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
 #include "Vitrelle.h"
@@ -122,6 +123,7 @@ bool TVitrelleDownloader::DownloadVitrelle()
 
 bool TVitrelleDownloader::Load()
 {
+    VC_ASSERT_MAIN_THREAD();
     if (FDownloading)
         return true; // loaded already, its media on their way
     const QString path = VitrelleFilePath();
@@ -246,6 +248,7 @@ QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile) cons
 
 bool TVitrelleDownloader::Update()
 {
+    VC_ASSERT_MAIN_THREAD();
     StopMediaDownload();
     if (FDownloading) {
         // Not dropped: carried out by the end notification's follow-up once the worker has ended.

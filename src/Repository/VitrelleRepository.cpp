@@ -6,6 +6,7 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
+#include "MainThread.h"
 #include "Paths.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleDownloader.h"
@@ -172,6 +173,7 @@ bool TVitrelleRepository::DownloadList()
 
 TVitrelleList* TVitrelleRepository::LoadList()
 {
+    VC_ASSERT_MAIN_THREAD();
     // The old downloaders go with their scheduled update actions; their workers have ended afterwards.
     FreeDownloaders();
     const QString path = ListFilePath();

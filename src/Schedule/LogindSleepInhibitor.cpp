@@ -13,7 +13,6 @@
 
 namespace {
 constexpr int CallTimeoutMs = 5000;
-const QString InhibitorClassName = QStringLiteral("TLogindSleepInhibitor");
 } // namespace
 
 TLogindSleepInhibitor::TLogindSleepInhibitor(QString busAddress) : FBusAddress(std::move(busAddress)) {}
@@ -33,11 +32,11 @@ void TLogindSleepInhibitor::KeepSystemAwake()
     const QString failure = TakeHold();
     if (failure.isEmpty()) {
         if (FFailed)
-            WriteLog(InhibitorClassName, 3, QStringLiteral("The computer is now kept awake"));
+            WriteLog(TLogindSleepInhibitor::LogSource, 3, QStringLiteral("The computer is now kept awake"));
         return;
     }
     if (!FFailed)
-        WriteLog(InhibitorClassName, 2,
+        WriteLog(TLogindSleepInhibitor::LogSource, 2,
                  QStringLiteral("Cannot keep the computer awake yet (%1); trying again at every tick")
                      .arg(failure));
     FFailed = true;

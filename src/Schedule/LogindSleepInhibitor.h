@@ -13,6 +13,9 @@
 class TLogindSleepInhibitor : public ISleepInhibitor
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TLogindSleepInhibitor"};
+
     // An empty address is the system bus.
     explicit TLogindSleepInhibitor(QString busAddress = QString());
     ~TLogindSleepInhibitor() override;

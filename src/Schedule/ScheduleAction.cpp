@@ -8,8 +8,6 @@
 
 namespace {
 
-const QString ActionClassName = QStringLiteral("TScheduleAction");
-
 // A parameter line without "=" has no name (and is never saved).
 QString ParamName(const QString& line)
 {
@@ -102,7 +100,7 @@ bool TScheduleAction::Reschedule(const QDateTime& now)
     // periodicity because NextTime may have been pushed past a skipped hour.
     if (days > 0)
         NextTime = LocalMoment(NextTime.date().addDays(days), Periodicity.Time);
-    WriteLog(ActionClassName, 3,
+    WriteLog(TScheduleAction::LogSource, 3,
              QStringLiteral("Action '%1' for source '%2' is rescheduled on %3 at %4")
                  .arg(Source->GetActionDescription(this), Source->GetSourceName(), word,
                       TimeOfDayToText(NextTime.time())));
@@ -160,7 +158,7 @@ std::unique_ptr<TScheduleAction> TScheduleAction::LoadFromXML(TXmlNode node,
     // to set its time.
     const QString timeText = GetAttributeValue(node, ScheduleXml::TimeAttribute);
     if (!TextToTimeOfDay(timeText)) {
-        WriteLog(ActionClassName, 2,
+        WriteLog(TScheduleAction::LogSource, 2,
                  QStringLiteral("Cannot read the time of day '%1' of the %2 element in line %3 (source '%4', "
                                 "action %5): the action is disabled")
                      .arg(timeText, node.Name(), QString::number(node.Line()), source->GetSourceName(),

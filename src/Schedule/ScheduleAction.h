@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "ActionPeriodicity.h"
 #include "XmlDocument.h"
 
@@ -15,6 +17,9 @@ class TVitrelleScheduler;
 class TScheduleAction
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TScheduleAction"};
+
     // Before an action joins a schedule its next time holds only its time of day, on this date.
     static const QDate TimeOnlyDate;
 

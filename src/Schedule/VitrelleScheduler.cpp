@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "Log.h"
+#include "LogErrors.h"
 #include "ScheduleXml.h"
 #include "XmlHelpers.h"
 
@@ -10,14 +11,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString SchedulerClassName = QStringLiteral("TVitrelleScheduler");
-
-void LogError(const QString& source, const std::exception& error)
-{
-    const auto* own = dynamic_cast<const EVitrelleError*>(&error);
-    WriteLog(source, 1, own != nullptr ? own->Message() : QString::fromUtf8(error.what()));
-}
 
 template <typename T> bool Holds(const std::vector<T*>& items, const T* item)
 {
@@ -175,7 +168,7 @@ TScheduleAction* TVitrelleScheduler::AddActionLocked(std::unique_ptr<TScheduleAc
 {
     TScheduleAction* added = FActions.Add(std::move(action));
     added->ResetNextTime(FClock->Now().date());
-    WriteLog(SchedulerClassName, 3,
+    WriteLog(TVitrelleScheduler::LogSource, 3,
              QStringLiteral("Action '%1' for source '%2' is scheduled at %3")
                  .arg(added->Source->GetActionDescription(added), added->Source->GetSourceName(),
                       TimeOfDayToText(added->NextTime.time())));
@@ -263,10 +256,8 @@ bool TVitrelleScheduler::Equals(const TVitrelleScheduler* other) const
 
 bool TVitrelleScheduler::LoadFromFile(const QString& path)
 {
-    if (!QFileInfo(path).isFile())
-        return false;
     TXmlDocument document;
-    if (!document.LoadFromFile(path))
+    if (!LoadXmlFile(document, path, QString(), nullptr)) // a missing or broken schedule is no error
         return false;
     const TXmlNode root = document.DocumentElement();
     if (root.IsNull() || root.Name().compare(ScheduleXml::RootElement, Qt::CaseInsensitive) != 0)
@@ -335,16 +326,9 @@ void TVitrelleScheduler::ThreadExecute()
     if (link == nullptr)
         return;
     // A failure must not end the schedule: the next tick may well succeed.
-    const auto guarded = [](const auto& step) {
-        try {
-            step();
-        } catch (const std::exception& error) {
-            LogError(SchedulerClassName, error);
-        }
-    };
     while (!StopRequested(*link)) {
-        guarded([this] { FInhibitor->KeepSystemAwake(); });
-        guarded([this] { Tick(); });
+        LogErrors(LogSource, [this] { FInhibitor->KeepSystemAwake(); });
+        LogErrors(LogSource, [this] { Tick(); });
         std::unique_lock lock(FWaitMutex);
         FWakeUp.wait_for(lock, FTickPeriod, [&] { return FStopRequested || link->Terminated(); });
     }
@@ -408,12 +392,8 @@ void TVitrelleScheduler::FilterGroupLocked(TSourceGroup& group)
     TScheduleActionList offered(false);
     for (TScheduleAction* action : group.Due)
         offered.Add(action);
-    try {
-        group.Source->FilterActions(offered);
-    } catch (const std::exception& error) {
-        LogError(SourceClassName(*group.Source), error);
+    if (!LogErrors(SourceClassName(*group.Source), [&] { group.Source->FilterActions(offered); }))
         return; // neither run nor moved on: offered again at the next tick
-    }
     // Only the group's own actions, each once, in the order the filter left them.
     for (TScheduleAction* action : offered)
         if (Holds(group.Due, action) && !Holds(group.ToRun, action))
@@ -452,9 +432,5 @@ void TVitrelleScheduler::ExecuteCurrentAction()
     }
     // A failing action is logged and the schedule goes on: one unplugged cable must not stop every later
     // action.
-    try {
-        source->ExecuteAction(action);
-    } catch (const std::exception& error) {
-        LogError(SourceClassName(*source), error);
-    }
+    LogErrors(SourceClassName(*source), [&] { source->ExecuteAction(action); });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "Clock.h"
 #include "ScheduleActionList.h"
 #include "ScheduleSource.h"
@@ -30,6 +32,9 @@ class TVitrelleCenterAgent;
 class TVitrelleScheduler : public IThread
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TVitrelleScheduler"};
+
     static constexpr std::chrono::milliseconds DefaultTickPeriod{15000};
 
     // Null clock and inhibitor: the system clock and no sleep inhibition.

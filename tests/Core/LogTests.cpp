@@ -79,7 +79,7 @@ TEST(Log, ConcurrentCallsNeverInterleave)
         workers.emplace_back([t] {
             for (int i = 0; i < PerThread; ++i)
                 WriteLog(QStringLiteral("Worker%1").arg(t), static_cast<quint8>(1 + (i + t) % 3),
-                         QStringLiteral("message %1 of %2").arg(i).arg(t));
+                         QStringLiteral("message %1 of %2").arg(QString::number(i), QString::number(t)));
         });
     for (std::thread& worker : workers)
         worker.join();

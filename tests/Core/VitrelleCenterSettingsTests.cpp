@@ -1,4 +1,5 @@
 #include "Errors.h"
+#include "LogCapture.h"
 #include "TestFiles.h"
 #include "VitrelleCenterSettings.h"
 
@@ -191,4 +192,25 @@ TEST(VitrelleCenterSettings, EqualsCloneAndExpandPaths)
 
     a.Assign(nullptr);
     EXPECT_EQ(a.HttpSettings().Login, "Operator");
+}
+
+TEST(VitrelleCenterSettings, AnUpdateTimeFromAnotherSystemIsReadOrReported)
+{
+    TTempFolder folder;
+    TVitrelleCenterSettings settings(folder.Path());
+    TLogCapture log;
+    const QString twelveHour = folder.Write(
+        "a.xml",
+        "<VitrelleCenter><VitrelleUpdateTime Periodicity=\"0\" Time=\"5:30:00 PM\"/></VitrelleCenter>");
+    ASSERT_TRUE(settings.LoadFromFile(twelveHour));
+    EXPECT_EQ(settings.VitrelleUpdateTime().Time, QTime(17, 30));
+    EXPECT_TRUE(log.Lines().isEmpty());
+
+    const QString unreadable = folder.Write(
+        "b.xml",
+        "<VitrelleCenter>\n<VitrelleUpdateTime Periodicity=\"0\" Time=\"half past five\"/></VitrelleCenter>");
+    ASSERT_TRUE(settings.LoadFromFile(unreadable));
+    EXPECT_EQ(log.Lines(),
+              QStringList{"[2] TVitrelleCenterSettings: Cannot read the time of day 'half past five' "
+                          "of the VitrelleUpdateTime element in line 2: 00:00:00 is used"});
 }

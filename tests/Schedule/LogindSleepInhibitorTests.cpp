@@ -1,3 +1,4 @@
+#include "EventWait.h"
 #include "LogCapture.h"
 #include "LogindSleepInhibitor.h"
 #include "TestFiles.h"
@@ -58,9 +59,7 @@ void KeepAwakeFromWorker(TLogindSleepInhibitor& inhibitor)
         inhibitor.KeepSystemAwake();
         done = true;
     });
-    const QDeadlineTimer deadline(20000);
-    while (!done && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ServeEventsUntil([&] { return done.load(); }, 20000);
     worker.join();
 }
 

@@ -1,3 +1,5 @@
+#include "EventWait.h"
+#include "FakeSleepInhibitor.h"
 #include "LogCapture.h"
 #include "ManualClock.h"
 #include "TestFiles.h"
@@ -15,34 +17,13 @@ namespace {
 
 using TFilter = TTestSource::TFilter;
 
-// Serves the main thread's events (the worker's hand-overs) until the condition holds.
-bool ServeUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-class TCountingInhibitor : public ISleepInhibitor
-{
-public:
-    void KeepSystemAwake() override { ++Calls; }
-    std::atomic<int> Calls{0};
-};
-
 } // namespace
 
 TEST(SchedulerThread, ActionsRunOnTheMainThreadAndAFailureDoesNotStopTheTicks)
 {
     TLogCapture log;
     auto clock = std::make_shared<TManualClock>(At(7, 10));
-    auto inhibitor = std::make_shared<TCountingInhibitor>();
+    auto inhibitor = std::make_shared<TFakeSleepInhibitor>();
     TTestSource screen("Hall screen");
     screen.ThrowOnCode = 0;
     TVitrelleScheduler scheduler(nullptr, clock, inhibitor, std::chrono::milliseconds(5));
@@ -51,10 +32,10 @@ TEST(SchedulerThread, ActionsRunOnTheMainThreadAndAFailureDoesNotStopTheTicks)
 
     scheduler.StartTicking();
     EXPECT_TRUE(scheduler.IsTicking());
-    ASSERT_TRUE(ServeUntil([&] { return log.Contains("rescheduled on tomorrow at 08:00:00"); }));
+    ASSERT_TRUE(ServeEventsUntil([&] { return log.Contains("rescheduled on tomorrow at 08:00:00"); }));
     EXPECT_TRUE(log.Contains("TTestSource [1] : Serial port of Hall screen is not open"));
     clock->Set(At(8, 8, 0, 1));
-    ASSERT_TRUE(ServeUntil([&] { return screen.ExecutedCodes().size() == 2; }))
+    ASSERT_TRUE(ServeEventsUntil([&] { return screen.ExecutedCodes().size() == 2; }))
         << "the worker went on ticking";
     for (QThread* thread : screen.ExecutionThreads())
         EXPECT_EQ(thread, QCoreApplication::instance()->thread());
@@ -64,7 +45,7 @@ TEST(SchedulerThread, ActionsRunOnTheMainThreadAndAFailureDoesNotStopTheTicks)
     EXPECT_FALSE(scheduler.IsTicking());
     scheduler.StartTicking(); // a new worker after a stop
     clock->Set(At(9, 8, 0, 1));
-    ASSERT_TRUE(ServeUntil([&] { return screen.ExecutedCodes().size() == 3; }));
+    ASSERT_TRUE(ServeEventsUntil([&] { return screen.ExecutedCodes().size() == 3; }));
 }
 
 TEST(SchedulerThread, DestroyingTheSchedulerServesTheActionBeingHandedOver)
@@ -132,7 +113,7 @@ TEST(SchedulerThread, ChangesFromTheMainThreadWhileTicking)
         default:
             break;
         }
-        ServeUntil([] { return false; }, 1);
+        ServeEventsUntil([] { return false; }, 1);
     }
     scheduler.StopTicking();
 
