@@ -99,7 +99,8 @@ struct TFixture
         // The program's own HTTP clients; the bench machine is taken to be online.
         Repository = std::make_unique<TVitrelleRepository>(
             *Settings, TRepositoryServices{nullptr, std::make_shared<TOnline>(),
-                                           std::make_shared<THttpDownloaderFactory>()});
+                                           std::make_shared<THttpDownloaderFactory>(THttpOptions{
+                                               THttpTimeouts{}, std::make_shared<TSystemClock>()})});
         if (Repository->LoadList() == nullptr)
             qFatal("cannot load the list");
     }

@@ -214,6 +214,8 @@ int Progress(void* context, curl_off_t downloadTotal, curl_off_t downloaded, cur
 THttpDownloader::THttpDownloader(const THttpSettings& settings, THttpOptions options)
     : FSettings(settings), FOptions(std::move(options))
 {
+    if (!FOptions.Clock)
+        throw EVitrelleError(QStringLiteral("An HTTP downloader needs a clock"));
     InitializeCurlOnce();
     FCurl = curl_easy_init();
     if (FCurl == nullptr)
@@ -287,7 +289,7 @@ bool THttpDownloader::LoginExpired() const
     const qint32 lifetime = FSettings.LoginLifetime;
     if (lifetime <= 0 || !FLastLogin.isValid())
         return false;
-    const QDateTime now = FOptions.Clock ? FOptions.Clock->Now() : QDateTime::currentDateTime();
+    const QDateTime now = FOptions.Clock->Now();
     const qint64 age = FLastLogin.secsTo(now);
     return age < 0 || age >= lifetime; // a clock set back also renews the login
 }
@@ -323,7 +325,7 @@ void THttpDownloader::Login()
         return;
     }
     FLoggedIn = true;
-    FLastLogin = FOptions.Clock ? FOptions.Clock->Now() : QDateTime::currentDateTime();
+    FLastLogin = FOptions.Clock->Now();
 }
 
 bool THttpDownloader::Download(const QString& url, const QString& fileName)

@@ -66,7 +66,7 @@ struct THttpTimeouts
 struct THttpOptions
 {
     THttpTimeouts Timeouts;
-    // The clock of LastLogin and of the login's lifetime; null for the system clock.
+    // The clock of LastLogin and of the login's lifetime. Required.
     std::shared_ptr<const IClock> Clock;
 };
 
@@ -158,7 +158,7 @@ std::unique_ptr<TDownloader> CreateDownloader(int protocol, const TVitrelleCente
 class THttpDownloaderFactory : public IDownloaderFactory
 {
 public:
-    explicit THttpDownloaderFactory(THttpOptions options = {}) : FOptions(std::move(options)) {}
+    explicit THttpDownloaderFactory(THttpOptions options) : FOptions(std::move(options)) {}
     std::unique_ptr<TDownloader> CreateDownloader(const THttpSettings& settings) const override;
 
 private:

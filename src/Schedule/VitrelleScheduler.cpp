@@ -63,10 +63,12 @@ private:
 TVitrelleScheduler::TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
                                        std::shared_ptr<ISleepInhibitor> inhibitor,
                                        std::chrono::milliseconds tickPeriod)
-    : FAgent(agent), FClock(clock ? std::move(clock) : std::make_shared<TSystemClock>()),
+    : FAgent(agent), FClock(std::move(clock)),
       FInhibitor(inhibitor ? std::move(inhibitor) : std::make_shared<TNoSleepInhibitor>()),
       FTickPeriod(tickPeriod), FLink(std::make_unique<TThreadLink>(*this))
 {
+    if (!FClock)
+        throw EVitrelleError(QStringLiteral("The scheduler needs a clock"));
 }
 
 TVitrelleScheduler::TVitrelleScheduler(const TVitrelleScheduler& live, std::chrono::milliseconds tickPeriod)

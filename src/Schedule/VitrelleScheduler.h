@@ -37,10 +37,10 @@ public:
 
     static constexpr std::chrono::milliseconds DefaultTickPeriod{15000};
 
-    // Null clock and inhibitor: the system clock and no sleep inhibition.
-    explicit TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock = nullptr,
-                                std::shared_ptr<ISleepInhibitor> inhibitor = nullptr,
-                                std::chrono::milliseconds tickPeriod = DefaultTickPeriod);
+    // The clock is required (EVitrelleError without one); a null inhibitor holds nothing.
+    TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
+                       std::shared_ptr<ISleepInhibitor> inhibitor = nullptr,
+                       std::chrono::milliseconds tickPeriod = DefaultTickPeriod);
     // Stops the tick worker and waits for it, serving its hand-overs meanwhile.
     ~TVitrelleScheduler();
 

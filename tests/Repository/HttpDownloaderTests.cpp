@@ -547,7 +547,8 @@ TEST(CreateDownloader, PicksHttpOrRefuses)
 {
     EXPECT_EQ(CreateDownloader(0, nullptr), nullptr);
     TVitrelleCenterSettings settings("/nowhere");
-    EXPECT_NE(dynamic_cast<THttpDownloader*>(CreateDownloader(0, &settings).get()), nullptr);
+    const THttpOptions options = ShortHttpOptions(std::make_shared<TManualClock>());
+    EXPECT_NE(dynamic_cast<THttpDownloader*>(CreateDownloader(0, &settings, options).get()), nullptr);
     try {
         CreateDownloader(1, &settings);
         FAIL() << "only HTTP exists";

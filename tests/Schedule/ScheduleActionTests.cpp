@@ -1,4 +1,5 @@
 #include "LogCapture.h"
+#include "ManualClock.h"
 #include "ScheduleAction.h"
 #include "TestFiles.h"
 #include "TestScheduleSource.h"
@@ -194,7 +195,7 @@ class LoadAction : public ::testing::TestWithParam<TLoadCase>
 protected:
     TLogCapture Log;
     TTestSource Source{"Player 1"};
-    TVitrelleScheduler Scheduler{nullptr};
+    TVitrelleScheduler Scheduler{nullptr, std::make_shared<TManualClock>()};
 };
 
 } // namespace
@@ -216,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Inputs, LoadAction, ::testing::ValuesIn(LoadCases),
 TEST(ScheduleAction, SavesAttributesInOrderAndParametersAsElementText)
 {
     TTestSource source("Player 1");
-    TVitrelleScheduler scheduler(nullptr);
+    TVitrelleScheduler scheduler(nullptr, std::make_shared<TManualClock>());
     scheduler.RegisterSource(&source);
     const QStringList params{"vitrelleID=lobby,hall", "title=a=b & <c> caf\u00e9 \u2615", "=orphan",
                              "no separator", "empty="};
