@@ -68,6 +68,11 @@ TVitrelleDeviceInfo Identity(int matches)
     return info;
 }
 
+void PrintTo(const TConfigureCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
 class Configure : public ::testing::TestWithParam<TConfigureCase>
 {
 };

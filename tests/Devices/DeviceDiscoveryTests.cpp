@@ -203,6 +203,11 @@ const TUnqualifiedCase UnqualifiedCases[] = {
      "[1] TVitrelleDeviceInfo: EDID value type is not MULTI_SZ"},
 };
 
+void PrintTo(const TUnqualifiedCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
 class UnqualifiedMonitor : public ::testing::TestWithParam<TUnqualifiedCase>
 {
 };

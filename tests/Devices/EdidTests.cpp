@@ -113,6 +113,11 @@ const TDescriptorCase DescriptorCases[] = {
     {"serial tag is not a model", {{54, Tagged('\xFF', "12345\n")}}, ""},
 };
 
+void PrintTo(const TDescriptorCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
 class DescriptorText : public ::testing::TestWithParam<TDescriptorCase>
 {
 };
