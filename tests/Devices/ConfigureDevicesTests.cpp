@@ -101,7 +101,7 @@ TEST_P(Configure, ChoosesAndLogs)
     EXPECT_EQ(result.LogLines, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Part, Configure, ::testing::ValuesIn(ConfigureCases),
+INSTANTIATE_TEST_SUITE_P(Examples, Configure, ::testing::ValuesIn(ConfigureCases),
                          [](const auto& info) { return CaseName(info.index, info.param.Name); });
 
 TEST(ConfigureSeveral, EachDeviceChoosesFromAllFiles)
