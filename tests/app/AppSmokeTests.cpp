@@ -94,8 +94,9 @@ TEST(App, AFailedStartUpStaysOnScreenUntilAnswered)
         process.waitForReadyRead(200);
         errors += process.readAllStandardError();
     }
-    if (LogGoesToStandardError())
+    if (LogGoesToStandardError()) {
         EXPECT_TRUE(errors.contains("TVitrelleCenterAgent [1] : ")) << errors.constData();
+    }
     ASSERT_EQ(process.state(), QProcess::Running)
         << "ended without showing its error: " << errors.constData();
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
