@@ -46,6 +46,14 @@ QByteArray TDisplaySimulator::Received(qsizetype size, int timeoutMs) const
     }
 }
 
+bool TDisplaySimulator::Replied(int timeoutMs) const
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (FReplies == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return FReplies > 0;
+}
+
 bool TDisplaySimulator::Pause(int ms) const
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -83,6 +91,7 @@ void TDisplaySimulator::Run()
                 answer.VanishAfter >= 0 ? answer.Reply.left(answer.VanishAfter) : answer.Reply;
             if (!reply.isEmpty() && write(FController, reply.constData(), reply.size()) != reply.size())
                 return;
+            ++FReplies;
             if (answer.VanishAfter >= 0) {
                 // Give the bytes time to reach our side before the line goes.
                 Pause(20);

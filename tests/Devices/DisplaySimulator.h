@@ -32,6 +32,8 @@ public:
     QString PortPath() const { return FPortPath; }
     // Every byte received so far, after waiting up to timeoutMs for at least size of them.
     QByteArray Received(qsizetype size = 0, int timeoutMs = 2000) const;
+    // Whether the display has written a reply, after waiting up to timeoutMs for one.
+    bool Replied(int timeoutMs = 2000) const;
 
 private:
     void Run();
@@ -42,6 +44,7 @@ private:
     int FTerminal = -1;
     QString FPortPath;
     std::atomic<bool> FStop{false};
+    std::atomic<int> FReplies{0};
     mutable std::mutex FMutex;
     QByteArray FReceived;
     std::thread FThread;

@@ -102,6 +102,18 @@ TEST(PtyPowerTest, CommandsAndQueriesAgainstTheDisplay)
     EXPECT_EQ(pty.Control.State, pwOn);
 }
 
+// An answer that came after its exchange had ended is no answer to the next code.
+TEST(PtyPowerTest, ALateAnswerIsNotTakenForTheNextReply)
+{
+    TDisplaySimulator display({{PowerOnRequest, PowerOnReply, 150}});
+    TPtyControl pty(display.PortPath(), 50, 2);
+    EXPECT_FALSE(pty.Control.PowerOn());
+    ASSERT_TRUE(display.Replied());
+    QString reply;
+    EXPECT_FALSE(pty.Control.SendCode(QStringLiteral("ka 01 FF#13"), reply));
+    EXPECT_TRUE(reply.isEmpty()) << qPrintable(reply);
+}
+
 // A silent display blocks an exchange for the time-out constant, no longer, with the stored defaults.
 TEST(PtyPowerTest, ASilentDisplayGivesAnEmptyReplyWithinTheDefaultTimeOuts)
 {
