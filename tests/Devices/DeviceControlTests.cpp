@@ -153,6 +153,15 @@ TEST(DeviceControlTest, PortErrorsReachTheCallerWithThePortClosedAndTheStateKept
     }
 }
 
+TEST(DeviceControlTest, AChattyDisplayIsCutOffAfterFourKiB)
+{
+    TControlFixture f;
+    f.Script().Reply = QByteArray(5000, 'x');
+    QString reply;
+    EXPECT_TRUE(f.Control.SendCode(QStringLiteral("?"), reply));
+    EXPECT_EQ(reply.size(), TDeviceControl::MaxReplyBytes);
+}
+
 TEST(DeviceControlTest, ACodeBeyondOneByteIsRefusedBeforeThePortOpens)
 {
     TControlFixture f;

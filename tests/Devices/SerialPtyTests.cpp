@@ -137,6 +137,18 @@ TEST(PtyFailureTest, MissingBusyOrVanishingPortsAreErrorsThatLeaveNothingOpen)
         EXPECT_EQ(pty.Control.State, pwOn);
     }
     {
+        // "Custom" names no speed: refused, not opened at some other speed.
+        TDisplaySimulator display({{PowerOnRequest, PowerOnReply}});
+        const int openBefore = OpenDescriptorsOn(display.PortPath());
+        TPtyControl pty(display.PortPath(), 50, 2);
+        TComSettings custom;
+        custom.Assign(&pty.Settings.ComSettings);
+        custom.BaudRate = brCustom;
+        pty.Settings.ComSettings.Assign(&custom);
+        EXPECT_THROW(pty.Control.PowerOn(), ESerialError);
+        EXPECT_EQ(OpenDescriptorsOn(display.PortPath()), openBefore);
+    }
+    {
         TDisplaySimulator display({{PowerOnRequest, PowerOnReply}});
         QSerialPort other(display.PortPath());
         ASSERT_TRUE(other.open(QIODevice::ReadWrite));
