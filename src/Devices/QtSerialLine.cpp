@@ -127,7 +127,13 @@ public:
 private:
     [[noreturn]] void Fail()
     {
-        throw ESerialError(QStringLiteral("Serial port %1 failed: %2").arg(FName, FPort.errorString()));
+        // A device that went away (cable or adapter pulled, terminal closed) comes without a useful text.
+        QString reason = FPort.errorString();
+        if (FPort.error() == QSerialPort::ResourceError)
+            reason = QStringLiteral("the device is no longer available");
+        else if (FPort.error() == QSerialPort::ReadError)
+            reason = QStringLiteral("reading failed, the device may no longer be available");
+        throw ESerialError(QStringLiteral("Serial port %1 failed: %2").arg(FName, reason));
     }
 
     QString FName;
