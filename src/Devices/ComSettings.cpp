@@ -1,0 +1,140 @@
+#include "ComSettings.h"
+
+#include "XmlHelpers.h"
+
+#include <array>
+
+namespace {
+
+constexpr std::array BaudRateTexts{"Custom", "110",    "300",    "600",   "1200",  "2400",
+                                   "4800",   "9600",   "14400",  "19200", "38400", "56000",
+                                   "57600",  "115200", "128000", "256000"};
+constexpr std::array DataBitsTexts{"5", "6", "7", "8"};
+constexpr std::array ParityTexts{"None", "Odd", "Even", "Mark", "Space"};
+constexpr std::array StopBitsTexts{"1", "1.5", "2"};
+constexpr std::array FlowControlTexts{"Hardware", "Software", "None", "Custom"};
+
+template <typename TEnum, size_t N>
+TEnum FromText(const std::array<const char*, N>& texts, const QString& text, TEnum fallback)
+{
+    const QString wanted = text.trimmed();
+    for (size_t i = 0; i < N; ++i) {
+        if (SameTextAscii(wanted, QLatin1String(texts[i])))
+            return static_cast<TEnum>(i);
+    }
+    return fallback;
+}
+
+template <size_t N> QString ToText(const std::array<const char*, N>& texts, size_t index)
+{
+    return index < N ? QLatin1String(texts[index]) : QString();
+}
+
+const QString ComPortElement = QStringLiteral("ComPort");
+
+} // namespace
+
+QString BaudRateToStr(TBaudRate value)
+{
+    return ToText(BaudRateTexts, value);
+}
+QString DataBitsToStr(TDataBits value)
+{
+    return ToText(DataBitsTexts, value);
+}
+QString ParityToStr(TParityBits value)
+{
+    return ToText(ParityTexts, value);
+}
+QString StopBitsToStr(TStopBits value)
+{
+    return ToText(StopBitsTexts, value);
+}
+QString FlowControlToStr(TFlowControl value)
+{
+    return ToText(FlowControlTexts, value);
+}
+TBaudRate StrToBaudRate(const QString& text)
+{
+    return FromText(BaudRateTexts, text, br9600);
+}
+TDataBits StrToDataBits(const QString& text)
+{
+    return FromText(DataBitsTexts, text, dbEight);
+}
+TParityBits StrToParity(const QString& text)
+{
+    return FromText(ParityTexts, text, prNone);
+}
+TStopBits StrToStopBits(const QString& text)
+{
+    return FromText(StopBitsTexts, text, sbOneStopBit);
+}
+TFlowControl StrToFlowControl(const QString& text)
+{
+    return FromText(FlowControlTexts, text, fcNone);
+}
+
+std::optional<qint32> BaudRateValue(TBaudRate value)
+{
+    if (value == brCustom || value >= BaudRateTexts.size())
+        return std::nullopt;
+    return QLatin1String(BaudRateTexts[value]).toInt();
+}
+
+void TComSettings::Assign(const TComSettings* source)
+{
+    if (source == nullptr)
+        return;
+    Port = source->Port;
+    BaudRate = source->BaudRate;
+    DataBits = source->DataBits;
+    Parity = source->Parity;
+    StopBits = source->StopBits;
+    FlowControl = source->FlowControl;
+    TimeOutConstant = source->TimeOutConstant;
+    TimeOutPerChar = source->TimeOutPerChar;
+    if (OnChange)
+        OnChange(this);
+}
+
+bool TComSettings::Equals(const TComSettings* other) const
+{
+    return other != nullptr && Port == other->Port && BaudRate == other->BaudRate &&
+           DataBits == other->DataBits && Parity == other->Parity && StopBits == other->StopBits &&
+           FlowControl == other->FlowControl && TimeOutConstant == other->TimeOutConstant &&
+           TimeOutPerChar == other->TimeOutPerChar;
+}
+
+bool TComSettings::LoadFromXML(TXmlNode element)
+{
+    if (element.IsNull())
+        return false;
+    const auto text = [&](const char* path) { return GetNodeValue(element, QLatin1String(path), QString()); };
+    Port = text("ComPort/Port");
+    BaudRate = StrToBaudRate(text("ComPort/BaudsRate"));
+    DataBits = StrToDataBits(text("ComPort/DataBits"));
+    Parity = StrToParity(text("ComPort/ParityBits"));
+    StopBits = StrToStopBits(text("ComPort/StopBits"));
+    FlowControl = StrToFlowControl(text("ComPort/FlowControl"));
+    // A number that does not read as one takes the default, like a missing element.
+    TimeOutConstant = TextToInt(text("ComPort/TimeOut/Constant")).value_or(DefaultTimeOutConstant);
+    TimeOutPerChar = TextToInt(text("ComPort/TimeOut/PerChar")).value_or(DefaultTimeOutPerChar);
+    return true;
+}
+
+void TComSettings::SaveToXML(TXmlDocument* document, TXmlNode parent) const
+{
+    if (document == nullptr || parent.IsNull())
+        return;
+    TXmlNode node = document->AppendElement(parent, ComPortElement);
+    AddNodeValue(document, node, QStringLiteral("Port"), Port);
+    AddNodeValue(document, node, QStringLiteral("BaudsRate"), BaudRateToStr(BaudRate));
+    AddNodeValue(document, node, QStringLiteral("DataBits"), DataBitsToStr(DataBits));
+    AddNodeValue(document, node, QStringLiteral("ParityBits"), ParityToStr(Parity));
+    AddNodeValue(document, node, QStringLiteral("StopBits"), StopBitsToStr(StopBits));
+    AddNodeValue(document, node, QStringLiteral("FlowControl"), FlowControlToStr(FlowControl));
+    TXmlNode timeOut = document->AppendElement(node, QStringLiteral("TimeOut"));
+    AddNodeValue(document, timeOut, QStringLiteral("Constant"), QString::number(TimeOutConstant));
+    AddNodeValue(document, timeOut, QStringLiteral("PerChar"), QString::number(TimeOutPerChar));
+}

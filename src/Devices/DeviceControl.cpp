@@ -1,0 +1,255 @@
+#include "DeviceControl.h"
+
+#include "Log.h"
+#include "MainThread.h"
+#include "XmlHelpers.h"
+
+#include <QElapsedTimer>
+
+#include <limits>
+
+namespace {
+
+const QString CommandCodesElement = QStringLiteral("CommandCodes");
+
+int ClampMs(qint64 ms)
+{
+    return static_cast<int>(qBound<qint64>(0, ms, qint64(std::numeric_limits<int>::max())));
+}
+
+// The reply is every byte that arrives until the line has been quiet past the deadline, which starts at the
+// constant and moves on by the per-character time-out with each byte received.
+QByteArray ReadReply(ISerialLine& line, const TSerialPortConfig& config)
+{
+    QByteArray reply;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (reply.size() < TDeviceControl::MaxReplyBytes) {
+        const qint64 deadline =
+            qMax(0, config.ReadTotalConstant) + qint64(qMax(0, config.ReadTotalMultiplier)) * reply.size();
+        const qint64 left = deadline - elapsed.elapsed();
+        if (left <= 0)
+            break;
+        reply += line.Read(TDeviceControl::MaxReplyBytes - reply.size(), ClampMs(left));
+    }
+    return reply;
+}
+
+} // namespace
+
+QString DecodeControlCode(const QString& code)
+{
+    QString result;
+    result.reserve(code.size());
+    const qsizetype size = code.size();
+    qsizetype i = 0;
+    while (i < size) {
+        const QChar c = code.at(i++);
+        if (c != QLatin1Char('#')) {
+            result += c;
+            continue;
+        }
+        if (i < size && code.at(i) == QLatin1Char('#')) {
+            result += QLatin1Char('#');
+            ++i;
+            continue;
+        }
+        int value = 0;
+        int digits = 0;
+        while (i < size && digits < 3 && code.at(i) >= QLatin1Char('0') && code.at(i) <= QLatin1Char('9')) {
+            value = value * 10 + (code.at(i).unicode() - u'0');
+            ++digits;
+            ++i;
+        }
+        // A "#" before anything else, or at the end, gives nothing.
+        if (digits > 0)
+            result += QChar(static_cast<char16_t>(value));
+    }
+    return result;
+}
+
+QString EncodeControlCode(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() <= 32)
+            result += QLatin1Char('#') + QString::number(c.unicode());
+        else
+            result += c;
+    }
+    return result;
+}
+
+void TDeviceControlSettings::Assign(const TDeviceControlSettings* source)
+{
+    if (source == nullptr)
+        return;
+    ComSettings.Assign(&source->ComSettings);
+    PowerOn = source->PowerOn;
+    PowerOnOK = source->PowerOnOK;
+    PowerOff = source->PowerOff;
+    PowerOffOK = source->PowerOffOK;
+    PowerStatus = source->PowerStatus;
+    PowerStatusOn = source->PowerStatusOn;
+    PowerStatusOff = source->PowerStatusOff;
+}
+
+bool TDeviceControlSettings::Equals(const TDeviceControlSettings* other) const
+{
+    return other != nullptr && ComSettings.Equals(&other->ComSettings) && PowerOn == other->PowerOn &&
+           PowerOnOK == other->PowerOnOK && PowerOff == other->PowerOff && PowerOffOK == other->PowerOffOK &&
+           PowerStatus == other->PowerStatus && PowerStatusOn == other->PowerStatusOn &&
+           PowerStatusOff == other->PowerStatusOff;
+}
+
+bool TDeviceControlSettings::LoadFromXML(TXmlNode element)
+{
+    if (element.IsNull())
+        return false;
+    ComSettings.LoadFromXML(element);
+    const auto code = [&](const char* name) {
+        return GetNodeValue(element, CommandCodesElement + QLatin1Char('/') + QLatin1String(name), QString());
+    };
+    PowerOn = code("PowerOn");
+    PowerOnOK = code("PowerOnOK");
+    PowerOff = code("PowerOff");
+    PowerOffOK = code("PowerOffOK");
+    PowerStatus = code("PowerStatus");
+    PowerStatusOn = code("PowerStatusOn");
+    PowerStatusOff = code("PowerStatusOff");
+    return true;
+}
+
+bool TDeviceControlSettings::SaveToXML(TXmlDocument* document, TXmlNode parent) const
+{
+    if (document == nullptr || parent.IsNull())
+        return false;
+    ComSettings.SaveToXML(document, parent);
+    TXmlNode codes = document->AppendElement(parent, CommandCodesElement);
+    AddNodeValue(document, codes, QStringLiteral("PowerOn"), PowerOn);
+    AddNodeValue(document, codes, QStringLiteral("PowerOnOK"), PowerOnOK);
+    AddNodeValue(document, codes, QStringLiteral("PowerOff"), PowerOff);
+    AddNodeValue(document, codes, QStringLiteral("PowerOffOK"), PowerOffOK);
+    AddNodeValue(document, codes, QStringLiteral("PowerStatus"), PowerStatus);
+    AddNodeValue(document, codes, QStringLiteral("PowerStatusOn"), PowerStatusOn);
+    AddNodeValue(document, codes, QStringLiteral("PowerStatusOff"), PowerStatusOff);
+    return true;
+}
+
+TDeviceControl::TDeviceControl(TDeviceControlSettings* settings,
+                               std::shared_ptr<const ISerialPortFactory> ports)
+    : FSettings(settings), FPorts(std::move(ports)), FSelf(std::make_shared<TDeviceControl*>(this))
+{
+    if (!FPorts)
+        throw EVitrelleError(QStringLiteral("TDeviceControl needs a serial port factory"));
+    if (FSettings != nullptr) {
+        // The handler stays in the settings; once this control is gone it does nothing.
+        FSettings->ComSettings.OnChange = [self =
+                                               std::weak_ptr<TDeviceControl*>(FSelf)](TComSettings* source) {
+            if (const auto control = self.lock())
+                (*control)->ApplyComSettings(source);
+        };
+        // The port follows the settings it is bound to from the start, not only after their next change.
+        ApplyComSettings(&FSettings->ComSettings);
+    }
+}
+
+TDeviceControl::~TDeviceControl() = default;
+
+void TDeviceControl::ApplyComSettings(const TComSettings* settings)
+{
+    if (settings == nullptr)
+        return;
+    FComPort.Port = settings->Port;
+    FComPort.BaudRate = settings->BaudRate;
+    FComPort.DataBits = settings->DataBits;
+    FComPort.StopBits = settings->StopBits;
+    FComPort.Parity = settings->Parity;
+    FComPort.FlowControl = settings->FlowControl;
+    FComPort.ReadTotalMultiplier = settings->TimeOutPerChar;
+    FComPort.ReadTotalConstant = settings->TimeOutConstant;
+    FComPort.WriteTotalMultiplier = settings->TimeOutPerChar;
+    FComPort.WriteTotalConstant = settings->TimeOutConstant;
+}
+
+bool TDeviceControl::SendCode(const QString& code, QString& reply)
+{
+    VC_ASSERT_MAIN_THREAD();
+    reply.clear();
+    if (code.isEmpty())
+        return false;
+    const QString decoded = DecodeControlCode(code);
+    for (const QChar c : decoded) {
+        // One character is one byte on the line; anything else would go out as some other byte.
+        if (c.unicode() > 255)
+            throw ESerialError(
+                QStringLiteral(
+                    "The code '%1' for serial port %2 holds the character %3, which is not one byte")
+                    .arg(code, FComPort.Port, QString::number(c.unicode())));
+    }
+    const QByteArray bytes = decoded.toLatin1();
+
+    // The line closes when it goes out of scope, also when the port fails.
+    const std::unique_ptr<ISerialLine> line = FPorts->Open(FComPort);
+    const qint64 writeTimeout =
+        qMax(0, FComPort.WriteTotalConstant) + qint64(qMax(0, FComPort.WriteTotalMultiplier)) * bytes.size();
+    const qint64 written = line->Write(bytes, ClampMs(writeTimeout));
+    WriteLog(LogSource, 3,
+             QStringLiteral("Code '%1' envoyé sur le port %2 (longueur envoyé : %3) ...")
+                 .arg(code, FComPort.Port, QString::number(written)));
+
+    const QByteArray received = ReadReply(*line, FComPort);
+    reply = QString::fromLatin1(received);
+    WriteLog(LogSource, 3,
+             QStringLiteral("Réponse recue sur le port %1 : '%2' (longueur recue : %3)")
+                 .arg(FComPort.Port, EncodeControlCode(reply), QString::number(received.size())));
+    return !reply.isEmpty();
+}
+
+bool TDeviceControl::SendAndExpect(const QString& code, const QString& expected)
+{
+    const QString wanted = DecodeControlCode(expected);
+    QString reply;
+    return SendCode(code, reply) && reply == wanted;
+}
+
+bool TDeviceControl::PowerOn()
+{
+    if (FSettings == nullptr)
+        return false;
+    const bool done = SendAndExpect(FSettings->PowerOn, FSettings->PowerOnOK);
+    if (done)
+        State = pwOn;
+    return done;
+}
+
+bool TDeviceControl::PowerOff()
+{
+    if (FSettings == nullptr)
+        return false;
+    const bool done = SendAndExpect(FSettings->PowerOff, FSettings->PowerOffOK);
+    if (done)
+        State = pwOff;
+    return done;
+}
+
+TPowerStatus TDeviceControl::GetPowerStatus()
+{
+    TPowerStatus answer = pwUnknown;
+    if (FSettings != nullptr && !FSettings->PowerStatus.isEmpty() && !FSettings->PowerStatusOn.isEmpty() &&
+        !FSettings->PowerStatusOff.isEmpty()) {
+        QString reply;
+        if (SendCode(FSettings->PowerStatus, reply)) {
+            if (reply == DecodeControlCode(FSettings->PowerStatusOn))
+                answer = pwOn;
+            else if (reply == DecodeControlCode(FSettings->PowerStatusOff))
+                answer = pwOff;
+        }
+    }
+    // A query never turns a known state into an unknown one.
+    if (answer == pwUnknown)
+        return State;
+    State = answer;
+    return State;
+}

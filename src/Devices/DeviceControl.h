@@ -1,0 +1,89 @@
+#pragma once
+
+#include "ComSettings.h"
+#include "SerialLine.h"
+
+#include <QLatin1StringView>
+#include <QString>
+
+#include <memory>
+
+// Command codes are written in a "#" notation: "#" + up to three decimal digits is the character of that
+// code, "##" is one "#", and "#" before anything else (or at the end) is dropped.
+QString DecodeControlCode(const QString& code);
+// Characters of code 32 or less become "#" + their code; everything else, "#" included, is copied. Used for
+// what the user types and for replies in the log; it is not the inverse of DecodeControlCode.
+QString EncodeControlCode(const QString& text);
+
+enum TPowerStatus : quint8
+{
+    pwUnknown = 0,
+    pwOn = 1,
+    pwOff = 2
+};
+
+// The serial port of one display and the seven codes that switch it and ask for its state ("#" notation).
+class TDeviceControlSettings
+{
+public:
+    TComSettings ComSettings;
+    QString PowerOn;
+    QString PowerOnOK;
+    QString PowerOff;
+    QString PowerOffOK;
+    QString PowerStatus;
+    QString PowerStatusOn;
+    QString PowerStatusOff;
+
+    TDeviceControlSettings() = default;
+    TDeviceControlSettings(const TDeviceControlSettings&) = delete;
+    TDeviceControlSettings& operator=(const TDeviceControlSettings&) = delete;
+
+    // Copies the port settings (which fires their OnChange) and then the codes.
+    void Assign(const TDeviceControlSettings* source);
+    bool Equals(const TDeviceControlSettings* other) const;
+    // Reads "ComPort" and "CommandCodes" below element (absent codes are empty). False for a null element.
+    bool LoadFromXML(TXmlNode element);
+    bool SaveToXML(TXmlDocument* document, TXmlNode parent) const;
+};
+
+// Switches one display on and off over its serial line and keeps its last known power state. An exchange
+// opens the port, writes the code, reads the reply and closes the port again; it blocks the main thread for
+// at most the port's time-outs. Errors of the port (missing, busy, failing) reach the caller.
+class TDeviceControl
+{
+public:
+    static constexpr QLatin1StringView LogSource{"TDeviceControl"};
+    // The longest reply taken from a display; more is dropped with the port's buffer.
+    static constexpr qint64 MaxReplyBytes = 4096;
+
+    // The settings are not owned; when given, their port settings reconfigure this control whenever they are
+    // assigned. ports opens the serial lines (required).
+    TDeviceControl(TDeviceControlSettings* settings, std::shared_ptr<const ISerialPortFactory> ports);
+    ~TDeviceControl();
+    TDeviceControl(const TDeviceControl&) = delete;
+    TDeviceControl& operator=(const TDeviceControl&) = delete;
+
+    // Takes the port name, line settings and time-outs for the next exchanges. Null: nothing.
+    void ApplyComSettings(const TComSettings* settings);
+    // One exchange: false (port untouched) for an empty code, else true when a reply came.
+    bool SendCode(const QString& code, QString& reply);
+    // True when the reply equals the decoded expected text exactly.
+    bool SendAndExpect(const QString& code, const QString& expected);
+    bool PowerOn();
+    bool PowerOff();
+    // The display's answer to the status code when it is recognised, else the last known state.
+    TPowerStatus GetPowerStatus();
+
+    TPowerStatus State = pwUnknown;
+    const TDeviceControlSettings* Settings() const { return FSettings; }
+    // The settings the next exchange opens the port with.
+    const TSerialPortConfig& ComPort() const { return FComPort; }
+
+private:
+    TDeviceControlSettings* FSettings;
+    std::shared_ptr<const ISerialPortFactory> FPorts;
+    TSerialPortConfig FComPort;
+    // Lets the handler installed in the settings outlive this object harmlessly.
+    std::shared_ptr<TDeviceControl*> FSelf;
+};
