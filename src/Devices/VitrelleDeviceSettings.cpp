@@ -1,0 +1,87 @@
+#include "VitrelleDeviceSettings.h"
+
+#include "Errors.h"
+#include "XmlHelpers.h"
+
+#include <QFileInfo>
+
+namespace {
+const QString RootElement = QStringLiteral("VitrelleDevice");
+const QString NameElement = QStringLiteral("Name");
+const QString FullScreenElement = QStringLiteral("FullScreen");
+} // namespace
+
+TVitrelleDeviceSettings::TVitrelleDeviceSettings()
+    : FDeviceInfo(std::make_unique<TVitrelleDeviceInfo>()), FDisplayMode(std::make_unique<TDisplayMode>()),
+      FControlSettings(std::make_unique<TDeviceControlSettings>())
+{
+}
+
+TVitrelleDeviceSettings::~TVitrelleDeviceSettings() = default;
+
+QString TVitrelleDeviceSettings::GetFileName() const
+{
+    const QString name = !FileName.isEmpty() ? FileName : Name;
+    return name.isEmpty() ? QString() : ForceXmlExtension(name);
+}
+
+bool TVitrelleDeviceSettings::LoadFromFile(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.isFile())
+        throw EFileError(QStringLiteral("Cannot find configuration file %1").arg(path));
+    // The name is taken before the parse: the file is this object's from now on, even when it is broken.
+    FileName = file.fileName();
+    TXmlDocument document;
+    if (!LoadXmlFile(document, path, QString(), nullptr))
+        return false;
+    const TXmlNode root = document.DocumentElement();
+    if (root.IsNull() || root.Name().compare(RootElement, Qt::CaseInsensitive) != 0)
+        return false;
+    Name = GetNodeValue(root, NameElement, QString());
+    FDeviceInfo->LoadFromXML(root);
+    FDisplayMode->LoadFromXML(root);
+    FullScreen = GetNodeBoolValue(root, FullScreenElement, false);
+    FControlSettings->LoadFromXML(root);
+    return true;
+}
+
+bool TVitrelleDeviceSettings::SaveToFile(const QString& path) const
+{
+    TXmlDocument document;
+    const TXmlNode root = document.CreateDocumentElement(RootElement);
+    AddNodeValue(&document, root, NameElement, Name);
+    FDeviceInfo->SaveToXML(&document, root);
+    FDisplayMode->SaveToXML(&document, root);
+    AddNodeValue(&document, root, FullScreenElement, BoolToText(FullScreen));
+    FControlSettings->SaveToXML(&document, root);
+    document.SaveToFile(path);
+    return true;
+}
+
+void TVitrelleDeviceSettings::Assign(const TVitrelleDeviceSettings* other)
+{
+    if (other == nullptr || other == this)
+        return;
+    Name = other->Name;
+    FileName = other->GetFileName();
+    FDeviceInfo->Assign(other->FDeviceInfo.get());
+    FDisplayMode->Assign(other->FDisplayMode.get());
+    FullScreen = other->FullScreen;
+    FControlSettings->Assign(other->FControlSettings.get());
+}
+
+std::unique_ptr<TVitrelleDeviceSettings> TVitrelleDeviceSettings::Clone() const
+{
+    auto copy = std::make_unique<TVitrelleDeviceSettings>();
+    copy->Assign(this);
+    return copy;
+}
+
+bool TVitrelleDeviceSettings::Equals(const TVitrelleDeviceSettings* other) const
+{
+    return other != nullptr && Name.compare(other->Name, Qt::CaseInsensitive) == 0 &&
+           FileName.compare(other->GetFileName(), Qt::CaseInsensitive) == 0 &&
+           FDisplayMode->Equals(other->FDisplayMode.get()) &&
+           FControlSettings->Equals(other->FControlSettings.get()) && FullScreen == other->FullScreen;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "DeviceControl.h"
+#include "DisplayMode.h"
+#include "VitrelleDeviceInfo.h"
+
+#include <QString>
+
+#include <memory>
+
+// One display's settings file in the device folder: the name the operator gave it, the identity of the
+// display it was written for, the display mode wanted, whether the slide window covers the whole monitor, and
+// the serial port and command codes that switch the display on and off.
+class TVitrelleDeviceSettings
+{
+public:
+    static constexpr QLatin1StringView LogSource{"TVitrelleDeviceSettings"};
+
+    TVitrelleDeviceSettings();
+    ~TVitrelleDeviceSettings();
+    TVitrelleDeviceSettings(const TVitrelleDeviceSettings&) = delete;
+    TVitrelleDeviceSettings& operator=(const TVitrelleDeviceSettings&) = delete;
+
+    QString Name;
+    // The file name without folder, as loaded or as to be saved; not part of the file.
+    QString FileName;
+    bool FullScreen = false;
+
+    TVitrelleDeviceInfo& DeviceInfo() { return *FDeviceInfo; }
+    const TVitrelleDeviceInfo& DeviceInfo() const { return *FDeviceInfo; }
+    TDisplayMode& DisplayMode() { return *FDisplayMode; }
+    const TDisplayMode& DisplayMode() const { return *FDisplayMode; }
+    TDeviceControlSettings& ControlSettings() { return *FControlSettings; }
+    const TDeviceControlSettings& ControlSettings() const { return *FControlSettings; }
+
+    // FileName, else Name, with the ".xml" extension forced; empty when both are empty.
+    QString GetFileName() const;
+
+    // Raises "Cannot find configuration file %s" for a missing file. False for a file that does not parse or
+    // whose root is not "VitrelleDevice" (the fields then keep their values, FileName excepted); missing or
+    // malformed elements take their defaults.
+    bool LoadFromFile(const QString& path);
+    // Writes the whole file atomically; errors of the XML layer or the disk are raised.
+    bool SaveToFile(const QString& path) const;
+
+    // Null: nothing. FileName takes the other's effective file name.
+    void Assign(const TVitrelleDeviceSettings* other);
+    std::unique_ptr<TVitrelleDeviceSettings> Clone() const;
+    // Name and file name without regard to letter case (own field against the other's effective name), mode,
+    // control settings and FullScreen; the identity is not compared.
+    bool Equals(const TVitrelleDeviceSettings* other) const;
+
+private:
+    std::unique_ptr<TVitrelleDeviceInfo> FDeviceInfo;
+    std::unique_ptr<TDisplayMode> FDisplayMode;
+    std::unique_ptr<TDeviceControlSettings> FControlSettings;
+};
