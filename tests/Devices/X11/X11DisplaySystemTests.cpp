@@ -8,15 +8,14 @@
 #include "VitrelleDeviceInfo.h"
 #include "X11DisplaySystem.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <poll.h>
+#include <unistd.h>
 
 // Xlib last: its macros would break the headers above.
 #include <X11/Xatom.h>
@@ -60,31 +59,36 @@ protected:
         }
     }
 
-    // Starts Xvfb on the first display number that is free. The server keeps its state across clients
-    // (-noreset), and our own connection stays open for the test.
+    // Starts Xvfb on a display number the server picks itself (-displayfd: it writes the number once it
+    // accepts connections). The server keeps its state across clients (-noreset), and our own connection
+    // stays open for the test.
     bool StartServer()
     {
-        for (int number = 90 + int(QCoreApplication::applicationPid() % 100); number < 300; ++number) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
-                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
-                continue;
-            FName = QStringLiteral(":%1").arg(number).toLatin1();
-            FServer.setStandardOutputFile(QProcess::nullDevice());
-            FServer.setStandardErrorFile(QProcess::nullDevice());
-            FServer.start(QStringLiteral("Xvfb"), {QString::fromLatin1(FName), "-screen", "0", "1280x1024x24",
-                                                   "+extension", "RANDR", "-nolisten", "tcp", "-noreset"});
-            if (!FServer.waitForStarted(5000))
-                return false;
-            const QDeadlineTimer deadline(10000);
-            while (FServer.state() == QProcess::Running && !deadline.hasExpired()) {
-                FDisplay = XOpenDisplay(FName.constData());
-                if (FDisplay != nullptr)
-                    return true;
-                QThread::msleep(20);
-            }
-            StopServer();
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0)
+            return false;
+        FServer.setStandardOutputFile(QProcess::nullDevice());
+        FServer.setStandardErrorFile(QProcess::nullDevice());
+        FServer.start(QStringLiteral("Xvfb"),
+                      {"-displayfd", QString::number(pipeFds[1]), "-screen", "0", "1280x1024x24",
+                       "+extension", "RANDR", "-nolisten", "tcp", "-noreset"});
+        const bool started = FServer.waitForStarted(5000);
+        close(pipeFds[1]);
+        QByteArray number;
+        const QDeadlineTimer deadline(10000);
+        pollfd ready{pipeFds[0], POLLIN, 0};
+        char c = 0;
+        while (started && !number.endsWith('\n') && poll(&ready, 1, int(deadline.remainingTime())) > 0 &&
+               read(pipeFds[0], &c, 1) == 1)
+            number += c;
+        close(pipeFds[0]);
+        if (number.endsWith('\n')) {
+            FName = ':' + number.trimmed();
+            FDisplay = XOpenDisplay(FName.constData());
         }
-        return false;
+        if (FDisplay == nullptr)
+            StopServer();
+        return FDisplay != nullptr;
     }
 
     QString Xrandr(const QStringList& arguments)
