@@ -12,7 +12,7 @@ PACKAGES=(
   libx11-dev libxrandr-dev libxext-dev libxss-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev
   libbenchmark-dev
-  xvfb xauth x11-apps imagemagick dbus-daemon
+  xvfb xauth x11-apps x11-xserver-utils imagemagick dbus-daemon
   fonts-dejavu-core
 )
 
