@@ -1,11 +1,14 @@
 #pragma once
 
 #include "Clock.h"
+#include "DisplaySystem.h"
 #include "HttpDownloader.h"
+#include "SerialLine.h"
 #include "SleepInhibitor.h"
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 // What the start-up asks of the session it runs in.
@@ -42,6 +45,12 @@ struct TAgentPlatform
     std::shared_ptr<const INetworkStatus> Network;
     // Makes the clients of the content server.
     std::shared_ptr<const IDownloaderFactory> Downloaders;
+    // The desktop's monitors, their identity, modes and power.
+    std::shared_ptr<IDisplaySystem> Display;
+    // Opens the displays' serial lines.
+    std::shared_ptr<const ISerialPortFactory> SerialPorts;
+    // The pause before every display is switched on or off at once (see TVitrelleDevice::PowerAllPause).
+    std::chrono::milliseconds PowerAllPause{500};
 
     // Raises EVitrelleError naming the first missing entry (a programming error of whoever assembled it).
     void CheckComplete() const;

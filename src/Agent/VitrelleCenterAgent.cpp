@@ -1,5 +1,6 @@
 #include "VitrelleCenterAgent.h"
 
+#include "ConfigureDevices.h"
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "Log.h"
@@ -35,6 +36,8 @@ void TAgentPlatform::CheckComplete() const
     require(SleepInhibitor != nullptr, "SleepInhibitor");
     require(Network != nullptr, "Network");
     require(Downloaders != nullptr, "Downloaders");
+    require(Display != nullptr, "Display");
+    require(SerialPorts != nullptr, "SerialPorts");
 }
 
 namespace {
@@ -51,7 +54,8 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
       FRepository(std::make_unique<TVitrelleRepository>(
           *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, FPlatform.Network,
                                           FPlatform.Downloaders})),
-      FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor))
+      FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor)),
+      FScheduleSource(std::make_unique<TAgentScheduleSource>(*FPlatform.Display, FPlatform.PowerAllPause))
 {
 }
 
@@ -60,6 +64,8 @@ TVitrelleCenterAgent::~TVitrelleCenterAgent()
     FScheduler.reset(); // stops the tick, serving an action that is being handed over
     // Before the slide types: a running media download reads the resources of the types.
     FRepository.reset();
+    FDevices.clear();
+    FDeviceSettings.clear();
     TDiapositiveType::FreeTypes();
     // The folders were this agent's: nothing reads templates or documents through them any more.
     TDiapositiveType::SetTemplateFolder(QString());
@@ -75,6 +81,9 @@ void TVitrelleCenterAgent::Initialize()
         WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("Remote desktop detected"));
     // An unparsable file gives false and keeps the defaults; a missing one is logged.
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->Load(); });
+    DetectDisplayDevices();
+    LoadDeviceSettings();
+    ConfigureDevices();
     // The vitrelle list (fetched when there is no cached copy) and one downloader per vitrelle. A content
     // server that is down or a damaged list file must not keep the displays dark and the schedule dead: the
     // error is logged and start-up goes on with what the repository has.
@@ -94,11 +103,87 @@ void TVitrelleCenterAgent::Initialize()
     TDiapositiveType::SetTemplateFolder(templateFolder);
     SetXmlReadableFolders({templateFolder, AbsolutePath(FSettings->GetRepositoryPath())});
     TDiapositiveType::LoadTypes(AbsolutePath(FSettings->GetTypeFilePath())); // logs its own errors
+    FScheduler->RegisterSource(FScheduleSource.get());
     // Read after the sources have registered, since actions of unknown sources are dropped. A missing or
     // unreadable schedule is no error: the schedule starts empty.
     FScheduler->LoadFromFile(FSettings->GetScheduleFileName());
     FScheduler->StartTicking();
     WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
+}
+
+TVitrelleDevice& TVitrelleCenterAgent::Devices(int index) const
+{
+    if (index < 0 || index >= DeviceCount())
+        throw EOutOfRange(QStringLiteral("Device index %1 out of range (0 to %2)")
+                              .arg(QString::number(index), QString::number(DeviceCount() - 1)));
+    return *FDevices[static_cast<size_t>(index)];
+}
+
+void TVitrelleCenterAgent::DetectDisplayDevices()
+{
+    const QList<TDesktopMonitor> monitors = FPlatform.Display->Monitors();
+    WriteLog(LogSource, 3, QStringLiteral("%1 detected display devices").arg(monitors.size()));
+    FDevices.clear();
+    for (qsizetype i = 0; i < monitors.size(); ++i) {
+        auto device = std::make_unique<TVitrelleDevice>(
+            TDeviceServices{FPlatform.Display, FPlatform.SerialPorts, [this] { return FScheduler.get(); }});
+        device->Monitor = monitors[i];
+        if (!device->IsActive())
+            continue;
+        device->Index = DeviceCount() + 1;
+        TVitrelleDevice& added = *FDevices.emplace_back(std::move(device));
+        // One display that cannot be read must not keep the others dark: it goes on with what was read.
+        LogErrors(TVitrelleDevice::LogSource, [&] {
+            if (added.ReadInfo())
+                WriteLog(LogSource, 3,
+                         QStringLiteral("Display device <%1> properties:\r\nModel name: %2\r\nManufacturer: "
+                                        "%3\r\nSerial number: %4")
+                             .arg(QString::number(i), added.Info().GetModel(), added.Info().GetManufacturer(),
+                                  added.Info().GetSerial()));
+            if (const std::unique_ptr<TDisplayMode> mode = added.GetCurrentDisplayMode())
+                WriteLog(LogSource, 3,
+                         QStringLiteral("Display device '%1' current display mode: %2x%3 - %4 bits - %5 Hz")
+                             .arg(added.GetDisplayName(), QString::number(mode->GetWidth()),
+                                  QString::number(mode->GetHeight()),
+                                  QString::number(mode->GetBitsPerPixel()),
+                                  QString::number(mode->GetFrequency())));
+        });
+    }
+}
+
+void TVitrelleCenterAgent::LoadDeviceSettings()
+{
+    WriteLog(LogSource, 3, QStringLiteral("Load display devices configurations"));
+    FDeviceSettings.clear();
+    const QString folder = GetDeviceFolder();
+    // Sorted, so that ties between equally good files are decided the same way on every start.
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.xml")},
+                                                     QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& file : files) {
+        auto settings = std::make_unique<TVitrelleDeviceSettings>();
+        bool loaded = false;
+        LogErrors(TVitrelleDeviceSettings::LogSource,
+                  [&] { loaded = settings->LoadFromFile(folder + file); });
+        if (loaded)
+            FDeviceSettings.push_back(std::move(settings));
+    }
+}
+
+void TVitrelleCenterAgent::ConfigureDevices()
+{
+    QList<TDetectedDevice> detected;
+    for (const auto& device : FDevices)
+        detected.append(TDetectedDevice{device->Index, device->GetDisplayName(), &device->Info()});
+    QList<TSettingsCandidate> candidates;
+    for (const auto& settings : FDeviceSettings)
+        candidates.append(TSettingsCandidate{&settings->DeviceInfo(), settings->GetFileName()});
+    const TDeviceConfiguration configuration = ::ConfigureDevices(detected, candidates);
+    for (const QString& line : configuration.LogLines)
+        WriteLog(LogSource, 3, line);
+    for (size_t i = 0; i < FDevices.size(); ++i) {
+        const qsizetype chosen = configuration.Chosen.value(static_cast<qsizetype>(i), -1);
+        FDevices[i]->ApplySettings(chosen < 0 ? nullptr : FDeviceSettings[static_cast<size_t>(chosen)].get());
+    }
 }
 
 QString TVitrelleCenterAgent::GetDeviceFolder() const

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "AgentPlatform.h"
+#include "AgentScheduleSource.h"
 #include "VitrelleCenterSettings.h"
+#include "VitrelleDevice.h"
+#include "VitrelleDeviceSettings.h"
 #include "VitrelleRepository.h"
 #include "VitrelleScheduler.h"
 
@@ -9,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The spine of the system: owns the settings and everything started from them, performs the start-up in its
 // fixed order and serves the pages of the main window.
@@ -36,6 +40,21 @@ public:
     TVitrelleScheduler& Scheduler() { return *FScheduler; }
     const TVitrelleScheduler& Scheduler() const { return *FScheduler; }
 
+    // The active displays in desktop order; an index outside 0 to count - 1 raises EOutOfRange.
+    int DeviceCount() const { return static_cast<int>(FDevices.size()); }
+    TVitrelleDevice& Devices(int index) const;
+    // Every device settings file that loaded, in folder order (file names sorted).
+    const std::vector<std::unique_ptr<TVitrelleDeviceSettings>>& DeviceSettings() const
+    {
+        return FDeviceSettings;
+    }
+
+    // The start-up steps for the displays: one device per active monitor, the settings files of the device
+    // folder, and the choice of one file per device.
+    void DetectDisplayDevices();
+    void LoadDeviceSettings();
+    void ConfigureDevices();
+
     // The effective device and template folders, absolute; created with their parents when missing.
     QString GetDeviceFolder() const;
     QString GetTemplateFolder() const;
@@ -49,7 +68,10 @@ private:
     TAgentPlatform FPlatform;
     std::unique_ptr<TVitrelleCenterSettings> FSettings;
     std::unique_ptr<TVitrelleRepository> FRepository;
+    std::vector<std::unique_ptr<TVitrelleDevice>> FDevices;
+    std::vector<std::unique_ptr<TVitrelleDeviceSettings>> FDeviceSettings;
     std::unique_ptr<TVitrelleScheduler> FScheduler;
+    std::unique_ptr<TAgentScheduleSource> FScheduleSource;
 };
 
 // Constructs and initialises the agent for the application folder. A failing start-up logs its error, shows

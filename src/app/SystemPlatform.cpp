@@ -2,7 +2,9 @@
 
 #include "LogindSleepInhibitor.h"
 #include "MessageBox.h"
+#include "QtSerialLine.h"
 #include "SessionInfo.h"
+#include "SystemDisplaySystem.h"
 #include "XmlDocument.h"
 
 namespace {
@@ -27,6 +29,8 @@ TAgentPlatform SystemPlatform()
     platform.Clock = std::make_shared<TSystemClock>();
     platform.SleepInhibitor = std::make_shared<TLogindSleepInhibitor>();
     platform.Network = std::make_shared<TSystemNetworkStatus>();
+    platform.Display = CreateSystemDisplaySystem(); // the session's: X11, or the toolkit's screens
+    platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
     platform.Downloaders =
         std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
     return platform;

@@ -1,6 +1,8 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "LogCapture.h"
+#include "ScheduleAction.h"
+#include "ScheduleActionList.h"
 #include "TestFiles.h"
 #include "TestPlatform.h"
 #include "VitrelleCenterAgent.h"
@@ -36,6 +38,11 @@ protected:
     TTestPlatform Fakes = TestPlatform();
 };
 
+// What the display steps log on a machine without monitors and settings files.
+const QStringList DisplaysStep = {"[3] TVitrelleCenterAgent: 0 detected display devices",
+                                  "[3] TVitrelleCenterAgent: Load display devices configurations",
+                                  "[3] TVitrelleCenterAgent: Configure the display devices"};
+
 // Runs a test body with another current folder, restoring it afterwards.
 class TCurrentFolder
 {
@@ -58,10 +65,13 @@ TEST_F(Agent, StartsInAnEmptyFolderWithDefaults)
         Log.Lines(),
         QStringList({"[1] TVitrelleCenterSettings: Cannot find configuration file " + Folder.Path() +
                          "/VitrelleCenter.xml",
+                     DisplaysStep[0], DisplaysStep[1], DisplaysStep[2],
                      "[1] TDiapositiveType: Cannot find type file " + Folder.Path() + "/Templates/Types.xml",
                      "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"}));
     EXPECT_EQ(Log.Events().at(0).Type, etError);
     EXPECT_EQ(Log.Events().at(2).Type, etInformation);
+    EXPECT_EQ(agent->DeviceCount(), 0) << "no monitor";
+    EXPECT_THROW(agent->Devices(0), EOutOfRange);
     EXPECT_TRUE(QFileInfo(Folder.File("Templates")).isDir()) << "the templates folder is created";
     EXPECT_EQ(agent->Settings().GetRepositoryPath(), Folder.Path() + "/Cache/");
     EXPECT_TRUE(agent->Scheduler().IsTicking()) << "a missing schedule is no error";
@@ -80,7 +90,7 @@ TEST_F(Agent, LoadsTheScheduleWithoutRewritingIt)
     const QString file = Folder.Write("Schedule.xml", schedule);
     auto agent = CreateAgent(Folder.Path(), Platform());
     ASSERT_NE(agent, nullptr);
-    EXPECT_EQ(agent->Scheduler().ActionCount(), 0) << "no source of these actions is registered";
+    EXPECT_EQ(agent->Scheduler().ActionCount(), 1) << "the agent's own action; no player is registered";
     EXPECT_TRUE(agent->Scheduler().IsTicking());
     agent.reset();
     EXPECT_EQ(ReadFileBytes(file), schedule);
@@ -89,7 +99,9 @@ TEST_F(Agent, LoadsTheScheduleWithoutRewritingIt)
     Log.Clear();
     agent = CreateAgent(Folder.Path(), Platform());
     ASSERT_NE(agent, nullptr);
-    EXPECT_EQ(Log.Lines(), QStringList{"[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"});
+    EXPECT_EQ(Log.Lines(),
+              DisplaysStep +
+                  QStringList{"[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"});
     EXPECT_TRUE(agent->Scheduler().IsTicking());
 }
 
@@ -99,9 +111,10 @@ TEST_F(Agent, NotesARemoteDesktopFirst)
     WriteTypes();
     auto agent = CreateAgent(Folder.Path(), Platform(true));
     ASSERT_NE(agent, nullptr);
-    EXPECT_EQ(Log.Lines(),
-              QStringList({"[3] TVitrelleCenterAgent: Remote desktop detected",
-                           "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"}));
+    EXPECT_EQ(
+        Log.Lines(),
+        QStringList({"[3] TVitrelleCenterAgent: Remote desktop detected", DisplaysStep[0], DisplaysStep[1],
+                     DisplaysStep[2], "[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"}));
 }
 
 TEST_F(Agent, LoadsTheSettingsFileAndIgnoresAnUnparsableOne)
@@ -119,7 +132,9 @@ TEST_F(Agent, LoadsTheSettingsFileAndIgnoresAnUnparsableOne)
     agent = CreateAgent(Folder.Path(), Platform());
     ASSERT_NE(agent, nullptr);
     EXPECT_EQ(agent->Settings().HttpSettings().Login, "");
-    EXPECT_EQ(Log.Lines(), QStringList{"[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"});
+    EXPECT_EQ(Log.Lines(),
+              DisplaysStep +
+                  QStringList{"[3] TVitrelleCenterAgent: VitrelleCenter successfully initialized"});
 }
 
 TEST_F(Agent, LoadsTheSlideTypesAndFreesThemAtTheEnd)
@@ -266,4 +281,74 @@ TEST_F(Agent, AFailingStartUpIsLoggedAndShown)
     ASSERT_EQ(Shown().size(), 1);
     EXPECT_TRUE(Log.Lines().contains("[1] TVitrelleCenterAgent: " + Shown().first()))
         << Log.Lines().join('\n').toStdString();
+}
+
+TEST_F(Agent, DrivesTheActiveMonitorsWithTheirBestSettingsFile)
+{
+    WriteTypes();
+    // The first monitor mirrors another adapter: only the second becomes a device, numbered 1.
+    auto& mirror = Fakes.Display->AddOutput("VGA-1");
+    mirror.Mirroring = true;
+    mirror.OnDesktop = true;
+    auto& tv = Fakes.Display->AddOutput("HDMI-1", ReadFileBytes(TestDataPath("edid/office-monitor.bin")));
+    tv.Current = TSystemDisplayMode{1920, 1080, 60, 32};
+    // One file matches the monitor's connector; the device's own file comes later in the folder and, reached
+    // without beating that score, is the one used.
+    Folder.Write("Devices/A.xml", "<VitrelleDevice><Name>Entrance</Name><DeviceInfo><PnpID>HDMI-1</PnpID>"
+                                  "</DeviceInfo></VitrelleDevice>");
+    Folder.Write("Devices/DEVICE1.xml", "<VitrelleDevice><Name>Own</Name></VitrelleDevice>");
+    Folder.Write("Devices/broken.xml", "<VitrelleDevice>");
+    const QStringList before = QDir(Folder.File("Devices")).entryList(QDir::Files);
+
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_EQ(agent->DeviceCount(), 1);
+    TVitrelleDevice& device = agent->Devices(0);
+    EXPECT_EQ(device.Index, 1);
+    EXPECT_EQ(agent->DeviceSettings().size(), 2u) << "the broken file is left out";
+    EXPECT_EQ(device.Settings().Name, "Own");
+    EXPECT_EQ(device.Settings().DeviceInfo().GetPnpID(), "HDMI-1") << "the identity read from the system";
+    EXPECT_EQ(agent->Scheduler().FindSource("Own"), &device);
+
+    const QStringList lines = Log.Lines().filter("TVitrelleCenterAgent");
+    EXPECT_TRUE(lines.contains("[3] TVitrelleCenterAgent: 2 detected display devices"))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter("Display device <1> properties:").size(), 1)
+        << "the monitor's position, not the number";
+    EXPECT_TRUE(lines.contains("[3] TVitrelleCenterAgent: Display device 'Device 1' current display mode: "
+                               "1920x1080 - 32 bits - 60 Hz"));
+    EXPECT_TRUE(
+        lines.contains("[3] TVitrelleCenterAgent: Device 'Device 1' configuration files: \r\nA.xml (1)"
+                       "\r\nDEVICE1.xml (has priority)"))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(QDir(Folder.File("Devices")).entryList(QDir::Files), before)
+        << "start-up writes no device file";
+}
+
+TEST_F(Agent, SwitchesEveryMonitorThroughItsOwnScheduleActions)
+{
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    IScheduleSource* source = agent->Scheduler().FindSource("VitrelleCenterAgent");
+    ASSERT_NE(source, nullptr);
+    auto on = source->CreateDefaultAction(0);
+    auto off = source->CreateDefaultAction(1);
+    EXPECT_EQ(source->CreateDefaultAction(2), nullptr);
+    EXPECT_EQ(source->GetActionDescription(on.get()), "Power on all display devices");
+    EXPECT_EQ(on->Periodicity.Time, QTime(8, 0));
+    EXPECT_EQ(off->Periodicity.Time, QTime(23, 0));
+    TScheduleActionList due(false);
+    due.Add(on.get());
+    due.Add(off.get());
+    source->FilterActions(due);
+    ASSERT_EQ(due.Count(), 1);
+    EXPECT_EQ(due.At(0), off.get()) << "both due in one pass: only the second runs";
+
+    Log.Clear();
+    EXPECT_TRUE(source->ExecuteAction(off.get()));
+    Fakes.Display->PowerOn.reset(); // no monitor power on this machine
+    EXPECT_FALSE(source->ExecuteAction(on.get()));
+    EXPECT_EQ(Fakes.Display->PowerRequests, QList<bool>({false, true}));
+    EXPECT_EQ(Log.Lines(), QStringList({"[3] TVitrelleDevice: Power off of all devices suceeded",
+                                        "[3] TVitrelleDevice: Power on of all devices failed"}));
 }

@@ -9,6 +9,9 @@ TAgentPlatform TTestPlatform::Agent() const
     platform.SleepInhibitor = SleepInhibitor;
     platform.Network = Network;
     platform.Downloaders = Downloaders;
+    platform.Display = Display;
+    platform.SerialPorts = SerialPorts;
+    platform.PowerAllPause = std::chrono::milliseconds(0);
     return platform;
 }
 

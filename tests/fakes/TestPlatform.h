@@ -2,8 +2,10 @@
 
 #include "AgentPlatform.h"
 #include "FakeNetworkStatus.h"
+#include "FakeSerialPorts.h"
 #include "FakeSleepInhibitor.h"
 #include "ManualClock.h"
+#include "SimulatedDisplaySystem.h"
 
 #include <QStringList>
 
@@ -54,6 +56,10 @@ struct TTestPlatform
     // Real HTTP (tests talk to a server on 127.0.0.1) with limits short enough for a test to wait for.
     std::shared_ptr<THttpDownloaderFactory> Downloaders =
         std::make_shared<THttpDownloaderFactory>(ShortHttpOptions(Clock));
+
+    // No monitor until the test adds outputs.
+    std::shared_ptr<TSimulatedDisplaySystem> Display = std::make_shared<TSimulatedDisplaySystem>();
+    std::shared_ptr<TFakeSerialPorts> SerialPorts = std::make_shared<TFakeSerialPorts>();
 
     TAgentPlatform Agent() const;
 };
