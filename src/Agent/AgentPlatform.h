@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "DisplaySystem.h"
 #include "HttpDownloader.h"
+#include "ScreenSaver.h"
 #include "SerialLine.h"
 #include "SleepInhibitor.h"
 
@@ -49,6 +50,8 @@ struct TAgentPlatform
     std::shared_ptr<IDisplaySystem> Display;
     // Opens the displays' serial lines.
     std::shared_ptr<const ISerialPortFactory> SerialPorts;
+    // Keeps the displays from blanking while a vitrelle plays.
+    std::shared_ptr<IScreenSaver> ScreenSaver;
     // The pause before every display is switched on or off at once (see TVitrelleDevice::PowerAllPause).
     std::chrono::milliseconds PowerAllPause{500};
 

@@ -38,6 +38,7 @@ void TAgentPlatform::CheckComplete() const
     require(Downloaders != nullptr, "Downloaders");
     require(Display != nullptr, "Display");
     require(SerialPorts != nullptr, "SerialPorts");
+    require(ScreenSaver != nullptr, "ScreenSaver");
 }
 
 namespace {

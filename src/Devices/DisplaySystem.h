@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // What the program asks of the machine's display system: the desktop's monitors, the display adapters
@@ -137,4 +138,20 @@ public:
     virtual bool SetMonitorPower(bool on) = 0;
     // Whether the monitors are on; none when monitor power is not offered.
     virtual std::optional<bool> MonitorPowerOn() const = 0;
+
+    // Called on the main thread once the desktop's monitors have changed (a display plugged in, unplugged,
+    // switched back on, or its mode changed); a burst of changes gives one call. Replaces an earlier handler;
+    // null: none.
+    void SetOnMonitorsChanged(std::function<void()> handler) { FOnMonitorsChanged = std::move(handler); }
+
+protected:
+    // For the implementations: tells the handler.
+    void MonitorsChanged() const
+    {
+        if (FOnMonitorsChanged)
+            FOnMonitorsChanged();
+    }
+
+private:
+    std::function<void()> FOnMonitorsChanged;
 };

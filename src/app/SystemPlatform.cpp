@@ -9,6 +9,14 @@
 
 namespace {
 
+// Until the session's screen saver can be held off, playing does not keep it away.
+class TNoScreenSaver : public IScreenSaver
+{
+public:
+    void Suspend() override {}
+    void Resume() override {}
+};
+
 class TSystemSessionProbe : public ISessionProbe
 {
 public:
@@ -31,6 +39,7 @@ TAgentPlatform SystemPlatform()
     platform.Network = std::make_shared<TSystemNetworkStatus>();
     platform.Display = CreateSystemDisplaySystem(); // the session's: X11, or the toolkit's screens
     platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
+    platform.ScreenSaver = std::make_shared<TNoScreenSaver>();
     platform.Downloaders =
         std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
     return platform;

@@ -258,6 +258,9 @@ TEST_F(Agent, RefusesAPlatformWithAMissingService)
         {"Clock", [](TAgentPlatform& p) { p.Clock.reset(); }},
         {"SleepInhibitor", [](TAgentPlatform& p) { p.SleepInhibitor.reset(); }},
         {"Network", [](TAgentPlatform& p) { p.Network.reset(); }},
+        {"Display", [](TAgentPlatform& p) { p.Display.reset(); }},
+        {"SerialPorts", [](TAgentPlatform& p) { p.SerialPorts.reset(); }},
+        {"ScreenSaver", [](TAgentPlatform& p) { p.ScreenSaver.reset(); }},
     };
     for (const auto& [name, reset] : entries) {
         TAgentPlatform platform = Platform();

@@ -11,6 +11,7 @@ TAgentPlatform TTestPlatform::Agent() const
     platform.Downloaders = Downloaders;
     platform.Display = Display;
     platform.SerialPorts = SerialPorts;
+    platform.ScreenSaver = ScreenSaver;
     platform.PowerAllPause = std::chrono::milliseconds(0);
     return platform;
 }

@@ -2,6 +2,7 @@
 
 #include "AgentPlatform.h"
 #include "FakeNetworkStatus.h"
+#include "FakeScreenSaver.h"
 #include "FakeSerialPorts.h"
 #include "FakeSleepInhibitor.h"
 #include "ManualClock.h"
@@ -60,6 +61,7 @@ struct TTestPlatform
     // No monitor until the test adds outputs.
     std::shared_ptr<TSimulatedDisplaySystem> Display = std::make_shared<TSimulatedDisplaySystem>();
     std::shared_ptr<TFakeSerialPorts> SerialPorts = std::make_shared<TFakeSerialPorts>();
+    std::shared_ptr<TFakeScreenSaver> ScreenSaver = std::make_shared<TFakeScreenSaver>();
 
     TAgentPlatform Agent() const;
 };

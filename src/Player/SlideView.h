@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QPoint>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+// One of the two stacked browsers of a slide window, configured for a kiosk: no scroll bars, no menu of its
+// own, no dialogs, no navigation away from the slide, no new windows, downloads or permissions, no mouse
+// cursor, black underneath. Main thread only.
+class ISlideView
+{
+public:
+    virtual ~ISlideView() = default;
+
+    // The widget stacked in the slide window's frame. It stays shown for the view's whole life: a hidden web
+    // view is not painted, and revealing it would show an old page for a few frames.
+    virtual QWidget& Widget() = 0;
+
+    // Stops a load that is still running, then loads the page. OnReady follows once this page has loaded and
+    // painted one frame; an earlier navigation reports nothing any more.
+    virtual void Navigate(const QUrl& url) = 0;
+
+    // The page of the last Navigate has loaded and is painted.
+    std::function<void()> OnReady;
+    // A key was pressed in the view; raised before the page handles the key, which still gets it.
+    std::function<void(int key)> OnKeyDown;
+    // The user asked for a context menu at this global position; the view never shows a menu of its own.
+    std::function<void(const QPoint& globalPos)> OnContextMenu;
+};
+
+// Makes the slide views of the slide windows.
+class ISlideViewFactory
+{
+public:
+    virtual ~ISlideViewFactory() = default;
+    virtual std::unique_ptr<ISlideView> CreateView(QWidget* parent) const = 0;
+};
