@@ -99,16 +99,13 @@ void TVitrelleForm::ApplyFullScreen(bool show)
 
 void TVitrelleForm::LeaveFullScreen()
 {
-    LeaveFullScreen(isVisible());
-}
-
-void TVitrelleForm::LeaveFullScreen(bool show)
-{
+    const bool shown = isVisible();
     FFullScreen = false;
     SetFlags(NormalFlags);
-    setWindowState(windowState() & ~Qt::WindowFullScreen);
-    if (!show)
+    if (!shown) {
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
         return;
+    }
     FitToMonitor(); // maximised on the monitor it covered
     showMaximized();
     activateWindow();
@@ -134,8 +131,9 @@ void TVitrelleForm::FullScreenRequest(TFullScreenRequest request)
 
 void TVitrelleForm::closeEvent(QCloseEvent* event)
 {
-    if (FFullScreen)
-        LeaveFullScreen(false); // the window is going away: not shown again
+    // Closing leaves full screen. The window's style is set again by the next ShowWindow rather than here,
+    // so that the native window is not made anew while it closes.
+    FFullScreen = false;
     event->accept();
     if (OnClosed)
         OnClosed();

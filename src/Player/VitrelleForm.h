@@ -50,7 +50,6 @@ private:
     void FitToMonitor();
     void SetFlags(Qt::WindowFlags flags);
     void ApplyFullScreen(bool show);
-    void LeaveFullScreen(bool show);
     void FullScreenRequest(TFullScreenRequest request);
 
     std::optional<TDesktopMonitor> FMonitor;

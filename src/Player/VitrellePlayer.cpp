@@ -16,6 +16,7 @@
 #include "VitrelleScheduler.h"
 #include "XmlHelpers.h"
 
+#include <algorithm>
 #include <limits>
 
 using std::chrono::milliseconds;
@@ -168,12 +169,23 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
 {
     ISteadyClock& clock = *FServices.Clock;
     // A step handed over after the clock was asked to end does nothing: it may be served by the player's
-    // destructor, or after a stop that came during a swap.
+    // destructor, or after a stop that came during a swap. A step's error comes back as its text, so that no
+    // exception object is shared between the two threads.
     const auto onMainThread = [&link](const std::function<void()>& step) {
+        std::optional<QString> failure;
         link.Synchronize([&] {
-            if (!link.Terminated())
+            if (link.Terminated())
+                return;
+            try {
                 step();
+            } catch (const EVitrelleError& error) {
+                failure = error.Message();
+            } catch (const std::exception& error) {
+                failure = QString::fromUtf8(error.what());
+            }
         });
+        if (failure)
+            throw EVitrelleError(*failure);
     };
     const auto stopRequested = [&link] { return link.Terminated(); };
 
