@@ -6,6 +6,7 @@
 #include "ScreenSaver.h"
 #include "SerialLine.h"
 #include "SleepInhibitor.h"
+#include "SlideView.h"
 
 #include <QString>
 
@@ -52,6 +53,8 @@ struct TAgentPlatform
     std::shared_ptr<const ISerialPortFactory> SerialPorts;
     // Keeps the displays from blanking while a vitrelle plays.
     std::shared_ptr<IScreenSaver> ScreenSaver;
+    // Makes the web views of the slide windows.
+    std::shared_ptr<const ISlideViewFactory> SlideViews;
     // The pause before every display is switched on or off at once (see TVitrelleDevice::PowerAllPause).
     std::chrono::milliseconds PowerAllPause{500};
 

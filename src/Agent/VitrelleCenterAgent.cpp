@@ -39,6 +39,7 @@ void TAgentPlatform::CheckComplete() const
     require(Display != nullptr, "Display");
     require(SerialPorts != nullptr, "SerialPorts");
     require(ScreenSaver != nullptr, "ScreenSaver");
+    require(SlideViews != nullptr, "SlideViews");
 }
 
 namespace {
@@ -63,6 +64,9 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
 TVitrelleCenterAgent::~TVitrelleCenterAgent()
 {
     FScheduler.reset(); // stops the tick, serving an action that is being handed over
+    // Next, and not after the devices: a player points to its device, the repository and the slide types,
+    // and its clock's last steps must not outlive them.
+    FPlayers.clear();
     // Before the slide types: a running media download reads the resources of the types.
     FRepository.reset();
     FDevices.clear();
@@ -85,6 +89,7 @@ void TVitrelleCenterAgent::Initialize()
     DetectDisplayDevices();
     LoadDeviceSettings();
     ConfigureDevices();
+    CreatePlayers();
     // The vitrelle list (fetched when there is no cached copy) and one downloader per vitrelle. A content
     // server that is down or a damaged list file must not keep the displays dark and the schedule dead: the
     // error is logged and start-up goes on with what the repository has.
@@ -120,10 +125,46 @@ TVitrelleDevice& TVitrelleCenterAgent::Devices(int index) const
     return *FDevices[static_cast<size_t>(index)];
 }
 
+TVitrellePlayer& TVitrelleCenterAgent::Players(int index) const
+{
+    if (index < 0 || index >= PlayerCount())
+        throw EOutOfRange(QStringLiteral("Player index %1 out of range (0 to %2)")
+                              .arg(QString::number(index), QString::number(PlayerCount() - 1)));
+    return *FPlayers[static_cast<size_t>(index)];
+}
+
+bool TVitrelleCenterAgent::PlayVitrelle(const QString& id, int deviceIndex, qint32 seconds)
+{
+    if (id.isEmpty())
+        return false;
+    TVitrellePlayer& player = Players(deviceIndex);
+    player.SetSlideDuration(seconds);
+    return player.Play(id);
+}
+
+void TVitrelleCenterAgent::StopPlayer(int deviceIndex)
+{
+    Players(deviceIndex).StopPlaying(true);
+}
+
+void TVitrelleCenterAgent::CreatePlayers()
+{
+    FPlayers.clear();
+    for (const std::unique_ptr<TVitrelleDevice>& device : FDevices) {
+        TPlayerServices services;
+        services.SlideViews = FPlatform.SlideViews;
+        services.ScreenSaver = FPlatform.ScreenSaver;
+        services.Scheduler = [this] { return FScheduler.get(); };
+        FPlayers.push_back(
+            std::make_unique<TVitrellePlayer>(device.get(), *FRepository, std::move(services)));
+    }
+}
+
 void TVitrelleCenterAgent::DetectDisplayDevices()
 {
     const QList<TDesktopMonitor> monitors = FPlatform.Display->Monitors();
     WriteLog(LogSource, 3, QStringLiteral("%1 detected display devices").arg(monitors.size()));
+    FPlayers.clear(); // they play on the devices
     FDevices.clear();
     for (qsizetype i = 0; i < monitors.size(); ++i) {
         auto device = std::make_unique<TVitrelleDevice>(

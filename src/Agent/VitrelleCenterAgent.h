@@ -5,6 +5,7 @@
 #include "VitrelleCenterSettings.h"
 #include "VitrelleDevice.h"
 #include "VitrelleDeviceSettings.h"
+#include "VitrellePlayer.h"
 #include "VitrelleRepository.h"
 #include "VitrelleScheduler.h"
 
@@ -24,7 +25,8 @@ public:
 
     // Raises EVitrelleError when the platform lacks an entry.
     TVitrelleCenterAgent(const QString& appFolder, TAgentPlatform platform);
-    // Frees the scheduler first, so that no scheduled action runs while the rest is taken down.
+    // Frees the scheduler first, so that no scheduled action runs while the rest is taken down, then the
+    // players, whose clocks work on the content, the repository and the devices.
     ~TVitrelleCenterAgent();
 
     TVitrelleCenterAgent(const TVitrelleCenterAgent&) = delete;
@@ -43,6 +45,15 @@ public:
     // The active displays in desktop order; an index outside 0 to count - 1 raises EOutOfRange.
     int DeviceCount() const { return static_cast<int>(FDevices.size()); }
     TVitrelleDevice& Devices(int index) const;
+    // Players(i) plays on Devices(i); an index outside 0 to count - 1 raises EOutOfRange.
+    int PlayerCount() const { return static_cast<int>(FPlayers.size()); }
+    TVitrellePlayer& Players(int index) const;
+    // Plays the vitrelle on the device's player with this slide duration; an empty id does nothing (false),
+    // whatever the index. False when the player cannot play it.
+    bool PlayVitrelle(const QString& id, int deviceIndex, qint32 seconds);
+    // Stops the device's player and closes its window.
+    void StopPlayer(int deviceIndex);
+
     // Every device settings file that loaded, in folder order (file names sorted).
     const std::vector<std::unique_ptr<TVitrelleDeviceSettings>>& DeviceSettings() const
     {
@@ -54,6 +65,8 @@ public:
     void DetectDisplayDevices();
     void LoadDeviceSettings();
     void ConfigureDevices();
+    // One player per device, each registering with the scheduler.
+    void CreatePlayers();
 
     // The effective device and template folders, absolute; created with their parents when missing.
     QString GetDeviceFolder() const;
@@ -70,6 +83,7 @@ private:
     std::unique_ptr<TVitrelleRepository> FRepository;
     std::vector<std::unique_ptr<TVitrelleDevice>> FDevices;
     std::vector<std::unique_ptr<TVitrelleDeviceSettings>> FDeviceSettings;
+    std::vector<std::unique_ptr<TVitrellePlayer>> FPlayers;
     std::unique_ptr<TVitrelleScheduler> FScheduler;
     std::unique_ptr<TAgentScheduleSource> FScheduleSource;
 };

@@ -7,7 +7,42 @@
 #include "SystemDisplaySystem.h"
 #include "XmlDocument.h"
 
+#include <QTimer>
+#include <QWidget>
+
 namespace {
+
+// TEMPORARY, replaced by the web view: a black view that shows no page, so that the program starts and its
+// players run their clocks until the real slide views are in.
+class TPlaceholderSlideView : public QWidget, public ISlideView
+{
+public:
+    explicit TPlaceholderSlideView(QWidget* parent) : QWidget(parent)
+    {
+        setStyleSheet(QStringLiteral("background: black"));
+        setAttribute(Qt::WA_StyledBackground);
+    }
+    QWidget& Widget() override { return *this; }
+    void Navigate(const QUrl&) override
+    {
+        const int navigation = ++FNavigations;
+        QTimer::singleShot(0, this, [this, navigation] {
+            if (navigation == FNavigations && OnReady)
+                OnReady();
+        });
+    }
+
+private:
+    int FNavigations = 0;
+};
+class TPlaceholderSlideViewFactory : public ISlideViewFactory
+{
+public:
+    std::unique_ptr<ISlideView> CreateView(QWidget* parent) const override
+    {
+        return std::make_unique<TPlaceholderSlideView>(parent);
+    }
+};
 
 // Until the session's screen saver can be held off, playing does not keep it away.
 class TNoScreenSaver : public IScreenSaver
@@ -40,6 +75,7 @@ TAgentPlatform SystemPlatform()
     platform.Display = CreateSystemDisplaySystem(); // the session's: X11, or the toolkit's screens
     platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
     platform.ScreenSaver = std::make_shared<TNoScreenSaver>();
+    platform.SlideViews = std::make_shared<TPlaceholderSlideViewFactory>(); // TEMPORARY: the web view's
     platform.Downloaders =
         std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
     return platform;

@@ -1,11 +1,13 @@
 #include "DiapositiveType.h"
 #include "Errors.h"
+#include "EventWait.h"
 #include "LogCapture.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
 #include "TestFiles.h"
 #include "TestPlatform.h"
 #include "VitrelleCenterAgent.h"
+#include "VitrelleForm.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -261,6 +263,7 @@ TEST_F(Agent, RefusesAPlatformWithAMissingService)
         {"Display", [](TAgentPlatform& p) { p.Display.reset(); }},
         {"SerialPorts", [](TAgentPlatform& p) { p.SerialPorts.reset(); }},
         {"ScreenSaver", [](TAgentPlatform& p) { p.ScreenSaver.reset(); }},
+        {"SlideViews", [](TAgentPlatform& p) { p.SlideViews.reset(); }},
     };
     for (const auto& [name, reset] : entries) {
         TAgentPlatform platform = Platform();
@@ -354,4 +357,44 @@ TEST_F(Agent, SwitchesEveryMonitorThroughItsOwnScheduleActions)
     EXPECT_EQ(Fakes.Display->PowerRequests, QList<bool>({false, true}));
     EXPECT_EQ(Log.Lines(), QStringList({"[3] TVitrelleDevice: Power off of all devices suceeded",
                                         "[3] TVitrelleDevice: Power on of all devices failed"}));
+}
+
+TEST_F(Agent, PlaysOnEachDeviceThroughItsOwnPlayer)
+{
+    WriteTypes();
+    Folder.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"17\" name=\"Lobby\"/></Vitrelles>");
+    Folder.Write("Cache/17.xml",
+                 "<Vitrelle name=\"Lobby\"><Diapositive id=\"s1\" type=\"Photo\"/></Vitrelle>");
+    Fakes.Display->AddOutput("HDMI-1").Geometry = QRect(0, 0, 800, 600);
+    Fakes.Display->AddOutput("HDMI-2").Geometry = QRect(800, 0, 800, 600);
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_EQ(agent->PlayerCount(), 2);
+    EXPECT_THROW(agent->Players(2), EOutOfRange);
+    EXPECT_THROW(agent->Players(-1), EOutOfRange);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(agent->Players(i).Device(), &agent->Devices(i));
+        EXPECT_EQ(agent->Scheduler().FindSource(QStringLiteral("Player Device %1").arg(i + 1)),
+                  &agent->Players(i));
+    }
+
+    EXPECT_FALSE(agent->PlayVitrelle("", 7, 3)) << "an empty id does nothing, whatever the index";
+    EXPECT_THROW(agent->PlayVitrelle("17", 2, 3), EOutOfRange);
+    EXPECT_TRUE(agent->PlayVitrelle("17", 1, 3));
+    TVitrellePlayer& player = agent->Players(1);
+    EXPECT_EQ(player.State(), psPlaying);
+    EXPECT_EQ(player.DefaultDuration(), 3000);
+    EXPECT_EQ(player.Form().geometry(), QRect(800, 0, 800, 600)) << "on its device's monitor";
+    EXPECT_EQ(agent->Players(0).State(), psIdle);
+    EXPECT_EQ(Fakes.ScreenSaver->Holds, 1);
+
+    agent->StopPlayer(1);
+    EXPECT_FALSE(player.Form().isVisible());
+    ASSERT_TRUE(ServeEventsUntil([&] { return player.State() == psLoaded; }));
+    EXPECT_EQ(Fakes.ScreenSaver->Holds, 0);
+
+    // Freed while playing: the players go before the content and the devices they play on.
+    EXPECT_TRUE(agent->PlayVitrelle("17", 0, 5));
+    agent.reset();
+    EXPECT_EQ(Fakes.ScreenSaver->Holds, 0);
 }

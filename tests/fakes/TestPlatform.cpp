@@ -12,6 +12,7 @@ TAgentPlatform TTestPlatform::Agent() const
     platform.Display = Display;
     platform.SerialPorts = SerialPorts;
     platform.ScreenSaver = ScreenSaver;
+    platform.SlideViews = SlideViews;
     platform.PowerAllPause = std::chrono::milliseconds(0);
     return platform;
 }

@@ -5,6 +5,7 @@
 #include "FakeScreenSaver.h"
 #include "FakeSerialPorts.h"
 #include "FakeSleepInhibitor.h"
+#include "FakeSlideView.h"
 #include "ManualClock.h"
 #include "SimulatedDisplaySystem.h"
 
@@ -62,6 +63,7 @@ struct TTestPlatform
     std::shared_ptr<TSimulatedDisplaySystem> Display = std::make_shared<TSimulatedDisplaySystem>();
     std::shared_ptr<TFakeSerialPorts> SerialPorts = std::make_shared<TFakeSerialPorts>();
     std::shared_ptr<TFakeScreenSaver> ScreenSaver = std::make_shared<TFakeScreenSaver>();
+    std::shared_ptr<TFakeSlideViewFactory> SlideViews = std::make_shared<TFakeSlideViewFactory>();
 
     TAgentPlatform Agent() const;
 };

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "SlideView.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QMenu;
+class TDiapositive;
+class TVitrelleRepository;
+
+// What the slide window is asked for from its frame (Escape, the context menu).
+enum TFullScreenRequest : quint8
+{
+    frEnter = 0,
+    frLeave = 1,
+    frToggle = 2,
+};
+
+// The slide window's frame: two slide views stacked on top of each other, both shown and the same size. The
+// front one shows the current slide; the back one loads the next. A swap only raises the back view over the
+// front one: a hidden view would not be painted and would show an old page for a few frames when revealed.
+// Main thread only.
+class TFrameWebDiapositive : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TFrameWebDiapositive(std::shared_ptr<const ISlideViewFactory> views, QWidget* parent = nullptr);
+    // The views go before the frame's other children.
+    ~TFrameWebDiapositive() override;
+
+    // Makes the two views and the context menu anew (those of an earlier play are freed): the first view is
+    // the front, the second the back.
+    void CreateBrowsers();
+    // The back view reports its slide ready; the front one takes the keys and the context menu, and is
+    // raised over the back one.
+    void SetRoles(ISlideView* back, ISlideView* front);
+    // The back view, which holds the prepared slide, becomes the front one.
+    void ShowPreparedSlide();
+    // Starts loading the slide's page into the back view: the page is rendered into the cache first when its
+    // file is missing. False when there is no page to load (nothing is cached when rendering fails).
+    bool PrepareSlide(const TDiapositive* slide, const TVitrelleRepository* repository);
+
+    ISlideView* Back() const { return FBack; }
+    ISlideView* Front() const { return FFront; }
+    // The front view's context menu; null before CreateBrowsers.
+    QMenu* Menu() const { return FMenu.get(); }
+
+    // The back view has loaded and painted the slide of the last PrepareSlide.
+    std::function<void()> OnSlideReady;
+    std::function<void(TFullScreenRequest)> OnFullScreenRequest;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void FreeBrowsers();
+    void SlideReady(const ISlideView* sender);
+    void KeyDown(int key);
+    void MenuClick(const QAction* item);
+
+    const std::shared_ptr<const ISlideViewFactory> FViews;
+    std::unique_ptr<ISlideView> FBrowserA;
+    std::unique_ptr<ISlideView> FBrowserB;
+    ISlideView* FBack = nullptr;
+    ISlideView* FFront = nullptr;
+    std::unique_ptr<QMenu> FMenu;
+};

@@ -1,0 +1,315 @@
+#include "VitrellePlayer.h"
+
+#include "Diapositive.h"
+#include "Enumerators.h"
+#include "Errors.h"
+#include "Log.h"
+#include "LogErrors.h"
+#include "MainThread.h"
+#include "ScheduleAction.h"
+#include "ScheduleActionList.h"
+#include "Sequence.h"
+#include "Vitrelle.h"
+#include "VitrelleDevice.h"
+#include "VitrelleForm.h"
+#include "VitrelleRepository.h"
+#include "VitrelleScheduler.h"
+#include "XmlHelpers.h"
+
+#include <algorithm>
+#include <limits>
+
+using std::chrono::milliseconds;
+
+namespace {
+TPlayerServices Checked(TPlayerServices services)
+{
+    if (!services.SlideViews || !services.ScreenSaver || !services.Clock)
+        throw EVitrelleError(QStringLiteral("A player needs slide views, a screen saver and a clock"));
+    return services;
+}
+} // namespace
+
+TVitrellePlayer::TVitrellePlayer(TVitrelleDevice* device, TVitrelleRepository& repository,
+                                 TPlayerServices services)
+    : FDevice(device), FRepository(repository), FServices(Checked(std::move(services)))
+{
+    VC_ASSERT_MAIN_THREAD();
+    FForm = std::make_unique<TVitrelleForm>(FServices.SlideViews);
+    FForm->SetOnSlideReady([this] { SlideReady(); });
+    FForm->OnClosed = [this] { StopPlaying(false); };
+    FLink = std::make_unique<TThreadLink>(*this);
+    if (TVitrelleScheduler* scheduler = Scheduler())
+        scheduler->RegisterSource(this);
+}
+
+TVitrellePlayer::~TVitrellePlayer()
+{
+    // First, so that no scheduled action reaches the player while it goes.
+    if (TVitrelleScheduler* scheduler = Scheduler())
+        scheduler->UnregisterSource(this);
+    StopPlaying(true);
+    if (FLink) {
+        FLink->Terminate();
+        FServices.Clock->Wake();
+        FLink.reset(); // the end handler runs in here
+    }
+    FForm.reset();
+    FSequenceItem.reset();
+}
+
+TVitrelleScheduler* TVitrellePlayer::Scheduler() const
+{
+    return FServices.Scheduler ? FServices.Scheduler() : nullptr;
+}
+
+void TVitrellePlayer::SetSlideDuration(qint32 seconds)
+{
+    // Within range, however large the number a schedule file gives.
+    const qint64 duration = static_cast<qint64>(seconds) * 1000;
+    FDefaultDuration.store(static_cast<qint32>(std::clamp<qint64>(
+        duration, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max())));
+}
+
+bool TVitrellePlayer::LoadVitrelle(const QString& id)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (id.isEmpty() || FState == psPlaying)
+        return false;
+    if (FState == psLoaded)
+        Unload();
+    FVitrelle.reset();
+    FVitrelle = FRepository.GetVitrelle(id);
+    if (!FVitrelle)
+        return false;
+    FState = psLoaded;
+    return true;
+}
+
+void TVitrellePlayer::Unload()
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FState == psPlaying)
+        return;
+    FSequenceItem.reset();
+    FEnumerator = nullptr;
+    FState = psIdle;
+}
+
+void TVitrellePlayer::StartPlaying()
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FState != psLoaded)
+        return;
+    if (!FSequenceItem)
+        FSequenceItem = std::make_unique<TVitrelleSequenceItem>(); // the loaded vitrelle itself, in order
+    FEnumerator = dynamic_cast<TVitrelleEnumerator*>(FSequenceItem->GetEnumerator(FVitrelle.get()));
+    ApplyDeviceSettings();
+    if (FDevice != nullptr && FDevice->Monitor)
+        FForm->SetMonitor(*FDevice->Monitor);
+    FForm->ShowWindow();
+    WriteLog(LogSource, 3,
+             QStringLiteral("Play vitrelle '%1' on display device '%2'")
+                 .arg(FVitrelle->Name, FDevice != nullptr ? FDevice->GetDisplayName() : QString()));
+    FState = psPlaying;
+    // The window's views are new: whatever an earlier run prepared is not in them.
+    FSlideStatus.store(ssPreparing);
+    FSequenceDuration.store(FEnumerator != nullptr ? FEnumerator->Duration() : -1);
+    if (!FHoldingScreen) {
+        FServices.ScreenSaver->Suspend();
+        FHoldingScreen = true;
+    }
+    TThreadLink::StartLink(FLink, *this);
+}
+
+bool TVitrellePlayer::Play(const QString& id)
+{
+    if (!LoadVitrelle(id))
+        return false;
+    FSequenceItem = std::make_unique<TVitrelleSequenceItem>();
+    FEnumerator = nullptr;
+    StartPlaying();
+    return true;
+}
+
+bool TVitrellePlayer::StopPlaying(bool close)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FState != psPlaying)
+        return true;
+    if (FLink && !FLink->Terminated()) {
+        FLink->Terminate();
+        FServices.Clock->Wake();
+    }
+    if (close)
+        FForm->close(); // comes back here through OnClosed: the clock is asked already
+    return true;
+}
+
+void TVitrellePlayer::ApplyDeviceSettings()
+{
+    if ((FState != psIdle && FState != psLoaded) || FDevice == nullptr)
+        return;
+    FDevice->SetDisplayMode(&FDevice->Settings().DisplayMode());
+    FForm->SetFullScreen(FDevice->Settings().FullScreen);
+}
+
+// ---- the slide clock ----
+
+void TVitrellePlayer::ThreadExecute()
+{
+    TThreadLink* link = TThreadLink::Current();
+    if (link == nullptr)
+        return;
+    // An error in a step ends the show; the window stays on the last slide shown.
+    LogErrors(LogSource, [&] { RunClock(*link); });
+}
+
+void TVitrellePlayer::RunClock(TThreadLink& link)
+{
+    ISteadyClock& clock = *FServices.Clock;
+    // A step handed over after the clock was asked to end does nothing: it may be served by the player's
+    // destructor, or after a stop that came during a swap. A step's error comes back as its text, so that no
+    // exception object is shared between the two threads.
+    const auto onMainThread = [&link](const std::function<void()>& step) {
+        std::optional<QString> failure;
+        link.Synchronize([&] {
+            if (link.Terminated())
+                return;
+            try {
+                step();
+            } catch (const EVitrelleError& error) {
+                failure = error.Message();
+            } catch (const std::exception& error) {
+                failure = QString::fromUtf8(error.what());
+            }
+        });
+        if (failure)
+            throw EVitrelleError(*failure);
+    };
+    const auto stopRequested = [&link] { return link.Terminated(); };
+
+    onMainThread([this] { PrepareNextSlide(); });
+    std::optional<milliseconds> lastChange; // none: the first test finds the slide due
+    milliseconds nextTick = clock.Now() + FServices.Tick;
+    while (!link.Terminated()) {
+        clock.WaitUntil(nextTick, stopRequested);
+        if (link.Terminated())
+            break;
+        const milliseconds now = clock.Now();
+        // The ticks keep their pace however long the steps take.
+        nextTick = std::max(nextTick + FServices.Tick, now);
+        if (SlideDue(lastChange, now)) {
+            if (FSlideStatus.load() == ssReady)
+                onMainThread([this] { FForm->ShowPreparedSlide(); });
+            lastChange = clock.Now();
+            onMainThread([this] { PrepareNextSlide(); });
+        }
+        FTicks.fetch_add(1);
+    }
+}
+
+bool TVitrellePlayer::SlideDue(const std::optional<milliseconds>& lastChange, milliseconds now) const
+{
+    if (!lastChange)
+        return true;
+    const qint32 sequenceDuration = FSequenceDuration.load();
+    const qint64 duration = sequenceDuration == -1 ? FDefaultDuration.load() : sequenceDuration;
+    return (now - *lastChange).count() >= duration;
+}
+
+void TVitrellePlayer::PrepareNextSlide()
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FState != psPlaying || FEnumerator == nullptr)
+        return;
+    FEnumerator->MoveNext();
+    FSequenceDuration.store(FEnumerator->Duration());
+    const TDiapositive* slide = FEnumerator->GetCurrent();
+    if (slide == nullptr)
+        return;
+    WriteLog(LogSource, 3,
+             QStringLiteral("Vitrelle %1 : preparation of slide '%2' (type '%3')")
+                 .arg(FVitrelle->Name, slide->Id, slide->TypeName));
+    if (slide->DiapositiveType == nullptr) {
+        FSlideStatus.store(ssFailed);
+        WriteLog(LogSource, 1,
+                 QStringLiteral("Cannot find type '%1' of slide of ID '%2'").arg(slide->TypeName, slide->Id));
+        return;
+    }
+    FSlideStatus.store(ssPreparing);
+    if (!FForm->PrepareSlide(slide, &FRepository)) {
+        FSlideStatus.store(ssFailed);
+        WriteLog(
+            LogSource, 1,
+            QStringLiteral("Slide of ID '%1' and type '%2' has no content").arg(slide->Id, slide->TypeName));
+    }
+}
+
+void TVitrellePlayer::SlideReady()
+{
+    FSlideStatus.store(ssReady);
+}
+
+void TVitrellePlayer::ThreadTerminated()
+{
+    FState = psLoaded;
+    if (FHoldingScreen) {
+        FHoldingScreen = false;
+        FServices.ScreenSaver->Resume();
+    }
+}
+
+// ---- schedule source ----
+
+QString TVitrellePlayer::GetSourceName() const
+{
+    if (FDevice == nullptr)
+        return QStringLiteral("Player");
+    return QStringLiteral("Player %1").arg(FDevice->GetDisplayName());
+}
+
+std::unique_ptr<TScheduleAction> TVitrellePlayer::CreateDefaultAction(qint32 actionCode)
+{
+    if (actionCode == PlayAction) {
+        const QStringList params{SlideDurationParam + QStringLiteral("=10")};
+        return TScheduleAction::CreateAction(this, PlayAction, 0, QTime(8, 5), false, &params);
+    }
+    if (actionCode == StopAction)
+        return TScheduleAction::CreateAction(this, StopAction, 0, QTime(22, 55), false);
+    return nullptr;
+}
+
+QString TVitrellePlayer::GetActionDescription(const TScheduleAction* action) const
+{
+    if (action == nullptr)
+        return {};
+    if (action->Action == PlayAction)
+        return QStringLiteral("Play vitrelle ID = '%1'").arg(action->ParamValue(VitrelleIdParam));
+    if (action->Action == StopAction)
+        return QStringLiteral("Stop vitrelle");
+    return {};
+}
+
+void TVitrellePlayer::FilterActions(TScheduleActionList& actions)
+{
+    // Play and stop due in one pass: only the later one runs.
+    if (actions.Count() == 2)
+        actions.Delete(0);
+}
+
+bool TVitrellePlayer::ExecuteAction(TScheduleAction* action)
+{
+    if (action == nullptr)
+        return false;
+    if (action->Action == PlayAction) {
+        const QString id = action->ParamValue(VitrelleIdParam);
+        if (id.isEmpty())
+            return false;
+        SetSlideDuration(TextToInt(action->ParamValue(SlideDurationParam)).value_or(DefaultSlideSeconds));
+        return Play(id);
+    }
+    if (action->Action == StopAction)
+        return StopPlaying(true);
+    return false;
+}

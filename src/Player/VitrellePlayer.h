@@ -1,0 +1,150 @@
+#pragma once
+
+#include "ScheduleSource.h"
+#include "ScreenSaver.h"
+#include "SlideView.h"
+#include "SteadyClock.h"
+#include "ThreadLink.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class TThreadLink;
+class TVitrelle;
+class TVitrelleDevice;
+class TVitrelleEnumerator;
+class TVitrelleForm;
+class TVitrelleRepository;
+class TVitrelleScheduler;
+class TVitrelleSequenceItem;
+
+enum TPlayerState : quint8
+{
+    psIdle = 0,    // no vitrelle
+    psLoaded = 1,  // a vitrelle, not playing
+    psPlaying = 2, // the slide clock runs (or has been asked to end and has not yet)
+};
+
+// The state of the slide prepared in the back view.
+enum TSlideStatus : quint8
+{
+    ssPreparing = 0,
+    ssReady = 1,
+    ssFailed = 2,
+};
+
+// What a player takes from the agent that owns it.
+struct TPlayerServices
+{
+    // Makes the slide window's two views. Required.
+    std::shared_ptr<const ISlideViewFactory> SlideViews;
+    // Held while a vitrelle plays, so that the display does not blank. Required.
+    std::shared_ptr<IScreenSaver> ScreenSaver;
+    // The scheduler the player registers with; null (or answering null): none.
+    std::function<TVitrelleScheduler*()> Scheduler;
+    // The slide clock's period, and the monotonic time it runs by. Required.
+    std::chrono::milliseconds Tick{1000};
+    std::shared_ptr<ISteadyClock> Clock = std::make_shared<TSystemSteadyClock>();
+};
+
+// Plays one vitrelle on one display device in its own slide window. The slide clock runs on a worker: every
+// tick it decides whether the visible slide is due to change; every step that touches the content, the
+// rendering or the window is handed to the main thread (Synchronize), so the worker itself only waits and
+// tests the time. The next slide loads in the back view while the current one is visible; at the first tick
+// at which the visible one has been shown for its duration, the back view is raised when its slide is ready,
+// and the slide after it is prepared in every case (a slide not ready by then is skipped).
+//
+// As a schedule source it offers play (code 0: parameters vitrelleID and diapositiveDuration, in seconds)
+// and stop (code 1). Everything but the clock's work runs on the main thread.
+class TVitrellePlayer : public IThread, public IScheduleSource
+{
+public:
+    static constexpr QLatin1StringView LogSource{"TVitrellePlayer"};
+    static constexpr qint32 PlayAction = 0;
+    static constexpr qint32 StopAction = 1;
+    static inline const QString VitrelleIdParam = QStringLiteral("vitrelleID");
+    static inline const QString SlideDurationParam = QStringLiteral("diapositiveDuration");
+    // Seconds per slide when neither the sequence nor the play action gives one.
+    static constexpr qint32 DefaultSlideSeconds = 10;
+
+    // The device may be null (a player without a display: no display mode, no monitor). Registers with the
+    // scheduler when there is one. Raises EVitrelleError when a required service is missing.
+    TVitrellePlayer(TVitrelleDevice* device, TVitrelleRepository& repository, TPlayerServices services);
+    // Stops the clock, closing the window, and waits for the worker while serving its hand-overs (which no
+    // longer touch anything once the clock is asked to end).
+    ~TVitrellePlayer();
+
+    TVitrellePlayer(const TVitrellePlayer&) = delete;
+    TVitrellePlayer& operator=(const TVitrellePlayer&) = delete;
+
+    // The duration of a slide when the vitrelle's sequence gives none; also while playing.
+    void SetSlideDuration(qint32 seconds);
+    // False for an empty id, while playing, or when the repository has no such vitrelle (then psIdle).
+    // Errors of the repository's fetch are raised.
+    bool LoadVitrelle(const QString& id);
+    // Forgets where the loaded vitrelle stopped; psIdle. Not while playing.
+    void Unload();
+    // In psLoaded only: shows the window on the device's monitor and starts the clock, going on after the
+    // last slide prepared when the same vitrelle is played again.
+    void StartPlaying();
+    // Loads the vitrelle and plays it from its first slide; false when it cannot be loaded or the player is
+    // playing.
+    bool Play(const QString& id);
+    // Asks the clock to end (the state becomes psLoaded once the worker has ended) and closes the window when
+    // asked. Never waits. Always true.
+    bool StopPlaying(bool close);
+    // The device's display mode and full-screen choice, when not playing.
+    void ApplyDeviceSettings();
+
+    TPlayerState State() const { return FState; }
+    TSlideStatus SlideStatus() const { return FSlideStatus.load(); }
+    TVitrelle* Vitrelle() const { return FVitrelle.get(); }
+    TVitrelleDevice* Device() const { return FDevice; }
+    TVitrelleForm& Form() const { return *FForm; }
+    // Milliseconds.
+    qint32 DefaultDuration() const { return FDefaultDuration.load(); }
+    // Ticks the clock has run through since the player was made (for benchmarks and tests that drive the
+    // clock).
+    qint64 TickCount() const { return FTicks.load(); }
+
+    // IThread
+    void ThreadExecute() override;
+    void ThreadTerminated() override;
+
+    // IScheduleSource
+    QString GetSourceName() const override;
+    std::unique_ptr<TScheduleAction> CreateDefaultAction(qint32 actionCode) override;
+    QString GetActionDescription(const TScheduleAction* action) const override;
+    void FilterActions(TScheduleActionList& actions) override;
+    bool ExecuteAction(TScheduleAction* action) override;
+
+private:
+    void RunClock(TThreadLink& link);
+    bool SlideDue(const std::optional<std::chrono::milliseconds>& lastChange,
+                  std::chrono::milliseconds now) const;
+    void PrepareNextSlide();
+    void SlideReady();
+    TVitrelleScheduler* Scheduler() const;
+
+    TVitrelleDevice* const FDevice;
+    TVitrelleRepository& FRepository;
+    const TPlayerServices FServices;
+    std::shared_ptr<TVitrelle> FVitrelle;
+    std::unique_ptr<TVitrelleSequenceItem> FSequenceItem;
+    TVitrelleEnumerator* FEnumerator = nullptr; // owned by the sequence item
+    std::unique_ptr<TVitrelleForm> FForm;
+    TPlayerState FState = psIdle; // main thread
+    bool FHoldingScreen = false;  // main thread: the screen saver is suspended for the running clock
+    // Shared with the worker.
+    std::atomic<TSlideStatus> FSlideStatus{ssPreparing};
+    std::atomic<qint32> FDefaultDuration{DefaultSlideSeconds * 1000};
+    // The enumerator's duration for the slide prepared last (-1: none), read there on the main thread.
+    std::atomic<qint32> FSequenceDuration{-1};
+    std::atomic<qint64> FTicks{0};
+    std::unique_ptr<TThreadLink> FLink;
+};

@@ -1,0 +1,314 @@
+#include "PlayerFixture.h"
+#include "ScheduleAction.h"
+#include "ScheduleActionList.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QPointer>
+
+#include <limits>
+
+// ---- the slide clock ----
+
+struct TTimingCase
+{
+    milliseconds Tick;
+    qint32 Seconds;
+};
+
+void PrintTo(const TTimingCase& c, std::ostream* out)
+{
+    *out << c.Seconds << " s per slide, ticks of " << c.Tick.count() << " ms";
+}
+
+class PlayerTiming : public PlayerTest, public ::testing::WithParamInterface<TTimingCase>
+{
+};
+
+TEST_P(PlayerTiming, TheFirstSlideComesAtTheFirstTickAndEachStaysItsDurationAndLessThanATickMore)
+{
+    const auto [tick, seconds] = GetParam();
+    MakePlayer(tick);
+    Views->ReadyAtOnce = true;
+    Play("17", seconds);
+
+    const milliseconds duration(seconds * 1000);
+    std::vector<std::pair<milliseconds, QString>> changes;
+    QString shown;
+    while (changes.size() < 5) {
+        const milliseconds now = Tick();
+        if (SlideOf(Front()) != shown) {
+            shown = SlideOf(Front());
+            changes.emplace_back(now, shown);
+        }
+        ASSERT_LT(now, 10 * (duration + tick)) << "the show stands still";
+    }
+    EXPECT_EQ(changes[0], std::make_pair(tick, QString("s1")));
+    const QStringList order{"s1", "s2", "s3", "s1", "s2"};
+    for (size_t i = 1; i < changes.size(); ++i) {
+        EXPECT_EQ(changes[i].second, order[static_cast<qsizetype>(i)]);
+        const milliseconds shownFor = changes[i].first - changes[i - 1].first;
+        EXPECT_GE(shownFor, duration) << changes[i - 1].second.toStdString();
+        EXPECT_LT(shownFor, duration + tick) << changes[i - 1].second.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Durations, PlayerTiming,
+                         ::testing::Values(TTimingCase{1000ms, 10}, TTimingCase{1000ms, 1},
+                                           TTimingCase{700ms, 2}));
+
+TEST_F(PlayerTest, ASlideNotReadyAtItsTickIsSkippedAndTheVisibleOneStays)
+{
+    Play("17");
+    ASSERT_EQ(SlideOf(Back()), "s1");
+    Back().MakeReady();
+    EXPECT_EQ(Tick(), 1000ms);
+    EXPECT_EQ(SlideOf(Front()), "s1");
+    TFakeSlideView& stalled = Back(); // s2 never finishes loading
+    EXPECT_EQ(SlideOf(stalled), "s2");
+
+    RunUntil(11000ms);
+    EXPECT_EQ(SlideOf(Front()), "s1") << "nothing to swap in: the visible slide stays";
+    EXPECT_EQ(&Back(), &stalled);
+    EXPECT_EQ(SlideOf(stalled), "s3") << "the next slide is loaded in place of the stalled one";
+    Back().MakeReady();
+    RunUntil(21000ms);
+    EXPECT_EQ(SlideOf(Front()), "s3");
+
+    // Both views stay shown and stacked, the visible one on top.
+    for (TFakeSlideView* view : {&Front(), &Back()}) {
+        EXPECT_TRUE(view->isVisible());
+        EXPECT_EQ(view->geometry(), Frame().rect());
+    }
+    EXPECT_EQ(Frame().childAt(Frame().rect().center()), &Front());
+    EXPECT_EQ(PlayerLines().filter("preparation").size(), 4) << LogText(Log);
+}
+
+TEST_F(PlayerTest, RefusesToPlayWhilePlayingAndHoldsTheScreenSaverOnlyWhilePlaying)
+{
+    EXPECT_EQ(Player->State(), psIdle);
+    EXPECT_FALSE(Player->Play(""));
+    EXPECT_FALSE(Player->Play("no-such-vitrelle"));
+    EXPECT_EQ(Player->State(), psIdle);
+    EXPECT_FALSE(Player->Form().isVisible());
+
+    Play("17");
+    EXPECT_EQ(Player->State(), psPlaying);
+    EXPECT_TRUE(Player->Form().isVisible());
+    EXPECT_EQ(ScreenSaver->Holds, 1);
+    EXPECT_EQ(ScreenSaver->WakeUps, 1);
+    EXPECT_FALSE(Player->Play("mixed"));
+    EXPECT_FALSE(Player->LoadVitrelle("mixed"));
+    EXPECT_EQ(Player->Vitrelle()->Name, "Lobby");
+
+    EXPECT_TRUE(Player->StopPlaying(false));
+    EXPECT_EQ(Player->State(), psPlaying) << "until the clock has ended";
+    EXPECT_FALSE(Player->Play("mixed"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    EXPECT_EQ(ScreenSaver->Holds, 0);
+    EXPECT_TRUE(Player->Form().isVisible()) << "stopped without closing";
+
+    Play("mixed");
+    EXPECT_EQ(Player->Vitrelle()->Name, "Mixed");
+    EXPECT_EQ(ScreenSaver->Holds, 1);
+    Player->StopPlaying(true);
+    EXPECT_FALSE(Player->Form().isVisible());
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    EXPECT_EQ(ScreenSaver->Holds, 0);
+}
+
+TEST_F(PlayerTest, ClosingTheWindowByHandStopsTheClockUntilTheNextScheduledPlay)
+{
+    Play("17");
+    Player->Form().close(); // as the window manager's close button does
+    EXPECT_FALSE(Player->Form().isVisible());
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    EXPECT_EQ(ScreenSaver->Holds, 0);
+
+    std::unique_ptr<TScheduleAction> play = Player->CreateDefaultAction(TVitrellePlayer::PlayAction);
+    play->SetParamValue("vitrelleID", "17");
+    EXPECT_TRUE(Player->ExecuteAction(play.get()));
+    EXPECT_EQ(Player->State(), psPlaying);
+    EXPECT_TRUE(Player->Form().isVisible());
+}
+
+TEST_F(PlayerTest, AStopDuringASwapLeavesTheWindowAsItWas)
+{
+    Play("17");
+    Back().MakeReady();
+    Tick();
+    Back().MakeReady(); // s2 is ready in the back view
+    RunUntil(10000ms);
+    WakeWithoutServing(); // the tick at 11000 hands the swap over
+    Player->StopPlaying(false);
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    EXPECT_EQ(SlideOf(Front()), "s1");
+    EXPECT_EQ(SlideOf(Back()), "s2");
+    EXPECT_EQ(PlayerLines().filter("preparation").size(), 2) << LogText(Log);
+}
+
+TEST_F(PlayerTest, IsDestroyedWhileItsClockWaitsOnAHandOver)
+{
+    Play("17");
+    Back().MakeReady();
+    WakeWithoutServing();
+    const QPointer<TVitrelleForm> form = &Player->Form();
+    Player.reset();
+    EXPECT_TRUE(form.isNull());
+    EXPECT_EQ(ScreenSaver->Holds, 0);
+    EXPECT_EQ(Scheduler->FindSource("Player Device 1"), nullptr);
+}
+
+TEST_F(PlayerTest, AnErrorInAClockStepEndsTheShowAndLeavesTheWindowOpen)
+{
+    ASSERT_TRUE(Player->Play("17"));
+    Back().FailNavigate = true; // the clock's first step is still to be served
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    EXPECT_TRUE(Player->Form().isVisible());
+    EXPECT_EQ(ScreenSaver->Holds, 0);
+    EXPECT_EQ(ErrorLines(Log), QStringList{"[1] TVitrellePlayer: The view cannot load " +
+                                           QUrl::fromLocalFile(Cache("Photo/s1.html")).toString()});
+    Play("17");
+    EXPECT_EQ(SlideOf(Back()), "s1") << "played again with new views";
+}
+
+// ---- content ----
+
+TEST_F(PlayerTest, SkipsSlidesWithoutTypeOrPageAndCachesNothingForThem)
+{
+    Views->ReadyAtOnce = true;
+    Play("mixed");
+    RunUntil(31000ms);
+    EXPECT_EQ(SlideOf(Front()), "m4");
+    EXPECT_EQ(PlayerLines(),
+              QStringList({"[3] TVitrellePlayer: Play vitrelle 'Mixed' on display device 'Device 1'",
+                           "[3] TVitrellePlayer: Vitrelle Mixed : preparation of slide 'm1' (type 'Text')",
+                           "[3] TVitrellePlayer: Vitrelle Mixed : preparation of slide 'm2' (type 'Nowhere')",
+                           "[1] TVitrellePlayer: Cannot find type 'Nowhere' of slide of ID 'm2'",
+                           "[3] TVitrellePlayer: Vitrelle Mixed : preparation of slide 'm3' (type 'Text')",
+                           "[1] TVitrellePlayer: Slide of ID 'm3' and type 'Text' has no content",
+                           "[3] TVitrellePlayer: Vitrelle Mixed : preparation of slide 'm4' (type 'Text')",
+                           "[3] TVitrellePlayer: Vitrelle Mixed : preparation of slide 'm1' (type 'Text')"}));
+    EXPECT_TRUE(Log.Contains("The XSL transform (template 'Text') failed on slide ID = m3")) << LogText(Log);
+    // An empty page would be shown in place of m3 until the next update, even after the template is fixed.
+    EXPECT_EQ(QDir(Cache("Text")).entryList({"*.html"}, QDir::Files), QStringList({"m1.html", "m4.html"}));
+    EXPECT_EQ(QDir(Cache("Text")).entryList(QDir::Files | QDir::Hidden).filter(".tmp").size(), 0);
+}
+
+TEST_F(PlayerTest, AVitrelleWithoutSlidesOpensABlackWindowThatNeverChanges)
+{
+    Play("empty");
+    RunUntil(30000ms);
+    EXPECT_TRUE(Player->Form().isVisible());
+    EXPECT_EQ(Player->State(), psPlaying);
+    for (const QPointer<TFakeSlideView>& view : Views->Views())
+        EXPECT_TRUE(view->Navigations.isEmpty());
+    EXPECT_EQ(PlayerLines(),
+              QStringList{"[3] TVitrellePlayer: Play vitrelle 'Empty' on display device 'Device 1'"});
+}
+
+TEST_F(PlayerTest, RunsHundredsOfSlidesInMomentsRenderingEachPageOnce)
+{
+    Clock = std::make_shared<TManualSteadyClock>(true); // every tick at once
+    MakePlayer();
+    Views->ReadyAtOnce = true;
+    const QByteArray cached = "<html><body>kept as it is</body></html>";
+    App.Write("Cache/Text/s3.html", cached);
+    Player->SetSlideDuration(1);
+    ASSERT_TRUE(Player->Play("17"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->TickCount() >= 300; }));
+    Player->StopPlaying(true);
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+
+    EXPECT_EQ(ReadFileBytes(Cache("Text/s3.html")), cached) << "an existing page is shown as it is";
+    EXPECT_TRUE(ReadFileBytes(Cache("Photo/s1.html")).contains("Harbour"));
+    // The views take turns, and the slides come in order: s1 into the back view, s2 into the other...
+    const QStringList slides{"s1", "s2", "s3"};
+    const TFakeSlideView& first = *Views->Views().at(1);
+    const TFakeSlideView& second = *Views->Views().at(0);
+    ASSERT_GE(first.Navigations.size() + second.Navigations.size(), 300);
+    for (qsizetype i = 0; i < first.Navigations.size(); ++i)
+        ASSERT_EQ(QFileInfo(first.Navigations[i].toLocalFile()).completeBaseName(), slides[(2 * i) % 3]) << i;
+    for (qsizetype i = 0; i < second.Navigations.size(); ++i)
+        ASSERT_EQ(QFileInfo(second.Navigations[i].toLocalFile()).completeBaseName(), slides[(2 * i + 1) % 3])
+            << i;
+    EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
+}
+
+// ---- schedule source ----
+
+TEST_F(PlayerTest, OffersPlayAndStopToTheScheduler)
+{
+    EXPECT_EQ(Scheduler->FindSource("player device 1"), Player.get());
+    const std::unique_ptr<TScheduleAction> play = Player->CreateDefaultAction(0);
+    const std::unique_ptr<TScheduleAction> stop = Player->CreateDefaultAction(1);
+    ASSERT_NE(play, nullptr);
+    ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(Player->CreateDefaultAction(2), nullptr);
+    EXPECT_EQ(play->NextTime.time(), QTime(8, 5));
+    EXPECT_EQ(play->Params, QStringList{"diapositiveDuration=10"});
+    EXPECT_FALSE(play->Enabled);
+    EXPECT_EQ(stop->NextTime.time(), QTime(22, 55));
+    EXPECT_TRUE(stop->Params.isEmpty());
+    play->SetParamValue("vitrelleID", "17");
+    EXPECT_EQ(Player->GetActionDescription(play.get()), "Play vitrelle ID = '17'");
+    EXPECT_EQ(Player->GetActionDescription(stop.get()), "Stop vitrelle");
+    EXPECT_EQ(Player->GetActionDescription(nullptr), "");
+    EXPECT_FALSE(Player->ExecuteAction(nullptr));
+
+    // Play and stop due in one pass: only the second runs; any other count is left alone.
+    for (const qsizetype count : {1, 2, 3}) {
+        std::vector<std::unique_ptr<TScheduleAction>> actions;
+        TScheduleActionList due(false);
+        for (qsizetype i = 0; i < count; ++i)
+            due.Add(actions.emplace_back(Player->CreateDefaultAction(static_cast<qint32>(i % 2))).get());
+        Player->FilterActions(due);
+        ASSERT_EQ(due.Count(), count == 2 ? 1 : count);
+        EXPECT_EQ(due.At(0), actions[count == 2 ? 1 : 0].get());
+    }
+
+    TVitrellePlayer unplaced(nullptr, *Repository, {Views, ScreenSaver, nullptr, 1000ms, Clock});
+    EXPECT_EQ(unplaced.GetSourceName(), "Player");
+}
+
+struct TPlayActionCase
+{
+    QStringList Params;
+    bool Result;
+    qint32 Duration; // milliseconds; 7000 before the action
+    TPlayerState State;
+};
+
+void PrintTo(const TPlayActionCase& c, std::ostream* out)
+{
+    *out << c.Params.join(", ").toStdString();
+}
+
+class PlayAction : public PlayerTest, public ::testing::WithParamInterface<TPlayActionCase>
+{
+};
+
+TEST_P(PlayAction, ReadsTheVitrelleAndTheSlideDuration)
+{
+    Player->SetSlideDuration(7);
+    std::unique_ptr<TScheduleAction> action = Player->CreateDefaultAction(TVitrellePlayer::PlayAction);
+    action->Params = GetParam().Params;
+    EXPECT_EQ(Player->ExecuteAction(action.get()), GetParam().Result);
+    EXPECT_EQ(Player->DefaultDuration(), GetParam().Duration);
+    EXPECT_EQ(Player->State(), GetParam().State);
+    EXPECT_EQ(Player->Form().isVisible(), GetParam().State == psPlaying);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parameters, PlayAction,
+    ::testing::Values(TPlayActionCase{{"vitrelleID=17", "diapositiveDuration=5"}, true, 5000, psPlaying},
+                      TPlayActionCase{{"vitrelleID=17", "diapositiveDuration=five"}, true, 10000, psPlaying},
+                      TPlayActionCase{{"vitrelleID=17"}, true, 10000, psPlaying},
+                      TPlayActionCase{{"vitrelleID=17", "diapositiveDuration=99999999"},
+                                      true,
+                                      std::numeric_limits<qint32>::max(),
+                                      psPlaying},
+                      TPlayActionCase{{"diapositiveDuration=5"}, false, 7000, psIdle},
+                      TPlayActionCase{{"vitrelleID=", "diapositiveDuration=5"}, false, 7000, psIdle},
+                      TPlayActionCase{{"vitrelleID=nowhere", "diapositiveDuration=3"}, false, 3000, psIdle}),
+    [](const auto& info) { return CaseName(info.index, info.param.Params.join(' ').toStdString()); });
