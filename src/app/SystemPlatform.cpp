@@ -37,7 +37,8 @@ TAgentPlatform SystemPlatform()
     platform.Clock = std::make_shared<TSystemClock>();
     platform.SleepInhibitor = std::make_shared<TLogindSleepInhibitor>();
     platform.Network = std::make_shared<TSystemNetworkStatus>();
-    platform.Display = CreateSystemDisplaySystem(); // the session's: X11, or the toolkit's screens
+    // The session's: X11, or the toolkit's screens; chosen on first use, once the log exists.
+    platform.Display = CreateSystemDisplaySystem();
     platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
     platform.ScreenSaver = std::make_shared<TNoScreenSaver>();
     platform.Downloaders =
