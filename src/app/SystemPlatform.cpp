@@ -5,17 +5,10 @@
 #include "QtSerialLine.h"
 #include "SessionInfo.h"
 #include "SystemDisplaySystem.h"
+#include "SystemScreenSaver.h"
 #include "XmlDocument.h"
 
 namespace {
-
-// Until the session's screen saver can be held off, playing does not keep it away.
-class TNoScreenSaver : public IScreenSaver
-{
-public:
-    void Suspend() override {}
-    void Resume() override {}
-};
 
 class TSystemSessionProbe : public ISessionProbe
 {
@@ -40,7 +33,7 @@ TAgentPlatform SystemPlatform()
     // The session's: X11, or the toolkit's screens; chosen on first use, once the log exists.
     platform.Display = CreateSystemDisplaySystem();
     platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
-    platform.ScreenSaver = std::make_shared<TNoScreenSaver>();
+    platform.ScreenSaver = CreateSystemScreenSaver(); // the X server's, or none
     platform.Downloaders =
         std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
     return platform;
