@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -113,6 +114,10 @@ struct TSystemDisplayMode
 class IDisplaySystem
 {
 public:
+    // How long the desktop's monitors must stay unchanged before a burst of changes is reported: plugging a
+    // display in gives several events over a few tenths of a second (output, CRTC, screen size).
+    static constexpr std::chrono::milliseconds MonitorChangeSettleTime{250};
+
     virtual ~IDisplaySystem() = default;
 
     // The desktop's monitors in desktop order.

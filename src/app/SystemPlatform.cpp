@@ -5,6 +5,7 @@
 #include "QtSerialLine.h"
 #include "SessionInfo.h"
 #include "SystemDisplaySystem.h"
+#include "SystemScreenSaver.h"
 #include "XmlDocument.h"
 
 #include <QTimer>
@@ -44,14 +45,6 @@ public:
     }
 };
 
-// Until the session's screen saver can be held off, playing does not keep it away.
-class TNoScreenSaver : public IScreenSaver
-{
-public:
-    void Suspend() override {}
-    void Resume() override {}
-};
-
 class TSystemSessionProbe : public ISessionProbe
 {
 public:
@@ -72,9 +65,10 @@ TAgentPlatform SystemPlatform()
     platform.Clock = std::make_shared<TSystemClock>();
     platform.SleepInhibitor = std::make_shared<TLogindSleepInhibitor>();
     platform.Network = std::make_shared<TSystemNetworkStatus>();
-    platform.Display = CreateSystemDisplaySystem(); // the session's: X11, or the toolkit's screens
+    // The session's: X11, or the toolkit's screens; chosen on first use, once the log exists.
+    platform.Display = CreateSystemDisplaySystem();
     platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
-    platform.ScreenSaver = std::make_shared<TNoScreenSaver>();
+    platform.ScreenSaver = CreateSystemScreenSaver(); // the X server's, or none
     platform.SlideViews = std::make_shared<TPlaceholderSlideViewFactory>(); // TEMPORARY: the web view's
     platform.Downloaders =
         std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});

@@ -9,7 +9,8 @@
 
 // A display system built from test data: outputs with their state, EDID and modes, each output one adapter;
 // the monitors of the desktop and the monitors kept under each VESA id are derived from them the way the X11
-// system derives them. Mode switches and power requests are recorded.
+// system derives them. Mode switches and power requests are recorded; a test reports its changes of the
+// monitors with FireMonitorsChanged.
 class TSimulatedDisplaySystem : public IDisplaySystem
 {
 public:
@@ -48,6 +49,10 @@ public:
 
     // The VESA id the output's monitor is kept under.
     QString VesaID(const QString& outputName) const;
+
+    // Reports a change of the monitors at once, as a real system does once a burst has settled: change the
+    // outputs first (AddOutput, Output(name)), then call this.
+    void FireMonitorsChanged() const { MonitorsChanged(); }
 
     // Monitor power: none when the system offers no DPMS.
     std::optional<bool> PowerOn = true;

@@ -5,6 +5,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
 #include <cmath>
 
@@ -26,6 +27,36 @@ const QString& DefaultVesaId()
 }
 
 } // namespace
+
+TScreenDisplaySystem::TScreenDisplaySystem(std::chrono::milliseconds settleTime)
+    : FSettle(std::make_unique<QTimer>())
+{
+    FSettle->setSingleShot(true);
+    FSettle->setInterval(settleTime);
+    FSettle->callOnTimeout([this] { MonitorsChanged(); });
+    // Without a toolkit application there are no screens to watch.
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (application == nullptr)
+        return;
+    QTimer* settle = FSettle.get();
+    QObject::connect(application, &QGuiApplication::screenAdded, settle, [this, settle](QScreen* screen) {
+        Watch(screen);
+        settle->start();
+    });
+    QObject::connect(application, &QGuiApplication::screenRemoved, settle, [settle] { settle->start(); });
+    QObject::connect(application, &QGuiApplication::primaryScreenChanged, settle,
+                     [settle] { settle->start(); });
+    for (QScreen* screen : QGuiApplication::screens())
+        Watch(screen);
+}
+
+TScreenDisplaySystem::~TScreenDisplaySystem() = default;
+
+void TScreenDisplaySystem::Watch(QScreen* screen)
+{
+    QTimer* settle = FSettle.get();
+    QObject::connect(screen, &QScreen::geometryChanged, settle, [settle] { settle->start(); });
+}
 
 QList<TDesktopMonitor> TScreenDisplaySystem::Monitors() const
 {

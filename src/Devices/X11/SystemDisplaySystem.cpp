@@ -1,18 +1,16 @@
 #include "SystemDisplaySystem.h"
 
+#include "DeferredDisplaySystem.h"
 #include "Log.h"
 #include "ScreenDisplaySystem.h"
 #include "X11DisplaySystem.h"
 
 #include <QGuiApplication>
 
-std::unique_ptr<IDisplaySystem> CreateSystemDisplaySystem()
-{
-    return CreateSystemDisplaySystem(QGuiApplication::platformName());
-}
+namespace {
 
-std::unique_ptr<IDisplaySystem> CreateSystemDisplaySystem(const QString& platformName,
-                                                          const QByteArray& displayName)
+std::unique_ptr<IDisplaySystem> ChooseDisplaySystem(const QString& platformName,
+                                                    const QByteArray& displayName)
 {
     if (platformName == QLatin1String("xcb")) {
         try {
@@ -24,4 +22,19 @@ std::unique_ptr<IDisplaySystem> CreateSystemDisplaySystem(const QString& platfor
         }
     }
     return std::make_unique<TScreenDisplaySystem>();
+}
+
+} // namespace
+
+std::unique_ptr<IDisplaySystem> CreateSystemDisplaySystem()
+{
+    return std::make_unique<TDeferredDisplaySystem>(
+        [] { return ChooseDisplaySystem(QGuiApplication::platformName(), {}); });
+}
+
+std::unique_ptr<IDisplaySystem> CreateSystemDisplaySystem(const QString& platformName,
+                                                          const QByteArray& displayName)
+{
+    return std::make_unique<TDeferredDisplaySystem>(
+        [platformName, displayName] { return ChooseDisplaySystem(platformName, displayName); });
 }

@@ -3,6 +3,11 @@
 #include "Edid.h"
 #include "Log.h"
 #include "MonitorIds.h"
+#include "XErrorTrap.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -28,60 +33,6 @@ using TOutputInfo = std::unique_ptr<XRROutputInfo, TXFree<XRRFreeOutputInfo>>;
 using TCrtcInfo = std::unique_ptr<XRRCrtcInfo, TXFree<XRRFreeCrtcInfo>>;
 using TMonitorList = std::unique_ptr<XRRMonitorInfo, TXFree<XRRFreeMonitors>>;
 using TXData = std::unique_ptr<unsigned char, TXFree<XFree>>;
-
-// Catches the X errors of our own connection while one call of ours runs, so that a request the server
-// refuses (a mode that went away, a screen size out of range) fails that call instead of ending the process
-// through Xlib's default handler. Errors of other connections go to the handler that was installed before.
-// The I/O error handler is covered the same way: the default one of older Xlib versions exits.
-class TXErrorTrap
-{
-public:
-    explicit TXErrorTrap(Display* display) : FDisplay(display)
-    {
-        Q_ASSERT(Current == nullptr);
-        Current = this;
-        FPreviousError = XSetErrorHandler(&OnError);
-        FPreviousIOError = XSetIOErrorHandler(&OnIOError);
-    }
-    ~TXErrorTrap()
-    {
-        XSync(FDisplay, False);
-        XSetIOErrorHandler(FPreviousIOError);
-        XSetErrorHandler(FPreviousError);
-        Current = nullptr;
-    }
-    TXErrorTrap(const TXErrorTrap&) = delete;
-    TXErrorTrap& operator=(const TXErrorTrap&) = delete;
-
-    // Waits for the server to have handled every request so far; true when one of them failed.
-    bool Failed()
-    {
-        XSync(FDisplay, False);
-        return FErrors > 0;
-    }
-
-private:
-    static int OnError(Display* display, XErrorEvent* event)
-    {
-        if (display == Current->FDisplay) {
-            ++Current->FErrors;
-            return 0;
-        }
-        return Current->FPreviousError != nullptr ? Current->FPreviousError(display, event) : 0;
-    }
-    static int OnIOError(Display* display)
-    {
-        if (display == Current->FDisplay)
-            return 0;
-        return Current->FPreviousIOError != nullptr ? Current->FPreviousIOError(display) : 0;
-    }
-
-    static inline TXErrorTrap* Current = nullptr;
-    Display* FDisplay;
-    int FErrors = 0;
-    XErrorHandler FPreviousError = nullptr;
-    XIOErrorHandler FPreviousIOError = nullptr;
-};
 
 struct TOutput
 {
@@ -158,8 +109,66 @@ struct TX11DisplaySystem::TImpl
     int FScreen = 0;
     bool FLost = false;
     bool FLossLogged = false;
+    int FEventBase = 0;
+    // Watches the connection for RandR's change events while an application runs the event loop.
+    std::unique_ptr<QSocketNotifier> FWatch;
+    // Restarted by every change; the burst is reported once it has settled.
+    QTimer FSettle;
 
     static void OnConnectionLost(Display*, void* self) { static_cast<TImpl*>(self)->FLost = true; }
+
+    // Takes every event the connection holds or can read without waiting. A change of the configuration
+    // restarts the settle timer; a lost connection ends the watch (its descriptor would stay readable) and
+    // drops a burst that has not settled yet.
+    void TakeEvents()
+    {
+        if (!FWatch || !FWatch->isEnabled())
+            return;
+        bool changed = false;
+        const auto take = [&] {
+            XEvent event;
+            XNextEvent(FDisplay, &event);
+            XRRUpdateConfiguration(&event);
+            changed = changed || event.type == FEventBase + RRScreenChangeNotify ||
+                      event.type == FEventBase + RRNotify ||
+                      (event.type == ConfigureNotify && event.xconfigure.window == FRoot);
+        };
+        {
+            TXErrorTrap trap(FDisplay);
+            while (!FLost && XPending(FDisplay) > 0)
+                take();
+        }
+        // The trap's last round trip may have queued more; taking those needs no reading.
+        while (!FLost && XEventsQueued(FDisplay, QueuedAlready) > 0)
+            take();
+        if (!Usable()) {
+            FWatch->setEnabled(false);
+            FSettle.stop();
+        } else if (changed) {
+            FSettle.start();
+        }
+    }
+
+    // One call of the program: the server's errors are trapped while it runs, and afterwards the change
+    // events that its replies brought along are taken (they have left the socket: the watch would miss them).
+    class TCall
+    {
+    public:
+        explicit TCall(TImpl& impl) : FImpl(impl) { FTrap.emplace(impl.FDisplay); }
+        ~TCall()
+        {
+            FTrap.reset();
+            FImpl.TakeEvents();
+        }
+        TCall(const TCall&) = delete;
+        TCall& operator=(const TCall&) = delete;
+
+        TXErrorTrap& Trap() { return *FTrap; }
+
+    private:
+        TImpl& FImpl;
+        std::optional<TXErrorTrap> FTrap;
+    };
 
     bool Usable()
     {
@@ -327,7 +336,8 @@ struct TX11DisplaySystem::TImpl
     }
 };
 
-TX11DisplaySystem::TX11DisplaySystem(const QByteArray& displayName) : F(std::make_unique<TImpl>())
+TX11DisplaySystem::TX11DisplaySystem(const QByteArray& displayName, std::chrono::milliseconds settleTime)
+    : F(std::make_unique<TImpl>())
 {
     F->FDisplay = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
     const QString name = QString::fromLocal8Bit(displayName.isEmpty() ? qgetenv("DISPLAY") : displayName);
@@ -348,10 +358,29 @@ TX11DisplaySystem::TX11DisplaySystem(const QByteArray& displayName) : F(std::mak
             QStringLiteral("The X display '%1' offers no RandR 1.5 (version %2)")
                 .arg(name, QStringLiteral("%1.%2").arg(QString::number(major), QString::number(minor))));
     }
+
+    F->FEventBase = event;
+    F->FSettle.setSingleShot(true);
+    F->FSettle.setInterval(settleTime);
+    F->FSettle.callOnTimeout([this] { MonitorsChanged(); });
+    // Without an event loop (a tool that reads once) nothing would take the events.
+    if (QCoreApplication::instance() != nullptr) {
+        const TXErrorTrap trap(F->FDisplay);
+        // A display plugged in, unplugged, switched on or given another mode comes as screen, output and CRTC
+        // changes. Output properties stay out: some drivers change theirs (backlight) all the time. Monitors
+        // set or deleted (RandR 1.5) come only as a ConfigureNotify of the root window.
+        XRRSelectInput(F->FDisplay, F->FRoot,
+                       RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        XSelectInput(F->FDisplay, F->FRoot, StructureNotifyMask);
+        F->FWatch = std::make_unique<QSocketNotifier>(ConnectionNumber(F->FDisplay), QSocketNotifier::Read);
+        QObject::connect(F->FWatch.get(), &QSocketNotifier::activated, F->FWatch.get(),
+                         [impl = F.get()] { impl->TakeEvents(); });
+    }
 }
 
 TX11DisplaySystem::~TX11DisplaySystem()
 {
+    F->FWatch.reset();
     XCloseDisplay(F->FDisplay);
 }
 
@@ -362,14 +391,14 @@ bool TX11DisplaySystem::ConnectionLost() const
 
 QList<TDesktopMonitor> TX11DisplaySystem::Monitors() const
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     const std::optional<TSnapshot> snapshot = F->Read();
     return snapshot ? snapshot->Monitors : QList<TDesktopMonitor>();
 }
 
 QList<TDisplayAdapter> TX11DisplaySystem::Adapters() const
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     const std::optional<TSnapshot> snapshot = F->Read();
     if (!snapshot)
         return {};
@@ -393,7 +422,7 @@ QList<TDisplayAdapter> TX11DisplaySystem::Adapters() const
 
 QList<TMonitorDevice> TX11DisplaySystem::AdapterMonitors(const QString& adapterName) const
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     const std::optional<TSnapshot> snapshot = F->Read();
     const std::optional<TTarget> target = snapshot ? F->Resolve(*snapshot, adapterName) : std::nullopt;
     if (!target || target->OutputIndex < 0)
@@ -404,7 +433,7 @@ QList<TMonitorDevice> TX11DisplaySystem::AdapterMonitors(const QString& adapterN
 
 std::optional<QList<TMonitorInstance>> TX11DisplaySystem::MonitorInstances(const QString& vesaId) const
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     const std::optional<TSnapshot> snapshot = F->Read();
     if (!snapshot)
         return std::nullopt;
@@ -426,7 +455,7 @@ std::optional<QList<TMonitorInstance>> TX11DisplaySystem::MonitorInstances(const
 
 QList<TSystemDisplayMode> TX11DisplaySystem::DisplayModes(const QString& adapterName) const
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     const std::optional<TSnapshot> snapshot = F->Read();
     const std::optional<TTarget> target = snapshot ? F->Resolve(*snapshot, adapterName) : std::nullopt;
     if (!target)
@@ -442,23 +471,23 @@ QList<TSystemDisplayMode> TX11DisplaySystem::DisplayModes(const QString& adapter
 
 std::optional<TSystemDisplayMode> TX11DisplaySystem::CurrentDisplayMode(const QString& adapterName) const
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     const std::optional<TSnapshot> snapshot = F->Read();
     const std::optional<TTarget> target = snapshot ? F->Resolve(*snapshot, adapterName) : std::nullopt;
     if (!target)
         return std::nullopt;
     std::optional<TSystemDisplayMode> mode = F->Current(*snapshot, *target);
-    return trap.Failed() ? std::nullopt : mode;
+    return call.Trap().Failed() ? std::nullopt : mode;
 }
 
 bool TX11DisplaySystem::SetDisplayMode(const QString& adapterName, const TSystemDisplayMode& mode)
 {
     {
-        TXErrorTrap trap(F->FDisplay);
+        TImpl::TCall call(*F);
         const std::optional<TSnapshot> snapshot = F->Read();
         const std::optional<TTarget> target = snapshot ? F->Resolve(*snapshot, adapterName) : std::nullopt;
         if (!target || target->OutputIndex < 0 ||
-            !F->Switch(*snapshot, snapshot->Outputs[target->OutputIndex], mode, trap))
+            !F->Switch(*snapshot, snapshot->Outputs[target->OutputIndex], mode, call.Trap()))
             return false;
     }
     // Taken when the server reports the mode afterwards.
@@ -467,7 +496,7 @@ bool TX11DisplaySystem::SetDisplayMode(const QString& adapterName, const TSystem
 
 bool TX11DisplaySystem::SetMonitorPower(bool on)
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     if (!F->Usable())
         return false;
     int event = 0;
@@ -477,16 +506,16 @@ bool TX11DisplaySystem::SetMonitorPower(bool on)
     const CARD16 wanted = on ? DPMSModeOn : DPMSModeOff;
     DPMSEnable(F->FDisplay);
     DPMSForceLevel(F->FDisplay, wanted);
-    if (trap.Failed())
+    if (call.Trap().Failed())
         return false;
     CARD16 level = 0;
     BOOL enabled = False;
-    return DPMSInfo(F->FDisplay, &level, &enabled) && !trap.Failed() && enabled && level == wanted;
+    return DPMSInfo(F->FDisplay, &level, &enabled) && !call.Trap().Failed() && enabled && level == wanted;
 }
 
 std::optional<bool> TX11DisplaySystem::MonitorPowerOn() const
 {
-    TXErrorTrap trap(F->FDisplay);
+    TImpl::TCall call(*F);
     if (!F->Usable())
         return std::nullopt;
     int event = 0;
@@ -495,7 +524,7 @@ std::optional<bool> TX11DisplaySystem::MonitorPowerOn() const
         return std::nullopt;
     CARD16 level = 0;
     BOOL enabled = False;
-    if (!DPMSInfo(F->FDisplay, &level, &enabled) || trap.Failed())
+    if (!DPMSInfo(F->FDisplay, &level, &enabled) || call.Trap().Failed())
         return std::nullopt;
     // With DPMS disabled the server never blanks the monitors.
     return !enabled || level == DPMSModeOn;

@@ -1,5 +1,7 @@
 // The X11 display system against a real Xvfb server: monitors made with xrandr, an EDID put on the output,
 // modes added with xrandr and switched by our code, read back with xrandr.
+#include "DeferredDisplaySystem.h"
+#include "EventWait.h"
 #include "LogCapture.h"
 #include "MonitorIds.h"
 #include "ScreenDisplaySystem.h"
@@ -7,6 +9,7 @@
 #include "TestFiles.h"
 #include "VitrelleDeviceInfo.h"
 #include "X11DisplaySystem.h"
+#include "XvfbServer.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -14,13 +17,14 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <unistd.h>
+#include <functional>
 
 // Xlib last: its macros would break the headers above.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -34,8 +38,11 @@ class X11DisplaySystemTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!StartServer())
+        if (!FServer.Start())
             GTEST_SKIP() << "Xvfb could not be started";
+        FName = FServer.Name();
+        FDisplay = XOpenDisplay(FName.constData());
+        ASSERT_NE(FDisplay, nullptr);
         // Two monitors side by side: one follows the output, the other is a logical one without an output.
         Xrandr({"--setmonitor", "Left", "640/169x1024/270+0+0", "screen"});
         Xrandr({"--setmonitor", "Right", "640/169x1024/270+640+0", "none"});
@@ -49,59 +56,10 @@ protected:
         if (FDisplay != nullptr)
             XCloseDisplay(FDisplay);
         FDisplay = nullptr;
-        // Terminated rather than killed, so that the server removes its socket and lock file.
-        if (FServer.state() != QProcess::NotRunning) {
-            FServer.terminate();
-            if (!FServer.waitForFinished(5000)) {
-                FServer.kill();
-                FServer.waitForFinished(5000);
-            }
-        }
+        FServer.Stop();
     }
 
-    // Starts Xvfb on a display number the server picks itself (-displayfd: it writes the number once it
-    // accepts connections). The server keeps its state across clients (-noreset), and our own connection
-    // stays open for the test.
-    bool StartServer()
-    {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0)
-            return false;
-        FServer.setStandardOutputFile(QProcess::nullDevice());
-        FServer.setStandardErrorFile(QProcess::nullDevice());
-        FServer.start(QStringLiteral("Xvfb"),
-                      {"-displayfd", QString::number(pipeFds[1]), "-screen", "0", "1280x1024x24",
-                       "+extension", "RANDR", "-nolisten", "tcp", "-noreset"});
-        const bool started = FServer.waitForStarted(5000);
-        close(pipeFds[1]);
-        QByteArray number;
-        const QDeadlineTimer deadline(10000);
-        pollfd ready{pipeFds[0], POLLIN, 0};
-        char c = 0;
-        while (started && !number.endsWith('\n') && poll(&ready, 1, int(deadline.remainingTime())) > 0 &&
-               read(pipeFds[0], &c, 1) == 1)
-            number += c;
-        close(pipeFds[0]);
-        if (number.endsWith('\n')) {
-            FName = ':' + number.trimmed();
-            FDisplay = XOpenDisplay(FName.constData());
-        }
-        if (FDisplay == nullptr)
-            StopServer();
-        return FDisplay != nullptr;
-    }
-
-    QString Xrandr(const QStringList& arguments)
-    {
-        QProcess xrandr;
-        xrandr.setProgram(QStringLiteral("xrandr"));
-        xrandr.setArguments(QStringList{"-display", QString::fromLatin1(FName)} + arguments);
-        xrandr.start();
-        const bool done = xrandr.waitForFinished(10000);
-        EXPECT_TRUE(done && xrandr.exitCode() == 0)
-            << arguments.join(' ').toStdString() << ": " << xrandr.readAllStandardError().toStdString();
-        return QString::fromLocal8Bit(xrandr.readAllStandardOutput());
-    }
+    QString Xrandr(const QStringList& arguments) { return FServer.Xrandr(arguments); }
 
     // The line xrandr prints for the output, e.g. "screen connected 800x600+0+0 0mm x 0mm".
     QString OutputLine() { return Xrandr({}).split('\n').filter(QRegularExpression("^screen ")).value(0); }
@@ -137,7 +95,7 @@ protected:
         XSync(FDisplay, False);
     }
 
-    QProcess FServer;
+    TXvfbServer FServer;
     QByteArray FName;
     Display* FDisplay = nullptr;
 };
@@ -269,9 +227,10 @@ TEST_F(X11DisplaySystemTest, ALostServerIsReportedAndDoesNotEndTheProcess)
         << log.Lines().join('\n').toStdString();
 }
 
-TEST_F(X11DisplaySystemTest, TheSessionChoosesTheDisplaySystem)
+// The program assembles its platform before it initialises its log: the choice, and the line that says why
+// an X display cannot be used, wait for the first call.
+TEST_F(X11DisplaySystemTest, TheSessionChoosesTheDisplaySystemOnItsFirstUse)
 {
-    const TLogCapture log;
     struct TRow
     {
         const char* Platform;
@@ -282,10 +241,108 @@ TEST_F(X11DisplaySystemTest, TheSessionChoosesTheDisplaySystem)
          {TRow{"xcb", FName, true}, TRow{"xcb", ":1999", false}, TRow{"wayland", FName, false}}) {
         SCOPED_TRACE(row.Platform + std::string(" ") + row.Display.toStdString());
         const std::unique_ptr<IDisplaySystem> system = CreateSystemDisplaySystem(row.Platform, row.Display);
-        EXPECT_EQ(dynamic_cast<TX11DisplaySystem*>(system.get()) != nullptr, row.X11);
-        EXPECT_EQ(dynamic_cast<TScreenDisplaySystem*>(system.get()) != nullptr, !row.X11);
+        const TLogCapture log;
+        EXPECT_EQ(system->Monitors().size(), row.X11 ? 2 : 0); // no toolkit screens in this suite
+        const IDisplaySystem& chosen = dynamic_cast<TDeferredDisplaySystem&>(*system).System();
+        EXPECT_EQ(dynamic_cast<const TX11DisplaySystem*>(&chosen) != nullptr, row.X11);
+        EXPECT_EQ(dynamic_cast<const TScreenDisplaySystem*>(&chosen) != nullptr, !row.X11);
+        const bool unusable = row.Display == ":1999";
+        EXPECT_EQ(
+            log.Lines().filter("[2] CreateSystemDisplaySystem: Cannot open the X display ':1999'").size(),
+            unusable ? 1 : 0)
+            << log.Lines().join('\n').toStdString();
     }
-    EXPECT_EQ(log.Lines().filter("Cannot open the X display ':1999'").size(), 1);
+}
+
+// A display plugged in or switched back on gives a burst of RandR events; the program hears of it once, after
+// the burst, whether the events wake the watch or arrive with the replies of its own calls. A lost server
+// is no change, and must not end the process.
+TEST_F(X11DisplaySystemTest, ABurstOfMonitorChangesIsReportedOnce)
+{
+    Xrandr({"--newmode", "m800", "40.00", "800", "840", "968", "1056", "600", "601", "605", "628"});
+    Xrandr({"--addmode", "screen", "m800"});
+    const auto serve = [](int ms) { ServeEventsUntil([] { return false; }, ms); };
+    struct TRow
+    {
+        const char* Case;
+        std::chrono::milliseconds Settle;
+        std::function<void(TX11DisplaySystem&)> Burst;
+        int Reports;
+    };
+    const TRow rows[] = {
+        {"a monitor set, read before the watch wakes", 100ms,
+         [&](TX11DisplaySystem& system) {
+             Xrandr({"--setmonitor", "Extra", "320/85x200/53+0+0", "none"});
+             EXPECT_EQ(system.Monitors().size(), 3);
+         },
+         1},
+        {"a monitor deleted", 100ms,
+         [&](TX11DisplaySystem&) {
+             Xrandr({"--delmonitor", "Extra"});
+         },
+         1},
+        {"a mode switch and monitors over a while", IDisplaySystem::MonitorChangeSettleTime,
+         [&](TX11DisplaySystem&) {
+             Xrandr({"--output", "screen", "--mode", "m800"});
+             serve(40);
+             Xrandr({"--setmonitor", "Extra", "320/85x200/53+0+0", "none"});
+             serve(40);
+             Xrandr({"--delmonitor", "Extra"});
+         },
+         1},
+        {"the server lost", 100ms, [&](TX11DisplaySystem&) { StopServer(); }, 0},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Case);
+        const TLogCapture log;
+        TX11DisplaySystem system(FName, row.Settle);
+        int reports = 0;
+        system.SetOnMonitorsChanged([&] { ++reports; });
+        row.Burst(system);
+        ServeEventsUntil([&] { return reports >= row.Reports; });
+        // Long enough for a second report of the same burst to come.
+        serve(int(row.Settle.count()) + 150);
+        EXPECT_EQ(reports, row.Reports);
+        EXPECT_EQ(system.ConnectionLost(), row.Reports == 0);
+    }
+}
+
+// The screens' fallback, run where the toolkit's screens can change: a probe program on the toolkit's X11
+// platform watches them while xrandr changes the monitors.
+TEST_F(X11DisplaySystemTest, TheScreenFallbackReportsABurstOfScreenChangesOnce)
+{
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("DISPLAY", QString::fromLatin1(FName));
+    probe.setProcessEnvironment(environment);
+    probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    probe.start(QStringLiteral(VC_SCREEN_CHANGE_PROBE), {});
+    QStringList lines;
+    const auto readLines = [&] {
+        while (probe.canReadLine())
+            lines << QString::fromLocal8Bit(probe.readLine()).trimmed();
+    };
+    const auto waitFor = [&](const QString& line, int ms) {
+        const QDeadlineTimer deadline(ms);
+        while (!lines.contains(line) && !deadline.hasExpired() && probe.state() != QProcess::NotRunning) {
+            probe.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+            readLines();
+        }
+        return lines.contains(line);
+    };
+    ASSERT_TRUE(waitFor("ready 2", 10000)) << lines.join('\n').toStdString();
+
+    // One request, three signals of the toolkit: the output's own screen added and made primary, the deleted
+    // monitor's screen removed.
+    Xrandr({"--delmonitor", "Left"});
+    EXPECT_TRUE(waitFor("changed 2", 5000)) << lines.join('\n').toStdString();
+    waitFor("-", int(IDisplaySystem::MonitorChangeSettleTime.count()) + 250);
+    EXPECT_EQ(lines.filter("changed").size(), 1) << lines.join('\n').toStdString();
+
+    probe.closeWriteChannel();
+    EXPECT_TRUE(probe.waitForFinished(5000));
+    EXPECT_EQ(probe.exitCode(), 0);
 }
 
 } // namespace
