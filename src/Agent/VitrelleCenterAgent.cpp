@@ -5,12 +5,15 @@
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
+#include "MainThread.h"
 #include "Paths.h"
 #include "XmlDocument.h"
 #include "XmlHelpers.h"
 
 #include <QDir>
+
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
@@ -63,6 +66,7 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
 
 TVitrelleCenterAgent::~TVitrelleCenterAgent()
 {
+    FPlatform.Display->SetOnMonitorsChanged(nullptr);
     FScheduler.reset(); // stops the tick, serving an action that is being handed over
     // Next, and not after the devices: a player points to its device, the repository and the slide types,
     // and its clock's last steps must not outlive them.
@@ -114,6 +118,7 @@ void TVitrelleCenterAgent::Initialize()
     // unreadable schedule is no error: the schedule starts empty.
     FScheduler->LoadFromFile(FSettings->GetScheduleFileName());
     FScheduler->StartTicking();
+    FPlatform.Display->SetOnMonitorsChanged([this] { LogErrors(LogSource, [this] { MonitorsChanged(); }); });
     WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
 }
 
@@ -150,14 +155,68 @@ void TVitrelleCenterAgent::StopPlayer(int deviceIndex)
 void TVitrelleCenterAgent::CreatePlayers()
 {
     FPlayers.clear();
-    for (const std::unique_ptr<TVitrelleDevice>& device : FDevices) {
-        TPlayerServices services;
-        services.SlideViews = FPlatform.SlideViews;
-        services.ScreenSaver = FPlatform.ScreenSaver;
-        services.Scheduler = [this] { return FScheduler.get(); };
-        FPlayers.push_back(
-            std::make_unique<TVitrellePlayer>(device.get(), *FRepository, std::move(services)));
+    for (const std::unique_ptr<TVitrelleDevice>& device : FDevices)
+        AddPlayer(*device);
+}
+
+void TVitrelleCenterAgent::AddPlayer(TVitrelleDevice& device)
+{
+    TPlayerServices services;
+    services.SlideViews = FPlatform.SlideViews;
+    services.ScreenSaver = FPlatform.ScreenSaver;
+    services.Scheduler = [this] { return FScheduler.get(); };
+    FPlayers.push_back(std::make_unique<TVitrellePlayer>(&device, *FRepository, std::move(services)));
+}
+
+void TVitrelleCenterAgent::MonitorsChanged()
+{
+    VC_ASSERT_MAIN_THREAD();
+    const QList<TDesktopMonitor> monitors = FPlatform.Display->Monitors();
+    QSet<QString> known;
+    for (size_t i = 0; i < FDevices.size(); ++i) {
+        TVitrelleDevice& device = *FDevices[i];
+        if (!device.Monitor)
+            continue;
+        const QString name = device.Monitor->Name;
+        known.insert(name);
+        const auto found = std::find_if(monitors.begin(), monitors.end(),
+                                        [&](const TDesktopMonitor& monitor) { return monitor.Name == name; });
+        if (found == monitors.end()) {
+            // Its window stays where it was, and the show goes on there, until the monitor comes back.
+            if (!FLostMonitors.contains(name))
+                WriteLog(LogSource, 2,
+                         QStringLiteral("Display device '%1' has lost its monitor '%2'")
+                             .arg(device.GetDisplayName(), name));
+            FLostMonitors.insert(name);
+            continue;
+        }
+        const bool back = FLostMonitors.remove(name);
+        const bool moved = found->Geometry != device.Monitor->Geometry;
+        device.Monitor = *found;
+        const bool modeApplied = i < FPlayers.size() && FPlayers[i]->MonitorChanged();
+        if (back || moved || modeApplied)
+            WriteLog(LogSource, 3,
+                     QStringLiteral("Display device '%1' matched to monitor '%2' again: %3x%4 at %5,%6%7")
+                         .arg(device.GetDisplayName(), name, QString::number(found->Geometry.width()),
+                              QString::number(found->Geometry.height()), QString::number(found->Geometry.x()),
+                              QString::number(found->Geometry.y()),
+                              modeApplied ? QStringLiteral(", display mode applied again") : QString()));
     }
+
+    const size_t firstNew = FDevices.size();
+    for (qsizetype i = 0; i < monitors.size(); ++i)
+        if (!known.contains(monitors[i].Name))
+            if (TVitrelleDevice* added = AddDevice(monitors[i], i))
+                WriteLog(LogSource, 3,
+                         QStringLiteral("New display device '%1' on monitor '%2'")
+                             .arg(added->GetDisplayName(), monitors[i].Name));
+    if (FDevices.size() == firstNew)
+        return;
+    ConfigureDevicesFrom(firstNew);
+    for (size_t i = firstNew; i < FDevices.size(); ++i)
+        AddPlayer(*FDevices[i]);
+    if (OnDevicesAdded)
+        OnDevicesAdded();
 }
 
 void TVitrelleCenterAgent::DetectDisplayDevices()
@@ -166,31 +225,36 @@ void TVitrelleCenterAgent::DetectDisplayDevices()
     WriteLog(LogSource, 3, QStringLiteral("%1 detected display devices").arg(monitors.size()));
     FPlayers.clear(); // they play on the devices
     FDevices.clear();
-    for (qsizetype i = 0; i < monitors.size(); ++i) {
-        auto device = std::make_unique<TVitrelleDevice>(
-            TDeviceServices{FPlatform.Display, FPlatform.SerialPorts, [this] { return FScheduler.get(); }});
-        device->Monitor = monitors[i];
-        if (!device->IsActive())
-            continue;
-        device->Index = DeviceCount() + 1;
-        TVitrelleDevice& added = *FDevices.emplace_back(std::move(device));
-        // One display that cannot be read must not keep the others dark: it goes on with what was read.
-        LogErrors(TVitrelleDevice::LogSource, [&] {
-            if (added.ReadInfo())
-                WriteLog(LogSource, 3,
-                         QStringLiteral("Display device <%1> properties:\r\nModel name: %2\r\nManufacturer: "
-                                        "%3\r\nSerial number: %4")
-                             .arg(QString::number(i), added.Info().GetModel(), added.Info().GetManufacturer(),
-                                  added.Info().GetSerial()));
-            if (const std::unique_ptr<TDisplayMode> mode = added.GetCurrentDisplayMode())
-                WriteLog(LogSource, 3,
-                         QStringLiteral("Display device '%1' current display mode: %2x%3 - %4 bits - %5 Hz")
-                             .arg(added.GetDisplayName(), QString::number(mode->GetWidth()),
-                                  QString::number(mode->GetHeight()),
-                                  QString::number(mode->GetBitsPerPixel()),
-                                  QString::number(mode->GetFrequency())));
-        });
-    }
+    FLostMonitors.clear();
+    for (qsizetype i = 0; i < monitors.size(); ++i)
+        AddDevice(monitors[i], i);
+}
+
+TVitrelleDevice* TVitrelleCenterAgent::AddDevice(const TDesktopMonitor& monitor, qsizetype position)
+{
+    auto device = std::make_unique<TVitrelleDevice>(
+        TDeviceServices{FPlatform.Display, FPlatform.SerialPorts, [this] { return FScheduler.get(); }});
+    device->Monitor = monitor;
+    if (!device->IsActive())
+        return nullptr;
+    device->Index = DeviceCount() + 1;
+    TVitrelleDevice& added = *FDevices.emplace_back(std::move(device));
+    // One display that cannot be read must not keep the others dark: it goes on with what was read.
+    LogErrors(TVitrelleDevice::LogSource, [&] {
+        if (added.ReadInfo())
+            WriteLog(LogSource, 3,
+                     QStringLiteral("Display device <%1> properties:\r\nModel name: %2\r\nManufacturer: "
+                                    "%3\r\nSerial number: %4")
+                         .arg(QString::number(position), added.Info().GetModel(),
+                              added.Info().GetManufacturer(), added.Info().GetSerial()));
+        if (const std::unique_ptr<TDisplayMode> mode = added.GetCurrentDisplayMode())
+            WriteLog(LogSource, 3,
+                     QStringLiteral("Display device '%1' current display mode: %2x%3 - %4 bits - %5 Hz")
+                         .arg(added.GetDisplayName(), QString::number(mode->GetWidth()),
+                              QString::number(mode->GetHeight()), QString::number(mode->GetBitsPerPixel()),
+                              QString::number(mode->GetFrequency())));
+    });
+    return &added;
 }
 
 void TVitrelleCenterAgent::LoadDeviceSettings()
@@ -213,17 +277,23 @@ void TVitrelleCenterAgent::LoadDeviceSettings()
 
 void TVitrelleCenterAgent::ConfigureDevices()
 {
+    ConfigureDevicesFrom(0);
+}
+
+void TVitrelleCenterAgent::ConfigureDevicesFrom(size_t first)
+{
     QList<TDetectedDevice> detected;
-    for (const auto& device : FDevices)
-        detected.append(TDetectedDevice{device->Index, device->GetDisplayName(), &device->Info()});
+    for (size_t i = first; i < FDevices.size(); ++i)
+        detected.append(
+            TDetectedDevice{FDevices[i]->Index, FDevices[i]->GetDisplayName(), &FDevices[i]->Info()});
     QList<TSettingsCandidate> candidates;
     for (const auto& settings : FDeviceSettings)
         candidates.append(TSettingsCandidate{&settings->DeviceInfo(), settings->GetFileName()});
     const TDeviceConfiguration configuration = ::ConfigureDevices(detected, candidates);
     for (const QString& line : configuration.LogLines)
         WriteLog(LogSource, 3, line);
-    for (size_t i = 0; i < FDevices.size(); ++i) {
-        const qsizetype chosen = configuration.Chosen.value(static_cast<qsizetype>(i), -1);
+    for (size_t i = first; i < FDevices.size(); ++i) {
+        const qsizetype chosen = configuration.Chosen.value(static_cast<qsizetype>(i - first), -1);
         FDevices[i]->ApplySettings(chosen < 0 ? nullptr : FDeviceSettings[static_cast<size_t>(chosen)].get());
     }
 }

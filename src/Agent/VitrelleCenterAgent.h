@@ -9,6 +9,7 @@
 #include "VitrelleRepository.h"
 #include "VitrelleScheduler.h"
 
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -68,6 +69,14 @@ public:
     // One player per device, each registering with the scheduler.
     void CreatePlayers();
 
+    // The desktop's monitors have changed while the program runs (a display plugged in, switched back on or
+    // unplugged). Each device finds its monitor again by name: its window follows it and, when it plays, its
+    // display mode is applied again. A monitor that no device had before becomes a new device with its own
+    // settings and player, so a display switched on after the computer still gets its show.
+    void MonitorsChanged();
+    // Called after MonitorsChanged has added a device (the pages show it).
+    std::function<void()> OnDevicesAdded;
+
     // The effective device and template folders, absolute; created with their parents when missing.
     QString GetDeviceFolder() const;
     QString GetTemplateFolder() const;
@@ -78,6 +87,13 @@ public:
     const TAgentPlatform& Platform() const { return FPlatform; }
 
 private:
+    // A device for the monitor at this position of the desktop's list, appended when active (and its
+    // identity and mode logged); null when the monitor's adapter is not active.
+    TVitrelleDevice* AddDevice(const TDesktopMonitor& monitor, qsizetype position);
+    // Chooses and applies the settings files of the devices from this position on.
+    void ConfigureDevicesFrom(size_t first);
+    void AddPlayer(TVitrelleDevice& device);
+
     TAgentPlatform FPlatform;
     std::unique_ptr<TVitrelleCenterSettings> FSettings;
     std::unique_ptr<TVitrelleRepository> FRepository;
@@ -86,6 +102,8 @@ private:
     std::vector<std::unique_ptr<TVitrellePlayer>> FPlayers;
     std::unique_ptr<TVitrelleScheduler> FScheduler;
     std::unique_ptr<TAgentScheduleSource> FScheduleSource;
+    // Names of the monitors of devices whose monitor has gone from the desktop.
+    QSet<QString> FLostMonitors;
 };
 
 // Constructs and initialises the agent for the application folder. A failing start-up logs its error, shows

@@ -154,6 +154,23 @@ void TVitrellePlayer::ApplyDeviceSettings()
     FForm->SetFullScreen(FDevice->Settings().FullScreen);
 }
 
+bool TVitrellePlayer::MonitorChanged()
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FDevice == nullptr || !FDevice->Monitor)
+        return false;
+    FForm->SetMonitor(*FDevice->Monitor);
+    if (FState != psPlaying)
+        return false;
+    const auto current = [this] {
+        const std::unique_ptr<TDisplayMode> mode = FDevice->GetCurrentDisplayMode();
+        return mode != nullptr ? mode->ToString() : QString();
+    };
+    const QString before = current();
+    FDevice->SetDisplayMode(&FDevice->Settings().DisplayMode());
+    return current() != before;
+}
+
 // ---- the slide clock ----
 
 void TVitrellePlayer::ThreadExecute()

@@ -100,6 +100,10 @@ public:
     bool StopPlaying(bool close);
     // The device's display mode and full-screen choice, when not playing.
     void ApplyDeviceSettings();
+    // The device's monitor has changed (plugged in again, switched back on, moved): the window follows it,
+    // and a playing device gets its configured display mode again (a display that comes back often starts
+    // in its own preferred mode). True when that changed the mode.
+    bool MonitorChanged();
 
     TPlayerState State() const { return FState; }
     TSlideStatus SlideStatus() const { return FSlideStatus.load(); }

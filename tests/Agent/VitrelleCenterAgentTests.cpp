@@ -398,3 +398,72 @@ TEST_F(Agent, PlaysOnEachDeviceThroughItsOwnPlayer)
     agent.reset();
     EXPECT_EQ(Fakes.ScreenSaver->Holds, 0);
 }
+
+// Displays get power-cycled and plugged in late: the show follows its monitor, gets its display mode back,
+// and a monitor that arrives after the start becomes a device of its own.
+TEST_F(Agent, FollowsTheMonitorsWhenTheyChange)
+{
+    WriteTypes();
+    Folder.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"17\" name=\"Lobby\"/></Vitrelles>");
+    Folder.Write("Cache/17.xml",
+                 "<Vitrelle name=\"Lobby\"><Diapositive id=\"s1\" type=\"Photo\"/></Vitrelle>");
+    const TSystemDisplayMode preferred{1920, 1080, 60, 32};
+    const TSystemDisplayMode configured{1280, 720, 60, 32};
+    auto& tv = Fakes.Display->AddOutput("HDMI-1");
+    tv.Geometry = QRect(0, 0, 1280, 720);
+    tv.Modes = {preferred, configured};
+    tv.Current = configured;
+    Folder.Write("Devices/DEVICE1.xml",
+                 "<VitrelleDevice><Name>Hall</Name><DisplayMode><Width>1280</Width><Height>720</Height>"
+                 "<Frequency>60</Frequency><BitsPerPixel>32</BitsPerPixel></DisplayMode></VitrelleDevice>");
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    int added = 0;
+    agent->OnDevicesAdded = [&] { ++added; };
+    ASSERT_TRUE(agent->PlayVitrelle("17", 0, 5));
+    const auto agentLines = [&] { return Log.Lines().filter("TVitrelleCenterAgent"); };
+
+    // Switched off: the monitor leaves the desktop, once logged however often the system reports.
+    Fakes.Display->Output("HDMI-1").OnDesktop = false;
+    Fakes.Display->FireMonitorsChanged();
+    Fakes.Display->FireMonitorsChanged();
+    EXPECT_EQ(agentLines()
+                  .filter("[2] TVitrelleCenterAgent: Display device 'Hall' has lost its monitor 'HDMI-1'")
+                  .size(),
+              1)
+        << agentLines().join('\n').toStdString();
+
+    // Back in its own preferred mode: the configured mode is applied again and the window follows.
+    auto& back = Fakes.Display->Output("HDMI-1");
+    back.OnDesktop = true;
+    back.Current = preferred;
+    back.Geometry = QRect(0, 0, 1920, 1080);
+    Fakes.Display->ModeSwitches.clear();
+    Fakes.Display->FireMonitorsChanged();
+    ASSERT_EQ(Fakes.Display->ModeSwitches.size(), 1);
+    EXPECT_EQ(Fakes.Display->ModeSwitches.first().second, configured);
+    EXPECT_TRUE(
+        agentLines().contains("[3] TVitrelleCenterAgent: Display device 'Hall' matched to monitor 'HDMI-1' "
+                              "again: 1920x1080 at 0,0, display mode applied again"))
+        << agentLines().join('\n').toStdString();
+    EXPECT_EQ(agent->Players(0).Form().geometry(), QRect(0, 0, 1920, 1080));
+
+    // A report with nothing new changes nothing and says nothing.
+    const qsizetype lineCount = agentLines().size();
+    Fakes.Display->FireMonitorsChanged();
+    EXPECT_EQ(agentLines().size(), lineCount) << agentLines().join('\n').toStdString();
+
+    // A second display switched on after the start: a device, its settings and a player of its own.
+    Fakes.Display->AddOutput("HDMI-2").Geometry = QRect(1920, 0, 800, 600);
+    Fakes.Display->FireMonitorsChanged();
+    ASSERT_EQ(agent->DeviceCount(), 2);
+    ASSERT_EQ(agent->PlayerCount(), 2);
+    EXPECT_EQ(added, 1);
+    EXPECT_EQ(agent->Devices(1).Index, 2);
+    EXPECT_EQ(agent->Scheduler().FindSource("Player Device 2"), &agent->Players(1));
+    EXPECT_TRUE(
+        agentLines().contains("[3] TVitrelleCenterAgent: New display device 'Device 2' on monitor 'HDMI-2'"))
+        << agentLines().join('\n').toStdString();
+    EXPECT_TRUE(agent->PlayVitrelle("17", 1, 5));
+    EXPECT_EQ(agent->Players(1).Form().geometry(), QRect(1920, 0, 800, 600));
+}
