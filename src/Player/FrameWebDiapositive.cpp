@@ -90,6 +90,8 @@ void TFrameWebDiapositive::ShowPreparedSlide()
         SetRoles(FBrowserA.get(), FBrowserB.get());
     else
         SetRoles(FBrowserB.get(), FBrowserA.get());
+    if (OnSlideShown)
+        OnSlideShown();
 }
 
 bool TFrameWebDiapositive::PrepareSlide(const TDiapositive* slide, const TVitrelleRepository* repository)

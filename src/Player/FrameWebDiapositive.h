@@ -37,7 +37,8 @@ public:
     // The back view reports its slide ready; the front one takes the keys and the context menu, and is
     // raised over the back one.
     void SetRoles(ISlideView* back, ISlideView* front);
-    // The back view, which holds the prepared slide, becomes the front one.
+    // The back view, which holds the prepared slide, becomes the front one; OnSlideShown follows once it
+    // has been raised.
     void ShowPreparedSlide();
     // Starts loading the slide's page into the back view: the page is rendered into the cache first when its
     // file is missing. False when there is no page to load (nothing is cached when rendering fails).
@@ -50,6 +51,9 @@ public:
 
     // The back view has loaded and painted the slide of the last PrepareSlide.
     std::function<void()> OnSlideReady;
+    // The prepared slide's view has just been raised over the other one: the moment a viewer sees the swap.
+    // For measurements; raised on every swap, so it must stay cheap.
+    std::function<void()> OnSlideShown;
     std::function<void(TFullScreenRequest)> OnFullScreenRequest;
 
 protected:

@@ -38,6 +38,7 @@ public:
     }
     void ShowPreparedSlide() { FFrame->ShowPreparedSlide(); }
     void SetOnSlideReady(std::function<void()> handler) { FFrame->OnSlideReady = std::move(handler); }
+    void SetOnSlideShown(std::function<void()> handler) { FFrame->OnSlideShown = std::move(handler); }
     TFrameWebDiapositive& Frame() const { return *FFrame; }
 
     // Raised after the window has been closed, by the user or by the program.

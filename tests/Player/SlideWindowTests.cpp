@@ -94,6 +94,12 @@ TEST_F(SlideWindow, OnlyTheFrontViewHasTheMenuAndOnlyTheBackOneReportsReady)
 {
     int ready = 0;
     Form.SetOnSlideReady([&] { ++ready; });
+    int shown = 0;
+    QWidget* raised = nullptr;
+    Form.SetOnSlideShown([&] {
+        ++shown;
+        raised = Form.Frame().childAt(Form.rect().center());
+    });
     Form.SetMonitor(Monitor(QGuiApplication::primaryScreen()->geometry()));
     Form.SetFullScreen(true);
     Form.ShowWindow();
@@ -125,9 +131,12 @@ TEST_F(SlideWindow, OnlyTheFrontViewHasTheMenuAndOnlyTheBackOneReportsReady)
     second.MakeReady();
     EXPECT_EQ(ready, 1);
 
+    EXPECT_EQ(shown, 0);
     Form.ShowPreparedSlide();
     EXPECT_EQ(&Front(), &second);
     EXPECT_EQ(Form.Frame().childAt(Form.rect().center()), &second);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(raised, &second) << "raised once the new slide is on top";
     second.MakeReady();
     EXPECT_EQ(ready, 1) << "no longer the back view";
     first.MakeReady();
