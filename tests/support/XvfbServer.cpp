@@ -7,7 +7,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-bool TXvfbServer::Start(const QStringList& arguments)
+bool TXvfbServer::Start(const QStringList& arguments, const QString& screen)
 {
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
@@ -15,8 +15,8 @@ bool TXvfbServer::Start(const QStringList& arguments)
     FServer.setStandardOutputFile(QProcess::nullDevice());
     FServer.setStandardErrorFile(QProcess::nullDevice());
     FServer.start(QStringLiteral("Xvfb"),
-                  QStringList{"-displayfd", QString::number(pipeFds[1]), "-screen", "0", "1280x1024x24",
-                              "+extension", "RANDR", "-nolisten", "tcp", "-noreset"} +
+                  QStringList{"-displayfd", QString::number(pipeFds[1]), "-screen", "0", screen, "+extension",
+                              "RANDR", "-nolisten", "tcp", "-noreset"} +
                       arguments);
     const bool started = FServer.waitForStarted(5000);
     close(pipeFds[1]);

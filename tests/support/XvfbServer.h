@@ -13,12 +13,14 @@ class TXvfbServer
 public:
     ~TXvfbServer() { Stop(); }
 
-    // Extra arguments such as "-extension", "MIT-SCREEN-SAVER"; false when the server could not be started.
-    bool Start(const QStringList& arguments = {});
+    // Extra arguments such as "-extension", "MIT-SCREEN-SAVER"; the screen as WIDTHxHEIGHTxDEPTH. False when
+    // the server could not be started.
+    bool Start(const QStringList& arguments = {}, const QString& screen = QStringLiteral("1280x1024x24"));
     // Terminated rather than killed, so that the server removes its socket and lock file.
     void Stop();
     // ":<number>"
     const QByteArray& Name() const { return FName; }
+    qint64 ProcessId() const { return FServer.processId(); }
 
     // Runs xrandr on the server; a failure fails the test. Gives what it printed.
     QString Xrandr(const QStringList& arguments) const;
