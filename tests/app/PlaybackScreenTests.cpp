@@ -1,0 +1,134 @@
+// The whole program on a private X server: a play action due at start shows slides on the device's monitor,
+// and they change at the set duration. Read from the screen, as a viewer would see them.
+#include "ScreenCapture.h"
+#include "TestFiles.h"
+#include "XvfbServer.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+const QList<QRgb> SlideColours{qRgb(200, 40, 40), qRgb(40, 160, 80), qRgb(60, 80, 220)};
+
+// An application folder with its own copy of the program, a slide type whose page is one colour, a vitrelle
+// of three such slides and a schedule whose play action (a second a slide) is due at start.
+void LayOut(const TTempFolder& app)
+{
+    const QString copy = app.File("VitrelleCenter");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VC_EXECUTABLE), copy));
+    QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::ExeOwner);
+    app.Write("Templates/Types.xml",
+              "<DiapositiveTypes><DiapositiveType><Name>Solid</Name></DiapositiveType></DiapositiveTypes>");
+    app.Write("Templates/Solid.xsl",
+              R"XSL(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<xsl:output method="html" encoding="UTF-8"/>
+<xsl:template match="/">
+<html><head><meta charset="utf-8"/>
+<style>html, body { margin: 0; height: 100%; background: <xsl:value-of select="Diapositive/Colour"/>; }</style>
+</head><body></body></html>
+</xsl:template>
+</xsl:stylesheet>)XSL");
+    app.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"colours\" name=\"Colours\"/></Vitrelles>");
+    QByteArray vitrelle = "<Vitrelle name=\"Colours\">";
+    for (qsizetype i = 0; i < SlideColours.size(); ++i)
+        vitrelle +=
+            QStringLiteral("<Diapositive id=\"s%1\" type=\"Solid\"><Colour>#%2</Colour></Diapositive>")
+                .arg(QString::number(i), QString::number(SlideColours[i] & 0xffffff, 16))
+                .toUtf8();
+    app.Write("Cache/colours.xml", vitrelle + "</Vitrelle>");
+    app.Write("Schedule.xml",
+              "<Schedule><ScheduleAction Source=\"Player Device 1\" Action=\"0\" Periodicity=\"0\" "
+              "Time=\"00:00:00\" Enabled=\"True\"><vitrelleID>colours</vitrelleID>"
+              "<diapositiveDuration>1</diapositiveDuration></ScheduleAction></Schedule>");
+    // No content server: everything is in the cache already.
+    app.Write(
+        "VitrelleCenter.xml",
+        QStringLiteral(
+            "<VitrelleCenter><DevicePath>%1/Devices</DevicePath><RepositoryPath>%1/Cache</RepositoryPath>"
+            "<TemplatePath>%1/Templates</TemplatePath><VitrelleListFilePath/><TypeFilePath/>"
+            "<HttpSettings><AuthentificationURL/><VitrelleListURL/><VitrelleURL/><MediaURL/><Login/>"
+            "<Password/></HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate>"
+            "<VitrelleUpdateTime Periodicity=\"3\" Time=\"00:00:00\"/></VitrelleCenter>")
+            .arg(app.Path())
+            .toUtf8());
+    QFile::setPermissions(app.File("VitrelleCenter.xml"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace
+
+TEST(PlaybackScreen, AScheduledPlayFillsTheMonitorWithSlidesThatChangeAtTheSetDuration)
+{
+    constexpr int Width = 800;
+    constexpr int Height = 600;
+    TXvfbServer server;
+    ASSERT_TRUE(server.Start({"-br"}, QStringLiteral("800x600x24")));
+    TTempFolder app;
+    LayOut(app);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromLatin1(server.Name()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's sandbox cannot run as root
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(app.Path());
+    program.setProcessChannelMode(QProcess::MergedChannels);
+
+    // The corners and the centre of the monitor.
+    TScreenSampler sampler(
+        server.Name(),
+        {{2, 2}, {Width - 3, 2}, {2, Height - 3}, {Width - 3, Height - 3}, {Width / 2, Height / 2}});
+    const auto launched = TClock::now();
+    program.start(app.File("VitrelleCenter"), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    // Until the second slide has been seen, at the capture's pace.
+    std::vector<TScreenSampler::TFrame> frames;
+    const QDeadlineTimer limit(12000);
+    auto next = TClock::now();
+    TSwapReport report;
+    while (!limit.hasExpired() && program.state() == QProcess::Running) {
+        frames.push_back(sampler.Sample());
+        if (JudgeFrame(SlideColours, frames.back()).Slide >= 1)
+            break;
+        next += 16ms;
+        std::this_thread::sleep_until(next);
+    }
+    report = JudgeCapture(SlideColours, frames);
+    const bool running = program.state() == QProcess::Running;
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    const bool ended = program.waitForFinished(20000);
+    const QByteArray log = program.readAll();
+
+    ASSERT_TRUE(running) << log.constData();
+    const auto firstSeen = report.FirstSeen[0];
+    const auto secondSeen = report.FirstSeen[1];
+    ASSERT_NE(firstSeen, TClock::time_point{}) << "the first slide never covered the screen\n"
+                                               << log.constData();
+    EXPECT_LT(firstSeen - launched, 8s) << "the first slide comes a second after playing starts";
+    ASSERT_NE(secondSeen, TClock::time_point{}) << "the show did not go on\n" << log.constData();
+    // A slide stays between its duration and one tick more; the page's own painting adds a little.
+    const auto shownFor = std::chrono::duration_cast<std::chrono::milliseconds>(secondSeen - firstSeen);
+    ::testing::Test::RecordProperty(
+        "first_slide_ms",
+        static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(firstSeen - launched).count()));
+    ::testing::Test::RecordProperty("first_slide_shown_ms", static_cast<int>(shownFor.count()));
+    EXPECT_GE(shownFor, 800ms);
+    EXPECT_LE(shownFor, 2500ms);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << log.constData();
+}
