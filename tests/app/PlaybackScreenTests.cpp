@@ -82,6 +82,12 @@ TEST(PlaybackScreen, AScheduledPlayFillsTheMonitorWithSlidesThatChangeAtTheSetDu
     environment.insert("DISPLAY", QString::fromLatin1(server.Name()));
     environment.insert("QT_QPA_PLATFORM", "xcb");
     environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's sandbox cannot run as root
+    // For a sanitized build: Qt WebEngine's Chromium is not instrumented; it deletes some objects through a
+    // pointer to a smaller base type, which the allocator hooks report. Leaks are not checked here: the GL
+    // driver the engine loads under X is unloaded before the check, so its allocations name no module and
+    // cannot be told from ours. The program's leaks are checked by the app tests on the offscreen platform.
+    environment.insert("ASAN_OPTIONS",
+                       environment.value("ASAN_OPTIONS") + ":new_delete_type_mismatch=0:detect_leaks=0");
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(app.Path());
     program.setProcessChannelMode(QProcess::MergedChannels);
