@@ -6,6 +6,7 @@
 #include "WBContainer.h"
 
 #include <QChildEvent>
+#include <QDialog>
 #include <QQuickWidget>
 #include <QQuickWindow>
 #include <QUuid>
@@ -166,10 +167,18 @@ void TWebSlideView::RendererEnded(QWebEnginePage::RenderProcessTerminationStatus
 
 bool TWebSlideView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == FView.data() && event->type() == QEvent::ChildPolished) {
-        QObject* child = static_cast<QChildEvent*>(event)->child();
-        if (child->isWidgetType())
-            static_cast<QWidget*>(child)->setCursor(Qt::BlankCursor);
+    // A child is polished just before it first shows.
+    if (watched != FView.data() || event->type() != QEvent::ChildPolished)
+        return false;
+    QObject* child = static_cast<QChildEvent*>(event)->child();
+    if (!child->isWidgetType())
+        return false;
+    static_cast<QWidget*>(child)->setCursor(Qt::BlankCursor);
+    // The view opens a few dialogs of its own, which no page setting reaches (the chooser of a colour input,
+    // the question of a site that asks for an authorisation): they never come on screen and are answered no.
+    if (auto* dialog = qobject_cast<QDialog*>(child)) {
+        dialog->setAttribute(Qt::WA_DontShowOnScreen);
+        QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
     }
     return false;
 }

@@ -16,7 +16,7 @@ class QWebEngineProfile;
 class TWBContainer;
 
 // A slide view on Qt WebEngine: a web view hosted without scroll bars and with the program's context menu,
-// a kiosk page (TSlidePage), a black background and no mouse cursor.
+// a kiosk page (TSlidePage), a black background, no mouse cursor, and none of the view's own dialogs.
 //
 // Ready means on screen: after Navigate, the view waits for the main frame's loadFinished(true), asks the new
 // document for requestAnimationFrame round trips (TSlidePage::ProbePainted), and once the document answers

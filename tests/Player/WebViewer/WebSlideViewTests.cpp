@@ -107,12 +107,13 @@ protected:
         FWindow.setWindowTitle(QStringLiteral("slides"));
         FWindow.setGeometry(0, 0, 320, 240);
         FWindow.show();
-        // Every other window that shows up (a dialog, a menu) is noted and closed, so that a dialog's own
-        // event loop cannot stall the test.
+        // Every other window that comes on screen (a dialog, a menu) is noted and closed, so that a dialog's
+        // own event loop cannot stall the test.
         FWatchdog.setInterval(20);
         QObject::connect(&FWatchdog, &QTimer::timeout, [this] {
             for (QWidget* widget : QApplication::topLevelWidgets())
-                if (widget != &FWindow && widget->isVisible()) {
+                if (widget != &FWindow && widget->isVisible() &&
+                    !widget->testAttribute(Qt::WA_DontShowOnScreen)) {
                     FOtherWindows << QString::fromLatin1(widget->metaObject()->className());
                     FOtherWindowPositions << widget->pos();
                     widget->close();
@@ -480,6 +481,49 @@ TEST_F(WebSlideViewTest, NewWindowsAndPermissionsAreRefused)
     EXPECT_TRUE(FOtherWindows.isEmpty()) << FOtherWindows.join(' ').toStdString();
 }
 
+TEST_F(WebSlideViewTest, AClickOnAColourInputOpensNoDialog)
+{
+    // The engine's own page beside the slide shows the dialog the click would open.
+    const QUrl url =
+        Write("colour.html", Page("<input type='color' style='width: 100%; height: 100%; display: block'>",
+                                  "<style>html, body { height: 100%; }</style>"));
+    struct TRow
+    {
+        const char* Case;
+        bool Slide;
+        const char* Windows;
+    };
+    for (const TRow& row : {TRow{"engine's own page", false, "QColorDialog"}, TRow{"slide view", true, ""}}) {
+        SCOPED_TRACE(row.Case);
+        FOtherWindows.clear();
+        QWebEnginePage plainPage(&Factory->Profile());
+        QWebEngineView plain(&FWindow);
+        std::unique_ptr<TWebSlideView> view;
+        QWebEngineView* shown = &plain;
+        if (row.Slide) {
+            view = NewView();
+            view->Navigate(url);
+            ASSERT_TRUE(WaitReady(*view));
+            shown = &view->View();
+        } else {
+            plain.setPage(&plainPage);
+            plain.setGeometry(FWindow.rect());
+            plain.show();
+            bool loaded = false;
+            QObject::connect(&plain, &QWebEngineView::loadFinished, [&](bool ok) { loaded = ok; });
+            plain.load(url);
+            ASSERT_TRUE(ServeEventsUntil([&] { return loaded; }));
+        }
+        ASSERT_TRUE(ServeEventsUntil([&] { return shown->focusProxy() != nullptr; }));
+        QTest::mouseClick(shown->focusProxy(), Qt::LeftButton, {}, QPoint(160, 120));
+        if (*row.Windows != 0)
+            ASSERT_TRUE(ServeEventsUntil([&] { return !FOtherWindows.isEmpty(); }));
+        else
+            Serve(500);
+        EXPECT_EQ(FOtherWindows.join(' ').toStdString(), row.Windows);
+    }
+}
+
 TEST_F(WebSlideViewTest, ADownloadIsCancelled)
 {
     const auto view = NewView();
@@ -642,7 +686,7 @@ TEST_F(WebSlideViewTest, ARightClickGivesOnlyTheProgramsMenu)
             ASSERT_TRUE(ServeEventsUntil([&] { return !FOtherWindows.isEmpty(); }));
         else
             Serve(300);
-        EXPECT_EQ(FOtherWindows.join(' '), row.Windows);
+        EXPECT_EQ(FOtherWindows.join(' ').toStdString(), row.Windows);
         if (row.Host == THost::CustomWithMenu) {
             EXPECT_EQ(FOtherWindowPositions.value(0), webView.mapToGlobal(QPoint(40, 30)));
         }
