@@ -12,6 +12,7 @@
 #include <QUuid>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 namespace {
@@ -191,6 +192,11 @@ TWebSlideViewFactory::TWebSlideViewFactory()
     Q_ASSERT(FProfile->isOffTheRecord());
     QObject::connect(FProfile.get(), &QWebEngineProfile::downloadRequested, FProfile.get(),
                      [](QWebEngineDownloadRequest* download) { download->cancel(); });
+    // Nobody is in front of the wall to click: a slide's video plays by itself. A slide is a local file
+    // made from the content server's template, and may show pictures from that server.
+    QWebEngineSettings* settings = FProfile->settings();
+    settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
 }
 
 TWebSlideViewFactory::~TWebSlideViewFactory() = default;
