@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the program, lays out a demo application folder in build/demo/ and starts the program there.
-# Without a DISPLAY the program runs under Xvfb for a bounded time and a screenshot of the screen is saved
-# to build/demo/screenshot.png.
+# The demo's schedule plays the "welcome" vitrelle at start (4 s per slide). Without a DISPLAY the program
+# runs under Xvfb for a bounded time; screenshots of the screen are saved to build/demo/screenshot.png (the
+# first slide, 3 s after launch) and build/demo/screenshot-later.png (a later slide), and the script checks
+# that the two differ.
 #   scripts/demo.sh                 with the demo's VitrelleCenter.xml
 #   scripts/demo.sh --no-settings   without a settings file (the program logs that and uses its defaults)
 #   scripts/demo.sh --seconds N     how long the program runs under Xvfb (default 15)
@@ -34,7 +36,9 @@ cp -f build/bin/VitrelleCenter "$demo/VitrelleCenter"
 # The bundled content: slide types with their templates, the vitrelle list, vitrelle files and media.
 cp -rf scripts/demo/Templates/. "$demo/Templates/"
 cp -rf scripts/demo/Cache/. "$demo/Cache/"
-rm -f "$demo/screenshot.png"
+# A play action at midnight every day: it is due as soon as the schedule starts.
+cp -f scripts/demo/Schedule.xml "$demo/Schedule.xml"
+rm -f "$demo/screenshot.png" "$demo/screenshot-later.png"
 if [ "$server" = yes ]; then
   # Everything the cache would hold comes from the server instead.
   cmake --build build -j "$(nproc)" --target TestContentServer
@@ -64,19 +68,32 @@ if [ -n "${DISPLAY:-}" ]; then
   exec ./VitrelleCenter
 fi
 
+# A virtual X server has no graphics hardware: the web engine renders in software without trying a GPU.
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 echo "No DISPLAY: running under Xvfb for ${seconds}s; the log (standard error where there is no syslog) goes to $demo/VitrelleCenter.log"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   ./VitrelleCenter 2> VitrelleCenter.log &
   pid=$!
-  sleep "$1"
-  import -window root screenshot.png || xwd -root -silent | convert xwd:- screenshot.png
+  shot() { import -window root "$1" 2>/dev/null || xwd -root -silent | convert xwd:- "$1"; }
+  sleep 3
+  shot screenshot.png
+  sleep 5
+  shot screenshot-later.png
+  [ "$1" -gt 8 ] && sleep $(( $1 - 8 ))
   kill -TERM "$pid" 2>/dev/null || true
-  wait "$pid" || true
+  wait "$pid"
+  echo "VitrelleCenter exited with status $?" >> VitrelleCenter.log
 ' demo "$seconds"
 cat VitrelleCenter.log
-if [ -f screenshot.png ]; then
-  echo "Screenshot of the screen saved to $demo/screenshot.png"
-else
+if [ ! -f screenshot.png ] || [ ! -f screenshot-later.png ]; then
   echo "No screenshot could be taken" >&2
+  exit 1
+fi
+echo "Screenshots of the screen saved to $demo/screenshot.png and $demo/screenshot-later.png"
+# Pixels that differ between the two: a playing show has changed its slide meanwhile.
+changed=$(compare -metric AE screenshot.png screenshot-later.png null: 2>&1 || true)
+echo "Pixels changed between the two screenshots: $changed"
+if [ "${changed%% *}" = 0 ]; then
+  echo "The screen did not change: no slide show is playing" >&2
   exit 1
 fi

@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-serialport-dev
+  qt6-declarative-dev
   libqt6opengl6-dev libgl-dev
   libxml2-dev libxslt1-dev
   libcurl4-openssl-dev

@@ -1,48 +1,39 @@
 #include "SystemPlatform.h"
 
+#include "Log.h"
 #include "LogindSleepInhibitor.h"
 #include "MessageBox.h"
 #include "QtSerialLine.h"
 #include "SessionInfo.h"
 #include "SystemDisplaySystem.h"
 #include "SystemScreenSaver.h"
+#include "WebSlideView.h"
 #include "XmlDocument.h"
 
-#include <QTimer>
-#include <QWidget>
+#include <unistd.h>
 
 namespace {
 
-// TEMPORARY, replaced by the web view: a black view that shows no page, so that the program starts and its
-// players run their clocks until the real slide views are in.
-class TPlaceholderSlideView : public QWidget, public ISlideView
-{
-public:
-    explicit TPlaceholderSlideView(QWidget* parent) : QWidget(parent)
-    {
-        setStyleSheet(QStringLiteral("background: black"));
-        setAttribute(Qt::WA_StyledBackground);
-    }
-    QWidget& Widget() override { return *this; }
-    void Navigate(const QUrl&) override
-    {
-        const int navigation = ++FNavigations;
-        QTimer::singleShot(0, this, [this, navigation] {
-            if (navigation == FNavigations && OnReady)
-                OnReady();
-        });
-    }
-
-private:
-    int FNavigations = 0;
-};
-class TPlaceholderSlideViewFactory : public ISlideViewFactory
+// The slide views on the web engine. Made on first use, so that the line about the sandbox is logged once
+// the log exists.
+class TSystemSlideViews : public ISlideViewFactory
 {
 public:
     std::unique_ptr<ISlideView> CreateView(QWidget* parent) const override
     {
-        return std::make_unique<TPlaceholderSlideView>(parent);
+        if (!FViews) {
+            if (::geteuid() == 0)
+                WriteLog(
+                    LogSource, 2,
+                    QStringLiteral("Running as root: the web engine runs its pages without its sandbox"));
+            FViews = std::make_unique<TWebSlideViewFactory>();
+        }
+        return FViews->CreateView(parent);
     }
+
+private:
+    static constexpr QLatin1StringView LogSource{"VitrelleCenter"};
+    mutable std::unique_ptr<TWebSlideViewFactory> FViews;
 };
 
 class TSystemSessionProbe : public ISessionProbe
@@ -69,7 +60,7 @@ TAgentPlatform SystemPlatform()
     platform.Display = CreateSystemDisplaySystem();
     platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
     platform.ScreenSaver = CreateSystemScreenSaver(); // the X server's, or none
-    platform.SlideViews = std::make_shared<TPlaceholderSlideViewFactory>(); // TEMPORARY: the web view's
+    platform.SlideViews = std::make_shared<TSystemSlideViews>();
     platform.Downloaders =
         std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
     return platform;

@@ -235,6 +235,101 @@ TEST_F(PlayerTest, RunsHundredsOfSlidesInMomentsRenderingEachPageOnce)
     EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
 }
 
+// The same show on two displays, and a scheduled update while it plays: the vitrelle is loaded again under
+// the running show (the second display's start reloads it from the cache, the update from the server). The
+// first display must go on with whole slides of the content loaded last, nested vitrelles and the sequence's
+// slide selections included.
+struct TReloadCase
+{
+    const char* Name;
+    bool Update;
+    QStringList Slides; // what the first display shows after the reload
+};
+
+void PrintTo(const TReloadCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class ReloadWhilePlaying : public PlayerTest, public ::testing::WithParamInterface<TReloadCase>
+{
+};
+
+TEST_P(ReloadWhilePlaying, TheRunningShowGoesOnWithTheContentLoadedLast)
+{
+    App.Write("Cache/news.xml",
+              "<Vitrelle name=\"News\"><Diapositive id=\"n1\" type=\"Text\"><Line>Open</Line>"
+              "</Diapositive><Diapositive id=\"n2\" type=\"Text\"><Line>Closed</Line>"
+              "</Diapositive></Vitrelle>");
+    App.Write("Cache/weather.xml",
+              "<Vitrelle name=\"Weather\"><Diapositive id=\"w1\" type=\"Text\"><Line>Sun</Line></Diapositive>"
+              "<Diapositive id=\"w2\" type=\"Text\"><Line>Rain</Line></Diapositive></Vitrelle>");
+    Server.SetFile(
+        "/vitrelles/17.xml",
+        "<Vitrelle name=\"Lobby\"><Diapositive id=\"s1\" type=\"Photo\"><Caption>Harbour</Caption>"
+        "</Diapositive><Diapositive id=\"s2\" type=\"Photo\"><Caption>Hills</Caption></Diapositive>"
+        "<Vitrelle xml=\"news.xml\"/><Sequence><playDiapositive type=\"Photo\" nbDiapositive=\"2\"/>"
+        "<playVitrelle name=\"News\" nbDiapositive=\"2\"/></Sequence></Vitrelle>");
+    Views->ReadyAtOnce = true;
+    Play("17", 1);
+    QStringList shown;
+    for (int i = 0; i < 5; ++i) {
+        Tick();
+        shown << SlideOf(Front());
+    }
+    ASSERT_EQ(shown, QStringList({"s1", "s2", "n1", "n2", "s2"})) << LogText(Log);
+
+    // The second display's clock never ticks: it only prepares its first slide, so the first display's order
+    // does not depend on how the two clocks interleave.
+    TVitrelleDownloader& downloader = *Repository->GetDownloader("17");
+    ASSERT_TRUE(WaitForMedia(downloader)); // otherwise the vitrelle is not loaded again
+    TVitrellePlayer second(nullptr, *Repository,
+                           {Views, ScreenSaver, nullptr, 1000ms, std::make_shared<TManualSteadyClock>()});
+    ASSERT_TRUE(second.Play("17"));
+    const auto secondBack = [&] {
+        return SlideOf(dynamic_cast<TFakeSlideView&>(*second.Form().Frame().Back()));
+    };
+    ASSERT_TRUE(ServeEventsUntil([&] { return !secondBack().isEmpty(); }));
+    if (GetParam().Update) {
+        Server.SetFile(
+            "/vitrelles/17.xml",
+            "<Vitrelle name=\"Lobby\"><Diapositive id=\"u1\" type=\"Photo\"><Caption>Square</Caption>"
+            "</Diapositive><Vitrelle xml=\"weather.xml\"/><Sequence><playVitrelle name=\"Weather\" "
+            "nbDiapositive=\"2\"/><playDiapositive type=\"Photo\"/></Sequence></Vitrelle>");
+        ASSERT_TRUE(WaitForMedia(downloader));
+        TScheduleAction* update = Scheduler->GetAction("Vitrelle 17 downloader", 0);
+        ASSERT_NE(update, nullptr);
+        update->Enabled = true; // due since midnight
+        const int requests = Server.Requests("/vitrelles/17.xml");
+        Scheduler->Tick();
+        ASSERT_EQ(Server.Requests("/vitrelles/17.xml"), requests + 1) << LogText(Log);
+    }
+
+    EXPECT_EQ(Log.Lines().filter("Load vitrelle ID = '17'...").size(), GetParam().Update ? 3 : 2)
+        << "loaded again under the running show";
+
+    shown.clear();
+    for (int i = 0; i < 6; ++i) {
+        Tick();
+        shown << SlideOf(Front());
+    }
+    // The first change after the reload shows the slide prepared before it.
+    EXPECT_EQ(shown.first(), "s1");
+    for (const QString& slide : shown.mid(1))
+        EXPECT_TRUE(GetParam().Slides.contains(slide)) << shown.join(' ').toStdString();
+    for (const QString& slide : GetParam().Slides)
+        EXPECT_TRUE(shown.contains(slide))
+            << slide.toStdString() << " never shown: " << shown.join(' ').toStdString();
+    EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(downloader));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Content, ReloadWhilePlaying,
+    ::testing::Values(TReloadCase{"ASecondDisplayStartsTheSameShow", false, {"s1", "s2", "n1", "n2"}},
+                      TReloadCase{"ThenAScheduledUpdateBringsANewShow", true, {"u1", "w1", "w2"}}),
+    [](const ::testing::TestParamInfo<TReloadCase>& info) { return std::string(info.param.Name); });
+
 // ---- schedule source ----
 
 TEST_F(PlayerTest, OffersPlayAndStopToTheScheduler)
