@@ -24,6 +24,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -685,6 +686,10 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "xcb");
     // The engine's sandbox cannot run as root.
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // As the program does: the web views share the toolkit's OpenGL contexts; the engine's set-up dump is
+    // quiet.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     {
         QApplication application(argc, argv);
         WebViews = std::make_shared<TWebSlideViewFactory>();
