@@ -111,17 +111,9 @@ public:
     {
         const QString templates = Folder.filePath("Templates");
         const QString cache = Folder.filePath("Cache");
-        WriteFile(templates + "/Types.xml", "<DiapositiveTypes><DiapositiveType><Name>Solid</Name>"
-                                            "</DiapositiveType></DiapositiveTypes>");
-        WriteFile(templates + "/Solid.xsl",
-                  R"XSL(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
-<xsl:output method="html" encoding="UTF-8"/>
-<xsl:template match="/">
-<html><head><meta charset="utf-8"/>
-<style>html, body { margin: 0; height: 100%; background: <xsl:value-of select="Diapositive/Colour"/>; }</style>
-</head><body></body></html>
-</xsl:template>
-</xsl:stylesheet>)XSL");
+        QDir().mkpath(templates);
+        for (const char* name : {"Types.xml", "Solid.xsl"})
+            QFile::copy(QStringLiteral(VC_SOLID_SLIDE_DIR "/") + name, templates + "/" + name);
         WriteFile(cache + "/VitrelleList.xml",
                   "<Vitrelles><Vitrelle id=\"" + VitrelleId.toUtf8() + "\" name=\"Colours\"/></Vitrelles>");
         QByteArray vitrelle = "<Vitrelle name=\"Colours\">";

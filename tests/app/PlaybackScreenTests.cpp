@@ -5,6 +5,7 @@
 #include "XvfbServer.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -28,17 +29,9 @@ void LayOut(const TTempFolder& app)
     const QString copy = app.File("VitrelleCenter");
     ASSERT_TRUE(QFile::copy(QStringLiteral(VC_EXECUTABLE), copy));
     QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::ExeOwner);
-    app.Write("Templates/Types.xml",
-              "<DiapositiveTypes><DiapositiveType><Name>Solid</Name></DiapositiveType></DiapositiveTypes>");
-    app.Write("Templates/Solid.xsl",
-              R"XSL(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
-<xsl:output method="html" encoding="UTF-8"/>
-<xsl:template match="/">
-<html><head><meta charset="utf-8"/>
-<style>html, body { margin: 0; height: 100%; background: <xsl:value-of select="Diapositive/Colour"/>; }</style>
-</head><body></body></html>
-</xsl:template>
-</xsl:stylesheet>)XSL");
+    ASSERT_TRUE(QDir().mkpath(app.File("Templates")));
+    for (const QString name : {"Types.xml", "Solid.xsl"})
+        ASSERT_TRUE(QFile::copy(TestDataPath("solid/" + name), app.File("Templates/" + name)));
     app.Write("Cache/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"colours\" name=\"Colours\"/></Vitrelles>");
     QByteArray vitrelle = "<Vitrelle name=\"Colours\">";
     for (qsizetype i = 0; i < SlideColours.size(); ++i)
