@@ -1,6 +1,14 @@
 #include "VitrelleCenterForm.h"
 
+#include "ActionList.h"
+#include "ComSettingForm.h"
+#include "ControlCommandSettingForm.h"
+#include "FrameVitrelleDevice.h"
+#include "FrameVitrellePlayer.h"
+#include "FrameVitrelleScheduler.h"
+#include "FrameVitrelleSettings.h"
 #include "MessageBox.h"
+#include "PageEvents.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -23,6 +31,7 @@ TfrmVitrelleCenter::TfrmVitrelleCenter(const QString& appFolder, TAgentPlatform 
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("frmVitrelleCenter"));
+    FPageEvents = new TPageEvents(this);
     BuildLayout();
     FormCreate(appFolder, std::move(platform));
 }
@@ -103,12 +112,20 @@ void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform pla
     if (!FAgent)
         return; // the error has been shown; the program ends with exit code 1
     FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
+    FAgent->OnDevicesAdded = [events = FPageEvents] { Q_EMIT events->DevicesAdded(); };
     sbDevicesClick();
 }
 
 void TfrmVitrelleCenter::FormDestroy()
 {
-    // The pages are destroyed after the agent, with MainPanel.
+    TControlCommandSettingForm::FreeInstance();
+    TComSettingForm::FreeInstance();
+    // Taking the agent down serves pending hand-overs; the pages' buttons must not work out their state from
+    // the objects being freed meanwhile. The pages themselves go afterwards, with MainPanel.
+    for (TActionList* actions : MainPanel->findChildren<TActionList*>())
+        actions->Stop();
+    if (FAgent)
+        FAgent->OnDevicesAdded = nullptr;
     FAgent.reset();
 }
 
@@ -154,12 +171,23 @@ QWidget* TfrmVitrelleCenter::Page(TPage page) const
 
 QWidget* TfrmVitrelleCenter::CreatePage(TPage page)
 {
-    // The pages of the four subjects take the place of these empty areas as they are built.
-    static const char* const names[] = {"DevicesPage", "VitrellesPage", "SchedulePage", "SettingsPage"};
-    auto* area = new QFrame(MainPanel);
-    area->setObjectName(QString::fromLatin1(names[static_cast<int>(page)]));
-    area->setAutoFillBackground(true);
-    return area;
+    QWidget* created = nullptr;
+    switch (page) {
+    case TPage::Devices:
+        created = new TFrameVitrelleDevice(MainPanel, *FAgent, *FPageEvents);
+        break;
+    case TPage::Vitrelles:
+        created = new TFrameVitrellePlayer(MainPanel, *FAgent, *FPageEvents);
+        break;
+    case TPage::Schedule:
+        created = new TFrameVitrelleScheduler(MainPanel, *FAgent, *FPageEvents);
+        break;
+    case TPage::Settings:
+        created = new TFrameVitrelleSettings(MainPanel, *FAgent, *FPageEvents);
+        break;
+    }
+    created->setAutoFillBackground(true); // the page in front hides the others
+    return created;
 }
 
 void TfrmVitrelleCenter::ShowPage(TPage page)

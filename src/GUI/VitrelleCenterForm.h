@@ -10,6 +10,7 @@ class QFrame;
 class QToolButton;
 class QButtonGroup;
 class QStackedLayout;
+class TPageEvents;
 
 // The operator's main window: four page buttons along the top (Devices, Vitrelles, Schedule, Settings) and
 // the page area below. Creating the window creates and starts the agent; destroying it frees the agent.
@@ -33,6 +34,7 @@ public:
     TVitrelleCenterAgent* Agent() const { return FAgent.get(); }
     // The page, or null while it has not been asked for.
     QWidget* Page(TPage page) const;
+    TPageEvents& PageEvents() const { return *FPageEvents; }
 
 public Q_SLOTS:
     void sbDevicesClick();
@@ -54,6 +56,7 @@ private:
     QWidget* FVitrellesPage = nullptr;
     QWidget* FSchedulePage = nullptr;
     QWidget* FSettingsPage = nullptr;
+    TPageEvents* FPageEvents = nullptr;
 
     QFrame* TopPanel = nullptr;
     QToolButton* sbDevices = nullptr;

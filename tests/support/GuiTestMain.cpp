@@ -1,5 +1,6 @@
 #include "GlobalStateCheck.h"
 #include "MessageBox.h"
+#include "ModalDialogs.h"
 #include "VitrelleCenterApplication.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,10 @@ int main(int argc, char** argv)
     TVitrelleCenterApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     InstallGlobalStateCheck({[] {
-        const bool pending = TMessageBox::AnswerPending();
+        const bool pending = TMessageBox::AnswerPending() || TModal::AnswerPending();
         TMessageBox::ResetForTests();
-        return pending ? QStringLiteral("message-box answer left unused") : QString();
+        TModal::ResetForTests();
+        return pending ? QStringLiteral("dialog answer left unused") : QString();
     }});
     return RUN_ALL_TESTS();
 }

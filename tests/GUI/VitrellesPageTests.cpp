@@ -1,0 +1,1 @@
+#include "PageFixture.h"
