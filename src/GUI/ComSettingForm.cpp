@@ -53,12 +53,6 @@ TComSettingForm::TComSettingForm() : QDialog(nullptr)
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
-    setFixedSize(ClientWidth, ClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
 
     AddLabel("lblPort", QStringLiteral("Port :"), 8, 11);
     AddLabel("lblBaudRate", QStringLiteral("Baud rate:"), 8, 42);
@@ -68,9 +62,19 @@ TComSettingForm::TComSettingForm() : QDialog(nullptr)
     AddLabel("lblFlowControl", QStringLiteral("Flow control:"), 8, 166);
     AddLabel("lblTimeOutConstant", QStringLiteral("Constant delay (ms):"), 8, 197);
     AddLabel("lblTimeOutPerChar", QStringLiteral("Delay per character (ms):"), 9, 228);
+    // The fields stand right of the longest label: a font wider than the one the layout was made for must
+    // not hide the end of a label under its field.
+    FFieldLeft = FieldLeft;
+    for (const QLabel* label : findChildren<QLabel*>())
+        FFieldLeft = std::max(FFieldLeft, label->geometry().right() + 8);
+    const int width = FFieldLeft + FieldWidth + (ClientWidth - FieldLeft - FieldWidth); // the same margin
+    const int shift = width - ClientWidth;
 
     // Made in their tab order.
     cbPort = AddComboBox("cbPort", 8);
+    // Any tty path may be typed, so that a display can be set up before its adapter is plugged in.
+    cbPort->setEditable(true);
+    cbPort->setInsertPolicy(QComboBox::NoInsert);
     cbBaudRate = AddComboBox("cbBaudRate", 39);
     FillValues(cbBaudRate, br256000, &BaudRateToStr);
     cbDataBits = AddComboBox("cbDataBits", 70);
@@ -86,13 +90,20 @@ TComSettingForm::TComSettingForm() : QDialog(nullptr)
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setGeometry(78, 266, 75, 25);
+    btnOK->setGeometry(78 + shift, 266, 75, 25);
     btnOK->setDefault(true);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
     btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setGeometry(166, 266, 78, 25);
+    btnCancel->setGeometry(166 + shift, 266, 78, 25);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    setFixedSize(width, ClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
 }
 
 QLabel* TComSettingForm::AddLabel(const char* name, const QString& caption, int left, int top)
@@ -109,7 +120,7 @@ QComboBox* TComSettingForm::AddComboBox(const char* name, int top)
     auto* box = new QComboBox(this);
     box->setObjectName(QLatin1String(name));
     box->setEditable(false);
-    box->setGeometry(FieldLeft, top, FieldWidth, 21);
+    box->setGeometry(FFieldLeft, top, FieldWidth, 21);
     return box;
 }
 
@@ -119,7 +130,7 @@ QSpinBox* TComSettingForm::AddSpinEdit(const char* name, int value, int top)
     spin->setObjectName(QLatin1String(name));
     spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     spin->setValue(value);
-    spin->setGeometry(FieldLeft, top, FieldWidth, 21);
+    spin->setGeometry(FFieldLeft, top, FieldWidth, 21);
     return spin;
 }
 
@@ -140,6 +151,7 @@ void TComSettingForm::FillPorts(const QString& stored)
     cbPort->addItems(ports);
     // No stored port: nothing is chosen, and confirming keeps it so.
     cbPort->setCurrentIndex(stored.isEmpty() ? -1 : static_cast<int>(ports.indexOf(stored)));
+    cbPort->setEditText(stored);
 }
 
 bool TComSettingForm::EditComSettings(TComSettings& settings)
@@ -157,8 +169,7 @@ bool TComSettingForm::EditComSettings(TComSettings& settings)
     if (TModal::Exec(*this) != QDialog::Accepted)
         return false;
 
-    if (cbPort->currentIndex() >= 0)
-        settings.Port = cbPort->currentText();
+    settings.Port = cbPort->currentText().trimmed();
     settings.BaudRate = ChosenValue(cbBaudRate, settings.BaudRate);
     settings.DataBits = ChosenValue(cbDataBits, settings.DataBits);
     settings.Parity = ChosenValue(cbParity, settings.Parity);

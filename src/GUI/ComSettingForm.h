@@ -28,6 +28,7 @@ private:
     QSpinBox* AddSpinEdit(const char* name, int value, int top);
     void FillPorts(const QString& stored);
 
+    int FFieldLeft = 0; // where the fields start
     QComboBox* cbPort = nullptr;
     QComboBox* cbBaudRate = nullptr;
     QComboBox* cbDataBits = nullptr;

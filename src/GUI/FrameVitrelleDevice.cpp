@@ -30,8 +30,11 @@ const QString PowerOffCaption = QStringLiteral("Power off");
 
 void SetTextWhenChanged(QLabel* label, const QString& text)
 {
-    if (label != nullptr && label->text() != text)
-        label->setText(text);
+    if (label == nullptr || label->text() == text)
+        return;
+    label->setText(text);
+    if (!label->wordWrap())
+        label->adjustSize();
 }
 
 } // namespace
@@ -74,8 +77,10 @@ TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent&
         [this](QAction& action) {
             TVitrelleDevice* device = SelectedDevice();
             const TCopies* copies = SelectedCopies();
+            // Compared from the live side: a file name typed without its extension ("Hall") becomes
+            // "Hall.xml" in the display once applied, while the edited field keeps what was typed.
             action.setEnabled(device != nullptr && copies != nullptr &&
-                              copies->CanApply(&device->Settings()));
+                              !device->Settings().Equals(&copies->Edited()));
         },
         [this] { ApplySelected(); });
     actSaveDeviceSettings = ActionList->CreateAction(
@@ -154,18 +159,12 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
     QLineEdit* file = CreateTabEdit(tab, QStringLiteral("edDeviceSettingFileName"), QStringLiteral("<Name>"),
                                     180, 375, 120);
 
-    // What the display does now: the operator's first question.
-    CreateTabLabel(tab, QStringLiteral("lblActivity"), QStringLiteral("Activity"), true, 412, 4);
-    CreateTabLabel(tab, QStringLiteral("lblPlayingHeader"), QStringLiteral("Playing:"), false, 438, 12);
-    QLabel* playing = CreateTabLabel(tab, QStringLiteral("lblPlaying"), QString(), false, 438, 120);
-    CreateTabLabel(tab, QStringLiteral("lblLastPowerHeader"), QStringLiteral("Last command:"), false, 464,
-                   12);
-    QLabel* lastPower = CreateTabLabel(tab, QStringLiteral("lblLastPower"), QString(), false, 464, 120);
-    for (QLabel* label : {playing, lastPower}) {
-        label->setWordWrap(true);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setGeometry(120, label->y(), 340, 52);
-    }
+    // What the display does now and how its last power command ended: the operator's first questions.
+    QLabel* lastPower = CreateTabLabel(tab, QStringLiteral("lblLastPower"), QString(), false, 220, 120);
+    lastPower->setWordWrap(true);
+    lastPower->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lastPower->setGeometry(120, 220, 340, 52);
+    CreateTabLabel(tab, QStringLiteral("lblPlaying"), QString(), false, 408, 12);
 
     connect(name, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
     connect(mode, &QComboBox::currentIndexChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
@@ -338,7 +337,7 @@ void TFrameVitrelleDevice::RefreshActivity()
             if (player.State() == psPlaying && player.Vitrelle() != nullptr)
                 playing = player.Vitrelle()->Name.isEmpty() ? player.Vitrelle()->Id : player.Vitrelle()->Name;
         }
-        SetTextWhenChanged(TabControl<QLabel>(i, "lblPlaying"), playing);
+        SetTextWhenChanged(TabControl<QLabel>(i, "lblPlaying"), QStringLiteral("Playing: ") + playing);
         SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(FAgent.Devices(i)));
     }
 }
@@ -347,7 +346,7 @@ QString TFrameVitrelleDevice::LastPowerText(const TVitrelleDevice& device) const
 {
     const std::optional<TPowerCommandRecord>& last = device.LastPowerCommand();
     if (!last)
-        return QStringLiteral("None yet");
+        return QStringLiteral("Last command: none");
     // The day only when it was not today.
     const QString format = last->Time.date() == FAgent.Platform().Clock->Now().date()
                                ? QStringLiteral("HH:mm")
@@ -355,7 +354,7 @@ QString TFrameVitrelleDevice::LastPowerText(const TVitrelleDevice& device) const
     QString outcome = last->Succeeded ? QStringLiteral("succeeded") : QStringLiteral("failed");
     if (!last->Error.isEmpty())
         outcome += QStringLiteral(" (") + last->Error + QLatin1Char(')');
-    return QStringLiteral("%1 at %2: %3")
+    return QStringLiteral("Last command: %1 at %2: %3")
         .arg(last->On ? PowerOnCaption : PowerOffCaption, last->Time.toString(format), outcome);
 }
 
