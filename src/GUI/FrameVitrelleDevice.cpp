@@ -208,8 +208,10 @@ void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
 
     TabControl<QCheckBox>(index, "cbDeviceFullScreen")->setChecked(device.Settings().FullScreen);
     TabControl<QLineEdit>(index, "edDeviceSettingFileName")->setText(device.GetConfigFileName());
-    // A display whose port cannot be opened now still gets its tab; the error is logged.
-    LogErrors(LogSource, [&] { RefreshPowerStatus(device); });
+    // A display whose port cannot be opened now still gets its tab, offering the command a first refresh
+    // offers; the error is logged.
+    if (!LogErrors(LogSource, [&] { RefreshPowerStatus(device); }))
+        TabControl<QPushButton>(index, "btnPower")->setText(PowerOnCaption);
 }
 
 template <class TControl> TControl* TFrameVitrelleDevice::TabControl(int index, const char* prefix) const

@@ -3,16 +3,16 @@
 #include "DisplaySimulator.h"
 #include "EventWait.h"
 #include "MessageBox.h"
-#include "ModalDialogs.h"
 #include "QtSerialLine.h"
 #include "RepositoryTestSupport.h"
-#include <QDialog>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+
+#include <array>
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -174,27 +174,45 @@ TEST_F(DevicesPageTest, ADisplayPluggedInWhileTheProgramRunsGetsItsTab)
 
 const QString MissingPort = QStringLiteral("/dev/vitrelle-no-such-port");
 
-TEST_F(DevicesPageTest, APowerCommandToAMissingPortIsShownAndLeavesTheTabAsItWas)
+class MissingPortTest : public DevicesPageTest, public ::testing::WithParamInterface<bool>
 {
-    WriteDeviceFile("DEVICE1.xml", [](TVitrelleDeviceSettings& s) {
+};
+
+// With status codes the page's own status query meets the missing port first: at opening, where it is
+// logged and the page opens all the same, and at the click, before any command.
+TEST_P(MissingPortTest, TheErrorIsShownAndTheTabStaysAsItWas)
+{
+    const bool statusCodes = GetParam();
+    WriteDeviceFile("DEVICE1.xml", [&](TVitrelleDeviceSettings& s) {
         s.ControlSettings().ComSettings.Port = MissingPort;
         s.ControlSettings().PowerOn = "PON#13";
         s.ControlSettings().PowerOnOK = "OK";
+        if (statusCodes) {
+            s.ControlSettings().PowerStatus = "STA#13";
+            s.ControlSettings().PowerStatusOn = "ON";
+            s.ControlSettings().PowerStatusOff = "OFF";
+        }
     });
     SerialPorts = std::make_shared<TQtSerialPortFactory>();
     OpenPage();
+    ASSERT_EQ(Tabs()->count(), 2);
+    EXPECT_EQ(Log.Lines().filter("[1] TFrameVitrelleDevice: ").size(), statusCodes ? 1 : 0) << LogText(Log);
     Log.Clear();
     TMessageBox::SetNextAnswer(QMessageBox::Ok);
     Click("btnPower0");
     const QString shown = TMessageBox::TakeLastText().value_or(QString());
     EXPECT_TRUE(shown.contains(MissingPort)) << shown.toStdString();
-    EXPECT_TRUE(Log.Lines().contains("[1] TFrameVitrelleDevice: " + shown)) << LogText(Log);
+    EXPECT_EQ(Log.Lines(), QStringList{"[1] TFrameVitrelleDevice: " + shown});
     EXPECT_EQ(Control<QLabel>("lblPowerStatus0")->text(), "Status: ?");
     EXPECT_EQ(Control<QPushButton>("btnPower0")->text(), "Power on");
     Idle();
     EXPECT_EQ(Control<QLabel>("lblLastPower0")->text(),
-              "Last command: Power on at 08:00: failed (" + shown + ")");
+              statusCodes ? QStringLiteral("Last command: none")
+                          : "Last command: Power on at 08:00: failed (" + shown + ")");
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, MissingPortTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "StatusQuery" : "Command"; });
 
 struct TPowerCase
 {
