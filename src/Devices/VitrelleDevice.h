@@ -28,7 +28,7 @@ struct TDeviceServices
     // The scheduler the device registers with when it gets its settings; null (or answering null): none.
     std::function<TVitrelleScheduler*()> Scheduler;
     // The local time the last power command is stamped with; null: the system's.
-    std::shared_ptr<const IClock> Clock;
+    std::shared_ptr<const IClock> Clock = nullptr;
 };
 
 // The last power command a display was given, for the operator: when, which, and how it ended.
