@@ -51,6 +51,8 @@ TfrmVitrelleCenter& PageTest::OpenForm()
 {
     TAgentPlatform platform = Fakes.Agent();
     platform.Errors = std::make_shared<TMessageBoxErrorPresenter>(); // the program's own error box
+    if (SerialPorts)
+        platform.SerialPorts = SerialPorts;
     Form = std::make_unique<TfrmVitrelleCenter>(App.Path(), platform);
     EXPECT_FALSE(Form->StartupFailed()) << LogText(Log);
     CurrentPage = Form->Page(TfrmVitrelleCenter::TPage::Devices);

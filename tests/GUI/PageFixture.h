@@ -44,6 +44,9 @@ protected:
     TTestContentServer Server;
     TLogCapture Log{3, false}; // the agent initialises the log itself
     TTestPlatform Fakes = TestPlatform();
+    // When set before OpenForm, the agent opens its serial lines with this instead of Fakes.SerialPorts (the
+    // machine's ports, for a display on a pseudo-terminal).
+    std::shared_ptr<const ISerialPortFactory> SerialPorts;
     std::unique_ptr<TfrmVitrelleCenter> Form;
     QWidget* CurrentPage = nullptr;
 };
