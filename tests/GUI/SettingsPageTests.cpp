@@ -230,8 +230,9 @@ TEST_F(SettingsPage, ASaveThatFailsKeepsTheEditTheFileAndTheSaveButton)
         TMessageBox::SetNextAnswer(QMessageBox::Ok);
         Click(Button("btnSaveSettings"));
     }
-    EXPECT_TRUE(TMessageBox::TakeLastText().value_or("").startsWith("Cannot write file " + file));
-    EXPECT_TRUE(Log.Contains("TFrameVitrelleSettings")) << LogText(Log);
+    const QString shown = TMessageBox::TakeLastText().value_or("");
+    EXPECT_TRUE(shown.startsWith("Cannot write file " + file)) << shown.toStdString();
+    EXPECT_TRUE(Log.Lines().contains("[1] TFrameVitrelleSettings: " + shown)) << LogText(Log);
     EXPECT_EQ(ReadFileBytes(file), before);
     EXPECT_EQ(Edit("edVitrelleURL")->text(), "http://elsewhere/%s.xml");
     EXPECT_TRUE(SaveOffered()) << "nothing was saved";
@@ -291,7 +292,7 @@ TEST_P(SettingsPageFailedDownload, TellsTheOperatorAndKeepsTheCachedList)
     Click(Button("btnDownloadList"));
     const QString shown = TMessageBox::TakeLastText().value_or("");
     EXPECT_TRUE(shown.startsWith(GetParam().Message)) << shown.toStdString();
-    EXPECT_TRUE(Log.Contains(shown)) << "logged at level 1: " << LogText(Log);
+    EXPECT_TRUE(Log.Lines().contains("[1] TFrameVitrelleSettings: " + shown)) << LogText(Log);
     EXPECT_EQ(ReadFileBytes(listFile), cached);
     EXPECT_EQ(Agent().Repository().Count(), 2);
     EXPECT_NE(Agent().Repository().FindByName("Lobby"), nullptr);
