@@ -81,8 +81,8 @@ void TFrameVitrellePlayer::AddDeviceTab(int index)
 void TFrameVitrellePlayer::FillVitrelles()
 {
     for (int index = 0; index < PageControl->count(); ++index)
-        if (auto* combo = qobject_cast<QComboBox*>(
-                FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle"))))
+        if (auto* combo =
+                qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle"))))
             FillVitrelles(combo);
 }
 
@@ -131,7 +131,7 @@ void TFrameVitrellePlayer::PlayExecute()
     // says why); a fetch that fails with an error reaches the error display.
     const TBusyCursor busy;
     FAgent.PlayVitrelle(vitrelle != nullptr ? vitrelle->Id : QString(), index,
-                       duration != nullptr ? duration->value() : DefaultSeconds);
+                        duration != nullptr ? duration->value() : DefaultSeconds);
 }
 
 void TFrameVitrellePlayer::StopExecute()

@@ -125,9 +125,9 @@ void TFrameVitrelleSettings::BuildControls()
     LinkButton(btnDownloadList, download, false);
     FActions->UpdateAll();
 
-    for (QLineEdit* edit : {edRepositoryPath, edDevicePath, edTemplatePath, edVitrelleListFilePath,
-                            edDiapositiveTypeFilePath, edLoginURL, edLogin, edPassword, edVitrelleListUrl,
-                            edVitrelleURL})
+    for (QLineEdit* edit :
+         {edRepositoryPath, edDevicePath, edTemplatePath, edVitrelleListFilePath, edDiapositiveTypeFilePath,
+          edLoginURL, edLogin, edPassword, edVitrelleListUrl, edVitrelleURL})
         connect(edit, &QLineEdit::textChanged, this, &TFrameVitrelleSettings::UpdateFromGUI);
 }
 
@@ -237,7 +237,8 @@ void TFrameVitrelleSettings::actSaveSettingsExecute()
     // A failing write reaches the error display; the edit and the Save button stay as they were.
     FCopies->Save([](const TVitrelleCenterSettings& copy) {
         if (!copy.Save())
-            throw EFileError(QStringLiteral("Cannot save the settings to %1").arg(copy.GetSettingsFileName()));
+            throw EFileError(
+                QStringLiteral("Cannot save the settings to %1").arg(copy.GetSettingsFileName()));
     });
 }
 

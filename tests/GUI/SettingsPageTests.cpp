@@ -72,7 +72,10 @@ protected:
         settings->Load();
         return settings;
     }
-    QString AppFolder(const QString& name) const { return QDir(App.Path()).filePath(name) + QLatin1Char('/'); }
+    QString AppFolder(const QString& name) const
+    {
+        return QDir(App.Path()).filePath(name) + QLatin1Char('/');
+    }
     QComboBox* Combo(int tab) { return Control<QComboBox>(QStringLiteral("cbVitrelle%1").arg(tab)); }
     QStringList Names(QComboBox* combo)
     {
@@ -183,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "the same folder without its trailing separator"},
         TCaseEdit{"edLogin", [](const QString& text) -> QString { return text.toUpper(); }, true,
                   "a login differs in letter case"},
-        TCaseEdit{"edPassword", [](const QString& text) -> QString { return text + "!"; }, true, "another password"}),
+        TCaseEdit{"edPassword", [](const QString& text) -> QString { return text + "!"; }, true,
+                  "another password"}),
     [](const auto& info) { return CaseName(info.index, info.param.Why); });
 
 TEST_F(SettingsPage, BrowseButtonsFillTheirEditAndCancelKeepsIt)
@@ -256,7 +260,10 @@ TEST_F(SettingsPage, ADownloadedListReachesTheOpenVitrellesPage)
     Click(Button("btnDownloadList"));
     EXPECT_EQ(Agent().Repository().Count(), 2);
     EXPECT_NE(Agent().Repository().FindByName("Hall"), nullptr);
-    EXPECT_NE(Agent().Repository().GetDownloader("hall"), nullptr);
+    // The downloaders follow the list, so the schedule can update the new vitrelle.
+    EXPECT_EQ(Agent().Repository().DownloaderCount(), 2);
+    EXPECT_NE(Agent().Scheduler().FindSource("Vitrelle hall downloader"), nullptr);
+    EXPECT_EQ(Agent().Scheduler().FindSource("Vitrelle 17 downloader"), nullptr);
 
     CurrentPage = vitrelles;
     for (int tab : {0, 1})
@@ -273,7 +280,8 @@ struct TCaseFailedDownload
     friend void PrintTo(const TCaseFailedDownload& c, std::ostream* os) { *os << c.Why; }
 };
 
-class SettingsPageFailedDownload : public SettingsPage, public ::testing::WithParamInterface<TCaseFailedDownload>
+class SettingsPageFailedDownload : public SettingsPage,
+                                   public ::testing::WithParamInterface<TCaseFailedDownload>
 {
 };
 
@@ -305,30 +313,30 @@ TEST_P(SettingsPageFailedDownload, TellsTheOperatorAndKeepsTheCachedList)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SettingsPageFailedDownload,
-    ::testing::Values(
-        TCaseFailedDownload{"an error status",
-                            [](TTestContentServer& server, QLineEdit*) {
-                                server.SetStatus("/list/VitrelleList.xml", 500);
-                            },
-                            "Cannot download http://127.0.0.1:"},
-        TCaseFailedDownload{"no connection",
-                            [](TTestContentServer&, QLineEdit* listUrl) {
-                                QString gone;
-                                {
-                                    const TTestContentServer stopped;
-                                    gone = stopped.BaseUrl();
-                                }
-                                listUrl->setText(gone + "/list/VitrelleList.xml");
-                            },
-                            "Cannot download http://127.0.0.1:"},
-        TCaseFailedDownload{"an answer that is no list",
-                            [](TTestContentServer& server, QLineEdit*) {
-                                server.SetFile("/list/VitrelleList.xml", "<html>Sign in to the network");
-                            },
-                            "Error while parsing vitrelle list http://127.0.0.1:"},
-        TCaseFailedDownload{"no file",
-                            [](TTestContentServer& server, QLineEdit*) {
-                                server.SetStatus("/list/VitrelleList.xml", 204);
-                            },
-                            "The content server gave no vitrelle list"}),
+    ::testing::Values(TCaseFailedDownload{"an error status",
+                                          [](TTestContentServer& server, QLineEdit*) {
+                                              server.SetStatus("/list/VitrelleList.xml", 500);
+                                          },
+                                          "Cannot download http://127.0.0.1:"},
+                      TCaseFailedDownload{"no connection",
+                                          [](TTestContentServer&, QLineEdit* listUrl) {
+                                              QString gone;
+                                              {
+                                                  const TTestContentServer stopped;
+                                                  gone = stopped.BaseUrl();
+                                              }
+                                              listUrl->setText(gone + "/list/VitrelleList.xml");
+                                          },
+                                          "Cannot download http://127.0.0.1:"},
+                      TCaseFailedDownload{"an answer that is no list",
+                                          [](TTestContentServer& server, QLineEdit*) {
+                                              server.SetFile("/list/VitrelleList.xml",
+                                                             "<html>Sign in to the network");
+                                          },
+                                          "Error while parsing vitrelle list http://127.0.0.1:"},
+                      TCaseFailedDownload{"no file",
+                                          [](TTestContentServer& server, QLineEdit*) {
+                                              server.SetStatus("/list/VitrelleList.xml", 204);
+                                          },
+                                          "The content server gave no vitrelle list"}),
     [](const auto& info) { return CaseName(info.index, info.param.Why); });

@@ -171,19 +171,19 @@ TEST_P(VitrellesPageFailedPlay, DoesNotStartAndKeepsThePage)
     EXPECT_TRUE(Play(0)->isEnabled());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, VitrellesPageFailedPlay,
-    ::testing::Values(TCaseFailedPlay{"an error status",
-                                      [](TTestContentServer& server) {
-                                          server.SetStatus("/vitrelles/17.xml", 500);
-                                      },
-                                      "Cannot download http://127.0.0.1:"},
-                      TCaseFailedPlay{"a file that does not load",
-                                      [](TTestContentServer& server) {
-                                          server.SetFile("/vitrelles/17.xml", "<Vitrelle id=\"17\"");
-                                      },
-                                      nullptr}),
-    [](const auto& info) { return CaseName(info.index, info.param.Why); });
+INSTANTIATE_TEST_SUITE_P(Cases, VitrellesPageFailedPlay,
+                         ::testing::Values(TCaseFailedPlay{"an error status",
+                                                           [](TTestContentServer& server) {
+                                                               server.SetStatus("/vitrelles/17.xml", 500);
+                                                           },
+                                                           "Cannot download http://127.0.0.1:"},
+                                           TCaseFailedPlay{"a file that does not load",
+                                                           [](TTestContentServer& server) {
+                                                               server.SetFile("/vitrelles/17.xml",
+                                                                              "<Vitrelle id=\"17\"");
+                                                           },
+                                                           nullptr}),
+                         [](const auto& info) { return CaseName(info.index, info.param.Why); });
 
 TEST_F(VitrellesPage, ADisplayPluggedInGetsItsTab)
 {
