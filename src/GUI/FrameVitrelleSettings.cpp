@@ -102,7 +102,11 @@ void TFrameVitrelleSettings::BuildControls()
     PageControl->addTab(BuildPathsTab(), QStringLiteral("Paths"));
     PageControl->addTab(BuildDownloadTab(), QStringLiteral("Download"));
     PageControl->setCurrentIndex(1); // the Download tab is what the operator sees first
-    layout->addWidget(PageControl, 1);
+    // Placed as the other pages place theirs.
+    auto* tabArea = new QVBoxLayout;
+    tabArea->setContentsMargins(4, 8, 4, 0);
+    tabArea->addWidget(PageControl);
+    layout->addLayout(tabArea, 1);
 
     auto* pnlButton = new QFrame(this);
     pnlButton->setObjectName(QStringLiteral("pnlButton"));
