@@ -25,7 +25,8 @@ write_demo_settings "$app" "http://127.0.0.1:$port"
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 # A fixed look, whatever the desktop of the machine that makes the pictures.
 export QT_STYLE_OVERRIDE=Fusion
-xvfb-run -a -s "-screen 0 3200x1080x24" bash -c '
+# -noreset: the monitors set with xrandr would go with the server reset after xrandr disconnects.
+xvfb-run -a -s "-screen 0 3200x1080x24 -noreset" bash -c '
   xrandr --setmonitor Left 1920/508x1080/286+0+0 screen >/dev/null
   xrandr --setmonitor Right 1280/338x1024/270+1920+0 none >/dev/null
   "$0" "$1" "$2"

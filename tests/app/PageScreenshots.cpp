@@ -10,11 +10,11 @@
 #include "VitrelleCenterForm.h"
 
 #include <QAbstractButton>
-#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QEventLoop>
 #include <QLoggingCategory>
-#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -23,14 +23,13 @@
 
 namespace {
 
-// Serves events for a while, so that the window and the slide windows settle.
+// Runs the event loop for a while, so that the window and the slide windows settle and the pages' buttons
+// work out their state at the idle moments.
 void Settle(int milliseconds)
 {
-    const QDeadlineTimer until(milliseconds);
-    while (!until.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(10);
-    }
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 bool Save(QWidget& widget, const QString& path)
