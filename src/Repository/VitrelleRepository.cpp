@@ -59,6 +59,9 @@ void TVitrelleRepository::FreeDownloaders()
     // and one of them may ask the repository for a downloader.
     std::vector<std::unique_ptr<TVitrelleDownloader>> old;
     old.swap(FDownloaders);
+    for (const std::unique_ptr<TVitrelleDownloader>& downloader : old)
+        if (downloader->Vitrelle() != nullptr && downloader->LastUpdate().Time.isValid())
+            FUpdateRecords.insert(downloader->Vitrelle()->Id.toLower(), downloader->LastUpdate());
     old.clear();
 }
 
@@ -223,6 +226,8 @@ TVitrelleDownloader* TVitrelleRepository::GetDownloader(const QString& id)
         if (downloader->Vitrelle() == vitrelle.get())
             return downloader.get();
     FDownloaders.push_back(std::make_unique<TVitrelleDownloader>(this, vitrelle));
+    if (const auto record = FUpdateRecords.constFind(vitrelle->Id.toLower()); record != FUpdateRecords.cend())
+        FDownloaders.back()->SetLastUpdate(*record);
     return FDownloaders.back().get();
 }
 
