@@ -142,7 +142,7 @@ void TFrameVitrelleScheduler::BuildLayout()
     pages->addWidget(pnlDevice, 1);
 
     pnlVitrelle = CreatePanel(pnlPageControl, QStringLiteral("pnlVitrelle"));
-    pnlVitrelle->setFixedHeight(92);
+    pnlVitrelle->setFixedHeight(100); // room for the line of the last update under the row
     pnlVitrelleHeader = CreatePanel(pnlVitrelle, QStringLiteral("pnlVitrelleHeader"));
     CreateHeader(pnlVitrelleHeader, QStringLiteral("lblVitrelleHeader"), QStringLiteral("Vitrelles"));
     vitrellePageControl = CreatePageControl(pnlVitrelle, QStringLiteral("vitrellePageControl"));
@@ -258,7 +258,7 @@ void TFrameVitrelleScheduler::BuildVitrelleTabs()
                 return downloader != nullptr ? downloader->GetSourceName() : QString();
             },
             TVitrelleDownloader::UpdateAction);
-        tab.Status = CreateTabLabel(sheet, QStringLiteral("lblUpdateStatus"), QString(), false, 33, 12);
+        tab.Status = CreateTabLabel(sheet, QStringLiteral("lblUpdateStatus"), QString(), false, 31, 12);
         FVitrelleTabs.push_back(std::move(tab));
     }
     RefreshUpdateStatus();

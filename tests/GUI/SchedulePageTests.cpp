@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -62,6 +63,20 @@ protected:
         for (int i = 0; i < tabs->count(); ++i)
             captions << tabs->tabText(i);
         return captions;
+    }
+    // The page's named input controls in the order the Tab key visits them, from the first row on.
+    QStringList FocusOrder()
+    {
+        QStringList names;
+        QWidget* first = Control<QWidget>("cbxPowerOnAllDevices");
+        QWidget* widget = first;
+        do {
+            const QString name = widget->objectName();
+            if (QRegularExpression("^(cbx|cmb|tp|se|btn)").match(name).hasMatch())
+                names << name;
+            widget = widget->nextInFocusChain();
+        } while (widget != first && widget != nullptr);
+        return names;
     }
     QStringList Items(const QString& combo)
     {
@@ -323,6 +338,16 @@ TEST_F(SchedulePage, ADisplayThatAppearsGetsItsTab)
     EXPECT_EQ(Control<QTimeEdit>("tpStop0")->time(), QTime(20, 0));
     EXPECT_NE(Working(page, Agent().Players(2).GetSourceName(), 0), nullptr);
     EXPECT_TRUE(ApplyEnabled()) << "the edit on the first tab is still to apply";
+    // Tab runs through the rows as they were built, the new tab's after the others' and before the
+    // vitrelles'.
+    const QStringList order = FocusOrder();
+    const QStringList newTab{"cbxStop1", "cmbStop1", "tpStop1", "cbxPowerOn2", "cmbPowerOn2", "tpPowerOn2"};
+    EXPECT_EQ(order.mid(order.indexOf("cbxStop1"), 6), newTab);
+    EXPECT_EQ(order.mid(order.indexOf("cbxPlay2"), 5),
+              QStringList({"cbxPlay2", "cmbPlay2", "tpPlay2", "cmbVitrelleList2", "sePlayDuration2"}));
+    EXPECT_EQ(order.mid(order.indexOf("tpStop2"), 2), QStringList({"tpStop2", "cbxUpdate0"}));
+    EXPECT_EQ(order.mid(order.indexOf("tpUpdate1")),
+              QStringList({"tpUpdate1", "btnApplySettings", "btnSaveSettings"}));
     Control<QCheckBox>("cbxPowerOn2")->click();
     EXPECT_TRUE(Working(page, Agent().Devices(2).GetDisplayName(), 0)->Enabled);
 }
