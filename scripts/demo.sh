@@ -30,14 +30,9 @@ bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)" --target VitrelleCenter
 
+source scripts/demo-folder.sh
 demo="$root/build/demo"
-mkdir -p "$demo/Cache" "$demo/Devices" "$demo/Templates"
-cp -f build/bin/VitrelleCenter "$demo/VitrelleCenter"
-# The bundled content: slide types with their templates, the vitrelle list, vitrelle files and media.
-cp -rf scripts/demo/Templates/. "$demo/Templates/"
-cp -rf scripts/demo/Cache/. "$demo/Cache/"
-# A play action at midnight every day: it is due as soon as the schedule starts.
-cp -f scripts/demo/Schedule.xml "$demo/Schedule.xml"
+lay_out_demo_folder "$demo" build/bin/VitrelleCenter
 rm -f "$demo/screenshot.png" "$demo/screenshot-later.png"
 if [ "$server" = yes ]; then
   # Everything the cache would hold comes from the server instead.
@@ -47,16 +42,10 @@ if [ "$server" = yes ]; then
   server_pid=$!
   trap 'kill -TERM "$server_pid" 2>/dev/null || true' EXIT
   sleep 1
-  cat > "$demo/VitrelleCenter.xml" <<XML
-<VitrelleCenter><DevicePath>$demo/Devices</DevicePath><RepositoryPath>$demo/Cache</RepositoryPath><TemplatePath>$demo/Templates</TemplatePath><VitrelleListFilePath/><TypeFilePath/><HttpSettings><AuthentificationURL>http://127.0.0.1:8080/login?user=%s&amp;password=%s</AuthentificationURL><VitrelleListURL>http://127.0.0.1:8080/list/VitrelleList.xml</VitrelleListURL><VitrelleURL>http://127.0.0.1:8080/vitrelles/%s.xml</VitrelleURL><MediaURL>http://127.0.0.1:8080/media/%s</MediaURL><Login>operator</Login><Password>secret</Password></HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate><VitrelleUpdateTime Periodicity="3" Time="00:00:00"/></VitrelleCenter>
-XML
-  chmod 600 "$demo/VitrelleCenter.xml"
+  write_demo_settings "$demo" http://127.0.0.1:8080
 elif [ "$settings" = yes ]; then
   # Only the demo's own folders; no content server yet.
-  cat > "$demo/VitrelleCenter.xml" <<XML
-<VitrelleCenter><DevicePath>$demo/Devices</DevicePath><RepositoryPath>$demo/Cache</RepositoryPath><TemplatePath>$demo/Templates</TemplatePath><VitrelleListFilePath/><TypeFilePath/><HttpSettings><AuthentificationURL/><VitrelleListURL/><VitrelleURL/><MediaURL/><Login/><Password/></HttpSettings><VitrelleAutoUpdate>0</VitrelleAutoUpdate><VitrelleUpdateTime Periodicity="3" Time="00:00:00"/></VitrelleCenter>
-XML
-  chmod 600 "$demo/VitrelleCenter.xml"
+  write_demo_settings "$demo"
 else
   rm -f "$demo/VitrelleCenter.xml"
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests, the benchmarks and the demo need.
+# Installs the Debian 12 packages the build, the tests, the benchmarks, the demo and the package need
+# (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units).
 # Idempotent: quiet when everything is present; runs `apt-get update` once when something is missing.
 set -euo pipefail
 
@@ -15,6 +16,7 @@ PACKAGES=(
   libbenchmark-dev
   xvfb xauth x11-apps x11-xserver-utils imagemagick dbus-daemon
   fonts-dejavu-core
+  dpkg-dev systemd
 )
 
 missing=()

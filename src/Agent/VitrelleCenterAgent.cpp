@@ -232,8 +232,8 @@ void TVitrelleCenterAgent::DetectDisplayDevices()
 
 TVitrelleDevice* TVitrelleCenterAgent::AddDevice(const TDesktopMonitor& monitor, qsizetype position)
 {
-    auto device = std::make_unique<TVitrelleDevice>(
-        TDeviceServices{FPlatform.Display, FPlatform.SerialPorts, [this] { return FScheduler.get(); }});
+    auto device = std::make_unique<TVitrelleDevice>(TDeviceServices{
+        FPlatform.Display, FPlatform.SerialPorts, [this] { return FScheduler.get(); }, FPlatform.Clock});
     device->Monitor = monitor;
     if (!device->IsActive())
         return nullptr;

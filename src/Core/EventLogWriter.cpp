@@ -29,10 +29,23 @@ public:
             FIdent = ident;
             openlog(FIdent.constData(), LOG_PID, LOG_USER);
         }
-        syslog(Priority(type), "%s", text.toUtf8().constData());
+        syslog(Priority(type), "%s", JournalText(text).toUtf8().constData());
     }
 
 private:
+    // The event's line breaks are CR LF, and its header starts with one. The journal keeps a message that
+    // holds a CR as bytes, not text (its JSON export gives a list of numbers), and shows a leading break as
+    // an empty first line: the entry gets LF breaks and starts with its "User: " line.
+    static QString JournalText(QString text)
+    {
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        qsizetype start = 0;
+        while (start < text.size() && text.at(start) == QLatin1Char('\n'))
+            ++start;
+        return text.mid(start);
+    }
+
     static int Priority(TEventType type)
     {
         switch (type) {

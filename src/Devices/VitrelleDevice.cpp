@@ -160,7 +160,23 @@ QString TVitrelleDevice::GetConfigFileName() const
 bool TVitrelleDevice::Power(bool on)
 {
     VC_ASSERT_MAIN_THREAD();
-    const bool success = on ? FControl->PowerOn() : FControl->PowerOff(); // serial errors pass through
+    TPowerCommandRecord record;
+    record.Time = FServices.Clock ? FServices.Clock->Now() : QDateTime::currentDateTime();
+    record.On = on;
+    bool success = false;
+    try {
+        success = on ? FControl->PowerOn() : FControl->PowerOff();
+    } catch (const EVitrelleError& error) {
+        record.Error = error.Message();
+        FLastPowerCommand = record;
+        throw; // serial errors pass through
+    } catch (const std::exception& error) {
+        record.Error = QString::fromUtf8(error.what());
+        FLastPowerCommand = record;
+        throw;
+    }
+    record.Succeeded = success;
+    FLastPowerCommand = record;
     WriteLog(LogSource, 3,
              QStringLiteral("Power %1 of device '%2' %3")
                  .arg(on ? QStringLiteral("on") : QStringLiteral("off"), GetDisplayName(),

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "Clock.h"
 #include "DeviceControl.h"
 #include "DisplaySystem.h"
 #include "ScheduleSource.h"
 #include "VitrelleDeviceInfo.h"
 #include "VitrelleDeviceSettings.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <chrono>
@@ -25,6 +27,18 @@ struct TDeviceServices
     std::shared_ptr<const ISerialPortFactory> SerialPorts;
     // The scheduler the device registers with when it gets its settings; null (or answering null): none.
     std::function<TVitrelleScheduler*()> Scheduler;
+    // The local time the last power command is stamped with; null: the system's.
+    std::shared_ptr<const IClock> Clock = nullptr;
+};
+
+// The last power command a display was given, for the operator: when, which, and how it ended.
+struct TPowerCommandRecord
+{
+    QDateTime Time;
+    bool On = false;
+    bool Succeeded = false;
+    // Not empty when the serial exchange raised an error (the command then failed).
+    QString Error;
 };
 
 // One display the program drives: a monitor of the desktop, its identity read from the system, its current
@@ -84,6 +98,8 @@ public:
     bool PowerOn();
     bool PowerOff();
     TPowerStatus GetPowerStatus();
+    // The last power command given, whatever its outcome; nothing before the first.
+    const std::optional<TPowerCommandRecord>& LastPowerCommand() const { return FLastPowerCommand; }
 
     // Every monitor at once through the display system's monitor power; no serial line, no device state.
     static bool PowerOnAll(IDisplaySystem& system, std::chrono::milliseconds pause = PowerAllPause);
@@ -103,4 +119,5 @@ private:
     std::unique_ptr<TVitrelleDeviceInfo> FInfo;
     std::unique_ptr<TVitrelleDeviceSettings> FSettings;
     std::unique_ptr<TDeviceControl> FControl; // after the settings: it is bound to their control settings
+    std::optional<TPowerCommandRecord> FLastPowerCommand;
 };

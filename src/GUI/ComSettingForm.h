@@ -2,7 +2,14 @@
 
 #include <QDialog>
 
-// The serial port dialog. One instance, made on first use and kept until FreeInstance.
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class TComSettings;
+
+// The serial port dialog. One instance, made on first use and kept until FreeInstance; each call fills it
+// afresh from the settings it is given.
 class TComSettingForm : public QDialog
 {
     Q_OBJECT
@@ -10,6 +17,26 @@ public:
     static TComSettingForm& Instance();
     static void FreeInstance();
 
+    // Shows the settings and, when the operator confirms, writes the chosen values into them (without
+    // firing their OnChange: they are a copy being edited). True when confirmed.
+    bool EditComSettings(TComSettings& settings);
+
 private:
     TComSettingForm();
+    QLabel* AddLabel(const char* name, const QString& caption, int left, int top);
+    QComboBox* AddComboBox(const char* name, int top);
+    QSpinBox* AddSpinEdit(const char* name, int value, int top);
+    void FillPorts(const QString& stored);
+
+    int FFieldLeft = 0; // where the fields start
+    QComboBox* cbPort = nullptr;
+    QComboBox* cbBaudRate = nullptr;
+    QComboBox* cbDataBits = nullptr;
+    QComboBox* cbParity = nullptr;
+    QComboBox* cbStopBits = nullptr;
+    QComboBox* cbFlowControl = nullptr;
+    QSpinBox* SeTimeOutConstant = nullptr;
+    QSpinBox* seTimeOutPerChar = nullptr;
+    QPushButton* btnOK = nullptr;
+    QPushButton* btnCancel = nullptr;
 };

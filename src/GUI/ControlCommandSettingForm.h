@@ -2,7 +2,13 @@
 
 #include <QDialog>
 
-// The command codes dialog. One instance, made on first use and kept until FreeInstance.
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TDeviceControlSettings;
+
+// The command codes dialog. One instance, made on first use and kept until FreeInstance; each call fills it
+// afresh from the control settings it is given.
 class TControlCommandSettingForm : public QDialog
 {
     Q_OBJECT
@@ -10,6 +16,23 @@ public:
     static TControlCommandSettingForm& Instance();
     static void FreeInstance();
 
+    // Shows the seven codes as stored ("#" notation) and, when the operator confirms, stores each as typed
+    // with the characters of code 32 or less written in that notation (a typed space becomes "#32"). The
+    // dialog is centred on centreOn when given. True when confirmed.
+    bool EditControlCodes(TDeviceControlSettings& settings, QWidget* centreOn = nullptr);
+
 private:
     TControlCommandSettingForm();
+    QLabel* AddLabel(const char* name, const QString& caption, int left, int top, bool bold = false);
+    QLineEdit* AddEdit(const char* name, int left, int top);
+
+    QLineEdit* edPowerOnCode = nullptr;
+    QLineEdit* edResponsePowerOnOKCode = nullptr;
+    QLineEdit* edPowerOffCode = nullptr;
+    QLineEdit* edResponsePowerOffOKCode = nullptr;
+    QLineEdit* edPowerStatusCode = nullptr;
+    QLineEdit* edResponseStatusOnCode = nullptr;
+    QLineEdit* edResponseStatusOffCode = nullptr;
+    QPushButton* btnOK = nullptr;
+    QPushButton* btnCancel = nullptr;
 };

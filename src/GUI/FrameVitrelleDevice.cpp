@@ -1,13 +1,388 @@
 #include "FrameVitrelleDevice.h"
 
+#include "ActionList.h"
+#include "ComSettingForm.h"
+#include "ControlCommandSettingForm.h"
+#include "ControlLookup.h"
+#include "Errors.h"
+#include "LogErrors.h"
+#include "ModalDialogs.h"
 #include "PageEvents.h"
+#include "TabBuilders.h"
+#include "Vitrelle.h"
 #include "VitrelleCenterAgent.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString PowerOnCaption = QStringLiteral("Power on");
+const QString PowerOffCaption = QStringLiteral("Power off");
+
+void SetTextWhenChanged(QLabel* label, const QString& text)
+{
+    if (label == nullptr || label->text() == text)
+        return;
+    label->setText(text);
+    if (!label->wordWrap())
+        label->adjustSize();
+}
+
+} // namespace
 
 TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
     : QFrame(owner), FAgent(agent)
 {
     setObjectName(QStringLiteral("TFrameVitrelleDevice"));
-    Q_UNUSED(events);
+    ActionList = new TActionList(this);
+    ActionList->setObjectName(QStringLiteral("ActionList"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 8, 0, 0);
+    layout->setSpacing(0);
+    PageControl = new QTabWidget(this);
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageControl->setDocumentMode(true); // flat tabs
+    layout->addWidget(PageControl, 1);
+
+    pnlButton = new QFrame(this);
+    pnlButton->setObjectName(QStringLiteral("pnlButton"));
+    pnlButton->setFrameShape(QFrame::NoFrame);
+    pnlButton->setFixedHeight(35);
+    auto* buttons = new QHBoxLayout(pnlButton);
+    buttons->setContentsMargins(0, 7, 3, 3);
+    buttons->setSpacing(6);
+    buttons->addStretch(1);
+    btnApplySettings = new QPushButton(QStringLiteral("Apply"), pnlButton);
+    btnApplySettings->setObjectName(QStringLiteral("btnApplySettings"));
+    btnApplySettings->setFixedSize(85, 25);
+    buttons->addWidget(btnApplySettings);
+    btnSaveSettings = new QPushButton(QStringLiteral("Save"), pnlButton);
+    btnSaveSettings->setObjectName(QStringLiteral("btnSaveSettings"));
+    btnSaveSettings->setFixedSize(85, 25);
+    buttons->addWidget(btnSaveSettings);
+    layout->addWidget(pnlButton);
+
+    actApplyDeviceSettings = ActionList->CreateAction(
+        QStringLiteral("actApplyDeviceSettings"), QStringLiteral("Appliquer"),
+        [this](QAction& action) {
+            TVitrelleDevice* device = SelectedDevice();
+            const TCopies* copies = SelectedCopies();
+            // Compared from the live side: a file name typed without its extension ("Hall") becomes
+            // "Hall.xml" in the display once applied, while the edited field keeps what was typed.
+            action.setEnabled(device != nullptr && copies != nullptr &&
+                              !device->Settings().Equals(&copies->Edited()));
+        },
+        [this] { ApplySelected(); });
+    actSaveDeviceSettings = ActionList->CreateAction(
+        QStringLiteral("actSaveDeviceSettings"), QStringLiteral("Sauvegarder"),
+        [this](QAction& action) {
+            const TCopies* copies = SelectedCopies();
+            action.setEnabled(copies != nullptr && copies->CanSave());
+        },
+        [this] { SaveSelected(); });
+    // No button: it keeps each tab's view of what its display does up to date.
+    ActionList->CreateAction(QStringLiteral("actRefreshDeviceActivity"), QString(),
+                             [this](QAction&) { RefreshActivity(); }, {});
+    LinkButton(btnApplySettings, actApplyDeviceSettings, false);
+    LinkButton(btnSaveSettings, actSaveDeviceSettings, false);
+
+    AddNewDevices();
+    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleDevice::AddNewDevices);
+    ActionList->UpdateAll();
 }
 
+// The devices are gone by now; their hooks into this page went with them.
 TFrameVitrelleDevice::~TFrameVitrelleDevice() = default;
+
+void TFrameVitrelleDevice::AddNewDevices()
+{
+    // Asking each display for its power state may wait for its serial time-outs.
+    const TBusyCursor busy;
+    for (int i = static_cast<int>(FCopies.size()); i < FAgent.DeviceCount(); ++i) {
+        TVitrelleDevice& device = FAgent.Devices(i);
+        BuildDeviceTab(device);
+        FillDeviceTab(i, device);
+        device.OnPowerStatusChange = [page = QPointer<TFrameVitrelleDevice>(this)](TVitrelleDevice& changed) {
+            // Also reached from scheduled power commands: a failing status query must not turn the command
+            // that was carried out into an error.
+            if (page)
+                LogErrors(LogSource, [&] { page->RefreshPowerStatus(changed); });
+        };
+        // The copies come last: until then the change events of the filling find no copy to change.
+        FCopies.push_back(std::make_unique<TCopies>(device.Settings()));
+    }
+    RefreshActivity();
+}
+
+void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
+{
+    QWidget* tab = AddTabSheet(PageControl, device.GetCaption());
+    CreateTabLabel(tab, QStringLiteral("lblProperties"), QStringLiteral("Properties"), true, 8, 4);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceNameHeader"), QStringLiteral("Name:"), false, 34, 12);
+    QLineEdit* name =
+        CreateTabEdit(tab, QStringLiteral("edDeviceName"), QStringLiteral("<Name>"), 170, 31, 120);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceModelHeader"), QStringLiteral("Model name:"), false, 60, 12);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceModel"), QStringLiteral("<ModelName>"), false, 60, 120);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceManufacturerHeader"), QStringLiteral("Manufacturer:"), false,
+                   86, 12);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceManufacturer"), QStringLiteral("<Manufacturer>"), false, 86,
+                   120);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceSerialHeader"), QStringLiteral("Serial number:"), false, 112,
+                   12);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceSerial"), QStringLiteral("<SerialNumber>"), false, 112, 120);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceDisplayMode"), QStringLiteral("Display mode:"), false, 138,
+                   12);
+    QComboBox* mode = CreateTabComboBox(tab, QStringLiteral("cmbDeviceDisplayMode"), 120, 170, 135);
+    QCheckBox* fullScreen =
+        CreateTabCheckBox(tab, QStringLiteral("cbDeviceFullScreen"), QStringLiteral("Full screen:"), 164, 12);
+    CreateTabLabel(tab, QStringLiteral("lblPower"), QStringLiteral("Power off/on"), true, 194, 4);
+    CreateTabLabel(tab, QStringLiteral("lblPowerStatus"), QStringLiteral("Status: ?"), false, 220, 12);
+    QPushButton* power = CreateTabButton(tab, QStringLiteral("btnPower"), QStringLiteral("Power on/off"),
+                                         nullptr, 88, 245, 12);
+    CreateTabLabel(tab, QStringLiteral("lblDeviceControl"), QStringLiteral("Device control"), true, 280, 4);
+    QPushButton* com = CreateTabButton(tab, QStringLiteral("btnComSettings"), QStringLiteral("RS232 port..."),
+                                       nullptr, 100, 310, 12);
+    QPushButton* commands = CreateTabButton(tab, QStringLiteral("btnCommandSettings"),
+                                            QStringLiteral("Control commands..."), nullptr, 160, 310, 132);
+    CreateTabLabel(tab, QStringLiteral("lblSettingFile"), QStringLiteral("Configuration file"), true, 348, 4);
+    CreateTabLabel(tab, QStringLiteral("lblSettingFileName"), QStringLiteral("File name:"), false, 378, 12);
+    QLineEdit* file = CreateTabEdit(tab, QStringLiteral("edDeviceSettingFileName"), QStringLiteral("<Name>"),
+                                    180, 375, 120);
+
+    // What the display does now and how its last power command ended: the operator's first questions.
+    QLabel* lastPower = CreateTabLabel(tab, QStringLiteral("lblLastPower"), QString(), false, 220, 120);
+    lastPower->setWordWrap(true);
+    lastPower->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lastPower->setGeometry(120, 220, 340, 52);
+    CreateTabLabel(tab, QStringLiteral("lblPlaying"), QString(), false, 408, 12);
+
+    connect(name, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    connect(mode, &QComboBox::currentIndexChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    connect(fullScreen, &QCheckBox::toggled, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    connect(file, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    connect(power, &QPushButton::clicked, this, [this, power] { btnPowerClick(power); });
+    connect(com, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnComSettingsClick);
+    connect(commands, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnCommandSettingsClick);
+    FModes.emplace_back();
+}
+
+void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
+{
+    FFilling = true;
+    const auto filled = qScopeGuard([this] { FFilling = false; });
+    TabControl<QLineEdit>(index, "edDeviceName")->setText(device.GetDisplayName());
+    TabControl<QLabel>(index, "lblDeviceModel")->setText(device.Info().GetModel());
+    TabControl<QLabel>(index, "lblDeviceManufacturer")->setText(device.Info().GetManufacturer());
+    TabControl<QLabel>(index, "lblDeviceSerial")->setText(device.Info().GetSerial());
+    for (const char* name : {"lblDeviceModel", "lblDeviceManufacturer", "lblDeviceSerial"})
+        TabControl<QLabel>(index, name)->adjustSize();
+
+    std::vector<TDisplayMode>& modes = FModes.at(static_cast<size_t>(index));
+    modes.clear();
+    if (const std::unique_ptr<std::vector<TDisplayMode>> listed = device.GetDisplayModes())
+        modes = *listed;
+    auto* box = TabControl<QComboBox>(index, "cmbDeviceDisplayMode");
+    box->clear();
+    for (size_t i = 0; i < modes.size(); ++i)
+        box->addItem(modes[i].ToString(), static_cast<int>(i));
+    std::unique_ptr<TDisplayMode> reference;
+    if (device.SupportsDisplayMode(&device.Settings().DisplayMode()))
+        reference = std::make_unique<TDisplayMode>(device.Settings().DisplayMode());
+    else
+        reference = device.GetCurrentDisplayMode();
+    int selected = -1;
+    for (size_t i = 0; reference && i < modes.size() && selected < 0; ++i)
+        if (modes[i].Equals(reference.get()))
+            selected = static_cast<int>(i);
+    box->setCurrentIndex(selected);
+
+    TabControl<QCheckBox>(index, "cbDeviceFullScreen")->setChecked(device.Settings().FullScreen);
+    TabControl<QLineEdit>(index, "edDeviceSettingFileName")->setText(device.GetConfigFileName());
+    // A display whose port cannot be opened now still gets its tab, offering the command a first refresh
+    // offers; the error is logged.
+    if (!LogErrors(LogSource, [&] { RefreshPowerStatus(device); }))
+        TabControl<QPushButton>(index, "btnPower")->setText(PowerOnCaption);
+}
+
+template <class TControl> TControl* TFrameVitrelleDevice::TabControl(int index, const char* prefix) const
+{
+    auto* control = qobject_cast<TControl*>(FindControlOnPage(PageControl, index, QLatin1String(prefix)));
+    if (control == nullptr)
+        throw EVitrelleError(QStringLiteral("The Devices page has no control %1 on tab %2")
+                                 .arg(QLatin1String(prefix), QString::number(index)));
+    return control;
+}
+
+void TFrameVitrelleDevice::UpdateFromGUI()
+{
+    TCopies* copies = SelectedCopies();
+    if (FFilling || copies == nullptr)
+        return;
+    const int index = SelectedIndex();
+    TVitrelleDeviceSettings& edited = copies->Edited();
+    edited.Name = TabControl<QLineEdit>(index, "edDeviceName")->text();
+    edited.FileName = TabControl<QLineEdit>(index, "edDeviceSettingFileName")->text();
+    const int mode = TabControl<QComboBox>(index, "cmbDeviceDisplayMode")->currentIndex();
+    const std::vector<TDisplayMode>& modes = FModes.at(static_cast<size_t>(index));
+    if (mode >= 0 && static_cast<size_t>(mode) < modes.size())
+        edited.DisplayMode().Assign(&modes[static_cast<size_t>(mode)]);
+    edited.FullScreen = TabControl<QCheckBox>(index, "cbDeviceFullScreen")->isChecked();
+}
+
+void TFrameVitrelleDevice::RefreshPowerStatus(TVitrelleDevice& device)
+{
+    const int index = TabIndexOf(device);
+    if (index < 0)
+        return;
+    auto* label = TabControl<QLabel>(index, "lblPowerStatus");
+    auto* button = TabControl<QPushButton>(index, "btnPower");
+    const TBusyCursor busy;
+    switch (device.GetPowerStatus()) {
+    case pwOn:
+        label->setText(QStringLiteral("Status: On"));
+        button->setText(PowerOffCaption);
+        break;
+    case pwOff:
+        label->setText(QStringLiteral("Status: Off"));
+        button->setText(PowerOnCaption);
+        break;
+    case pwUnknown:
+        // The state is not known: offer the command that was not given last.
+        label->setText(QStringLiteral("Status: ?"));
+        button->setText(button->text() == PowerOnCaption ? PowerOffCaption : PowerOnCaption);
+        break;
+    }
+    label->adjustSize();
+}
+
+void TFrameVitrelleDevice::btnPowerClick(QAbstractButton* button)
+{
+    TVitrelleDevice* device = SelectedDevice();
+    if (device == nullptr)
+        return;
+    // Serial exchanges wait up to their time-outs. Their errors reach the operator through the application;
+    // the tab then shows what it showed before.
+    const TBusyCursor busy;
+    switch (device->GetPowerStatus()) {
+    case pwOn:
+        device->PowerOff();
+        break;
+    case pwOff:
+        device->PowerOn();
+        break;
+    case pwUnknown:
+        if (button != nullptr && button->text() == PowerOffCaption)
+            device->PowerOff();
+        else
+            device->PowerOn();
+        break;
+    }
+}
+
+void TFrameVitrelleDevice::btnComSettingsClick()
+{
+    if (TCopies* copies = SelectedCopies())
+        TComSettingForm::Instance().EditComSettings(copies->Edited().ControlSettings().ComSettings);
+}
+
+void TFrameVitrelleDevice::btnCommandSettingsClick()
+{
+    if (TCopies* copies = SelectedCopies())
+        TControlCommandSettingForm::Instance().EditControlCodes(copies->Edited().ControlSettings(), this);
+}
+
+void TFrameVitrelleDevice::ApplySelected()
+{
+    TVitrelleDevice* device = SelectedDevice();
+    TCopies* copies = SelectedCopies();
+    if (device == nullptr || copies == nullptr)
+        return;
+    copies->Apply(device->Settings());
+    PageControl->setTabText(SelectedIndex(), device->GetCaption());
+}
+
+void TFrameVitrelleDevice::SaveSelected()
+{
+    TCopies* copies = SelectedCopies();
+    if (copies == nullptr)
+        return;
+    const QString name = copies->Edited().GetFileName();
+    // The agent reads the settings files of the device folder itself only: a name that leads elsewhere
+    // would be saved where it is never read again.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+        name == QLatin1String(".."))
+        throw EVitrelleError(
+            QStringLiteral("The settings file name '%1' is not a file name of the devices folder").arg(name));
+    const QString path = FAgent.GetDeviceFolder() + name;
+    copies->Save([&](const TVitrelleDeviceSettings& settings) {
+        if (!settings.SaveToFile(path))
+            throw EVitrelleError(QStringLiteral("Cannot save the device settings to %1").arg(path));
+    });
+}
+
+void TFrameVitrelleDevice::RefreshActivity()
+{
+    for (int i = 0; i < static_cast<int>(FCopies.size()) && i < FAgent.DeviceCount(); ++i) {
+        QString playing = QStringLiteral("Idle");
+        if (i < FAgent.PlayerCount()) {
+            const TVitrellePlayer& player = FAgent.Players(i);
+            if (player.State() == psPlaying && player.Vitrelle() != nullptr)
+                playing = player.Vitrelle()->Name.isEmpty() ? player.Vitrelle()->Id : player.Vitrelle()->Name;
+        }
+        SetTextWhenChanged(TabControl<QLabel>(i, "lblPlaying"), QStringLiteral("Playing: ") + playing);
+        SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(FAgent.Devices(i)));
+    }
+}
+
+QString TFrameVitrelleDevice::LastPowerText(const TVitrelleDevice& device) const
+{
+    const std::optional<TPowerCommandRecord>& last = device.LastPowerCommand();
+    if (!last)
+        return QStringLiteral("Last command: none");
+    // The day only when it was not today.
+    const QString format = last->Time.date() == FAgent.Platform().Clock->Now().date()
+                               ? QStringLiteral("HH:mm")
+                               : QStringLiteral("yyyy-MM-dd HH:mm");
+    QString outcome = last->Succeeded ? QStringLiteral("succeeded") : QStringLiteral("failed");
+    if (!last->Error.isEmpty())
+        outcome += QStringLiteral(" (") + last->Error + QLatin1Char(')');
+    return QStringLiteral("Last command: %1 at %2: %3")
+        .arg(last->On ? PowerOnCaption : PowerOffCaption, last->Time.toString(format), outcome);
+}
+
+int TFrameVitrelleDevice::TabIndexOf(const TVitrelleDevice& device) const
+{
+    for (int i = 0; i < FAgent.DeviceCount() && i < PageControl->count(); ++i)
+        if (&FAgent.Devices(i) == &device)
+            return i;
+    return -1;
+}
+
+int TFrameVitrelleDevice::SelectedIndex() const
+{
+    const int index = PageControl->currentIndex();
+    return index >= 0 && index < static_cast<int>(FCopies.size()) && index < FAgent.DeviceCount() ? index
+                                                                                                  : -1;
+}
+
+TVitrelleDevice* TFrameVitrelleDevice::SelectedDevice() const
+{
+    const int index = SelectedIndex();
+    return index < 0 ? nullptr : &FAgent.Devices(index);
+}
+
+TFrameVitrelleDevice::TCopies* TFrameVitrelleDevice::SelectedCopies() const
+{
+    const int index = SelectedIndex();
+    return index < 0 ? nullptr : FCopies[static_cast<size_t>(index)].get();
+}

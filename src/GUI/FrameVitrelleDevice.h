@@ -1,18 +1,81 @@
 #pragma once
 
+#include "DisplayMode.h"
+#include "EditedCopies.h"
+#include "VitrelleDeviceSettings.h"
+
 #include <QFrame>
 
+#include <memory>
+#include <vector>
+
+class QAbstractButton;
+class QAction;
+class QPushButton;
+class QTabWidget;
+class TActionList;
 class TPageEvents;
 class TVitrelleCenterAgent;
+class TVitrelleDevice;
 
-// The Devices page of the main window.
+// The Devices page of the main window: one tab per display with its name, identity, display mode,
+// full-screen choice, power state and power button, the two serial dialogs and its settings file name, and
+// what the display does now. The operator edits a copy of each display's settings; Apply hands it to the
+// running display, Save writes it to the device folder.
 class TFrameVitrelleDevice : public QFrame
 {
     Q_OBJECT
 public:
+    static constexpr QLatin1StringView LogSource{"TFrameVitrelleDevice"};
+
     TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
     ~TFrameVitrelleDevice() override;
 
+    // Asks the display for its power state (a serial query when its status codes are set) and shows it on
+    // its tab.
+    void RefreshPowerStatus(TVitrelleDevice& device);
+
+    // The handlers of the tab controls.
+    void UpdateFromGUI();
+    void btnPowerClick(QAbstractButton* button);
+    void btnComSettingsClick();
+    void btnCommandSettingsClick();
+
 private:
+    using TCopies = TEditedCopies<TVitrelleDeviceSettings>;
+
+    // Tabs and copies for the agent's devices that have none yet (all of them at first, then displays that
+    // appear while the program runs).
+    void AddNewDevices();
+    void BuildDeviceTab(TVitrelleDevice& device);
+    void FillDeviceTab(int index, TVitrelleDevice& device);
+    // Shows what each display plays and how its last power command ended; run when idle.
+    void RefreshActivity();
+    QString LastPowerText(const TVitrelleDevice& device) const;
+
+    int TabIndexOf(const TVitrelleDevice& device) const;
+    // The active tab when it has its copies; -1 otherwise.
+    int SelectedIndex() const;
+    TVitrelleDevice* SelectedDevice() const;
+    TCopies* SelectedCopies() const;
+    template <class TControl> TControl* TabControl(int index, const char* prefix) const;
+
+    void ApplySelected();
+    void SaveSelected();
+
     TVitrelleCenterAgent& FAgent;
+    TActionList* ActionList = nullptr;
+    QTabWidget* PageControl = nullptr;
+    QFrame* pnlButton = nullptr;
+    QPushButton* btnApplySettings = nullptr;
+    QPushButton* btnSaveSettings = nullptr;
+    QAction* actApplyDeviceSettings = nullptr;
+    QAction* actSaveDeviceSettings = nullptr;
+
+    // Per device, in device order: the saved and edited copies of its settings. Shorter than the tab list
+    // while a tab is being filled, so that the change events of the filling change nothing.
+    std::vector<std::unique_ptr<TCopies>> FCopies;
+    // Per tab, the modes its display-mode list offers, in list order.
+    std::vector<std::vector<TDisplayMode>> FModes;
+    bool FFilling = false;
 };

@@ -1,13 +1,142 @@
 #include "FrameVitrellePlayer.h"
 
+#include "ActionList.h"
+#include "ControlLookup.h"
+#include "ModalDialogs.h"
 #include "PageEvents.h"
+#include "TabBuilders.h"
 #include "VitrelleCenterAgent.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int PageWidth = 450;
+constexpr int PageHeight = 628;
+constexpr int DefaultSeconds = 10;
+
+} // namespace
 
 TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
     : QFrame(owner), FAgent(agent)
 {
     setObjectName(QStringLiteral("TFrameVitrellePlayer"));
-    Q_UNUSED(events);
+    resize(PageWidth, PageHeight);
+    ActionList = new TActionList(this);
+    ActionList->setObjectName(QStringLiteral("ActionList"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 8, 0, 0);
+    PageControl = new QTabWidget(this);
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageControl->setDocumentMode(true); // flat tabs
+    layout->addWidget(PageControl);
+
+    AddDeviceTabs();
+    // A list downloaded from the Settings page, and displays plugged in while the program runs, show here
+    // without a restart.
+    connect(&events, &TPageEvents::VitrelleListChanged, this,
+            qOverload<>(&TFrameVitrellePlayer::FillVitrelles));
+    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrellePlayer::AddDeviceTabs);
 }
 
 TFrameVitrellePlayer::~TFrameVitrellePlayer() = default;
+
+void TFrameVitrellePlayer::AddDeviceTabs()
+{
+    for (int index = PageControl->count(); index < FAgent.DeviceCount(); ++index)
+        AddDeviceTab(index);
+}
+
+void TFrameVitrellePlayer::AddDeviceTab(int index)
+{
+    QWidget* tab = AddTabSheet(PageControl, FAgent.Devices(index).GetCaption());
+    QAction* play = CreateTabAction(
+        tab, QStringLiteral("actPlayExecute"), QStringLiteral("Play"), *ActionList,
+        [this, index](QAction& action) { PlayUpdate(action, index); }, [this] { PlayExecute(); });
+    QAction* stop = CreateTabAction(
+        tab, QStringLiteral("actStopExecute"), QStringLiteral("Stop"), *ActionList,
+        [this, index](QAction& action) { StopUpdate(action, index); }, [this] { StopExecute(); });
+
+    CreateTabLabel(tab, QStringLiteral("lblPlay"), QStringLiteral("Current vitrelle"), true, 8, 4);
+    CreateTabLabel(tab, QStringLiteral("lblVitrelle"), QStringLiteral("Vitrelle:"), false, 38, 12);
+    QComboBox* combo = CreateTabComboBox(tab, QStringLiteral("cbVitrelle"), 150, 161, 35);
+    CreateTabLabel(tab, QStringLiteral("lblDuration"), QStringLiteral("Slide duration(s):"), false, 68, 12);
+    QSpinBox* duration = CreateTabSpinEdit(tab, QStringLiteral("seDuration"), 150, DefaultSeconds, 61, 65);
+    QPushButton* playButton = CreateTabButton(tab, QStringLiteral("btnPlay"), QString(), play, 88, 98, 12);
+    QPushButton* stopButton = CreateTabButton(tab, QStringLiteral("btnStop"), QString(), stop, 88, 98, 105);
+    QWidget::setTabOrder(combo, duration);
+    QWidget::setTabOrder(duration, playButton);
+    QWidget::setTabOrder(playButton, stopButton);
+
+    FillVitrelles(combo);
+    ActionList->UpdateAll();
+}
+
+void TFrameVitrellePlayer::FillVitrelles()
+{
+    for (int index = 0; index < PageControl->count(); ++index)
+        if (auto* combo =
+                qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle"))))
+            FillVitrelles(combo);
+}
+
+void TFrameVitrellePlayer::FillVitrelles(QComboBox* combo)
+{
+    const QString chosen = combo->currentText();
+    combo->clear();
+    const TVitrelleRepository& repository = FAgent.Repository();
+    for (int i = 0; i < repository.Count(); ++i)
+        combo->addItem(repository.At(i)->Name);
+    if (combo->count() == 0)
+        return;
+    // Names compare without regard to letter case, as the list does.
+    const int kept = chosen.isEmpty() ? -1 : combo->findText(chosen, Qt::MatchFixedString);
+    combo->setCurrentIndex(kept >= 0 ? kept : 0);
+}
+
+void TFrameVitrellePlayer::PlayUpdate(QAction& action, int index)
+{
+    if (index >= FAgent.PlayerCount()) {
+        action.setEnabled(false);
+        return;
+    }
+    const auto* combo =
+        qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle")));
+    action.setEnabled(FAgent.Players(index).State() != psPlaying && combo != nullptr &&
+                      combo->currentIndex() >= 0);
+}
+
+void TFrameVitrellePlayer::StopUpdate(QAction& action, int index)
+{
+    action.setEnabled(index < FAgent.PlayerCount() && FAgent.Players(index).State() == psPlaying);
+}
+
+void TFrameVitrellePlayer::PlayExecute()
+{
+    const int index = PageControl->currentIndex();
+    const auto* combo =
+        qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle")));
+    const auto* duration =
+        qobject_cast<QSpinBox*>(FindControlOnPage(PageControl, index, QStringLiteral("seDuration")));
+    if (combo == nullptr)
+        return;
+    const TVitrelle* vitrelle = FAgent.Repository().FindByName(combo->currentText());
+    // The vitrelle may have to be fetched first. One that cannot be loaded simply does not start (the log
+    // says why); a fetch that fails with an error reaches the error display.
+    const TBusyCursor busy;
+    FAgent.PlayVitrelle(vitrelle != nullptr ? vitrelle->Id : QString(), index,
+                        duration != nullptr ? duration->value() : DefaultSeconds);
+}
+
+void TFrameVitrellePlayer::StopExecute()
+{
+    const int index = PageControl->currentIndex();
+    if (index >= 0)
+        FAgent.StopPlayer(index);
+}

@@ -1,14 +1,298 @@
 #include "FrameVitrelleSettings.h"
 
+#include "ActionList.h"
+#include "Errors.h"
+#include "ModalDialogs.h"
 #include "PageEvents.h"
 #include "VitrelleCenterAgent.h"
 
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int PageWidth = 478;
+constexpr int PageHeight = 480;
+constexpr int ButtonPanelHeight = 35;
+constexpr int ButtonWidth = 85;
+constexpr int ButtonHeight = 25;
+constexpr int BrowseButtonWidth = 25;
+
+QLabel* AddHeader(QGridLayout* grid, int row, const QString& caption)
+{
+    auto* label = new QLabel(caption);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    grid->addWidget(label, row, 0, 1, 3);
+    return label;
+}
+
+// A captioned edit in the row; it spans the browse button's column when it has none.
+QLineEdit* AddEdit(QGridLayout* grid, int row, const QString& name, const QString& caption, bool browse)
+{
+    auto* edit = new QLineEdit;
+    edit->setObjectName(name);
+    auto* label = new QLabel(caption);
+    label->setBuddy(edit);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1, 1, browse ? 1 : 2);
+    return edit;
+}
+
+QPushButton* AddBrowseButton(QGridLayout* grid, int row, const QString& name)
+{
+    auto* button = new QPushButton(QStringLiteral("..."));
+    button->setObjectName(name);
+    button->setFixedWidth(BrowseButtonWidth);
+    grid->addWidget(button, row, 2);
+    return button;
+}
+
+QGridLayout* TabGrid(QWidget* tab)
+{
+    auto* grid = new QGridLayout(tab);
+    grid->setColumnStretch(1, 1);
+    return grid;
+}
+
+} // namespace
+
 TFrameVitrelleSettings::TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent,
                                                TPageEvents& events)
-    : QFrame(owner), FAgent(agent)
+    : QFrame(owner), FLive(agent.Settings()), FRepository(agent.Repository()), FEvents(events)
 {
     setObjectName(QStringLiteral("TFrameVitrelleSettings"));
-    Q_UNUSED(events);
+    resize(PageWidth, PageHeight);
+    BuildControls();
+    FillFromSettings(FLive);
+    // The edited copy holds the effective paths: on a first run with no configured folder, Apply and Save
+    // are offered at once, so the operator can make the defaults explicit.
+    FCopies = std::make_unique<TEditedCopies<TVitrelleCenterSettings>>(
+        FLive, [](TVitrelleCenterSettings& edited) { edited.ExpandPaths(); });
 }
 
 TFrameVitrelleSettings::~TFrameVitrelleSettings() = default;
+
+void TFrameVitrelleSettings::BuildControls()
+{
+    FActions = new TActionList(this);
+    QAction* apply = FActions->CreateAction(
+        QStringLiteral("actApplySettings"), QStringLiteral("Appliquer"),
+        [this](QAction& action) { actApplySettingsUpdate(action); }, [this] { actApplySettingsExecute(); });
+    QAction* save = FActions->CreateAction(
+        QStringLiteral("actSaveSettings"), QStringLiteral("Sauvegarder"),
+        [this](QAction& action) { actSaveSettingsUpdate(action); }, [this] { actSaveSettingsExecute(); });
+    QAction* download = FActions->CreateAction(QStringLiteral("actDownloadVitrelleList"),
+                                               QStringLiteral("Download vitrelle list"), {},
+                                               [this] { actDownloadVitrelleListExecute(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    PageControl = new QTabWidget(this);
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageControl->setDocumentMode(true); // flat tabs
+    PageControl->addTab(BuildPathsTab(), QStringLiteral("Paths"));
+    PageControl->addTab(BuildDownloadTab(), QStringLiteral("Download"));
+    PageControl->setCurrentIndex(1); // the Download tab is what the operator sees first
+    // Placed as the other pages place theirs.
+    auto* tabArea = new QVBoxLayout;
+    tabArea->setContentsMargins(4, 8, 4, 0);
+    tabArea->addWidget(PageControl);
+    layout->addLayout(tabArea, 1);
+
+    auto* pnlButton = new QFrame(this);
+    pnlButton->setObjectName(QStringLiteral("pnlButton"));
+    pnlButton->setFixedHeight(ButtonPanelHeight);
+    auto* buttons = new QHBoxLayout(pnlButton);
+    buttons->setContentsMargins(0, 0, 6, 0);
+    buttons->addStretch(1);
+    btnApplySettings = new QPushButton(QStringLiteral("Apply"), pnlButton);
+    btnApplySettings->setObjectName(QStringLiteral("btnApplySettings"));
+    btnSaveSettings = new QPushButton(QStringLiteral("Save"), pnlButton);
+    btnSaveSettings->setObjectName(QStringLiteral("btnSaveSettings"));
+    for (QPushButton* button : {btnApplySettings, btnSaveSettings}) {
+        button->setMinimumSize(ButtonWidth, ButtonHeight);
+        buttons->addWidget(button);
+    }
+    layout->addWidget(pnlButton);
+
+    LinkButton(btnApplySettings, apply, false);
+    LinkButton(btnSaveSettings, save, false);
+    LinkButton(btnDownloadList, download, false);
+    FActions->UpdateAll();
+
+    for (QLineEdit* edit :
+         {edRepositoryPath, edDevicePath, edTemplatePath, edVitrelleListFilePath, edDiapositiveTypeFilePath,
+          edLoginURL, edLogin, edPassword, edVitrelleListUrl, edVitrelleURL})
+        connect(edit, &QLineEdit::textChanged, this, &TFrameVitrelleSettings::UpdateFromGUI);
+}
+
+QWidget* TFrameVitrelleSettings::BuildPathsTab()
+{
+    auto* tab = new QWidget;
+    tab->setObjectName(QStringLiteral("tsPaths"));
+    QGridLayout* grid = TabGrid(tab);
+    AddHeader(grid, 0, QStringLiteral("Folders"));
+    edRepositoryPath = AddEdit(grid, 1, QStringLiteral("edRepositoryPath"), QStringLiteral("Cache:"), true);
+    connect(AddBrowseButton(grid, 1, QStringLiteral("btnOpenRepositoryPath")), &QPushButton::clicked, this,
+            &TFrameVitrelleSettings::btnOpenRepositoryPathClick);
+    edDevicePath = AddEdit(grid, 2, QStringLiteral("edDevicePath"), QStringLiteral("Devices:"), true);
+    connect(AddBrowseButton(grid, 2, QStringLiteral("btnOpenDevicePath")), &QPushButton::clicked, this,
+            &TFrameVitrelleSettings::btnOpenDevicePathClick);
+    edTemplatePath = AddEdit(grid, 3, QStringLiteral("edTemplatePath"), QStringLiteral("Templates:"), true);
+    connect(AddBrowseButton(grid, 3, QStringLiteral("btnOpenTemplatePath")), &QPushButton::clicked, this,
+            &TFrameVitrelleSettings::btnOpenTemplatePathClick);
+    AddHeader(grid, 4, QStringLiteral("Files"));
+    edVitrelleListFilePath =
+        AddEdit(grid, 5, QStringLiteral("edVitrelleListFilePath"), QStringLiteral("Vitrelle list:"), true);
+    connect(AddBrowseButton(grid, 5, QStringLiteral("btnOpenVitrelleListFilePath")), &QPushButton::clicked,
+            this, &TFrameVitrelleSettings::btnOpenVitrelleListFilePathClick);
+    edDiapositiveTypeFilePath =
+        AddEdit(grid, 6, QStringLiteral("edDiapositiveTypeFilePath"), QStringLiteral("Slide types:"), true);
+    connect(AddBrowseButton(grid, 6, QStringLiteral("btnOpenDiapositiveTypeFilePath")), &QPushButton::clicked,
+            this, &TFrameVitrelleSettings::btnOpenDiapositiveTypeFilePathClick);
+    grid->setRowStretch(7, 1);
+    return tab;
+}
+
+QWidget* TFrameVitrelleSettings::BuildDownloadTab()
+{
+    auto* tab = new QWidget;
+    tab->setObjectName(QStringLiteral("tsDownload"));
+    QGridLayout* grid = TabGrid(tab);
+    AddHeader(grid, 0, QStringLiteral("Authentification"));
+    edLoginURL = AddEdit(grid, 1, QStringLiteral("edLoginURL"), QStringLiteral("Login URL:"), false);
+    edLogin = AddEdit(grid, 2, QStringLiteral("edLogin"), QStringLiteral("Login:"), false);
+    edPassword = AddEdit(grid, 3, QStringLiteral("edPassword"), QStringLiteral("Password:"), false);
+    edPassword->setEchoMode(QLineEdit::Password);
+    AddHeader(grid, 4, QStringLiteral("Vitrelle"));
+    edVitrelleListUrl =
+        AddEdit(grid, 5, QStringLiteral("edVitrelleListUrl"), QStringLiteral("Vitrelle list URL:"), false);
+    btnDownloadList = new QPushButton(QStringLiteral("Download vitrelle list"));
+    btnDownloadList->setObjectName(QStringLiteral("btnDownloadList"));
+    grid->addWidget(btnDownloadList, 6, 1, Qt::AlignLeft);
+    edVitrelleURL = AddEdit(grid, 7, QStringLiteral("edVitrelleURL"), QStringLiteral("Vitrelle URL:"), false);
+    grid->setRowStretch(8, 1);
+    return tab;
+}
+
+void TFrameVitrelleSettings::FillFromSettings(const TVitrelleCenterSettings& settings)
+{
+    edRepositoryPath->setText(settings.GetRepositoryPath());
+    edTemplatePath->setText(settings.GetTemplatePath());
+    edDevicePath->setText(settings.GetDevicePath());
+    edDiapositiveTypeFilePath->setText(settings.GetTypeFilePath());
+    edVitrelleListFilePath->setText(settings.GetVitrelleListFilePath());
+    const THttpSettings& http = settings.HttpSettings();
+    edLoginURL->setText(http.AuthentificationURL);
+    edLogin->setText(http.Login);
+    edPassword->setText(http.Password);
+    edVitrelleListUrl->setText(http.VitrelleListURL);
+    edVitrelleURL->setText(http.VitrelleURL);
+}
+
+void TFrameVitrelleSettings::UpdateFromGUI()
+{
+    if (!FCopies)
+        return;
+    TVitrelleCenterSettings& edited = FCopies->Edited();
+    edited.SetRepositoryPath(edRepositoryPath->text());
+    edited.SetTemplatePath(edTemplatePath->text());
+    edited.SetDevicePath(edDevicePath->text());
+    edited.SetTypeFilePath(edDiapositiveTypeFilePath->text());
+    edited.SetVitrelleListFilePath(edVitrelleListFilePath->text());
+    THttpSettings& http = edited.HttpSettings();
+    http.AuthentificationURL = edLoginURL->text();
+    http.VitrelleURL = edVitrelleURL->text();
+    http.VitrelleListURL = edVitrelleListUrl->text();
+    http.Login = edLogin->text();
+    http.Password = edPassword->text();
+}
+
+void TFrameVitrelleSettings::actApplySettingsUpdate(QAction& action)
+{
+    action.setEnabled(FCopies && FCopies->CanApply(&FLive));
+}
+
+void TFrameVitrelleSettings::actApplySettingsExecute()
+{
+    // Nothing is rebuilt: what reads the settings later reads the new values.
+    if (FCopies)
+        FCopies->Apply(FLive);
+}
+
+void TFrameVitrelleSettings::actSaveSettingsUpdate(QAction& action)
+{
+    action.setEnabled(FCopies && FCopies->CanSave());
+}
+
+void TFrameVitrelleSettings::actSaveSettingsExecute()
+{
+    if (!FCopies)
+        return;
+    // A failing write reaches the error display; the edit and the Save button stay as they were.
+    FCopies->Save([](const TVitrelleCenterSettings& copy) {
+        if (!copy.Save())
+            throw EFileError(
+                QStringLiteral("Cannot save the settings to %1").arg(copy.GetSettingsFileName()));
+    });
+}
+
+void TFrameVitrelleSettings::actDownloadVitrelleListExecute()
+{
+    const TBusyCursor busy;
+    // The cached list is replaced only by a list that parses; the repository prepares the downloaders.
+    if (FRepository.DownloadAndLoadList() == nullptr)
+        throw EVitrelleError(
+            QStringLiteral("The content server gave no vitrelle list; the vitrelle list is unchanged."));
+    Q_EMIT FEvents.VitrelleListChanged();
+}
+
+void TFrameVitrelleSettings::BrowseFolderInto(QLineEdit* edit)
+{
+    const QString folder = TModal::ChooseFolder(this, QStringLiteral("Choose a folder"));
+    if (!folder.isEmpty())
+        edit->setText(folder);
+}
+
+void TFrameVitrelleSettings::BrowseFileInto(QLineEdit* edit, const QString& folder)
+{
+    const QString file = TModal::ChooseXmlFile(this, folder);
+    if (!file.isEmpty())
+        edit->setText(file);
+}
+
+void TFrameVitrelleSettings::btnOpenRepositoryPathClick()
+{
+    BrowseFolderInto(edRepositoryPath);
+}
+
+void TFrameVitrelleSettings::btnOpenDevicePathClick()
+{
+    BrowseFolderInto(edDevicePath);
+}
+
+void TFrameVitrelleSettings::btnOpenTemplatePathClick()
+{
+    BrowseFolderInto(edTemplatePath);
+}
+
+void TFrameVitrelleSettings::btnOpenVitrelleListFilePathClick()
+{
+    if (FCopies)
+        BrowseFileInto(edVitrelleListFilePath, FCopies->Edited().GetRepositoryPath());
+}
+
+void TFrameVitrelleSettings::btnOpenDiapositiveTypeFilePathClick()
+{
+    if (FCopies)
+        BrowseFileInto(edDiapositiveTypeFilePath, FCopies->Edited().GetTemplatePath());
+}

@@ -1,11 +1,24 @@
 #pragma once
 
+#include "EditedCopies.h"
+
 #include <QFrame>
 
+#include <memory>
+
+class QAction;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class TActionList;
 class TPageEvents;
 class TVitrelleCenterAgent;
+class TVitrelleCenterSettings;
+class TVitrelleRepository;
 
-// The Settings page of the main window.
+// The Settings page of the main window: the folders and files the program uses and how it reaches the
+// content server. The operator edits a copy; Apply hands it to the running program, Save writes it to the
+// settings file, each on its own. "Download vitrelle list" fetches the list from the server anew.
 class TFrameVitrelleSettings : public QFrame
 {
     Q_OBJECT
@@ -13,6 +26,49 @@ public:
     TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
     ~TFrameVitrelleSettings() override;
 
+    // Any edit changed: all ten edits go into the edited copy, as typed.
+    void UpdateFromGUI();
+
+    void actApplySettingsUpdate(QAction& action);
+    void actApplySettingsExecute();
+    void actSaveSettingsUpdate(QAction& action);
+    void actSaveSettingsExecute();
+    void actDownloadVitrelleListExecute();
+
+    void btnOpenRepositoryPathClick();
+    void btnOpenDevicePathClick();
+    void btnOpenTemplatePathClick();
+    void btnOpenVitrelleListFilePathClick();
+    void btnOpenDiapositiveTypeFilePathClick();
+
 private:
-    TVitrelleCenterAgent& FAgent;
+    void BuildControls();
+    QWidget* BuildPathsTab();
+    QWidget* BuildDownloadTab();
+    void FillFromSettings(const TVitrelleCenterSettings& settings);
+    void BrowseFolderInto(QLineEdit* edit);
+    void BrowseFileInto(QLineEdit* edit, const QString& folder);
+
+    // Narrow references into the agent: the live settings and the repository whose list is downloaded.
+    TVitrelleCenterSettings& FLive;
+    TVitrelleRepository& FRepository;
+    TPageEvents& FEvents;
+    // Absent while the edits are first filled, so that their change events change nothing.
+    std::unique_ptr<TEditedCopies<TVitrelleCenterSettings>> FCopies;
+    TActionList* FActions = nullptr;
+
+    QTabWidget* PageControl = nullptr;
+    QLineEdit* edRepositoryPath = nullptr;
+    QLineEdit* edDevicePath = nullptr;
+    QLineEdit* edTemplatePath = nullptr;
+    QLineEdit* edVitrelleListFilePath = nullptr;
+    QLineEdit* edDiapositiveTypeFilePath = nullptr;
+    QLineEdit* edLoginURL = nullptr;
+    QLineEdit* edLogin = nullptr;
+    QLineEdit* edPassword = nullptr;
+    QLineEdit* edVitrelleListUrl = nullptr;
+    QLineEdit* edVitrelleURL = nullptr;
+    QPushButton* btnApplySettings = nullptr;
+    QPushButton* btnSaveSettings = nullptr;
+    QPushButton* btnDownloadList = nullptr;
 };

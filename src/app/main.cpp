@@ -1,15 +1,40 @@
 #include "Log.h"
 #include "QuitOnSignal.h"
+#include "RunMarker.h"
+#include "ServiceManager.h"
 #include "SystemPlatform.h"
 #include "VitrelleCenterApplication.h"
 #include "VitrelleCenterForm.h"
 
 #include <QLoggingCategory>
 
+#include <string_view>
 #include <unistd.h>
+
+// An installed system fixes its application folder when it is built, since the executable's folder belongs to
+// root there; empty, the folder is the executable's.
+#ifndef VC_APPLICATION_FOLDER
+#define VC_APPLICATION_FOLDER ""
+#endif
+
+namespace {
+
+constexpr QLatin1StringView LogSource{"VitrelleCenter"};
+
+QString ApplicationFolder()
+{
+    constexpr std::string_view fixed{VC_APPLICATION_FOLDER};
+    if (fixed.empty())
+        return QCoreApplication::applicationDirPath();
+    return QString::fromUtf8(fixed.data(), static_cast<qsizetype>(fixed.size()));
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    // First, while this is the only thread: the notification variables leave the environment here.
+    const std::unique_ptr<IServiceManager> serviceManager = TakeServiceManagerFromEnvironment();
     // The web engine refuses to start as root with its sandbox (installers and test machines run so); a kiosk
     // runs the program as its own user, with the sandbox.
     if (::geteuid() == 0)
@@ -21,18 +46,33 @@ int main(int argc, char* argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     QuitOnTerminationSignals();
 
+    const QString folder = ApplicationFolder();
+    TRunMarker runMarker(folder);
+    if (runMarker.PreviousRunEndedAbnormally()) {
+        // Said before the start-up, which may itself be what failed last time.
+        InitializeLog(3);
+        WriteLog(
+            LogSource, 2,
+            QStringLiteral("Restarted: the previous run did not end in order (a crash, a kill or a hang)"));
+    }
+
     int exitCode = 0;
     {
-        TfrmVitrelleCenter form(QCoreApplication::applicationDirPath(), SystemPlatform());
+        TfrmVitrelleCenter form(folder, SystemPlatform());
         if (form.StartupFailed()) {
             exitCode = 1;
         } else if (TerminationRequested()) {
             exitCode = 0; // asked to end during start-up: closing is all that is left
         } else {
             form.show();
+            serviceManager->NotifyReady();
+            const TServiceWatchdog watchdog(*serviceManager);
             exitCode = QApplication::exec();
         }
+        serviceManager->NotifyStopping();
     }
+    if (exitCode == 0)
+        runMarker.Remove();
     FinalizeLog(); // last, after the window and the agent are gone
     return exitCode;
 }

@@ -101,6 +101,11 @@ TEST_F(Device, PowerActionsLogTheirOutcomeAndTellThePage)
     EXPECT_THROW(device->PowerOn(), ESerialError);
     EXPECT_TRUE(Log.Lines().filter("TVitrelleDevice").isEmpty());
     EXPECT_EQ(told, 2);
+    // The operator still learns how the last command ended.
+    ASSERT_TRUE(device->LastPowerCommand());
+    EXPECT_TRUE(device->LastPowerCommand()->On);
+    EXPECT_FALSE(device->LastPowerCommand()->Succeeded);
+    EXPECT_EQ(device->LastPowerCommand()->Error, "Cannot open /dev/ttyUSB0: busy");
 }
 
 TEST_F(Device, ApplyingSettingsTakesTheSystemIdentityAndRegisters)

@@ -1,1 +1,358 @@
-#include "PageFixture.h"
+#include "DevicesPageSupport.h"
+
+#include "DisplaySimulator.h"
+#include "EventWait.h"
+#include "MessageBox.h"
+#include "QtSerialLine.h"
+#include "RepositoryTestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <array>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+template <class T> T* Find(QWidget* page, const char* name)
+{
+    return qobject_cast<T*>(FindControlByName(page, QLatin1String(name)));
+}
+
+const QString Current1920 = QStringLiteral("1920x1080, 60 Hz, 32 bits");
+
+TEST_F(DevicesPageTest, OneTabPerDisplayFilledFromItWithNothingToApplyOrSave)
+{
+    OpenPage();
+    ASSERT_EQ(Tabs()->count(), 2);
+    EXPECT_EQ(Tabs()->tabText(1), "Device 2");
+    // The second tab's controls carry the suffix 1.
+    EXPECT_EQ(Control<QLineEdit>("edDeviceName1")->text(), "Device 2");
+    EXPECT_EQ(Control<QLineEdit>("edDeviceSettingFileName1")->text(), "Device 2.xml");
+    EXPECT_EQ(Control<QComboBox>("cmbDeviceDisplayMode1")->currentText(), "1280x1024, 60 Hz, 32 bits");
+    EXPECT_EQ(Control<QLabel>("lblDeviceModel1")->text(), Agent().Devices(1).Info().GetModel());
+    EXPECT_EQ(Control<QLabel>("lblPowerStatus1")->text(), "Status: ?");
+    EXPECT_EQ(Control<QPushButton>("btnPower1")->text(), "Power on");
+    EXPECT_EQ(Control<QLabel>("lblPlaying1")->text(), "Playing: Idle");
+    EXPECT_EQ(Control<QLabel>("lblLastPower1")->text(), "Last command: none");
+    EXPECT_EQ(Control<QComboBox>("cmbDeviceDisplayMode0")->count(), 3);
+    EXPECT_FALSE(ApplyEnabled());
+    EXPECT_FALSE(SaveEnabled());
+}
+
+struct TModeCase
+{
+    const char* Name;
+    TDisplayMode Configured;
+    QString Selected;
+};
+
+class ConfiguredModeTest : public DevicesPageTest, public ::testing::WithParamInterface<TModeCase>
+{
+};
+
+TEST_P(ConfiguredModeTest, TheListShowsTheConfiguredModeWhenSupportedElseTheCurrentOne)
+{
+    WriteDeviceFile("DEVICE1.xml",
+                    [](TVitrelleDeviceSettings& s) { s.DisplayMode().Assign(&GetParam().Configured); });
+    OpenPage();
+    EXPECT_EQ(Control<QComboBox>("cmbDeviceDisplayMode0")->currentText(), GetParam().Selected);
+    EXPECT_FALSE(ApplyEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, ConfiguredModeTest,
+                         ::testing::Values(TModeCase{"Supported", TDisplayMode(1280, 720, 60, 32),
+                                                     QStringLiteral("1280x720, 60 Hz, 32 bits")},
+                                           TModeCase{"None", TDisplayMode(0, 0, 0, 0), Current1920},
+                                           TModeCase{"Unsupported", TDisplayMode(800, 600, 60, 32),
+                                                     Current1920}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+struct TEditCase
+{
+    const char* Name;
+    std::function<void(QWidget*)> Edit; // on the page
+    QString SavedFile;
+    std::function<void(const TVitrelleDeviceSettings&)> Check; // the live settings after Apply
+};
+
+class EditTest : public DevicesPageTest, public ::testing::WithParamInterface<TEditCase>
+{
+};
+
+// Each edit is offered to Apply and Save; Apply hands it to the display and leaves Save offered; Save writes
+// the file and is offered no more.
+TEST_P(EditTest, ApplyAndSaveFollowTheEdit)
+{
+    OpenPage();
+    GetParam().Edit(CurrentPage);
+    EXPECT_TRUE(ApplyEnabled());
+    EXPECT_TRUE(SaveEnabled());
+    Click("btnApplySettings");
+    EXPECT_FALSE(ApplyEnabled());
+    EXPECT_TRUE(SaveEnabled());
+    GetParam().Check(Agent().Devices(0).Settings());
+    EXPECT_FALSE(QFile::exists(DeviceFile(GetParam().SavedFile)));
+
+    Click("btnSaveSettings");
+    EXPECT_FALSE(SaveEnabled());
+    TVitrelleDeviceSettings saved;
+    ASSERT_TRUE(saved.LoadFromFile(DeviceFile(GetParam().SavedFile)));
+    GetParam().Check(saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, EditTest,
+    ::testing::Values(
+        TEditCase{"Name", [](QWidget* page) { Find<QLineEdit>(page, "edDeviceName0")->setText("Lobby"); },
+                  "Device 1.xml", [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.Name, "Lobby"); }},
+        TEditCase{"FileName",
+                  [](QWidget* page) { Find<QLineEdit>(page, "edDeviceSettingFileName0")->setText("Hall"); },
+                  "Hall.xml",
+                  [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.GetFileName(), "Hall.xml"); }},
+        TEditCase{"DisplayMode",
+                  [](QWidget* page) { Find<QComboBox>(page, "cmbDeviceDisplayMode0")->setCurrentIndex(2); },
+                  "Device 1.xml",
+                  [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.DisplayMode().GetWidth(), 1024); }},
+        TEditCase{"FullScreen",
+                  [](QWidget* page) { Find<QCheckBox>(page, "cbDeviceFullScreen0")->setChecked(true); },
+                  "Device 1.xml", [](const TVitrelleDeviceSettings& s) { EXPECT_TRUE(s.FullScreen); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(DevicesPageTest, ApplyRenamesTheTabAndEditsOfOneTabStayOnIt)
+{
+    OpenPage();
+    Tabs()->setCurrentIndex(1);
+    Control<QLineEdit>("edDeviceName1")->setText("Entrance");
+    Click("btnApplySettings");
+    EXPECT_EQ(Tabs()->tabText(1), "[2] Entrance");
+    Tabs()->setCurrentIndex(0);
+    EXPECT_FALSE(ApplyEnabled());
+    EXPECT_FALSE(SaveEnabled());
+    EXPECT_EQ(Agent().Devices(0).Settings().Name, "");
+}
+
+// What the display plays now, and its last power command, shown without asking.
+TEST_F(DevicesPageTest, ActivityFollowsThePlayer)
+{
+    OpenPage();
+    ASSERT_TRUE(Agent().PlayVitrelle("17", 0, 5));
+    Idle();
+    EXPECT_EQ(Control<QLabel>("lblPlaying0")->text(), "Playing: Lobby");
+    EXPECT_EQ(Control<QLabel>("lblPlaying1")->text(), "Playing: Idle");
+    Agent().StopPlayer(0);
+    EXPECT_TRUE(ServeEventsUntil([&] {
+        Idle();
+        return Control<QLabel>("lblPlaying0")->text() == "Playing: Idle";
+    }));
+}
+
+TEST_F(DevicesPageTest, ADisplayPluggedInWhileTheProgramRunsGetsItsTab)
+{
+    OpenPage();
+    auto& added = Fakes.Display->AddOutput("HDMI-2");
+    added.Geometry = QRect(3200, 0, 1024, 768);
+    added.Modes = {TSystemDisplayMode{1024, 768, 60, 32}};
+    added.Current = added.Modes.front();
+    Fakes.Display->FireMonitorsChanged();
+    ASSERT_EQ(Tabs()->count(), 3);
+    EXPECT_EQ(Tabs()->tabText(2), "Device 3");
+    EXPECT_EQ(Control<QLineEdit>("edDeviceName2")->text(), "Device 3");
+    Tabs()->setCurrentIndex(2);
+    EXPECT_FALSE(ApplyEnabled());
+    Control<QCheckBox>("cbDeviceFullScreen2")->setChecked(true);
+    EXPECT_TRUE(ApplyEnabled());
+    Click("btnApplySettings");
+    EXPECT_TRUE(Agent().Devices(2).Settings().FullScreen);
+}
+
+const QString MissingPort = QStringLiteral("/dev/vitrelle-no-such-port");
+
+class MissingPortTest : public DevicesPageTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+// With status codes the page's own status query meets the missing port first: at opening, where it is
+// logged and the page opens all the same, and at the click, before any command.
+TEST_P(MissingPortTest, TheErrorIsShownAndTheTabStaysAsItWas)
+{
+    const bool statusCodes = GetParam();
+    WriteDeviceFile("DEVICE1.xml", [&](TVitrelleDeviceSettings& s) {
+        s.ControlSettings().ComSettings.Port = MissingPort;
+        s.ControlSettings().PowerOn = "PON#13";
+        s.ControlSettings().PowerOnOK = "OK";
+        if (statusCodes) {
+            s.ControlSettings().PowerStatus = "STA#13";
+            s.ControlSettings().PowerStatusOn = "ON";
+            s.ControlSettings().PowerStatusOff = "OFF";
+        }
+    });
+    SerialPorts = std::make_shared<TQtSerialPortFactory>();
+    OpenPage();
+    ASSERT_EQ(Tabs()->count(), 2);
+    EXPECT_EQ(Log.Lines().filter("[1] TFrameVitrelleDevice: ").size(), statusCodes ? 1 : 0) << LogText(Log);
+    Log.Clear();
+    TMessageBox::SetNextAnswer(QMessageBox::Ok);
+    Click("btnPower0");
+    const QString shown = TMessageBox::TakeLastText().value_or(QString());
+    EXPECT_TRUE(shown.contains(MissingPort)) << shown.toStdString();
+    EXPECT_EQ(Log.Lines(), QStringList{"[1] TFrameVitrelleDevice: " + shown});
+    EXPECT_EQ(Control<QLabel>("lblPowerStatus0")->text(), "Status: ?");
+    EXPECT_EQ(Control<QPushButton>("btnPower0")->text(), "Power on");
+    Idle();
+    EXPECT_EQ(Control<QLabel>("lblLastPower0")->text(),
+              statusCodes ? QStringLiteral("Last command: none")
+                          : "Last command: Power on at 08:00: failed (" + shown + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, MissingPortTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "StatusQuery" : "Command"; });
+
+struct TPowerCase
+{
+    const char* Name;
+    bool StatusCodes;
+    std::vector<TSimulatedAnswer> Answers;
+    const char* Before[2]; // status label, button
+    QByteArray Command;    // what the click sends
+    const char* After[2];
+    const char* LastPower;
+};
+
+class PowerTest : public DevicesPageTest, public ::testing::WithParamInterface<TPowerCase>
+{
+};
+
+// A display on a pseudo-terminal, through the machine's serial port code.
+TEST_P(PowerTest, TheButtonOffersTheOtherCommandAndTheLabelShowsTheState)
+{
+    const TPowerCase& c = GetParam();
+    TDisplaySimulator display(c.Answers);
+    WriteDeviceFile("DEVICE1.xml", [&](TVitrelleDeviceSettings& s) {
+        TDeviceControlSettings& control = s.ControlSettings();
+        control.ComSettings.Port = display.PortPath();
+        control.ComSettings.TimeOutConstant = 60;
+        control.ComSettings.TimeOutPerChar = 2;
+        control.PowerOn = "PON#13";
+        control.PowerOnOK = "OK";
+        control.PowerOff = "POF#13";
+        control.PowerOffOK = "OK";
+        if (c.StatusCodes) {
+            control.PowerStatus = "STA#13";
+            control.PowerStatusOn = "ON";
+            control.PowerStatusOff = "OFF";
+        }
+    });
+    SerialPorts = std::make_shared<TQtSerialPortFactory>();
+    OpenPage();
+    EXPECT_EQ(Control<QLabel>("lblPowerStatus0")->text(), c.Before[0]);
+    EXPECT_EQ(Control<QPushButton>("btnPower0")->text(), c.Before[1]);
+    const qsizetype before = display.Received().size();
+    Click("btnPower0");
+    EXPECT_TRUE(display.Received(before + c.Command.size()).contains(c.Command));
+    EXPECT_EQ(Control<QLabel>("lblPowerStatus0")->text(), c.After[0]);
+    EXPECT_EQ(Control<QPushButton>("btnPower0")->text(), c.After[1]);
+    Idle();
+    EXPECT_EQ(Control<QLabel>("lblLastPower0")->text(), c.LastPower);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PowerTest,
+                         ::testing::Values(TPowerCase{"StatusOn",
+                                                      true,
+                                                      {{"STA\r", "ON"}, {"POF\r", "OK"}},
+                                                      {"Status: On", "Power off"},
+                                                      "POF\r",
+                                                      {"Status: On", "Power off"},
+                                                      "Last command: Power off at 08:00: succeeded"},
+                                           TPowerCase{"StatusOff",
+                                                      true,
+                                                      {{"STA\r", "OFF"}, {"PON\r", "OK"}},
+                                                      {"Status: Off", "Power on"},
+                                                      "PON\r",
+                                                      {"Status: Off", "Power on"},
+                                                      "Last command: Power on at 08:00: succeeded"},
+                                           TPowerCase{"NoStatusCommandSucceeds",
+                                                      false,
+                                                      {{"PON\r", "OK"}},
+                                                      {"Status: ?", "Power on"},
+                                                      "PON\r",
+                                                      {"Status: On", "Power off"},
+                                                      "Last command: Power on at 08:00: succeeded"},
+                                           TPowerCase{"NoStatusCommandFails",
+                                                      false,
+                                                      {},
+                                                      {"Status: ?", "Power on"},
+                                                      "PON\r",
+                                                      {"Status: ?", "Power off"},
+                                                      "Last command: Power on at 08:00: failed"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Takes away, from this thread only, the capabilities that let root write where the permissions say no.
+class TNoPermissionOverride
+{
+public:
+    TNoPermissionOverride()
+    {
+        FSaved = Get();
+        __user_cap_data_struct data[2] = {FSaved[0], FSaved[1]};
+        data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+        Set(data);
+    }
+    ~TNoPermissionOverride() { Set(FSaved.data()); }
+
+private:
+    static std::array<__user_cap_data_struct, 2> Get()
+    {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        std::array<__user_cap_data_struct, 2> data{};
+        syscall(SYS_capget, &header, data.data());
+        return data;
+    }
+    static void Set(__user_cap_data_struct* data)
+    {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        syscall(SYS_capset, &header, data);
+    }
+    std::array<__user_cap_data_struct, 2> FSaved;
+};
+
+TEST_F(DevicesPageTest, ASaveThatFailsIsShownLosesNothingAndCanBeDoneAgain)
+{
+    WriteDeviceFile("DEVICE1.xml", [](TVitrelleDeviceSettings& s) { s.Name = "Hall"; });
+    const QByteArray before = ReadFileBytes(DeviceFile("DEVICE1.xml"));
+    OpenPage();
+    Control<QLineEdit>("edDeviceName0")->setText("Lobby");
+    const QString folder = App.File("Devices");
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    {
+        TNoPermissionOverride unprivileged;
+        QFile probe(App.File("Devices/probe"));
+        if (probe.open(QIODevice::WriteOnly)) {
+            probe.remove();
+            QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::WriteOwner);
+            GTEST_SKIP() << "this process writes into read-only folders";
+        }
+        TMessageBox::SetNextAnswer(QMessageBox::Ok);
+        Click("btnSaveSettings");
+    }
+    QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::WriteOwner);
+    EXPECT_TRUE(TMessageBox::TakeLastText().value_or(QString()).contains("DEVICE1.xml"));
+    EXPECT_TRUE(Log.Lines().filter("[1] TFrameVitrelleDevice").size() == 1) << LogText(Log);
+    EXPECT_EQ(ReadFileBytes(DeviceFile("DEVICE1.xml")), before);
+    EXPECT_EQ(Control<QLineEdit>("edDeviceName0")->text(), "Lobby");
+    EXPECT_TRUE(SaveEnabled());
+
+    Click("btnSaveSettings");
+    EXPECT_FALSE(SaveEnabled());
+    TVitrelleDeviceSettings saved;
+    ASSERT_TRUE(saved.LoadFromFile(DeviceFile("DEVICE1.xml")));
+    EXPECT_EQ(saved.Name, "Lobby");
+}
+
+} // namespace

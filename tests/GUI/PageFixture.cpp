@@ -7,6 +7,9 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTest>
 
 void PageTest::SetUp()
 {
@@ -51,6 +54,8 @@ TfrmVitrelleCenter& PageTest::OpenForm()
 {
     TAgentPlatform platform = Fakes.Agent();
     platform.Errors = std::make_shared<TMessageBoxErrorPresenter>(); // the program's own error box
+    if (SerialPorts)
+        platform.SerialPorts = SerialPorts;
     Form = std::make_unique<TfrmVitrelleCenter>(App.Path(), platform);
     EXPECT_FALSE(Form->StartupFailed()) << LogText(Log);
     CurrentPage = Form->Page(TfrmVitrelleCenter::TPage::Devices);
@@ -71,4 +76,17 @@ void PageTest::Idle()
     for (TActionList* list : Form->findChildren<TActionList*>())
         list->UpdateAll();
     QCoreApplication::processEvents();
+}
+
+void PageTest::Click(QAbstractButton* button)
+{
+    ASSERT_NE(button, nullptr);
+    button->window()->show();
+    for (QWidget* widget = button; widget->parentWidget() != nullptr; widget = widget->parentWidget())
+        if (qobject_cast<QStackedWidget*>(widget->parentWidget()) != nullptr)
+            if (auto* tabs = qobject_cast<QTabWidget*>(widget->parentWidget()->parentWidget()))
+                tabs->setCurrentWidget(widget);
+    Idle(); // the operator's click comes after an idle moment: the button shows its state
+    QTest::mouseClick(button, Qt::LeftButton);
+    Idle();
 }

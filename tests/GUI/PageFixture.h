@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class QAbstractButton;
+
 // The operator's window on an application folder in a temporary folder: settings pointing at the test
 // content server (list "Lobby" 17 and "Gallery", with their files and media), the player's test templates,
 // two simulated displays HDMI-1 (1920x1080, three modes) and DP-1 (1280x1024), fake slide views, and the
@@ -37,6 +39,10 @@ protected:
     }
     // Lets the window's actions work out their state, as an idle moment does.
     void Idle();
+    // Clicks as the operator does: after an idle moment (the button shows its state), with the button's tab
+    // in front, the click delivered through the application (so that an error of its handler reaches the
+    // error boundary, not the test), then another idle moment.
+    void Click(QAbstractButton* button);
 
     TVitrelleCenterAgent& Agent() const { return *Form->Agent(); }
 
@@ -44,6 +50,9 @@ protected:
     TTestContentServer Server;
     TLogCapture Log{3, false}; // the agent initialises the log itself
     TTestPlatform Fakes = TestPlatform();
+    // When set before OpenForm, the agent opens its serial lines with this instead of Fakes.SerialPorts (the
+    // machine's ports, for a display on a pseudo-terminal).
+    std::shared_ptr<const ISerialPortFactory> SerialPorts;
     std::unique_ptr<TfrmVitrelleCenter> Form;
     QWidget* CurrentPage = nullptr;
 };

@@ -1,1 +1,205 @@
 #include "PageFixture.h"
+
+#include "ActionList.h"
+#include "EventWait.h"
+#include "MessageBox.h"
+#include "RepositoryTestSupport.h"
+#include "VitrelleCenterSettings.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+
+namespace {
+
+using TPage = TfrmVitrelleCenter::TPage;
+
+class VitrellesPage : public PageTest
+{
+protected:
+    void Open()
+    {
+        OpenForm();
+        ShowPage(TPage::Vitrelles);
+        Idle();
+    }
+    QTabWidget* Tabs() { return Control<QTabWidget>("PageControl"); }
+    // The control of the tab: its base name followed by the tab's index.
+    template <class TControl> TControl* On(int tab, const char* name)
+    {
+        auto* control = qobject_cast<TControl*>(FindControlOnPage(Tabs(), tab, QString::fromLatin1(name)));
+        EXPECT_NE(control, nullptr) << name << tab;
+        return control;
+    }
+    QPushButton* Play(int tab) { return On<QPushButton>(tab, "btnPlay"); }
+    QPushButton* Stop(int tab) { return On<QPushButton>(tab, "btnStop"); }
+    QStringList Names(int tab)
+    {
+        QStringList names;
+        auto* combo = On<QComboBox>(tab, "cbVitrelle");
+        for (int i = 0; i < combo->count(); ++i)
+            names << combo->itemText(i);
+        return names;
+    }
+};
+
+} // namespace
+
+TEST_F(VitrellesPage, ATabPerDeviceWithItsOwnControls)
+{
+    Open();
+    ASSERT_EQ(Tabs()->count(), 2);
+    for (int tab : {0, 1}) {
+        EXPECT_EQ(Tabs()->tabText(tab), Agent().Devices(tab).GetCaption());
+        EXPECT_EQ(Names(tab), QStringList({"Lobby", "Gallery"}));
+        EXPECT_EQ(On<QComboBox>(tab, "cbVitrelle")->currentText(), "Lobby");
+        EXPECT_EQ(On<QSpinBox>(tab, "seDuration")->value(), 10);
+        EXPECT_EQ(Play(tab)->text(), "Play");
+        EXPECT_EQ(Stop(tab)->text(), "Stop");
+    }
+    // The second tab's controls carry its index, where the page's layout puts them, in keyboard order.
+    const std::tuple<const char*, QPoint, int> placed[] = {
+        {"cbVitrelle1", {150, 35}, 161},
+        {"seDuration1", {150, 65}, 61},
+        {"btnPlay1", {12, 98}, 88},
+        {"btnStop1", {105, 98}, 88},
+    };
+    QStringList focusOrder;
+    for (const auto& [name, position, width] : placed) {
+        QWidget* control = Control<QWidget>(name, Tabs()->widget(1));
+        EXPECT_EQ(control->pos(), position) << name;
+        EXPECT_EQ(control->width(), width) << name;
+        focusOrder << name;
+    }
+    for (const char* name : {"lblPlay1", "lblVitrelle1", "lblDuration1"})
+        EXPECT_NE(Control<QWidget>(name, Tabs()->widget(1)), nullptr);
+    QStringList chain;
+    QWidget* first = Control<QWidget>("cbVitrelle1", Tabs()->widget(1));
+    for (QWidget* next = first; chain.size() < 4; next = next->nextInFocusChain())
+        if (next->parentWidget() == Tabs()->widget(1) && (next->focusPolicy() & Qt::TabFocus))
+            chain << next->objectName();
+    EXPECT_EQ(chain, focusOrder);
+
+    auto* actions = CurrentPage->findChild<TActionList*>("ActionList");
+    ASSERT_NE(actions, nullptr);
+    QStringList actionNames;
+    for (int i = 0; i < actions->Count(); ++i)
+        actionNames << actions->At(i)->objectName();
+    EXPECT_EQ(actionNames,
+              QStringList({"actPlayExecute0", "actStopExecute0", "actPlayExecute1", "actStopExecute1"}));
+}
+
+TEST_F(VitrellesPage, WithoutAListNothingCanBePlayed)
+{
+    TVitrelleCenterSettings settings(App.Path());
+    settings.Load();
+    settings.HttpSettings().VitrelleListURL.clear();
+    settings.Save();
+    Open();
+    ASSERT_EQ(Agent().Repository().Count(), 0);
+    for (int tab : {0, 1}) {
+        EXPECT_EQ(On<QComboBox>(tab, "cbVitrelle")->count(), 0);
+        EXPECT_FALSE(Play(tab)->isEnabled());
+        EXPECT_FALSE(Stop(tab)->isEnabled());
+    }
+}
+
+TEST_F(VitrellesPage, PlayAndStopFollowThePlayer)
+{
+    Open();
+    On<QSpinBox>(0, "seDuration")->setValue(3);
+    Click(Play(0));
+    TVitrellePlayer& first = Agent().Players(0);
+    ASSERT_EQ(first.State(), psPlaying) << LogText(Log);
+    EXPECT_EQ(first.Vitrelle()->Id, "17");
+    EXPECT_EQ(first.DefaultDuration(), 3000);
+    EXPECT_FALSE(Play(0)->isEnabled()) << "already playing";
+    EXPECT_TRUE(Stop(0)->isEnabled());
+
+    // The other device plays what its own tab names, as long as the slide duration of its own tab.
+    On<QComboBox>(1, "cbVitrelle")->setCurrentText("Gallery");
+    EXPECT_TRUE(Play(1)->isEnabled());
+    EXPECT_FALSE(Stop(1)->isEnabled());
+    Click(Play(1));
+    ASSERT_EQ(Agent().Players(1).State(), psPlaying) << LogText(Log);
+    EXPECT_EQ(Agent().Players(1).Vitrelle()->Id, "gallery");
+    EXPECT_EQ(Agent().Players(1).DefaultDuration(), 10000);
+
+    Click(Stop(0));
+    EXPECT_TRUE(ServeEventsUntil(
+        [&] {
+            Idle();
+            return Play(0)->isEnabled();
+        },
+        1500))
+        << "Play comes back once the player has stopped";
+    EXPECT_EQ(first.State(), psLoaded);
+    EXPECT_FALSE(Stop(0)->isEnabled());
+    EXPECT_EQ(Agent().Players(1).State(), psPlaying);
+}
+
+struct TCaseFailedPlay
+{
+    const char* Why;
+    void (*Break)(TTestContentServer& server);
+    const char* Message; // the start of the message shown; null: none
+    friend void PrintTo(const TCaseFailedPlay& c, std::ostream* os) { *os << c.Why; }
+};
+
+class VitrellesPageFailedPlay : public VitrellesPage, public ::testing::WithParamInterface<TCaseFailedPlay>
+{
+};
+
+TEST_P(VitrellesPageFailedPlay, DoesNotStartAndKeepsThePage)
+{
+    Open();
+    GetParam().Break(Server);
+    TMessageBox::SetNextAnswer(QMessageBox::Ok);
+    Click(Play(0));
+    if (GetParam().Message != nullptr) {
+        const QString shown = TMessageBox::TakeLastText().value_or("");
+        EXPECT_TRUE(shown.startsWith(GetParam().Message)) << shown.toStdString();
+        EXPECT_TRUE(Log.Lines().contains("[1] TFrameVitrellePlayer: " + shown)) << LogText(Log);
+    } else {
+        EXPECT_TRUE(TMessageBox::AnswerPending()) << "the page shows no message of its own";
+        TMessageBox::ResetForTests();
+    }
+    EXPECT_GT(Server.Requests("/vitrelles/17.xml"), 0);
+    EXPECT_NE(Agent().Players(0).State(), psPlaying);
+    EXPECT_EQ(On<QComboBox>(0, "cbVitrelle")->currentText(), "Lobby");
+    EXPECT_TRUE(Play(0)->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, VitrellesPageFailedPlay,
+                         ::testing::Values(TCaseFailedPlay{"an error status",
+                                                           [](TTestContentServer& server) {
+                                                               server.SetStatus("/vitrelles/17.xml", 500);
+                                                           },
+                                                           "Cannot download http://127.0.0.1:"},
+                                           TCaseFailedPlay{"a file that does not load",
+                                                           [](TTestContentServer& server) {
+                                                               server.SetFile("/vitrelles/17.xml",
+                                                                              "<Vitrelle id=\"17\"");
+                                                           },
+                                                           nullptr}),
+                         [](const auto& info) { return CaseName(info.index, info.param.Why); });
+
+TEST_F(VitrellesPage, ADisplayPluggedInGetsItsTab)
+{
+    Open();
+    auto& added = Fakes.Display->AddOutput("HDMI-2");
+    added.Geometry = QRect(3200, 0, 1024, 768);
+    added.Modes = {TSystemDisplayMode{1024, 768, 60, 32}};
+    added.Current = added.Modes.front();
+    Fakes.Display->FireMonitorsChanged();
+    ASSERT_EQ(Agent().DeviceCount(), 3);
+    ASSERT_EQ(Tabs()->count(), 3);
+    EXPECT_EQ(Tabs()->tabText(2), Agent().Devices(2).GetCaption());
+    EXPECT_EQ(Names(2), QStringList({"Lobby", "Gallery"}));
+
+    Idle();
+    Click(Play(2));
+    EXPECT_EQ(Agent().Players(2).State(), psPlaying) << LogText(Log);
+    EXPECT_EQ(Agent().Players(0).State(), psIdle);
+}

@@ -1,3 +1,4 @@
+#include "FakeServiceManagerSocket.h"
 #include "TestContentServer.h"
 #include "TestFiles.h"
 #include "VitrelleCenterSettings.h"
@@ -30,11 +31,16 @@ bool LogGoesToStandardError()
     return !QFileInfo::exists(QStringLiteral("/dev/log"));
 }
 
-// Starts the copy offscreen in its folder.
-void Start(QProcess& process, const TTempFolder& folder, const QString& executable)
+// Starts the copy offscreen in its folder; with a notification socket, as the service manager starts it.
+void Start(QProcess& process, const TTempFolder& folder, const QString& executable,
+           const TFakeServiceManagerSocket* serviceManager = nullptr)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
+    if (serviceManager != nullptr) {
+        environment.insert("NOTIFY_SOCKET", serviceManager->Path());
+        environment.insert("WATCHDOG_USEC", "200000");
+    }
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder.Path());
     process.start(executable, {});
@@ -139,4 +145,103 @@ TEST(App, SigtermEndsAStartUpThatWaitsForAHangingServer)
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
     EXPECT_TRUE(QDir(folder.File("Cache")).entryList(QDir::Files | QDir::Hidden).isEmpty())
         << "nothing partial stays";
+}
+
+TEST(App, TellsTheServiceManagerWhenItHasStartedAndWhileItRuns)
+{
+    TTempFolder folder;
+    const QString executable = InstallCopy(folder);
+    TFakeServiceManagerSocket serviceManager(folder.File("notify"));
+    QProcess process;
+    Start(process, folder, executable, &serviceManager);
+    const auto pid = static_cast<pid_t>(process.processId());
+
+    const auto ready = serviceManager.Receive(30000);
+    ASSERT_TRUE(ready.has_value()) << process.readAllStandardError().constData();
+    EXPECT_EQ(ready->Text, "READY=1");
+    EXPECT_EQ(ready->Sender, pid) << "the manager hears its main process only";
+    if (LogGoesToStandardError()) {
+        process.waitForReadyRead(200);
+        EXPECT_TRUE(process.readAllStandardError().contains("VitrelleCenter successfully initialized"))
+            << "ready before the start-up had ended";
+    }
+    int pings = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (pings < 3 && clock.elapsed() < 10000) {
+        const auto message = serviceManager.Receive(1000);
+        if (message && message->Text == "WATCHDOG=1" && message->Sender == pid)
+            ++pings;
+    }
+    EXPECT_EQ(pings, 3);
+
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 0);
+    std::optional<TFakeServiceManagerSocket::TMessage> last;
+    while (const auto message = serviceManager.Receive(0))
+        last = message;
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(last->Text, "STOPPING=1");
+}
+
+// A start-up whose error waits on screen for the operator is not ready: the service manager's start time-out
+// restarts it.
+TEST(App, AFailedStartUpIsNeverReportedReady)
+{
+    TTempFolder folder;
+    const QString executable = InstallCopy(folder);
+    folder.Write("Templates", "a file where the templates folder should be");
+    TFakeServiceManagerSocket serviceManager(folder.File("notify"));
+    QProcess process;
+    Start(process, folder, executable, &serviceManager);
+
+    QByteArray errors;
+    const QDeadlineTimer deadline(LogGoesToStandardError() ? 30000 : 3000);
+    while (!errors.contains("TVitrelleCenterAgent [1] : ") && !deadline.hasExpired() &&
+           process.state() == QProcess::Running) {
+        process.waitForReadyRead(200);
+        errors += process.readAllStandardError();
+    }
+    ASSERT_EQ(process.state(), QProcess::Running) << errors.constData();
+    const auto message = serviceManager.Receive(1000);
+    EXPECT_FALSE(message.has_value()) << message->Text.constData();
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 1);
+}
+
+// The service manager restarts a program that crashed, was killed or hung; the program says so at start-up,
+// and only then.
+TEST(App, LogsARestartAfterARunThatDidNotEndInOrder)
+{
+    if (!LogGoesToStandardError())
+        GTEST_SKIP() << "the log goes to syslog here";
+    TTempFolder folder;
+    const QString executable = InstallCopy(folder);
+    TFakeServiceManagerSocket serviceManager(folder.File("notify"));
+    const QByteArray restarted = "VitrelleCenter [2] : Restarted: the previous run did not end in order";
+    // One run until it is ready, ended by the signal; gives what it logged.
+    const auto run = [&](int signal) {
+        QProcess process;
+        Start(process, folder, executable, &serviceManager);
+        bool ready = false;
+        while (!ready) {
+            const auto message = serviceManager.Receive(30000);
+            if (!message)
+                break;
+            ready = message->Text == "READY=1";
+        }
+        EXPECT_TRUE(ready) << "never ready";
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        EXPECT_TRUE(process.waitForFinished(20000));
+        while (serviceManager.Receive(0)) {
+        }
+        return process.readAllStandardError();
+    };
+
+    EXPECT_FALSE(run(SIGKILL).contains(restarted)) << "a first start";
+    EXPECT_TRUE(run(SIGTERM).contains(restarted)) << "after a kill";
+    EXPECT_FALSE(run(SIGTERM).contains(restarted)) << "after a run that ended in order";
+    EXPECT_FALSE(QFile::exists(folder.File("VitrelleCenter.running")));
 }
