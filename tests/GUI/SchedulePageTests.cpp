@@ -51,9 +51,12 @@ protected:
     }
     void PublishList(const QByteArray& list)
     {
+        // As the operator does it: the Settings page's button, then back to this page.
         Server.SetFile("/list/VitrelleList.xml", list);
-        ASSERT_NE(Agent().Repository().DownloadAndLoadList(), nullptr);
-        Q_EMIT Form->PageEvents().VitrelleListChanged();
+        ShowPage(TfrmVitrelleCenter::TPage::Settings);
+        Idle();
+        Control<QPushButton>("btnDownloadList")->click();
+        ShowPage(TfrmVitrelleCenter::TPage::Schedule);
         Idle();
     }
     QStringList TabCaptions(const QString& pageControl)
@@ -72,7 +75,8 @@ protected:
         QWidget* widget = first;
         do {
             const QString name = widget->objectName();
-            if (QRegularExpression("^(cbx|cmb|tp|se|btn)").match(name).hasMatch())
+            if (CurrentPage->isAncestorOf(widget) &&
+                QRegularExpression("^(cbx|cmb|tp|se|btn)").match(name).hasMatch())
                 names << name;
             widget = widget->nextInFocusChain();
         } while (widget != first && widget != nullptr);
