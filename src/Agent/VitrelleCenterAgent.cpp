@@ -58,7 +58,7 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
       FSettings(std::make_unique<TVitrelleCenterSettings>(appFolder)),
       FRepository(std::make_unique<TVitrelleRepository>(
           *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, FPlatform.Network,
-                                          FPlatform.Downloaders})),
+                                          FPlatform.Downloaders, FPlatform.Clock})),
       FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor)),
       FScheduleSource(std::make_unique<TAgentScheduleSource>(*FPlatform.Display, FPlatform.PowerAllPause))
 {

@@ -39,6 +39,14 @@ public:
         FSaved = std::move(next);
     }
 
+    // Changes both copies alike, for what changed under the page rather than by the operator (a source
+    // that appeared or went away): saved first, then edited.
+    void Adjust(const std::function<void(T&)>& adjust)
+    {
+        adjust(*FSaved);
+        adjust(*FEdited);
+    }
+
 private:
     std::unique_ptr<T> FSaved;
     std::unique_ptr<T> FEdited;

@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QObject>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <source_location>
@@ -262,6 +263,12 @@ bool TVitrelleDownloader::Update()
     FUpdatePending = false;
     if (FRepository == nullptr || !FVitrelle)
         return false;
+    // From here on the update ends in this call, with an error too.
+    bool succeeded = false;
+    const auto record = qScopeGuard([this, &succeeded] {
+        const std::shared_ptr<const IClock>& clock = FRepository->Services().Clock;
+        FLastUpdate = {clock ? clock->Now() : QDateTime::currentDateTime(), succeeded};
+    });
     // What is cached was named by the loaded content (if any was loaded in this run) and by the cached file,
     // which the new file is about to replace.
     const QString path = VitrelleFilePath();
@@ -274,7 +281,8 @@ bool TVitrelleDownloader::Update()
     stale.removeDuplicates();
     for (const QString& file : stale)
         RemoveFile(file);
-    return Load();
+    succeeded = Load();
+    return succeeded;
 }
 
 void TVitrelleDownloader::RunPendingUpdate()

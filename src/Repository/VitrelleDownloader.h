@@ -5,6 +5,7 @@
 #include "HttpSettings.h"
 #include "ScheduleSource.h"
 #include "ThreadLink.h"
+#include "VitrelleRepository.h"
 
 #include <QString>
 #include <QStringList>
@@ -79,6 +80,11 @@ public:
     // as soon as the worker has ended; false meanwhile.
     bool Update();
     bool UpdatePending() const { return FUpdatePending; }
+    // How the last update that ran to its end went (main thread). An update that waits for the media
+    // download has not ended yet; one that raised an error has failed.
+    const TVitrelleUpdateRecord& LastUpdate() const { return FLastUpdate; }
+    // A replaced downloader's record, carried over by the repository.
+    void SetLastUpdate(const TVitrelleUpdateRecord& record) { FLastUpdate = record; }
 
     bool Downloading() const { return FDownloading.load(); }
     TVitrelle* Vitrelle() const { return FVitrelle.get(); }
@@ -135,6 +141,7 @@ private:
     std::chrono::milliseconds FStopWait{StopWaitMs};
     std::shared_ptr<IFileSink> FFileSink;
     bool FUpdatePending = false;
+    TVitrelleUpdateRecord FLastUpdate; // main thread
 
     // Whether the worker's body still runs; lets a stop wait for it without serving events.
     std::mutex FWorkerMutex;

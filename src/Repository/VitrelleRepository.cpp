@@ -11,6 +11,7 @@
 #include "VitrelleCenterSettings.h"
 #include "VitrelleDownloader.h"
 #include "VitrelleResource.h"
+#include "VitrelleScheduler.h"
 #include "XmlDocument.h"
 #include "XmlHelpers.h"
 
@@ -59,6 +60,9 @@ void TVitrelleRepository::FreeDownloaders()
     // and one of them may ask the repository for a downloader.
     std::vector<std::unique_ptr<TVitrelleDownloader>> old;
     old.swap(FDownloaders);
+    for (const std::unique_ptr<TVitrelleDownloader>& downloader : old)
+        if (downloader->Vitrelle() != nullptr && downloader->LastUpdate().Time.isValid())
+            FUpdateRecords.insert(downloader->Vitrelle()->Id.toLower(), downloader->LastUpdate());
     old.clear();
 }
 
@@ -174,7 +178,17 @@ bool TVitrelleRepository::DownloadList()
 TVitrelleList* TVitrelleRepository::LoadList()
 {
     VC_ASSERT_MAIN_THREAD();
-    // The old downloaders go with their scheduled update actions; their workers have ended afterwards.
+    // The old downloaders go with their scheduled update actions; their workers have ended afterwards. A
+    // vitrelle that is listed again keeps its updates: its new downloader takes them over.
+    std::vector<TVitrelleScheduler::TKeptActions> kept;
+    if (TVitrelleScheduler* scheduler = FServices.Scheduler ? FServices.Scheduler() : nullptr)
+        for (const std::unique_ptr<TVitrelleDownloader>& downloader : FDownloaders)
+            kept.push_back(scheduler->KeepActionsOf(downloader.get()));
+    const auto restore = qScopeGuard([this, &kept] {
+        if (TVitrelleScheduler* scheduler = FServices.Scheduler ? FServices.Scheduler() : nullptr)
+            for (TVitrelleScheduler::TKeptActions& actions : kept)
+                scheduler->RestoreActions(std::move(actions));
+    });
     FreeDownloaders();
     const QString path = ListFilePath();
     // A cached list is used as it is: the server is asked only when there is none, or when the cached one
@@ -223,6 +237,8 @@ TVitrelleDownloader* TVitrelleRepository::GetDownloader(const QString& id)
         if (downloader->Vitrelle() == vitrelle.get())
             return downloader.get();
     FDownloaders.push_back(std::make_unique<TVitrelleDownloader>(this, vitrelle));
+    if (const auto record = FUpdateRecords.constFind(vitrelle->Id.toLower()); record != FUpdateRecords.cend())
+        FDownloaders.back()->SetLastUpdate(*record);
     return FDownloaders.back().get();
 }
 

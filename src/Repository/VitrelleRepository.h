@@ -5,6 +5,9 @@
 
 #include <QString>
 
+#include <QDateTime>
+#include <QHash>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -25,6 +28,15 @@ struct TRepositoryServices
     std::shared_ptr<const INetworkStatus> Network;
     // Makes every client of the content server that the repository and its downloaders use. Required.
     std::shared_ptr<const IDownloaderFactory> Downloaders;
+    // The time the downloaders' update records carry; the system's clock when null.
+    std::shared_ptr<const IClock> Clock;
+};
+
+// When a vitrelle's last update ended and whether it succeeded; Time is invalid while none has ended.
+struct TVitrelleUpdateRecord
+{
+    QDateTime Time;
+    bool Succeeded = false;
 };
 
 // A name from the content server becomes a file name only when it is a plain name: not empty, no "/" or "\",
@@ -118,6 +130,9 @@ private:
     void Refuse(const QString& what, const QString& name) const;
 
     std::vector<std::unique_ptr<TVitrelleDownloader>> FDownloaders;
+    // The last update of each vitrelle (lower-case id) whose downloader was replaced: a reloaded list keeps
+    // what the operator was shown.
+    QHash<QString, TVitrelleUpdateRecord> FUpdateRecords;
     TVitrelleList FList;
     TVitrelleCenterSettings& FSettings;
     const TRepositoryServices FServices;

@@ -210,6 +210,40 @@ void TVitrelleScheduler::Clear()
     FTickActions.clear();
 }
 
+TVitrelleScheduler::TKeptActions TVitrelleScheduler::KeepActionsOf(const IScheduleSource* source) const
+{
+    TKeptActions kept;
+    if (source == nullptr)
+        return kept;
+    kept.SourceName = source->GetSourceName();
+    std::lock_guard lock(FMutex);
+    for (const TScheduleAction* action : FActions) {
+        if (action->Source != source)
+            continue;
+        std::unique_ptr<TScheduleAction> copy = action->Clone();
+        copy->NextTime = action->NextTime;
+        kept.Actions.push_back(std::move(copy));
+    }
+    return kept;
+}
+
+void TVitrelleScheduler::RestoreActions(TKeptActions kept)
+{
+    if (IsCopy() || kept.Actions.empty())
+        return;
+    std::lock_guard lock(FMutex);
+    IScheduleSource* source = FindSourceLocked(kept.SourceName);
+    if (source == nullptr)
+        return;
+    for (std::unique_ptr<TScheduleAction>& action : kept.Actions) {
+        if (FActions.Find(source->GetSourceName(), action->Action) != nullptr)
+            continue;
+        action->Source = source;
+        FActions.Add(std::move(action));
+    }
+    FActions.SortByTime();
+}
+
 void TVitrelleScheduler::Assign(const TVitrelleScheduler* other)
 {
     if (other == nullptr)

@@ -66,6 +66,19 @@ public:
     // for an unknown source or code. The action stays the scheduler's: the tick may move it on or free it.
     TScheduleAction* GetAction(const QString& sourceName, qint32 actionCode);
     void Clear();
+
+    // Copies of a source's actions, next times included, under its name: for a source about to be replaced
+    // by another of the same name (a vitrelle's downloader when the list is loaded again), which takes them
+    // over with RestoreActions.
+    struct TKeptActions
+    {
+        QString SourceName;
+        std::vector<std::unique_ptr<TScheduleAction>> Actions;
+    };
+    TKeptActions KeepActionsOf(const IScheduleSource* source) const;
+    // Gives kept actions to the source now registered under their name, next times as they were, except the
+    // codes that source has actions for already. Dropped when no source has the name, and by copies.
+    void RestoreActions(TKeptActions kept);
     // Copies other's actions, each due today at its time of day. Their sources are found by name among this
     // scheduler's own: the live scheduler drops an action whose source is no longer registered, a copy keeps
     // it under its name. The sources themselves are never copied.

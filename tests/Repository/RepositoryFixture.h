@@ -56,6 +56,7 @@ protected:
         services.Scheduler = [this] { return Scheduler.get(); };
         services.Network = Network;
         services.Downloaders = std::make_shared<THttpDownloaderFactory>(ShortHttpOptions(Clock));
+        services.Clock = Clock;
         Repository = std::make_unique<TVitrelleRepository>(*Settings, services);
     }
 

@@ -540,3 +540,35 @@ TEST_F(VitrelleDownloader, ManyMediaAreFetchedOverTwoConnections)
     EXPECT_EQ(CommitOrderFaults(sink->Events(), renames), "");
     EXPECT_EQ(renames, Count);
 }
+
+// The operator downloads the list again: a vitrelle still listed keeps its scheduled update, due when it was
+// (not again at once), and the record of its last update; a vitrelle gone from the list takes its action with
+// it.
+TEST_F(VitrelleDownloader, AReloadedListKeepsTheUpdatesOfTheVitrellesStillListed)
+{
+    TScheduleAction* update = Scheduler->GetAction("Vitrelle 17 downloader", 0);
+    ASSERT_NE(update, nullptr);
+    update->Enabled = true; // hourly, due since midnight
+    ASSERT_NE(Scheduler->GetAction("Vitrelle gallery downloader", 0), nullptr);
+    Clock->Set(QDateTime(QDate(2026, 12, 7), QTime(8, 20)));
+    Scheduler->Tick();
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    ASSERT_EQ(Server.Requests("/vitrelles/17.xml"), 1);
+    const QDateTime next = update->NextTime;
+    ASSERT_EQ(next, QDateTime(QDate(2026, 12, 7), QTime(9, 0)));
+
+    Server.SetFile("/list/VitrelleList.xml", R"(<Vitrelles><Vitrelle id="17" name="Lobby"/></Vitrelles>)");
+    ASSERT_NE(Repository->DownloadAndLoadList(), nullptr);
+    TVitrelleDownloader* lobby = Repository->GetDownloader("17");
+    ASSERT_NE(lobby, nullptr);
+    ASSERT_EQ(Scheduler->ActionCount(), 1);
+    const TScheduleAction* kept = Scheduler->Actions().At(0);
+    EXPECT_EQ(kept->Source, lobby);
+    EXPECT_TRUE(kept->Enabled);
+    EXPECT_EQ(kept->Periodicity.Kind, 3);
+    EXPECT_EQ(kept->NextTime, next);
+    EXPECT_EQ(lobby->LastUpdate().Time, Clock->Now());
+    EXPECT_TRUE(lobby->LastUpdate().Succeeded);
+    Scheduler->Tick();
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1) << "not due before 09:00";
+}

@@ -285,7 +285,7 @@ TEST_F(RepositoryTest, ListedIdsThatAreNotPlainNamesGetNoDownloader)
     EXPECT_EQ(QDir(Cache()).entryList(QDir::Files | QDir::Hidden), QStringList{"VitrelleList.xml"});
 }
 
-TEST_F(RepositoryTest, LoadListRemovesTheUpdateActionsWithTheirDownloaders)
+TEST_F(RepositoryTest, LoadListHandsTheUpdateActionsToTheNewDownloaders)
 {
     CacheList();
     ASSERT_NE(Repository->LoadList(), nullptr);
@@ -294,7 +294,11 @@ TEST_F(RepositoryTest, LoadListRemovesTheUpdateActionsWithTheirDownloaders)
     EXPECT_EQ(Scheduler->ActionCount(), 2);
 
     ASSERT_NE(Repository->LoadList(), nullptr);
-    EXPECT_EQ(Scheduler->ActionCount(), 0);
+    ASSERT_EQ(Scheduler->ActionCount(), 2);
+    for (const TScheduleAction* action : Scheduler->Actions())
+        EXPECT_TRUE(action->Source == Repository->DownloaderAt(0) ||
+                    action->Source == Repository->DownloaderAt(1))
+            << "no action of a freed downloader is left";
     EXPECT_EQ(Scheduler->Sources().size(), 2u);
     EXPECT_EQ(Scheduler->FindSource("Vitrelle 17 downloader"), Repository->DownloaderAt(0));
 
