@@ -371,8 +371,11 @@ void TFrameVitrelleScheduler::UpdateFromGUI()
         if (action == nullptr)
             return nullptr;
         action->Enabled = row.Check->isChecked();
+        // No choice shown means a kind this row does not offer (an hourly power action written by hand) or
+        // none at all: it stays as the file has it, rather than becoming a one-time action.
         const int kind = row.Periodicity->currentIndex();
-        action->Periodicity.Kind = kind < 0 ? TActionPeriodicity::Unset : static_cast<quint8>(kind);
+        if (kind >= 0)
+            action->Periodicity.Kind = static_cast<quint8>(kind);
         action->Periodicity.Time = row.Time->time();
         return action;
     };

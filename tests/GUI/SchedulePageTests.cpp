@@ -158,6 +158,20 @@ TEST_F(SchedulePage, TheWeekDayChoicesSayWhichDaysTheActionRuns)
     EXPECT_EQ(Items("cmbUpdate0"), days + QStringList{"Every hour"});
 }
 
+TEST_F(SchedulePage, AKindTheRowDoesNotOfferIsKeptThroughOtherEdits)
+{
+    // An hourly power action, written by hand: its row shows no choice, and editing another row must not
+    // turn it into a one-time action.
+    WriteSchedule(
+        R"(<ScheduleAction Source="Device 1" Action="0" Periodicity="3" Time="00:15:00" Enabled="-1"/>)");
+    TFrameVitrelleScheduler& page = Open();
+    EXPECT_EQ(Control<QComboBox>("cmbPowerOn0")->currentIndex(), -1);
+    SetTime("tpPowerOff0", QTime(21, 0));
+    const TScheduleAction* powerOn = Working(page, "Device 1", 0);
+    ASSERT_NE(powerOn, nullptr);
+    EXPECT_EQ(powerOn->Periodicity.Kind, 3);
+}
+
 TEST_F(SchedulePage, ApplyAndSaveFollowTheEditThroughApplyAndSave)
 {
     TFrameVitrelleScheduler& page = Open();
