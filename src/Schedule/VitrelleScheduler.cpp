@@ -168,13 +168,19 @@ TScheduleAction* TVitrelleScheduler::AddAction(std::unique_ptr<TScheduleAction> 
 
 TScheduleAction* TVitrelleScheduler::AddActionLocked(std::unique_ptr<TScheduleAction> action)
 {
+    TScheduleAction* added = ScheduleActionLocked(std::move(action));
+    FActions.SortByTime();
+    return added;
+}
+
+TScheduleAction* TVitrelleScheduler::ScheduleActionLocked(std::unique_ptr<TScheduleAction> action)
+{
     TScheduleAction* added = FActions.Add(std::move(action));
     added->ResetNextTime(FClock->Now().date());
     WriteLog(TVitrelleScheduler::LogSource, 3,
              QStringLiteral("Action '%1' for source '%2' is scheduled at %3")
                  .arg(added->Source->GetActionDescription(added), added->Source->GetSourceName(),
                       TimeOfDayToText(added->NextTime.time())));
-    FActions.SortByTime();
     return added;
 }
 
@@ -272,8 +278,10 @@ bool TVitrelleScheduler::LoadFromFile(const QString& path)
     std::lock_guard lock(FMutex);
     FActions.Clear();
     FTickActions.clear();
+    // Sorted once at the end: a sort per action makes a large schedule load in quadratic time.
     for (std::unique_ptr<TScheduleAction>& action : loaded)
-        AddActionLocked(std::move(action));
+        ScheduleActionLocked(std::move(action));
+    FActions.SortByTime();
     return true;
 }
 
