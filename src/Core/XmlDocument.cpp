@@ -509,6 +509,7 @@ void InitializeXmlLibraries()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        InstallXmlMemoryCount();
         xmlInitParser();
         DefaultEntityLoader = xmlGetExternalEntityLoader();
         xmlSetExternalEntityLoader(GuardedEntityLoader);
