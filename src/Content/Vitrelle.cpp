@@ -43,10 +43,11 @@ bool TakeNestedFile()
         return true;
     }
     if (!NestedBoundLogged)
-        WriteLog(TVitrelle::LogSource, 2,
-                 QStringLiteral("Vitrelle %1 names more than %2 nested vitrelle files: the others are not loaded")
-                     .arg(FilesBeingLoaded.empty() ? QString() : FilesBeingLoaded.front(),
-                          QString::number(TVitrelle::MaxNestedFiles)));
+        WriteLog(
+            TVitrelle::LogSource, 2,
+            QStringLiteral("Vitrelle %1 names more than %2 nested vitrelle files: the others are not loaded")
+                .arg(FilesBeingLoaded.empty() ? QString() : FilesBeingLoaded.front(),
+                     QString::number(TVitrelle::MaxNestedFiles)));
     NestedBoundLogged = true;
     return false;
 }
@@ -56,8 +57,9 @@ void CheckFileSize(const QString& what, const QString& path)
 {
     const qint64 size = QFileInfo(path).size();
     if (size > TVitrelle::MaxFileSize)
-        throw EVitrelleError(QStringLiteral("%1 %2 is not read: it has %3 bytes, more than the limit of %4")
-                                 .arg(what, path, QString::number(size), QString::number(TVitrelle::MaxFileSize)));
+        throw EVitrelleError(
+            QStringLiteral("%1 %2 is not read: it has %3 bytes, more than the limit of %4")
+                .arg(what, path, QString::number(size), QString::number(TVitrelle::MaxFileSize)));
 }
 
 class TLoadingFile
@@ -101,9 +103,10 @@ bool TVitrelleList::LoadFromFile(const QString& path)
         if (QFileInfo(path).isFile())
             CheckFileSize(QStringLiteral("Vitrelle list"), path);
         TXmlDocument document;
-        LoadXmlFile(document, path, QStringLiteral("Cannot find vitrelle %1"),
-                    [&](const TXmlParseError& error) { return ListParseErrorMessage(path, error); },
-                    TVitrelle::MaxFileSize);
+        LoadXmlFile(
+            document, path, QStringLiteral("Cannot find vitrelle %1"),
+            [&](const TXmlParseError& error) { return ListParseErrorMessage(path, error); },
+            TVitrelle::MaxFileSize);
         return LoadFromNode(document.DocumentElement());
     } catch (const EVitrelleError& error) {
         WriteLog(TVitrelleList::LogSource, 1, error.Message());
@@ -220,10 +223,13 @@ bool TVitrelle::LoadChecked(const QString& path)
     const QString fileName = file.fileName();
     Id = fileName.size() > 4 ? fileName.left(fileName.size() - 4) : QString();
     auto document = std::make_shared<TXmlDocument>();
-    LoadXmlFile(*document, path, QString(), [&](const TXmlParseError& error) {
-        return QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
-            .arg(path, QString::number(error.Line), error.Reason);
-    }, MaxFileSize);
+    LoadXmlFile(
+        *document, path, QString(),
+        [&](const TXmlParseError& error) {
+            return QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
+                .arg(path, QString::number(error.Line), error.Reason);
+        },
+        MaxFileSize);
     return LoadFromNode(document);
 }
 

@@ -176,7 +176,8 @@ void TAtomicFileWriter::Open()
     FGroup = TFileCommitGroup::Current();
     FSink = FGroup != nullptr ? &FGroup->Sink() : &SystemFileSink();
     // Hidden, without the target's extension (folder listings by extension never see it), and short.
-    const QString pattern = target.absolutePath() + QLatin1Char('/') + TemporaryPrefix + QLatin1String("XXXXXX");
+    const QString pattern =
+        target.absolutePath() + QLatin1Char('/') + TemporaryPrefix + QLatin1String("XXXXXX");
     if (const int error = FSink->CreateTemporary(pattern, FTargetPath, FTempPath, FFd); error != 0) {
         FFd = -1;
         FTempPath.clear();

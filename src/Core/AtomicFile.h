@@ -19,7 +19,8 @@ public:
 
     // Creates a new empty file named after the pattern (its trailing "XXXXXX" replaced), which is to become
     // targetPath; its path in path.
-    virtual int CreateTemporary(const QString& pattern, const QString& targetPath, QString& path, int& fd) = 0;
+    virtual int CreateTemporary(const QString& pattern, const QString& targetPath, QString& path,
+                                int& fd) = 0;
     virtual int Write(int fd, const char* data, qint64 size) = 0;
     // Starts writing the file's pages to disk and returns without waiting: a later flush then has less to
     // wait for, and files started together reach the disk in one journal commit.

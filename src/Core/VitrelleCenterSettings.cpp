@@ -114,9 +114,8 @@ void TVitrelleCenterSettings::RemoveLeftoverFiles() const
 {
     const QString cache = AbsolutePath(GetRepositoryPath());
     int removed = RemoveLeftoverTemporaryFiles(cache, true);
-    for (const QString& folder :
-         {AbsolutePath(GetBasePath()), AbsolutePath(GetDevicePath()),
-          QFileInfo(AbsolutePath(GetVitrelleListFilePath())).absolutePath()})
+    for (const QString& folder : {AbsolutePath(GetBasePath()), AbsolutePath(GetDevicePath()),
+                                  QFileInfo(AbsolutePath(GetVitrelleListFilePath())).absolutePath()})
         if (!folder.startsWith(IncludeTrailingPathDelimiter(cache)) && folder != cache)
             removed += RemoveLeftoverTemporaryFiles(folder, false);
     // The repository fetches the list beside the list file before it takes it.

@@ -349,8 +349,9 @@ bool TXmlDocument::LoadFromFile(const QString& fileName, qint64 maxSize)
         return fail(XML_IO_LOAD_ERROR, QStringLiteral("Cannot read %1: not a regular file").arg(fileName));
     const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return fail(XML_IO_LOAD_ERROR, QStringLiteral("Cannot open %1: %2")
-                                           .arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(
+            XML_IO_LOAD_ERROR,
+            QStringLiteral("Cannot open %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
     struct stat opened
     {
     };
@@ -368,9 +369,8 @@ bool TXmlDocument::LoadFromFile(const QString& fileName, qint64 maxSize)
     // (files come from the content server).
     const qint64 size = file.size();
     if (size > maxSize)
-        return fail(XML_ERR_NO_MEMORY,
-                    QStringLiteral("%1 is too large to be parsed: %2 bytes, at most %3")
-                        .arg(fileName, QString::number(size), QString::number(maxSize)));
+        return fail(XML_ERR_NO_MEMORY, QStringLiteral("%1 is too large to be parsed: %2 bytes, at most %3")
+                                           .arg(fileName, QString::number(size), QString::number(maxSize)));
     // Read up to the limit whatever the size said: some files (those of /proc) tell 0 and are endless.
     QByteArray data;
     try {

@@ -126,11 +126,11 @@ struct THttpTransfer
     bool TextTooLong = false;
     bool StoppedAtErrorStatus = false;
     bool Cancelled = false;
-    QString DeadlinePassed;   // why the transfer was given up for its deadline
-    QString Refused;          // why the file was not taken (its size, the free space)
-    qint64 Received = 0;      // bytes of the answer's body written to the file
+    QString DeadlinePassed;    // why the transfer was given up for its deadline
+    QString Refused;           // why the file was not taken (its size, the free space)
+    qint64 Received = 0;       // bytes of the answer's body written to the file
     qint64 NextSpaceCheck = 0; // the written size at which the free space is checked again
-    std::exception_ptr Error; // raised by the file layer inside a callback
+    std::exception_ptr Error;  // raised by the file layer inside a callback
 
     QString Reason() const
     {
@@ -149,7 +149,8 @@ struct THttpTransfer
             return QStringLiteral("the server announces %1 bytes, more than the limit of %2")
                 .arg(QString::number(announced), QString::number(limit));
         if (limit > 0 && Received + bytes > limit)
-            return QStringLiteral("the server sends more than the limit of %1 bytes").arg(QString::number(limit));
+            return QStringLiteral("the server sends more than the limit of %1 bytes")
+                .arg(QString::number(limit));
         if (!Media || Sizes->MinFreePercent <= 0 || Received + bytes < NextSpaceCheck)
             return {};
         NextSpaceCheck = Received + bytes + FreeSpaceStep;
@@ -165,8 +166,9 @@ struct THttpTransfer
         const qint64 reserve = total / 100 * Sizes->MinFreePercent;
         if (available - coming >= reserve)
             return {};
-        return QStringLiteral("storing it would leave less than %1 % of the file system of %2 free (%3 of %4 bytes "
-                              "free, %5 bytes to come)")
+        return QStringLiteral(
+                   "storing it would leave less than %1 % of the file system of %2 free (%3 of %4 bytes "
+                   "free, %5 bytes to come)")
             .arg(QString::number(Sizes->MinFreePercent), folder, QString::number(available),
                  QString::number(total), QString::number(coming));
     }

@@ -192,7 +192,7 @@ TEST_F(Render, MsxslNodeSetIsUnderstood)
 struct TBoundCase
 {
     const char* Name;
-    const char* Body; // templates besides the stylesheet's frame; "main" is called on the slide
+    const char* Body;    // templates besides the stylesheet's frame; "main" is called on the slide
     const char* Stopped; // the log line's reason; null: the page is made
     int MsPerReading;    // how far the clock moves each time it is read
 };
@@ -260,13 +260,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "select=\"40\"/><xsl:with-param name=\"s\" select=\"'0123456789abcdef0123456789abcdef'\"/>"
                    "</xsl:call-template></xsl:template>" VC_TWICE("<p><xsl:value-of select=\"$s\"/></p>"),
                    "it took more than 1048576 bytes of memory", 1},
-        TBoundCase{"AStringDoubledWithoutEnd",
-                   "<xsl:template name=\"main\"><xsl:call-template name=\"double\"><xsl:with-param name=\"n\" "
-                   "select=\"40\"/><xsl:with-param name=\"s\" select=\"'ab'\"/></xsl:call-template>"
-                   "</xsl:template><xsl:template name=\"double\"><xsl:param name=\"n\"/><xsl:param name=\"s\"/>"
-                   "<xsl:choose><xsl:when test=\"$n = 0\"><xsl:value-of select=\"$s\"/></xsl:when>"
-                   "<xsl:otherwise><xsl:call-template name=\"double\"><xsl:with-param name=\"n\" "
-                   "select=\"$n - 1\"/><xsl:with-param name=\"s\" select=\"concat($s, $s)\"/>"
-                   "</xsl:call-template></xsl:otherwise></xsl:choose></xsl:template>",
-                   "it took more than 1048576 bytes of memory", 1}),
+        TBoundCase{
+            "AStringDoubledWithoutEnd",
+            "<xsl:template name=\"main\"><xsl:call-template name=\"double\"><xsl:with-param name=\"n\" "
+            "select=\"40\"/><xsl:with-param name=\"s\" select=\"'ab'\"/></xsl:call-template>"
+            "</xsl:template><xsl:template name=\"double\"><xsl:param name=\"n\"/><xsl:param name=\"s\"/>"
+            "<xsl:choose><xsl:when test=\"$n = 0\"><xsl:value-of select=\"$s\"/></xsl:when>"
+            "<xsl:otherwise><xsl:call-template name=\"double\"><xsl:with-param name=\"n\" "
+            "select=\"$n - 1\"/><xsl:with-param name=\"s\" select=\"concat($s, $s)\"/>"
+            "</xsl:call-template></xsl:otherwise></xsl:choose></xsl:template>",
+            "it took more than 1048576 bytes of memory", 1}),
     [](const auto& info) { return std::string(info.param.Name); });

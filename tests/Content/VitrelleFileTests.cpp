@@ -279,8 +279,8 @@ TEST_F(VitrelleFile, NestedFilesAreBoundedInNumberForOneVitrelle)
         for (int i = 0; i < 10; ++i)
             nested += "<Vitrelle xml=\"level" + QByteArray::number(level + 1) + ".xml\"/>";
         WriteVitrelle(QStringLiteral("level%1.xml").arg(level),
-                      "<Vitrelle name=\"" + QByteArray::number(level) + "\"><Diapositive id=\"d\"/>" + nested +
-                          "</Vitrelle>");
+                      "<Vitrelle name=\"" + QByteArray::number(level) + "\"><Diapositive id=\"d\"/>" +
+                          nested + "</Vitrelle>");
     }
     WriteVitrelle("level3.xml", "<Vitrelle name=\"3\"><Diapositive id=\"d\"/></Vitrelle>");
     for (int round = 0; round < 2; ++round) { // the bound holds per load, not once for the thread
@@ -320,11 +320,10 @@ TEST_F(VitrelleFile, ListAndVitrelleFilesOverTheSizeLimitAreRefusedUnread)
     EXPECT_THROW(list.LoadFromFile(big), EVitrelleListError);
     const QString size = QString::number(TVitrelle::MaxFileSize + 1);
     const QString limit = QString::number(TVitrelle::MaxFileSize);
-    EXPECT_EQ(Log.Lines(),
-              QStringList({"[1] TVitrelle: Vitrelle " + big + " is not read: it has " + size +
-                               " bytes, more than the limit of " + limit,
-                           "[1] TVitrelleList: Vitrelle list " + big + " is not read: it has " + size +
-                               " bytes, more than the limit of " + limit}));
+    EXPECT_EQ(Log.Lines(), QStringList({"[1] TVitrelle: Vitrelle " + big + " is not read: it has " + size +
+                                            " bytes, more than the limit of " + limit,
+                                        "[1] TVitrelleList: Vitrelle list " + big + " is not read: it has " +
+                                            size + " bytes, more than the limit of " + limit}));
     ASSERT_TRUE(QFile::resize(big, small.size()));
     EXPECT_TRUE(vitrelle->LoadFromFile(big));
     EXPECT_EQ(vitrelle->Name, "Small");

@@ -103,8 +103,8 @@ TEST(AtomicFile, LeftoverTemporaryFilesAreRemovedAndNothingElse)
     }
     folder.Write("sub/deeper/.vctmp.a1B2c3", "leftover");
     folder.Write(".vctmp.zZ9yY8", "leftover");
-    for (const char* kept : {".vctmp.abc12", ".vctmp.abc1234", "x.vctmp.abc123", ".vctmp.abc123.xml",
-                             ".hidden", "Schedule.xml"})
+    for (const char* kept :
+         {".vctmp.abc12", ".vctmp.abc1234", "x.vctmp.abc123", ".vctmp.abc123.xml", ".hidden", "Schedule.xml"})
         folder.Write(kept, "kept");
     ASSERT_TRUE(QFile::link(outsideFile, folder.File(".vctmp.Link01")));
     ASSERT_TRUE(QFile::link(outside.Path(), folder.File("linked")));

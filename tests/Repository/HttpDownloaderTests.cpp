@@ -602,7 +602,8 @@ TEST_P(SizeLimit, RefusesFilesTooLargeOrFillingTheDiskAndKeepsNothing)
     const QString target = Folder.Write("a.bin", "old content");
     const TVitrelleResource media("a.bin", "", "");
     const auto fetch = [&] {
-        return c.Media ? downloader->DownloadResource(&media, target) : downloader->Download(Url(path), target);
+        return c.Media ? downloader->DownloadResource(&media, target)
+                       : downloader->Download(Url(path), target);
     };
     if (c.Stored) {
         ASSERT_TRUE(fetch());

@@ -148,8 +148,8 @@ TTestContentServer::TTestContentServer(int port)
             break;
         case TKind::GeneratedUnannounced:
             response.set_chunked_content_provider(
-                "application/octet-stream", [size = static_cast<size_t>(answer.Size)](size_t offset,
-                                                                                       httplib::DataSink& sink) {
+                "application/octet-stream",
+                [size = static_cast<size_t>(answer.Size)](size_t offset, httplib::DataSink& sink) {
                     if (offset >= size)
                         sink.done();
                     else if (!SendGenerated(sink, offset, std::min(size, offset + ChunkSize)))

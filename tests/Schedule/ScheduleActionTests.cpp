@@ -335,8 +335,9 @@ TEST(ScheduleAction, ParametersLoadAsIfSetOneByOne)
         {{"x", ""}, {"\u00c9t\u00e9", "1"}, {"\u00e9T\u00c9", "2"}, {"B", "3"}, {"b", ""}},
     };
     for (const auto& children : cases) {
-        QByteArray xml = "<ScheduleAction Source=\"Player 1\" Action=\"1\" Periodicity=\"0\" Time=\"08:00:00\" "
-                         "Enabled=\"-1\">";
+        QByteArray xml =
+            "<ScheduleAction Source=\"Player 1\" Action=\"1\" Periodicity=\"0\" Time=\"08:00:00\" "
+            "Enabled=\"-1\">";
         auto expected = TScheduleAction::CreateAction(&source, 1, 0, QTime(8, 0), true);
         for (const auto& [name, value] : children) {
             xml += "<" + name.toUtf8() + ">" + value.toUtf8() + "</" + name.toUtf8() + ">";
