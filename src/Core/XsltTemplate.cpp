@@ -74,7 +74,7 @@ struct TRunningTransform
     qint64 BytesAtStart;
     std::chrono::milliseconds Deadline;
     unsigned Steps = 0;
-    QString Stopped; // why the transform was stopped
+    QString Stopped{}; // why the transform was stopped
 };
 
 std::chrono::milliseconds Now(const TTransformLimits& limits)

@@ -88,9 +88,9 @@ struct THttpSizeLimits
 struct THttpOptions
 {
     THttpTimeouts Timeouts;
-    THttpSizeLimits Sizes;
     // The clock of LastLogin and of the login's lifetime. Required.
     std::shared_ptr<const IClock> Clock;
+    THttpSizeLimits Sizes{};
 };
 
 // Access to the content server: four fetches, each writing the answer's body to a file and telling whether

@@ -404,9 +404,11 @@ void TVitrelleScheduler::FilterGroupLocked(TSourceGroup& group)
         offered.Add(action);
     if (!LogErrors(SourceClassName(*group.Source), [&] { group.Source->FilterActions(offered); }))
         return; // neither run nor moved on: offered again at the next tick
-    // Only the group's own actions, each once, in the order the filter left them.
+    // Only the group's own actions, each once, in the order the filter left them (by sets: a large schedule
+    // can have thousands due at once).
+    std::unordered_set<const TScheduleAction*> own(group.Due.begin(), group.Due.end());
     for (TScheduleAction* action : offered)
-        if (Holds(group.Due, action) && !Holds(group.ToRun, action))
+        if (own.erase(action) > 0)
             group.ToRun.push_back(action);
     group.Filtered = true;
 }

@@ -565,8 +565,8 @@ TEST_P(PlantedLink, LeadsNoWriteOrDeleteOutOfTheCache)
     Lobby->DeleteFiles();
 
     QStringList outsideEntries;
-    for (const QString& name : {"p1.jpg", "s1.html", "img/p1.jpg", "style.css"})
-        outsideEntries << name + "=" + QString::fromUtf8(ReadFileBytes(outside.File(name)));
+    for (const char* name : {"p1.jpg", "s1.html", "img/p1.jpg", "style.css"})
+        outsideEntries << QString(name) + "=" + QString::fromUtf8(ReadFileBytes(outside.File(name)));
     EXPECT_EQ(outsideEntries, QStringList({"p1.jpg=outside file", "s1.html=outside page",
                                            "img/p1.jpg=outside file", "style.css=outside style"}));
     EXPECT_EQ(outside.Entries().size(), 4) << outside.Entries().join(' ').toStdString();
