@@ -90,6 +90,7 @@ void TVitrelleCenterAgent::Initialize()
         WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("Remote desktop detected"));
     // An unparsable file gives false and keeps the defaults; a missing one is logged.
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->Load(); });
+    LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->RemoveLeftoverFiles(); });
     DetectDisplayDevices();
     LoadDeviceSettings();
     ConfigureDevices();

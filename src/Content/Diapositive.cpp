@@ -44,7 +44,7 @@ bool TDiapositive::Render(QIODevice& stream) const
     return LogErrors(LogSource, [&] {
         QByteArray page;
         QString engineErrors;
-        if (!compiled->Transform(Node, page, engineErrors)) {
+        if (!compiled->Transform(Node, page, engineErrors, DiapositiveType->TransformLimits)) {
             if (!engineErrors.isEmpty())
                 WriteLog(LogSource, 1, engineErrors);
             throw EVitrelleError(QStringLiteral("The XSL transform (template '%1') failed on slide ID = %2")

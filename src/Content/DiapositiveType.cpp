@@ -8,6 +8,7 @@
 #include "XmlHelpers.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 using namespace ContentXml;
 
@@ -17,6 +18,23 @@ std::vector<std::unique_ptr<TDiapositiveType>>& Registry()
 {
     static std::vector<std::unique_ptr<TDiapositiveType>> registry;
     return registry;
+}
+
+// The registry's types by name with ASCII letters in lower case (names compare ignoring ASCII letter case
+// only), the first registered of each name: every slide looks its type up while a vitrelle loads.
+QHash<QString, TDiapositiveType*>& Index()
+{
+    static QHash<QString, TDiapositiveType*> index;
+    return index;
+}
+
+QString FoldedName(const QString& name)
+{
+    QString folded = name;
+    for (QChar& c : folded)
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + 32);
+    return folded;
 }
 
 QString& Folder()
@@ -39,6 +57,9 @@ bool TDiapositiveType::LoadTypes(const QString& path)
         for (const TXmlNode& element : document.DocumentElement().SelectNodes(TypesPath)) {
             auto type = std::make_unique<TDiapositiveType>();
             type->LoadFromNode(element);
+            const QString key = FoldedName(type->Name);
+            if (!Index().contains(key)) // the first type of a name is the one found
+                Index().insert(key, type.get());
             Registry().push_back(std::move(type));
         }
     });
@@ -46,14 +67,12 @@ bool TDiapositiveType::LoadTypes(const QString& path)
 
 TDiapositiveType* TDiapositiveType::FindType(const QString& name)
 {
-    for (const auto& type : Registry())
-        if (SameTextAscii(type->Name, name))
-            return type.get();
-    return nullptr;
+    return Index().value(FoldedName(name), nullptr);
 }
 
 void TDiapositiveType::FreeTypes()
 {
+    Index().clear();
     Registry().clear();
 }
 

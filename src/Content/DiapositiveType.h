@@ -50,6 +50,8 @@ public:
     QString MediaMark = QStringLiteral("image");
     QString MediaDir;
     std::vector<std::unique_ptr<TVitrelleResource>> Resources;
+    // Bounds of rendering one slide of this type.
+    TTransformLimits TransformLimits;
 
 private:
     void CompileTemplate();

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <unordered_set>
 
 using namespace ContentXml;
 
@@ -21,6 +22,45 @@ namespace {
 // The vitrelle files being loaded on this thread, outermost first: a file that names itself, directly or
 // through others, must not be loaded again.
 thread_local std::vector<QString> FilesBeingLoaded;
+// The nested files loaded so far for the outermost vitrelle being loaded on this thread, and whether the
+// bound on them has been logged.
+thread_local int NestedFilesLoaded = 0;
+thread_local bool NestedBoundLogged = false;
+
+void StartOutermostLoad()
+{
+    if (!FilesBeingLoaded.empty())
+        return;
+    NestedFilesLoaded = 0;
+    NestedBoundLogged = false;
+}
+
+// Counts one more nested file for the outermost vitrelle; false, logged once, beyond the bound.
+bool TakeNestedFile()
+{
+    if (NestedFilesLoaded < TVitrelle::MaxNestedFiles) {
+        ++NestedFilesLoaded;
+        return true;
+    }
+    if (!NestedBoundLogged)
+        WriteLog(
+            TVitrelle::LogSource, 2,
+            QStringLiteral("Vitrelle %1 names more than %2 nested vitrelle files: the others are not loaded")
+                .arg(FilesBeingLoaded.empty() ? QString() : FilesBeingLoaded.front(),
+                     QString::number(TVitrelle::MaxNestedFiles)));
+    NestedBoundLogged = true;
+    return false;
+}
+
+// Raises a clear error for a list or vitrelle file too large to be read.
+void CheckFileSize(const QString& what, const QString& path)
+{
+    const qint64 size = QFileInfo(path).size();
+    if (size > TVitrelle::MaxFileSize)
+        throw EVitrelleError(
+            QStringLiteral("%1 %2 is not read: it has %3 bytes, more than the limit of %4")
+                .arg(what, path, QString::number(size), QString::number(TVitrelle::MaxFileSize)));
+}
 
 class TLoadingFile
 {
@@ -60,9 +100,13 @@ bool TVitrelleList::LoadFromFile(const QString& path)
 {
     VC_ASSERT_MAIN_THREAD();
     try {
+        if (QFileInfo(path).isFile())
+            CheckFileSize(QStringLiteral("Vitrelle list"), path);
         TXmlDocument document;
-        LoadXmlFile(document, path, QStringLiteral("Cannot find vitrelle %1"),
-                    [&](const TXmlParseError& error) { return ListParseErrorMessage(path, error); });
+        LoadXmlFile(
+            document, path, QStringLiteral("Cannot find vitrelle %1"),
+            [&](const TXmlParseError& error) { return ListParseErrorMessage(path, error); },
+            TVitrelle::MaxFileSize);
         return LoadFromNode(document.DocumentElement());
     } catch (const EVitrelleError& error) {
         WriteLog(TVitrelleList::LogSource, 1, error.Message());
@@ -152,9 +196,13 @@ bool TVitrelle::LoadFromFile(const QString& path)
 
 bool TVitrelle::LoadChecked(const QString& path)
 {
+    StartOutermostLoad();
     const QFileInfo file(path);
+    if (file.exists() && !file.isFile()) // a device or a pipe: opening it may block or read without end
+        throw EVitrelleError(QStringLiteral("Vitrelle %1 is not a regular file: refused").arg(path));
     if (!file.isFile())
         throw EVitrelleError(QStringLiteral("Cannot find vitrelle %1").arg(path));
+    CheckFileSize(QStringLiteral("Vitrelle"), path);
     const QString canonical = file.canonicalFilePath();
     if (std::find(FilesBeingLoaded.begin(), FilesBeingLoaded.end(), canonical) != FilesBeingLoaded.end()) {
         WriteLog(
@@ -175,10 +223,13 @@ bool TVitrelle::LoadChecked(const QString& path)
     const QString fileName = file.fileName();
     Id = fileName.size() > 4 ? fileName.left(fileName.size() - 4) : QString();
     auto document = std::make_shared<TXmlDocument>();
-    LoadXmlFile(*document, path, QString(), [&](const TXmlParseError& error) {
-        return QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
-            .arg(path, QString::number(error.Line), error.Reason);
-    });
+    LoadXmlFile(
+        *document, path, QString(),
+        [&](const TXmlParseError& error) {
+            return QStringLiteral("Error while parsing vitrelle %1 in line %2: %3")
+                .arg(path, QString::number(error.Line), error.Reason);
+        },
+        MaxFileSize);
     return LoadFromNode(document);
 }
 
@@ -187,6 +238,7 @@ bool TVitrelle::LoadFromNode(const std::shared_ptr<const TXmlDocument>& document
     const TXmlNode root = document ? document->DocumentElement() : TXmlNode();
     if (root.IsNull() || !SameTextAscii(root.Name(), VitrelleElement))
         return false;
+    StartOutermostLoad();
     Clear();
     Name = GetAttributeValue(root, NameAttribute);
     qint32 counter = 0;
@@ -201,7 +253,7 @@ bool TVitrelle::LoadFromNode(const std::shared_ptr<const TXmlDocument>& document
         } else if (SameTextAscii(name, VitrelleElement)) {
             auto nested = std::make_shared<TVitrelle>(QString(), counter++);
             const QString file = NestedFilePath(GetAttributeValue(child, XmlAttribute));
-            if (!file.isEmpty())
+            if (!file.isEmpty() && TakeNestedFile())
                 nested->LoadFromFile(file); // a nested file that fails leaves the nested vitrelle empty
             FNestedVitrelles.Add(nested);
             FEntities.push_back(std::move(nested));
@@ -252,9 +304,9 @@ std::vector<TDiapositive*> TVitrelle::AllDiapositives() const
 std::vector<TDiapositiveType*> TVitrelle::UsedTypes() const
 {
     std::vector<TDiapositiveType*> result;
+    std::unordered_set<const TDiapositiveType*> seen; // thousands of slides may use thousands of types
     for (const TDiapositive* slide : FDiapositives)
-        if (slide->DiapositiveType != nullptr &&
-            std::find(result.begin(), result.end(), slide->DiapositiveType) == result.end())
+        if (slide->DiapositiveType != nullptr && seen.insert(slide->DiapositiveType).second)
             result.push_back(slide->DiapositiveType);
     for (const auto& nested : FNestedVitrelles) {
         const std::vector<TDiapositiveType*> inner = nested->UsedTypes();

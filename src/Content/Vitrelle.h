@@ -33,7 +33,8 @@ public:
     using TItems = std::vector<std::shared_ptr<TVitrelle>>;
 
     // The vitrelle list file. Failures are logged, then raised again (EVitrelleListError); a root that is not
-    // "Vitrelles" gives false and leaves the list unchanged.
+    // "Vitrelles" gives false and leaves the list unchanged. A file larger than TVitrelle::MaxFileSize is
+    // refused before it is read.
     bool LoadFromFile(const QString& path);
     // The message of a list file (or download) that does not parse.
     static QString ListParseErrorMessage(const QString& path, const TXmlParseError& error);
@@ -66,13 +67,21 @@ public:
 
     // Nested vitrelle files are loaded at most this deep.
     static constexpr int MaxNestingDepth = 16;
+    // At most this many nested vitrelle files are loaded for one vitrelle, at all depths together: ten
+    // files that each name ten more would otherwise grow tenfold with every level.
+    static constexpr int MaxNestedFiles = 256;
+    // List and vitrelle files larger than this are refused before they are read: parsed, they take many
+    // times their size in memory.
+    static constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
 
     TVitrelle(QString id, qint32 index);
     ~TVitrelle() override;
 
     // The vitrelle file. Never raises: failures are logged and give false. A nested vitrelle's "xml" path is
     // taken relative to the folder of the outermost file (the cache folder) and is loaded only from the
-    // folders the XML layer may read (SetXmlReadableFolders: the cache and the templates).
+    // folders the XML layer may read (SetXmlReadableFolders: the cache and the templates), and only when it
+    // is a regular file. Files larger than MaxFileSize are refused, as are nested files beyond
+    // MaxNestingDepth and MaxNestedFiles.
     bool LoadFromFile(const QString& path);
     // The root element of a parsed vitrelle document; false (nothing changed) when it is not "Vitrelle".
     bool LoadFromNode(const std::shared_ptr<const TXmlDocument>& document);

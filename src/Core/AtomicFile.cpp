@@ -2,8 +2,10 @@
 
 #include "Errors.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,7 +39,7 @@ mode_t ModeOf(QFileDevice::Permissions permissions)
 class TSystemFileSink : public IFileSink
 {
 public:
-    int CreateTemporary(const QString& pattern, QString& path, int& fd) override
+    int CreateTemporary(const QString& pattern, const QString&, QString& path, int& fd) override
     {
         QByteArray name = QFile::encodeName(pattern);
         fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -108,12 +110,36 @@ public:
     void Remove(const QString& path) override { ::unlink(QFile::encodeName(path).constData()); }
 };
 
+const QLatin1StringView TemporaryPrefix{".vctmp."};
+
 } // namespace
 
 IFileSink& SystemFileSink()
 {
     static TSystemFileSink sink;
     return sink;
+}
+
+bool IsLeftoverTemporaryName(const QString& fileName)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.vctmp\\.[A-Za-z0-9]{6}$"));
+    return pattern.match(fileName).hasMatch();
+}
+
+int RemoveLeftoverTemporaryFiles(const QString& folder, bool recursive)
+{
+    int removed = 0;
+    QDirIterator entries(folder, QDir::Files | QDir::Hidden | QDir::System,
+                         recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        if (!IsLeftoverTemporaryName(entries.fileName()))
+            continue;
+        // unlink(2) removes a symbolic link itself, never what it points to.
+        if (::unlink(QFile::encodeName(path).constData()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 // ---- TAtomicFileWriter ----
@@ -149,10 +175,10 @@ void TAtomicFileWriter::Open()
         Fail(QStringLiteral("a folder of that name exists"));
     FGroup = TFileCommitGroup::Current();
     FSink = FGroup != nullptr ? &FGroup->Sink() : &SystemFileSink();
-    // Hidden name without the target's extension, so that folder listings by extension never see it.
+    // Hidden, without the target's extension (folder listings by extension never see it), and short.
     const QString pattern =
-        target.absolutePath() + QLatin1String("/.") + target.fileName() + QLatin1String(".XXXXXX");
-    if (const int error = FSink->CreateTemporary(pattern, FTempPath, FFd); error != 0) {
+        target.absolutePath() + QLatin1Char('/') + TemporaryPrefix + QLatin1String("XXXXXX");
+    if (const int error = FSink->CreateTemporary(pattern, FTargetPath, FTempPath, FFd); error != 0) {
         FFd = -1;
         FTempPath.clear();
         Fail(error);

@@ -17,8 +17,10 @@ class IFileSink
 public:
     virtual ~IFileSink() = default;
 
-    // Creates a new empty file named after the pattern (its trailing "XXXXXX" replaced); its path in path.
-    virtual int CreateTemporary(const QString& pattern, QString& path, int& fd) = 0;
+    // Creates a new empty file named after the pattern (its trailing "XXXXXX" replaced), which is to become
+    // targetPath; its path in path.
+    virtual int CreateTemporary(const QString& pattern, const QString& targetPath, QString& path,
+                                int& fd) = 0;
     virtual int Write(int fd, const char* data, qint64 size) = 0;
     // Starts writing the file's pages to disk and returns without waiting: a later flush then has less to
     // wait for, and files started together reach the disk in one journal commit.
@@ -39,6 +41,15 @@ public:
 
 // The real file system.
 IFileSink& SystemFileSink();
+
+// Temporary files of the program are named ".vctmp." and six letters or digits, whatever the target's
+// name: the name stays short (a long target name would push it past the file system's limit) and is
+// recognisable, so that what a crash left behind can be found and removed.
+bool IsLeftoverTemporaryName(const QString& fileName);
+// Removes the program's temporary files left in the folder (and its sub-folders when recursive; symbolic
+// links to folders are not followed) by a run that ended before it could remove them. Call it at start-up,
+// before anything writes there. Returns how many were removed.
+int RemoveLeftoverTemporaryFiles(const QString& folder, bool recursive);
 
 class TFileCommitGroup;
 

@@ -1,10 +1,13 @@
 #include "VitrelleCenterSettings.h"
+#include "AtomicFile.h"
 
 #include "Errors.h"
 #include "Log.h"
+#include "Paths.h"
 #include "SettingsXml.h"
 #include "XmlHelpers.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 using namespace SettingsXml;
@@ -105,6 +108,22 @@ bool TVitrelleCenterSettings::SaveToFile(const QString& fileName) const
     FVitrelleUpdateTime->SaveToXML(&document, updateTime);
     document.SaveToFile(fileName, TAtomicFileWriter::OwnerOnlyPermissions);
     return true;
+}
+
+void TVitrelleCenterSettings::RemoveLeftoverFiles() const
+{
+    const QString cache = AbsolutePath(GetRepositoryPath());
+    int removed = RemoveLeftoverTemporaryFiles(cache, true);
+    for (const QString& folder : {AbsolutePath(GetBasePath()), AbsolutePath(GetDevicePath()),
+                                  QFileInfo(AbsolutePath(GetVitrelleListFilePath())).absolutePath()})
+        if (!folder.startsWith(IncludeTrailingPathDelimiter(cache)) && folder != cache)
+            removed += RemoveLeftoverTemporaryFiles(folder, false);
+    // The repository fetches the list beside the list file before it takes it.
+    if (QFile::remove(AbsolutePath(GetVitrelleListFilePath()) + QLatin1String(".download")))
+        ++removed;
+    if (removed > 0)
+        WriteLog(LogSource, 3,
+                 QStringLiteral("%1 temporary files left by an earlier run were removed").arg(removed));
 }
 
 QString TVitrelleCenterSettings::GetBasePath() const

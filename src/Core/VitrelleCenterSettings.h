@@ -35,6 +35,10 @@ public:
     bool SaveToFile(const QString& fileName) const;
     bool Load() { return LoadFromFile(GetSettingsFileName()); }
     bool Save() const { return SaveToFile(GetSettingsFileName()); }
+    // Removes what a run that was killed while writing left in the folders these settings name: the
+    // program's temporary files (the cache with its sub-folders) and a half-fetched vitrelle list. For
+    // start-up, before anything writes there; logs what it removed.
+    void RemoveLeftoverFiles() const;
 
     const QString& BasePath() const { return FBasePath; }
     const QString& RepositoryPath() const { return FRepositoryPath; }

@@ -18,10 +18,16 @@
 
 #include "XsltSetup.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <mutex>
 #include <new>
 #include <shared_mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -313,43 +319,73 @@ void TXmlDocument::Reset(_xmlDoc* doc)
 }
 
 bool LoadXmlFile(TXmlDocument& document, const QString& path, const QString& missingFormat,
-                 const std::function<QString(const TXmlParseError&)>& unparsable)
+                 const std::function<QString(const TXmlParseError&)>& unparsable, qint64 maxSize)
 {
     if (!QFileInfo(path).isFile()) {
         if (missingFormat.isEmpty())
             return false;
         throw EFileError(missingFormat.arg(path));
     }
-    if (document.LoadFromFile(path))
+    if (document.LoadFromFile(path, maxSize))
         return true;
     if (!unparsable)
         return false;
     throw EXmlError(unparsable(document.ParseError()));
 }
 
-bool TXmlDocument::LoadFromFile(const QString& fileName)
+bool TXmlDocument::LoadFromFile(const QString& fileName, qint64 maxSize)
 {
+    maxSize = std::min(maxSize, MaxDocumentSize);
     const auto fail = [this](int code, const QString& reason) {
         Reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
         FParseError = {code, 0, 0, reason};
         return false;
     };
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file is opened: opening a pipe blocks until somebody writes to it, and a device may
+    // never end. Checked before the open (a device is not even opened) and on the open file (it may have
+    // been replaced meanwhile); the open does not wait for a pipe's writer.
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        return fail(XML_IO_LOAD_ERROR, QStringLiteral("Cannot read %1: not a regular file").arg(fileName));
+    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return fail(
+            XML_IO_LOAD_ERROR,
+            QStringLiteral("Cannot open %1: %2").arg(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+    struct stat opened
+    {
+    };
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        return fail(XML_IO_LOAD_ERROR, QStringLiteral("Cannot read %1: not a regular file").arg(fileName));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return fail(XML_IO_LOAD_ERROR,
                     QStringLiteral("Cannot open %1: %2").arg(fileName, file.errorString()));
+    }
     // Checked before the file is read whole: a file the parser cannot take must not cost its size in memory
-    // (files come from the content server), and a device or a pipe has no size to check.
-    if (!QFileInfo(fileName).isFile())
-        return fail(XML_IO_LOAD_ERROR, QStringLiteral("Cannot read %1: not a regular file").arg(fileName));
+    // (files come from the content server).
     const qint64 size = file.size();
-    if (size > MaxDocumentSize)
-        return fail(XML_ERR_NO_MEMORY,
-                    QStringLiteral("%1 is too large to be parsed: %2 bytes, at most %3")
-                        .arg(fileName, QString::number(size), QString::number(MaxDocumentSize)));
+    if (size > maxSize)
+        return fail(XML_ERR_NO_MEMORY, QStringLiteral("%1 is too large to be parsed: %2 bytes, at most %3")
+                                           .arg(fileName, QString::number(size), QString::number(maxSize)));
+    // Read up to the limit whatever the size said: some files (those of /proc) tell 0 and are endless.
     QByteArray data;
     try {
-        data = file.readAll();
+        data.reserve(size);
+        constexpr qint64 Chunk = 1024 * 1024;
+        while (true) {
+            const QByteArray chunk = file.read(Chunk);
+            if (chunk.isEmpty())
+                break;
+            if (data.size() + chunk.size() > maxSize)
+                return fail(XML_ERR_NO_MEMORY,
+                            QStringLiteral("%1 is too large to be parsed: more than %2 bytes")
+                                .arg(fileName, QString::number(maxSize)));
+            data.append(chunk);
+        }
     } catch (const std::bad_alloc&) {
         return fail(
             XML_ERR_NO_MEMORY,
@@ -473,6 +509,7 @@ void InitializeXmlLibraries()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        InstallXmlMemoryCount();
         xmlInitParser();
         DefaultEntityLoader = xmlGetExternalEntityLoader();
         xmlSetExternalEntityLoader(GuardedEntityLoader);

@@ -79,8 +79,9 @@ public:
 
     // Replace the content by the parsed file / bytes. False on a parse error (see ParseError: the first error
     // met, with its line and reason), content then empty. A file that cannot be read is a parse error too,
-    // and so is a file larger than MaxDocumentSize, refused before it is read.
-    bool LoadFromFile(const QString& fileName);
+    // and so are a file that is not a regular file (never opened) and one larger than maxSize (at most
+    // MaxDocumentSize), refused before it is read.
+    bool LoadFromFile(const QString& fileName, qint64 maxSize = MaxDocumentSize);
     bool LoadFromBytes(const QByteArray& data, const QString& baseUrl = {});
     const TXmlParseError& ParseError() const { return FParseError; }
 
@@ -110,8 +111,10 @@ private:
 // How every file format of the program reads its file. A path that is no file raises EFileError with
 // missingFormat ("%1" takes the path); a file that does not parse raises EXmlError with the text unparsable
 // makes of the first parse error. An empty missingFormat, or no unparsable, gives false in that case instead.
+// A file larger than maxSize does not parse.
 bool LoadXmlFile(TXmlDocument& document, const QString& path, const QString& missingFormat,
-                 const std::function<QString(const TXmlParseError&)>& unparsable);
+                 const std::function<QString(const TXmlParseError&)>& unparsable,
+                 qint64 maxSize = TXmlDocument::MaxDocumentSize);
 
 bool XmlLibraryAvailable();
 

@@ -13,13 +13,113 @@
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 
+#include <libxml/xmlmemory.h>
+
+#include <malloc.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
 
 xsltSecurityPrefsPtr SecurityPrefs = nullptr;
+
+// ---- what the XML libraries hold, per thread ----
+// Their allocations go through these, which count the bytes held by allocations made on the thread: a
+// transform's memory is what this count grew by since it started. Blocks are the C library's own.
+thread_local qint64 XmlBytesHeld = 0;
+
+void* CountedMalloc(size_t size)
+{
+    void* block = std::malloc(size);
+    if (block != nullptr)
+        XmlBytesHeld += static_cast<qint64>(malloc_usable_size(block));
+    return block;
+}
+
+void* CountedRealloc(void* block, size_t size)
+{
+    const qint64 before = block != nullptr ? static_cast<qint64>(malloc_usable_size(block)) : 0;
+    void* grown = std::realloc(block, size);
+    if (grown != nullptr)
+        XmlBytesHeld += static_cast<qint64>(malloc_usable_size(grown)) - before;
+    return grown;
+}
+
+void CountedFree(void* block)
+{
+    if (block == nullptr)
+        return;
+    XmlBytesHeld -= static_cast<qint64>(malloc_usable_size(block));
+    std::free(block);
+}
+
+char* CountedStrdup(const char* text)
+{
+    const size_t size = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(CountedMalloc(size));
+    if (copy != nullptr)
+        std::memcpy(copy, text, size);
+    return copy;
+}
+
+// The bounds of the transform under way, reached through its context. libxslt calls the check before each
+// instruction it runs (its debugger hook, switched on for the transform's context only).
+struct TRunningTransform
+{
+    const TTransformLimits* Limits;
+    qint64 BytesAtStart;
+    std::chrono::milliseconds Deadline;
+    unsigned Steps = 0;
+    QString Stopped{}; // why the transform was stopped
+};
+
+std::chrono::milliseconds Now(const TTransformLimits& limits)
+{
+    if (limits.Clock)
+        return limits.Clock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void CheckBounds(xmlNodePtr, xmlNodePtr, xsltTemplatePtr, xsltTransformContextPtr context)
+{
+    auto* running = context != nullptr ? static_cast<TRunningTransform*>(context->_private) : nullptr;
+    if (running == nullptr || context->state == XSLT_STATE_STOPPED)
+        return;
+    const qint64 held = XmlBytesHeld - running->BytesAtStart;
+    if (running->Limits->MaxMemory > 0 && held > running->Limits->MaxMemory) {
+        running->Stopped = QStringLiteral("The transform was stopped: it took more than %1 bytes of memory")
+                               .arg(running->Limits->MaxMemory);
+        context->state = XSLT_STATE_STOPPED;
+        return;
+    }
+    // The clock is read every so many steps: a step is far shorter than reading it.
+    if (running->Limits->MaxTime.count() > 0 && ++running->Steps % 64 == 0 &&
+        Now(*running->Limits) > running->Deadline) {
+        running->Stopped = QStringLiteral("The transform was stopped: it ran longer than %1 ms")
+                               .arg(running->Limits->MaxTime.count());
+        context->state = XSLT_STATE_STOPPED;
+    }
+}
+
+int NoCall(xsltTemplatePtr, xmlNodePtr)
+{
+    return 0;
+}
+
+void NoDrop() {}
+
+// The layout libxslt expects of xsltSetDebuggerCallbacks' block.
+struct TDebuggerCallbacks
+{
+    xsltHandleDebuggerCallback Handler;
+    xsltAddCallCallback Add;
+    xsltDropCallCallback Drop;
+};
 std::mutex CompileMutex; // libxslt's generic error handler is process-wide
 
 int CheckRead(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char* value)
@@ -69,9 +169,17 @@ private:
 
 } // namespace
 
+void InstallXmlMemoryCount()
+{
+    xmlMemSetup(CountedFree, CountedMalloc, CountedRealloc, CountedStrdup);
+}
+
 void InitializeXslt()
 {
     xsltInit();
+    // The hook that bounds transforms; it runs only for contexts whose debug status is set (ours).
+    static TDebuggerCallbacks callbacks{CheckBounds, NoCall, NoDrop};
+    xsltSetDebuggerCallbacks(3, &callbacks);
     SecurityPrefs = xsltNewSecurityPrefs();
     xsltSetSecurityPrefs(SecurityPrefs, XSLT_SECPREF_READ_FILE, CheckRead);
     xsltSetSecurityPrefs(SecurityPrefs, XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
@@ -111,7 +219,8 @@ TXsltTemplate::~TXsltTemplate()
     xsltFreeStylesheet(FStylesheet); // frees its document too
 }
 
-bool TXsltTemplate::Transform(TXmlNode element, QByteArray& output, QString& errors) const
+bool TXsltTemplate::Transform(TXmlNode element, QByteArray& output, QString& errors,
+                              const TTransformLimits& limits) const
 {
     errors.clear();
     xmlNodePtr node = element.Handle();
@@ -131,19 +240,27 @@ bool TXsltTemplate::Transform(TXmlNode element, QByteArray& output, QString& err
     if (node->doc != nullptr && node->doc->URL != nullptr)
         input->URL = xmlStrdup(node->doc->URL); // relative references resolve as from the source file
 
+    TRunningTransform running{&limits, XmlBytesHeld, Now(limits) + limits.MaxTime};
     xsltTransformContextPtr context = xsltNewTransformContext(FStylesheet, input);
     bool ok = false;
     if (context != nullptr) {
         xsltSetCtxtSecurityPrefs(SecurityPrefs, context);
         xsltSetTransformErrorFunc(context, &collector, &TErrorCollector::Generic);
+        context->_private = &running;
+        context->debugStatus = XSLT_DEBUG_RUN;
         xmlDocPtr result = xsltApplyStylesheetUser(FStylesheet, input, nullptr, nullptr, nullptr, context);
-        ok = result != nullptr && context->state == XSLT_STATE_OK;
+        ok = result != nullptr && context->state == XSLT_STATE_OK && running.Stopped.isEmpty();
         if (ok) {
             xmlChar* text = nullptr;
             int length = 0;
             if (xsltSaveResultToString(&text, &length, result, FStylesheet) == 0) {
-                if (text != nullptr)
+                if (limits.MaxMemory > 0 && length > limits.MaxMemory) {
+                    running.Stopped = QStringLiteral("The transform's page has %1 bytes, more than %2")
+                                          .arg(QString::number(length), QString::number(limits.MaxMemory));
+                    ok = false;
+                } else if (text != nullptr) {
                     output.append(reinterpret_cast<const char*>(text), length);
+                }
             } else {
                 ok = false;
             }
@@ -154,6 +271,6 @@ bool TXsltTemplate::Transform(TXmlNode element, QByteArray& output, QString& err
         xsltFreeTransformContext(context);
     }
     xmlFreeDoc(input);
-    errors = collector.Text();
+    errors = running.Stopped.isEmpty() ? collector.Text() : running.Stopped;
     return ok;
 }

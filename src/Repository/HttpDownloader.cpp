@@ -6,6 +6,7 @@
 #include "VitrelleCenterSettings.h"
 #include "VitrelleResource.h"
 
+#include <QFileInfo>
 #include <QNetworkInterface>
 
 #include <curl/curl.h>
@@ -14,11 +15,27 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <sys/statvfs.h>
 
 namespace {
 
 // The login answer is a short text; a server that sends more is not logging us in.
 constexpr qsizetype MaxLoginBody = 1024;
+
+// A growing media file has the free space of its file system checked again every so many bytes.
+constexpr qint64 FreeSpaceStep = 8 * 1024 * 1024;
+
+bool SystemDiskSpace(const QString& folder, qint64& available, qint64& total)
+{
+    struct statvfs info
+    {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0)
+        return false;
+    available = static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
+    total = static_cast<qint64>(info.f_blocks) * static_cast<qint64>(info.f_frsize);
+    return true;
+}
 
 void InitializeCurlOnce()
 {
@@ -96,6 +113,7 @@ struct THttpTransfer
     CURL* Curl = nullptr;
     const std::function<bool()>* CancelCheck = nullptr;
     const THttpTimeouts* Limits = nullptr;
+    const THttpSizeLimits* Sizes = nullptr;
     const char* ErrorText = nullptr;
     TAtomicFileWriter* File = nullptr;
     QByteArray* Text = nullptr;
@@ -108,8 +126,11 @@ struct THttpTransfer
     bool TextTooLong = false;
     bool StoppedAtErrorStatus = false;
     bool Cancelled = false;
-    QString DeadlinePassed;   // why the transfer was given up for its deadline
-    std::exception_ptr Error; // raised by the file layer inside a callback
+    QString DeadlinePassed;    // why the transfer was given up for its deadline
+    QString Refused;           // why the file was not taken (its size, the free space)
+    qint64 Received = 0;       // bytes of the answer's body written to the file
+    qint64 NextSpaceCheck = 0; // the written size at which the free space is checked again
+    std::exception_ptr Error;  // raised by the file layer inside a callback
 
     QString Reason() const
     {
@@ -117,6 +138,39 @@ struct THttpTransfer
             return DeadlinePassed;
         const QString detail = QString::fromUtf8(ErrorText);
         return detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(Code)) : detail;
+    }
+
+    // Empty while the file may grow by bytes more (announced: the whole size told by the server, or -1),
+    // otherwise why not.
+    QString CheckSize(qint64 announced, qint64 bytes)
+    {
+        const qint64 limit = Media ? Sizes->MaxMediaSize : Sizes->MaxFileSize;
+        if (limit > 0 && announced > limit)
+            return QStringLiteral("the server announces %1 bytes, more than the limit of %2")
+                .arg(QString::number(announced), QString::number(limit));
+        if (limit > 0 && Received + bytes > limit)
+            return QStringLiteral("the server sends more than the limit of %1 bytes")
+                .arg(QString::number(limit));
+        if (!Media || Sizes->MinFreePercent <= 0 || Received + bytes < NextSpaceCheck)
+            return {};
+        NextSpaceCheck = Received + bytes + FreeSpaceStep;
+        const QString folder = QFileInfo(File->TargetPath()).absolutePath();
+        qint64 available = 0;
+        qint64 total = 0;
+        const bool known = Sizes->DiskSpace ? Sizes->DiskSpace(folder, available, total)
+                                            : SystemDiskSpace(folder, available, total);
+        if (!known || total <= 0)
+            return {};
+        // What is still to come: the rest of the announced size, or at least this piece.
+        const qint64 coming = std::max(announced > 0 ? announced - Received : 0, bytes);
+        const qint64 reserve = total / 100 * Sizes->MinFreePercent;
+        if (available - coming >= reserve)
+            return {};
+        return QStringLiteral(
+                   "storing it would leave less than %1 % of the file system of %2 free (%3 of %4 bytes "
+                   "free, %5 bytes to come)")
+            .arg(QString::number(Sizes->MinFreePercent), folder, QString::number(available),
+                 QString::number(total), QString::number(coming));
     }
 
     // Empty while the transfer is within its deadline, otherwise why not.
@@ -182,11 +236,17 @@ size_t WriteBody(char* data, size_t size, size_t count, void* context)
         return bytes; // a redirect's or another answer's body: never written
     // Exceptions must not cross libcurl: kept and raised again after the transfer.
     try {
+        curl_off_t announced = -1;
+        curl_easy_getinfo(transfer.Curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        transfer.Refused = transfer.CheckSize(announced, static_cast<qint64>(bytes));
+        if (!transfer.Refused.isEmpty())
+            return 0; // ends the transfer; what was written is dropped with the writer
         if (!transfer.FileOpened) {
             transfer.File->Open();
             transfer.FileOpened = true;
         }
         transfer.File->Write(data, static_cast<qint64>(bytes));
+        transfer.Received += static_cast<qint64>(bytes);
     } catch (...) {
         transfer.Error = std::current_exception();
         return 0;
@@ -257,6 +317,7 @@ void THttpDownloader::Perform(const QString& url, THttpTransfer& transfer)
     transfer.Curl = curl;
     transfer.CancelCheck = &FCancelCheck;
     transfer.Limits = &FOptions.Timeouts;
+    transfer.Sizes = &FOptions.Sizes;
     transfer.ErrorText = FErrorText;
     FErrorText[0] = '\0';
     if (AbortRequest::Requested()) {
@@ -348,6 +409,8 @@ bool THttpDownloader::Fetch(const QString& url, const QString& fileName, bool me
         std::rethrow_exception(transfer.Error);
     if (transfer.Cancelled)
         throw EDownloadCancelled(QStringLiteral("Download of %1 cancelled").arg(url));
+    if (!transfer.Refused.isEmpty())
+        throw EDownloadRefused(QStringLiteral("Download of %1 refused: %2").arg(url, transfer.Refused));
     if (transfer.Status >= 400) {
         // The server no longer knows our login (it may have restarted): log in again next time.
         if (transfer.Status == 401 || transfer.Status == 403) {

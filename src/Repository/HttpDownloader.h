@@ -34,6 +34,14 @@ public:
     const long StatusCode;
 };
 
+// A file the program does not take from the server: larger than its limit, or a media file that would fill
+// the cache's file system (THttpSizeLimits). Nothing of it is kept.
+class EDownloadRefused : public EVitrelleError
+{
+public:
+    using EVitrelleError::EVitrelleError;
+};
+
 // A transfer given up because its thread was asked to stop, or the process to end (AbortRequest.h).
 class EDownloadCancelled : public EVitrelleError
 {
@@ -62,12 +70,27 @@ struct THttpTimeouts
     qint64 MediaMinimumRate = 1024;
 };
 
+// How much a fetch may store. A server can send without end: a list or vitrelle file larger than MaxFileSize
+// or a media file larger than MaxMediaSize is given up as soon as its announced size or the bytes received
+// pass the limit, and so is a media file that would leave less than MinFreePercent of its file system free
+// (checked when it starts, with its announced size, and as it grows). All raise EDownloadRefused.
+struct THttpSizeLimits
+{
+    qint64 MaxFileSize = 64LL * 1024 * 1024;
+    qint64 MaxMediaSize = 2LL * 1024 * 1024 * 1024;
+    int MinFreePercent = 5;
+    // The free and the total bytes of the file system that holds the folder; false when they cannot be
+    // told (the check is then passed over). The machine's own answer when not set.
+    std::function<bool(const QString& folder, qint64& available, qint64& total)> DiskSpace;
+};
+
 // What an HTTP downloader takes besides the server settings.
 struct THttpOptions
 {
     THttpTimeouts Timeouts;
     // The clock of LastLogin and of the login's lifetime. Required.
     std::shared_ptr<const IClock> Clock;
+    THttpSizeLimits Sizes{};
 };
 
 // Access to the content server: four fetches, each writing the answer's body to a file and telling whether

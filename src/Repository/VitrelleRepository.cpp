@@ -32,6 +32,21 @@ QString Printable(const QString& name)
     return shown;
 }
 
+// Whether the path, as far as it exists, resolves to a place inside the folder (both absolute, the folder
+// ending with "/"), following every symbolic link on the way.
+bool ResolvesInside(const QString& path, const QString& folder)
+{
+    const QString resolvedFolder = QFileInfo(folder).canonicalFilePath();
+    if (resolvedFolder.isEmpty())
+        return false;
+    const QString canonicalFolder = IncludeTrailingPathDelimiter(resolvedFolder);
+    QString existing = QDir::cleanPath(path);
+    while (!QFileInfo::exists(existing) && existing != QLatin1String("/"))
+        existing = QFileInfo(existing).absolutePath();
+    const QString canonical = IncludeTrailingPathDelimiter(QFileInfo(existing).canonicalFilePath());
+    return canonical.startsWith(canonicalFolder);
+}
+
 } // namespace
 
 bool IsPlainFileName(const QString& name)
@@ -90,12 +105,19 @@ QString TVitrelleRepository::CacheFolder(const QString& relative) const
 {
     const QString root = RepositoryFolder();
     const QString folder = IncludeTrailingPathDelimiter(QDir::cleanPath(root + relative));
-    if (!folder.startsWith(root)) {
+    // By name, and where symbolic links planted in the cache lead: before the folder is created (no folder
+    // is made outside) and afterwards.
+    if (!folder.startsWith(root) || !ResolvesInside(folder, root)) {
         WriteLog(TVitrelleRepository::LogSource, 1,
                  QStringLiteral("Folder '%1' lies outside the repository: refused").arg(Printable(relative)));
         return {};
     }
     ForceFolder(folder);
+    if (!ResolvesInside(folder, root)) {
+        WriteLog(TVitrelleRepository::LogSource, 1,
+                 QStringLiteral("Folder '%1' lies outside the repository: refused").arg(Printable(relative)));
+        return {};
+    }
     return folder;
 }
 

@@ -6,6 +6,8 @@
 #include "VitrelleScheduler.h"
 #include "XmlHelpers.h"
 
+#include <QHash>
+
 namespace {
 
 // A parameter line without "=" has no name (and is never saved).
@@ -166,9 +168,32 @@ std::unique_ptr<TScheduleAction> TScheduleAction::LoadFromXML(TXmlNode node,
         enabled = false;
     }
     auto result = CreateAction(source, action, periodicity.Kind, periodicity.Time, enabled);
-    // Child elements only: text between them (indentation) and comments are no parameters.
-    for (const TXmlNode& child : node.ChildElements())
-        result->SetParamValue(child.Name(), child.Text());
+    // Child elements only: text between them (indentation) and comments are no parameters. Each is applied
+    // as SetParamValue would (a repeated name, in any letter case, replaces the value in place; an empty
+    // value removes it), with an index by name instead of a search per element: a file may hold thousands.
+    QStringList lines;
+    QHash<QString, qsizetype> index; // case-folded name -> its line
+    for (const TXmlNode& child : node.ChildElements()) {
+        const QString name = child.Name();
+        if (name.isEmpty() || name.contains(QLatin1Char('=')))
+            continue;
+        const QString value = child.Text();
+        const QString key = name.toCaseFolded();
+        const auto found = index.constFind(key);
+        if (value.isEmpty()) {
+            if (found != index.constEnd()) {
+                lines[found.value()] = QString(); // removed; a null line is never a parameter
+                index.erase(found);
+            }
+        } else if (found == index.constEnd()) {
+            index.insert(key, lines.size());
+            lines.append(name + QLatin1Char('=') + value);
+        } else {
+            lines[found.value()] = name + QLatin1Char('=') + value;
+        }
+    }
+    lines.removeIf([](const QString& line) { return line.isNull(); });
+    result->Params = std::move(lines);
     return result;
 }
 

@@ -168,13 +168,19 @@ TScheduleAction* TVitrelleScheduler::AddAction(std::unique_ptr<TScheduleAction> 
 
 TScheduleAction* TVitrelleScheduler::AddActionLocked(std::unique_ptr<TScheduleAction> action)
 {
+    TScheduleAction* added = ScheduleActionLocked(std::move(action));
+    FActions.SortByTime();
+    return added;
+}
+
+TScheduleAction* TVitrelleScheduler::ScheduleActionLocked(std::unique_ptr<TScheduleAction> action)
+{
     TScheduleAction* added = FActions.Add(std::move(action));
     added->ResetNextTime(FClock->Now().date());
     WriteLog(TVitrelleScheduler::LogSource, 3,
              QStringLiteral("Action '%1' for source '%2' is scheduled at %3")
                  .arg(added->Source->GetActionDescription(added), added->Source->GetSourceName(),
                       TimeOfDayToText(added->NextTime.time())));
-    FActions.SortByTime();
     return added;
 }
 
@@ -306,8 +312,10 @@ bool TVitrelleScheduler::LoadFromFile(const QString& path)
     std::lock_guard lock(FMutex);
     FActions.Clear();
     FTickActions.clear();
+    // Sorted once at the end: a sort per action makes a large schedule load in quadratic time.
     for (std::unique_ptr<TScheduleAction>& action : loaded)
-        AddActionLocked(std::move(action));
+        ScheduleActionLocked(std::move(action));
+    FActions.SortByTime();
     return true;
 }
 
@@ -430,9 +438,11 @@ void TVitrelleScheduler::FilterGroupLocked(TSourceGroup& group)
         offered.Add(action);
     if (!LogErrors(SourceClassName(*group.Source), [&] { group.Source->FilterActions(offered); }))
         return; // neither run nor moved on: offered again at the next tick
-    // Only the group's own actions, each once, in the order the filter left them.
+    // Only the group's own actions, each once, in the order the filter left them (by sets: a large schedule
+    // can have thousands due at once).
+    std::unordered_set<const TScheduleAction*> own(group.Due.begin(), group.Due.end());
     for (TScheduleAction* action : offered)
-        if (Holds(group.Due, action) && !Holds(group.ToRun, action))
+        if (own.erase(action) > 0)
             group.ToRun.push_back(action);
     group.Filtered = true;
 }

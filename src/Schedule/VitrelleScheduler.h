@@ -127,6 +127,8 @@ private:
     IScheduleSource* FindSourceLocked(const QString& name) const;
     bool IsRegisteredLocked(const IScheduleSource* source) const;
     TScheduleAction* AddActionLocked(std::unique_ptr<TScheduleAction> action);
+    // Adds the action, due today at its time of day, and logs it; the list is left unsorted.
+    TScheduleAction* ScheduleActionLocked(std::unique_ptr<TScheduleAction> action);
     void FilterGroupLocked(TSourceGroup& group);
     void RunAction(TScheduleAction* action);
     void ExecuteCurrentAction();

@@ -66,3 +66,35 @@ TEST_F(DiapositiveTypes, BadTypeFilesAreLoggedAndKeepTheRegistry)
     EXPECT_EQ(empty->MediaMark, "image");
     EXPECT_TRUE(empty->Resources.empty());
 }
+
+// The lookup by name ignores ASCII letter case only, and the first type registered under a name wins; a
+// faster lookup must find exactly what a comparison of each name would.
+TEST_F(DiapositiveTypes, LookupIgnoresAsciiCaseOnlyAndFindsTheFirstOfAName)
+{
+    RegisterTypes("<DiapositiveType><Name>Photo</Name><URL>first</URL></DiapositiveType>"
+                  "<DiapositiveType><Name>PHOTO</Name><URL>second</URL></DiapositiveType>"
+                  "<DiapositiveType><Name>\xc3\x89t\xc3\xa9</Name><URL>summer</URL></DiapositiveType>"
+                  "<DiapositiveType><Name>Stra\xc3\x9f"
+                  "e</Name><URL>street</URL></DiapositiveType>"
+                  "<DiapositiveType><URL>unnamed</URL></DiapositiveType>");
+    const struct
+    {
+        const char* Name;
+        const char* Found; // the type's URL; null: none
+    } cases[] = {{"photo", "first"},
+                 {"pHoTo", "first"},
+                 {"\xc3\x89t\xc3\xa9", "summer"},
+                 {"\xc3\xa9t\xc3\xa9", nullptr}, // not ASCII: case counts
+                 {"strasse", nullptr},
+                 {"STRA\xc3\x9f"
+                  "E",
+                  "street"},
+                 {"", "unnamed"},
+                 {"Photo ", nullptr}};
+    for (const auto& c : cases) {
+        const TDiapositiveType* type = TDiapositiveType::FindType(QString::fromUtf8(c.Name));
+        EXPECT_EQ(type != nullptr ? type->URL.toStdString() : std::string("none"),
+                  c.Found != nullptr ? std::string(c.Found) : std::string("none"))
+            << c.Name;
+    }
+}

@@ -186,3 +186,88 @@ TEST_F(Render, MsxslNodeSetIsUnderstood)
     auto vitrelle = Slides();
     EXPECT_EQ(RenderOf(vitrelle->DiapositiveAt(0)), "2");
 }
+
+// A template that would never end, or would take all memory, is stopped at its bound and fails as any
+// broken template does: logged, no page.
+struct TBoundCase
+{
+    const char* Name;
+    const char* Body;    // templates besides the stylesheet's frame; "main" is called on the slide
+    const char* Stopped; // the log line's reason; null: the page is made
+    int MsPerReading;    // how far the clock moves each time it is read
+};
+
+void PrintTo(const TBoundCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class TransformBound : public Render, public ::testing::WithParamInterface<TBoundCase>
+{
+};
+
+TEST_P(TransformBound, StopsTheTransformAndFailsTheRender)
+{
+    WriteTemplate("Page", QByteArray("<xsl:stylesheet version=\"1.0\" "
+                                     "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                                     "<xsl:output method=\"html\"/><xsl:template match=\"/\"><html>"
+                                     "<xsl:call-template name=\"main\"/></html></xsl:template>") +
+                              GetParam().Body + "</xsl:stylesheet>");
+    TDiapositiveType* type = TDiapositiveType::FindType("Page");
+    // Time passes only when it is read.
+    auto now = std::make_shared<std::chrono::milliseconds>(0);
+    const std::chrono::milliseconds step(GetParam().MsPerReading);
+    type->TransformLimits = {std::chrono::seconds(10), 1024 * 1024, [now, step] { return *now += step; }};
+    auto vitrelle = Slides();
+    bool ok = false;
+    const QByteArray page = RenderOf(vitrelle->DiapositiveAt(0), &ok);
+    if (GetParam().Stopped == nullptr) {
+        EXPECT_TRUE(ok) << Log.Lines().join('\n').toStdString();
+        EXPECT_TRUE(page.contains("<p>")) << page.constData();
+        return;
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(page.isEmpty());
+    EXPECT_EQ(Log.Lines().join('\n').toStdString(),
+              std::string("[1] TDiapositive: The transform was stopped: ") + GetParam().Stopped +
+                  "\n[1] TDiapositive: The XSL transform (template 'Page') failed on slide ID = s1");
+    EXPECT_LT(now->count(), 20000) << "the clock is read now and then, not at every step";
+}
+
+// A template calling itself twice, n levels deep: 2^n calls.
+#define VC_TWICE(leaf)                                                                                       \
+    "<xsl:template name=\"twice\"><xsl:param name=\"n\"/><xsl:param name=\"s\"/><xsl:choose>"                \
+    "<xsl:when test=\"$n = 0\">" leaf "</xsl:when><xsl:otherwise>"                                           \
+    "<xsl:call-template name=\"twice\"><xsl:with-param name=\"n\" select=\"$n - 1\"/>"                       \
+    "<xsl:with-param name=\"s\" select=\"$s\"/></xsl:call-template>"                                         \
+    "<xsl:call-template name=\"twice\"><xsl:with-param name=\"n\" select=\"$n - 1\"/>"                       \
+    "<xsl:with-param name=\"s\" select=\"$s\"/></xsl:call-template></xsl:otherwise></xsl:choose>"            \
+    "</xsl:template>"
+
+INSTANTIATE_TEST_SUITE_P(
+    Templates, TransformBound,
+    ::testing::Values(
+        TBoundCase{"ASmallPagePasses",
+                   "<xsl:template name=\"main\"><xsl:call-template name=\"twice\"><xsl:with-param name=\"n\" "
+                   "select=\"5\"/></xsl:call-template></xsl:template>" VC_TWICE("<p>leaf</p>"),
+                   nullptr, 1000},
+        TBoundCase{"CallsWithoutEnd",
+                   "<xsl:template name=\"main\"><xsl:call-template name=\"twice\"><xsl:with-param name=\"n\" "
+                   "select=\"40\"/></xsl:call-template></xsl:template>" VC_TWICE(""),
+                   "it ran longer than 10000 ms", 1000},
+        TBoundCase{"OutputWithoutEnd",
+                   "<xsl:template name=\"main\"><xsl:call-template name=\"twice\"><xsl:with-param name=\"n\" "
+                   "select=\"40\"/><xsl:with-param name=\"s\" select=\"'0123456789abcdef0123456789abcdef'\"/>"
+                   "</xsl:call-template></xsl:template>" VC_TWICE("<p><xsl:value-of select=\"$s\"/></p>"),
+                   "it took more than 1048576 bytes of memory", 1},
+        TBoundCase{
+            "AStringDoubledWithoutEnd",
+            "<xsl:template name=\"main\"><xsl:call-template name=\"double\"><xsl:with-param name=\"n\" "
+            "select=\"40\"/><xsl:with-param name=\"s\" select=\"'ab'\"/></xsl:call-template>"
+            "</xsl:template><xsl:template name=\"double\"><xsl:param name=\"n\"/><xsl:param name=\"s\"/>"
+            "<xsl:choose><xsl:when test=\"$n = 0\"><xsl:value-of select=\"$s\"/></xsl:when>"
+            "<xsl:otherwise><xsl:call-template name=\"double\"><xsl:with-param name=\"n\" "
+            "select=\"$n - 1\"/><xsl:with-param name=\"s\" select=\"concat($s, $s)\"/>"
+            "</xsl:call-template></xsl:otherwise></xsl:choose></xsl:template>",
+            "it took more than 1048576 bytes of memory", 1}),
+    [](const auto& info) { return std::string(info.param.Name); });

@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 using VitrelleFile = ContentTest;
 
 namespace {
@@ -267,4 +269,62 @@ TEST_F(VitrelleFile, AMissingNestedFileIsReportedWhereItWasLookedFor)
         Folder.Write("Cache/outer.xml", "<Vitrelle><Vitrelle xml=\"missing.xml\"/></Vitrelle>")));
     EXPECT_EQ(Log.Lines(),
               QStringList{"[1] TVitrelle: Cannot find vitrelle " + Folder.File("Cache/missing.xml")});
+}
+
+TEST_F(VitrelleFile, NestedFilesAreBoundedInNumberForOneVitrelle)
+{
+    // level0 names level1 ten times, level1 names level2 ten times, and so on: 10 + 100 + 1000 nested files.
+    for (int level = 0; level < 3; ++level) {
+        QByteArray nested;
+        for (int i = 0; i < 10; ++i)
+            nested += "<Vitrelle xml=\"level" + QByteArray::number(level + 1) + ".xml\"/>";
+        WriteVitrelle(QStringLiteral("level%1.xml").arg(level),
+                      "<Vitrelle name=\"" + QByteArray::number(level) + "\"><Diapositive id=\"d\"/>" +
+                          nested + "</Vitrelle>");
+    }
+    WriteVitrelle("level3.xml", "<Vitrelle name=\"3\"><Diapositive id=\"d\"/></Vitrelle>");
+    for (int round = 0; round < 2; ++round) { // the bound holds per load, not once for the thread
+        auto vitrelle = std::make_shared<TVitrelle>("", -1);
+        ASSERT_TRUE(vitrelle->LoadFromFile(Folder.File("level0.xml")));
+        EXPECT_EQ(vitrelle->AllDiapositives().size(), 1u + TVitrelle::MaxNestedFiles);
+    }
+    const QString line = "[2] TVitrelle: Vitrelle " + Folder.File("level0.xml") + " names more than 256 " +
+                         "nested vitrelle files: the others are not loaded";
+    EXPECT_EQ(Log.Lines(), QStringList({line, line}));
+}
+
+TEST_F(VitrelleFile, OnlyRegularFilesAreRead)
+{
+    // A pipe would block the load until somebody writes to it; a device may never end.
+    const QString pipe = Folder.File("pipe.xml");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    auto vitrelle = std::make_shared<TVitrelle>("", -1);
+    EXPECT_FALSE(vitrelle->LoadFromFile(pipe));
+    auto outer = Load("<Vitrelle><Vitrelle xml=\"pipe.xml\"/></Vitrelle>");
+    EXPECT_FALSE(outer->NestedVitrelles().At(0)->HasContent());
+    const QString line = "[1] TVitrelle: Vitrelle " + pipe + " is not a regular file: refused";
+    EXPECT_EQ(Log.Lines(), QStringList({line, line}));
+    TXmlDocument document;
+    EXPECT_FALSE(document.LoadFromFile(pipe));
+}
+
+TEST_F(VitrelleFile, ListAndVitrelleFilesOverTheSizeLimitAreRefusedUnread)
+{
+    // Sparse: the size is there without the bytes, and nothing may read them.
+    const QByteArray small = "<Vitrelle name=\"Small\"/>";
+    const QString big = WriteVitrelle("big.xml", small);
+    ASSERT_TRUE(QFile::resize(big, TVitrelle::MaxFileSize + 1));
+    auto vitrelle = std::make_shared<TVitrelle>("", -1);
+    EXPECT_FALSE(vitrelle->LoadFromFile(big));
+    TVitrelleList list;
+    EXPECT_THROW(list.LoadFromFile(big), EVitrelleListError);
+    const QString size = QString::number(TVitrelle::MaxFileSize + 1);
+    const QString limit = QString::number(TVitrelle::MaxFileSize);
+    EXPECT_EQ(Log.Lines(), QStringList({"[1] TVitrelle: Vitrelle " + big + " is not read: it has " + size +
+                                            " bytes, more than the limit of " + limit,
+                                        "[1] TVitrelleList: Vitrelle list " + big + " is not read: it has " +
+                                            size + " bytes, more than the limit of " + limit}));
+    ASSERT_TRUE(QFile::resize(big, small.size()));
+    EXPECT_TRUE(vitrelle->LoadFromFile(big));
+    EXPECT_EQ(vitrelle->Name, "Small");
 }

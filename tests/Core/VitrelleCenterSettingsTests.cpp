@@ -214,3 +214,22 @@ TEST(VitrelleCenterSettings, AnUpdateTimeFromAnotherSystemIsReadOrReported)
               QStringList{"[2] TVitrelleCenterSettings: Cannot read the time of day 'half past five' "
                           "of the VitrelleUpdateTime element in line 2: 00:00:00 is used"});
 }
+
+// A run killed while writing leaves temporary files wherever it wrote; the next start removes them from the
+// application folder, the device folder and the whole cache, and leaves the real files.
+TEST(VitrelleCenterSettings, LeftoverFilesOfAKilledRunAreRemoved)
+{
+    TTempFolder folder;
+    const QStringList leftovers{".vctmp.Aa0001", "Devices/.vctmp.Bb0002", "Cache/.vctmp.Cc0003",
+                                "Cache/Photo/media/.vctmp.Dd0004", "Cache/VitrelleList.xml.download"};
+    const QStringList kept{"VitrelleCenter.xml", "Schedule.xml", "Devices/DEVICE1.xml", "Cache/17.xml",
+                           "Cache/Photo/media/a.jpg"};
+    for (const QString& name : leftovers + kept)
+        folder.Write(name, "x");
+    const TVitrelleCenterSettings settings(folder.Path());
+    settings.RemoveLeftoverFiles();
+    for (const QString& name : leftovers)
+        EXPECT_FALSE(QFileInfo::exists(folder.File(name))) << name.toStdString();
+    for (const QString& name : kept)
+        EXPECT_TRUE(QFileInfo::exists(folder.File(name))) << name.toStdString();
+}

@@ -477,7 +477,9 @@ TEST_F(HttpTransport, StreamsALargeBodyWithoutHoldingIt)
 {
     constexpr qint64 size = 320LL * 1024 * 1024;
     Server.SetGenerated("/media/large.bin", size);
-    auto downloader = MakeDownloader();
+    THttpOptions options = ShortHttpOptions(nullptr);
+    options.Sizes.MaxFileSize = size; // far more than a list or vitrelle file may have
+    auto downloader = MakeDownloader(options);
     ResetPeakMemory();
     const qint64 before = PeakMemoryKiB();
     ASSERT_TRUE(downloader->Download(Url("/media/large.bin"), Folder.File("large.bin")));
@@ -556,3 +558,75 @@ TEST(CreateDownloader, PicksHttpOrRefuses)
         EXPECT_EQ(error.Message(), "HTTP download is the only protocol supported in this version");
     }
 }
+
+// ---- what the server may make the program store ----
+
+struct TSizeCase
+{
+    const char* Name;
+    bool Media;
+    qint64 Size;
+    bool Announced;
+    qint64 FreeBytes; // of 1,000,000,000 on the target's file system: 50,000,000 are the reserve
+    bool Stored;
+};
+
+void PrintTo(const TSizeCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class SizeLimit : public HttpTransport, public ::testing::WithParamInterface<TSizeCase>
+{
+};
+
+TEST_P(SizeLimit, RefusesFilesTooLargeOrFillingTheDiskAndKeepsNothing)
+{
+    const TSizeCase& c = GetParam();
+    const QString path = c.Media ? "/media/a.bin" : "/vitrelles/a.xml";
+    if (c.Announced)
+        Server.SetGenerated(path, c.Size);
+    else
+        Server.SetGeneratedUnannounced(path, c.Size);
+    THttpOptions options = ShortHttpOptions(nullptr);
+    options.Sizes.MaxFileSize = 1000;
+    options.Sizes.MaxMediaSize = 300000;
+    std::vector<QString> asked;
+    options.Sizes.DiskSpace = [&](const QString& folder, qint64& available, qint64& total) {
+        asked.push_back(folder);
+        available = c.FreeBytes;
+        total = 1000000000;
+        return true;
+    };
+    auto downloader = MakeDownloader(options);
+    const QString target = Folder.Write("a.bin", "old content");
+    const TVitrelleResource media("a.bin", "", "");
+    const auto fetch = [&] {
+        return c.Media ? downloader->DownloadResource(&media, target)
+                       : downloader->Download(Url(path), target);
+    };
+    if (c.Stored) {
+        ASSERT_TRUE(fetch());
+        EXPECT_EQ(QFileInfo(target).size(), c.Size);
+    } else {
+        EXPECT_THROW(fetch(), EDownloadRefused);
+        EXPECT_EQ(ReadFileBytes(target), "old content");
+    }
+    EXPECT_EQ(Folder.Entries(), QStringList{"a.bin"});
+    EXPECT_LE(asked.size(), c.Media ? 1u : 0u) << "media only, once for a small file";
+    for (const QString& folder : asked)
+        EXPECT_EQ(folder, Folder.Path());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SizeLimit,
+    ::testing::Values(TSizeCase{"FileAtTheLimit", false, 1000, true, 0, true},
+                      TSizeCase{"FileAnnouncedOverTheLimit", false, 1001, true, 0, false},
+                      TSizeCase{"FileSentWithoutEndUnannounced", false, 5000000, false, 0, false},
+                      TSizeCase{"MediaAtTheLimit", true, 300000, true, 900000000, true},
+                      TSizeCase{"MediaAnnouncedOverTheLimit", true, 300001, true, 900000000, false},
+                      TSizeCase{"MediaSentWithoutEndUnannounced", true, 50000000, false, 900000000, false},
+                      TSizeCase{"MediaLeavingTheReserveFree", true, 1500, true, 50001500, true},
+                      TSizeCase{"MediaEatingIntoTheReserve", true, 1500, true, 50001499, false},
+                      TSizeCase{"UnannouncedMediaOnAFullDisk", true, 1500, false, 49999999, false}),
+    [](const auto& info) { return std::string(info.param.Name); });

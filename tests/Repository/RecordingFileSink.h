@@ -55,12 +55,13 @@ public:
         return FEvents;
     }
 
-    int CreateTemporary(const QString& pattern, QString& path, int& fd) override
+    int CreateTemporary(const QString& pattern, const QString& targetPath, QString& path, int& fd) override
     {
-        const int error = SystemFileSink().CreateTemporary(pattern, path, fd);
+        const int error = SystemFileSink().CreateTemporary(pattern, targetPath, path, fd);
         if (error == 0) {
             std::lock_guard lock(FMutex);
             FFiles[fd] = path;
+            FTargets[fd] = QFileInfo(targetPath).fileName();
             FEvents.push_back({"create", {path}});
         }
         return error;
@@ -92,6 +93,7 @@ public:
         {
             std::lock_guard lock(FMutex);
             FFiles.erase(fd);
+            FTargets.erase(fd);
         }
         SystemFileSink().Close(fd);
     }
@@ -132,7 +134,7 @@ private:
         QStringList paths;
         for (const int fd : fds) {
             paths << FFiles[fd];
-            if (!FFailing.isEmpty() && QFileInfo(FFiles[fd]).fileName().startsWith("." + FFailing + "."))
+            if (!FFailing.isEmpty() && FTargets[fd] == FFailing)
                 return EIO;
         }
         FEvents.push_back({"flush", paths});
@@ -143,6 +145,7 @@ private:
     std::condition_variable FChanged;
     std::vector<TEvent> FEvents;
     std::map<int, QString> FFiles;
+    std::map<int, QString> FTargets; // the target's file name of each temporary file
     QString FFailing;
     bool FHold = false;
     int FHeldFlushes = 0;

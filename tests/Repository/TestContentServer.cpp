@@ -146,6 +146,17 @@ TTestContentServer::TTestContentServer(int port)
                                               return SendGenerated(sink, offset, offset + length);
                                           });
             break;
+        case TKind::GeneratedUnannounced:
+            response.set_chunked_content_provider(
+                "application/octet-stream",
+                [size = static_cast<size_t>(answer.Size)](size_t offset, httplib::DataSink& sink) {
+                    if (offset >= size)
+                        sink.done();
+                    else if (!SendGenerated(sink, offset, std::min(size, offset + ChunkSize)))
+                        return false;
+                    return true;
+                });
+            break;
         case TKind::StallMidBody:
         case TKind::DropMidBody: {
             const bool stall = answer.Kind == TKind::StallMidBody;
@@ -225,6 +236,11 @@ void TTestContentServer::SetFile(const QString& path, const QByteArray& content)
 void TTestContentServer::SetGenerated(const QString& path, qint64 size)
 {
     SetAnswer(path, {TKind::Generated, 200, {}, size, {}});
+}
+
+void TTestContentServer::SetGeneratedUnannounced(const QString& path, qint64 size)
+{
+    SetAnswer(path, {TKind::GeneratedUnannounced, 200, {}, size, {}});
 }
 
 void TTestContentServer::SetStatus(const QString& path, int status, const QByteArray& body)

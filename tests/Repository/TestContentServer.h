@@ -49,6 +49,8 @@ public:
     void SetFile(const QString& path, const QByteArray& content);
     // size bytes of GeneratedByte(offset), produced while they are sent.
     void SetGenerated(const QString& path, qint64 size);
+    // The same without announcing the size (chunked), as a server that sends without end.
+    void SetGeneratedUnannounced(const QString& path, qint64 size);
     void SetStatus(const QString& path, int status, const QByteArray& body = {});
     void SetRedirect(const QString& path, const QString& location, int status = 302);
     // No answer at all until ReleaseHangs or the server's end.
@@ -88,6 +90,7 @@ private:
     {
         Content,
         Generated,
+        GeneratedUnannounced,
         Status,
         Redirect,
         Hang,

@@ -137,7 +137,7 @@ TEST_P(FailingMedia, IsSkippedAndTriedAgainAtTheNextRun)
     EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 255, 1, 1})) << LogText(Log);
     for (const char* path : {"/media/p2.jpg", "/templates/Text/t.png"})
         EXPECT_EQ(Server.Requests(path), 1) << path;
-    EXPECT_EQ(ErrorLines(Log).filter("TVitrelleDownloader: Media '").size(), 1) << LogText(Log);
+    EXPECT_EQ(ErrorLines(Log).filter("TVitrelleDownloader: ").size(), 1) << LogText(Log);
     EXPECT_EQ(QDir(Cache("Photo/img")).entryList(QDir::Hidden | QDir::Files),
               QDir(Cache("Photo/img")).entryList(QDir::Files))
         << "no temporary file left";
@@ -572,3 +572,38 @@ TEST_F(VitrelleDownloader, AReloadedListKeepsTheUpdatesOfTheVitrellesStillListed
     Scheduler->Tick();
     EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1) << "not due before 09:00";
 }
+
+// A symbolic link planted in the cache (by whoever can write there) must not lead the program's writes and
+// deletes out of it: files behind the link are neither written nor deleted, and the refusal is logged.
+class PlantedLink : public VitrelleDownloader, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(PlantedLink, LeadsNoWriteOrDeleteOutOfTheCache)
+{
+    TTempFolder outside;
+    const QString kept = outside.Write("p1.jpg", "outside file");
+    outside.Write("s1.html", "outside page");
+    outside.Write("img/p1.jpg", "outside file");
+    outside.Write("style.css", "outside style");
+    const QString link = Cache(GetParam());
+    QDir().mkpath(QFileInfo(link).absolutePath());
+    ASSERT_TRUE(QFile::link(outside.Path(), link));
+
+    LoadLobby();
+    EXPECT_EQ(ReadFileBytes(Cache("Text/t.png")), "content of /templates/Text/t.png") << "the rest is cached";
+    const QString page = Repository->DiapositiveFilePath(Lobby->Vitrelle()->DiapositiveAt(0));
+    EXPECT_EQ(page.isEmpty(), GetParam() == QLatin1String("Photo")) << page.toStdString();
+    Lobby->DeleteFiles();
+
+    QStringList outsideEntries;
+    for (const char* name : {"p1.jpg", "s1.html", "img/p1.jpg", "style.css"})
+        outsideEntries << QString(name) + "=" + QString::fromUtf8(ReadFileBytes(outside.File(name)));
+    EXPECT_EQ(outsideEntries, QStringList({"p1.jpg=outside file", "s1.html=outside page",
+                                           "img/p1.jpg=outside file", "style.css=outside style"}));
+    EXPECT_EQ(outside.Entries().size(), 4) << outside.Entries().join(' ').toStdString();
+    EXPECT_FALSE(ErrorLines(Log).filter("lies outside the repository: refused").isEmpty()) << LogText(Log);
+}
+
+INSTANTIATE_TEST_SUITE_P(VitrelleDownloader, PlantedLink, ::testing::Values("Photo", "Photo/img"),
+                         [](const auto& info) { return CaseName(info.index, info.param); });

@@ -321,3 +321,32 @@ TEST_F(ParisTime, HourlyActionsCountElapsedHours)
     EXPECT_EQ(autumn->NextTime.time(), QTime(2, 15));
     EXPECT_EQ(autumn->NextTime.offsetFromUtc(), 7200) << "the first of the two 02:15";
 }
+
+// Parameters read from a file are applied in file order as SetParamValue applies them: a repeated name (in
+// any letter case) replaces the value in place, an empty value removes the parameter.
+TEST(ScheduleAction, ParametersLoadAsIfSetOneByOne)
+{
+    TTestSource source("Player 1");
+    TVitrelleScheduler scheduler(nullptr, std::make_shared<TManualClock>());
+    scheduler.RegisterSource(&source);
+    const std::vector<std::vector<std::pair<QString, QString>>> cases = {
+        {{"a", "1"}, {"b", "2"}, {"A", "3"}},
+        {{"a", "1"}, {"b", "2"}, {"a", ""}, {"a", "4"}, {"c", "5"}},
+        {{"x", ""}, {"\u00c9t\u00e9", "1"}, {"\u00e9T\u00c9", "2"}, {"B", "3"}, {"b", ""}},
+    };
+    for (const auto& children : cases) {
+        QByteArray xml =
+            "<ScheduleAction Source=\"Player 1\" Action=\"1\" Periodicity=\"0\" Time=\"08:00:00\" "
+            "Enabled=\"-1\">";
+        auto expected = TScheduleAction::CreateAction(&source, 1, 0, QTime(8, 0), true);
+        for (const auto& [name, value] : children) {
+            xml += "<" + name.toUtf8() + ">" + value.toUtf8() + "</" + name.toUtf8() + ">";
+            expected->SetParamValue(name, value);
+        }
+        TXmlDocument document;
+        ASSERT_TRUE(document.LoadFromBytes(xml + "</ScheduleAction>"));
+        const auto loaded = TScheduleAction::LoadFromXML(document.DocumentElement(), &scheduler);
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_EQ(loaded->Params, expected->Params) << xml.constData();
+    }
+}
