@@ -100,7 +100,8 @@ struct TFixture
         Repository = std::make_unique<TVitrelleRepository>(
             *Settings, TRepositoryServices{nullptr, std::make_shared<TOnline>(),
                                            std::make_shared<THttpDownloaderFactory>(THttpOptions{
-                                               THttpTimeouts{}, std::make_shared<TSystemClock>()})});
+                                               THttpTimeouts{}, std::make_shared<TSystemClock>()}),
+                                           std::make_shared<TSystemClock>()});
         if (Repository->LoadList() == nullptr)
             qFatal("cannot load the list");
     }
