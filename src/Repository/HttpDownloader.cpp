@@ -3,6 +3,7 @@
 #include "AbortRequest.h"
 #include "AtomicFile.h"
 #include "Log.h"
+#include "MainThread.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleResource.h"
 
@@ -112,6 +113,8 @@ struct THttpTransfer
 
     CURL* Curl = nullptr;
     const std::function<bool()>* CancelCheck = nullptr;
+    const std::function<void()>* MainThreadWaiting = nullptr; // null off the main thread
+    TClock::time_point LastWaitingNotice;
     const THttpTimeouts* Limits = nullptr;
     const THttpSizeLimits* Sizes = nullptr;
     const char* ErrorText = nullptr;
@@ -263,6 +266,13 @@ int Progress(void* context, curl_off_t downloadTotal, curl_off_t downloaded, cur
         transfer.Cancelled = true;
         return 1;
     }
+    if (transfer.MainThreadWaiting != nullptr) {
+        const THttpTransfer::TClock::time_point now = THttpTransfer::TClock::now();
+        if (now - transfer.LastWaitingNotice >= std::chrono::seconds(1)) {
+            transfer.LastWaitingNotice = now;
+            (*transfer.MainThreadWaiting)();
+        }
+    }
     transfer.DeadlinePassed = transfer.CheckDeadline(downloadTotal, downloaded);
     return transfer.DeadlinePassed.isEmpty() ? 0 : 1;
 }
@@ -316,6 +326,10 @@ void THttpDownloader::Perform(const QString& url, THttpTransfer& transfer)
     CURL* curl = Handle(FCurl);
     transfer.Curl = curl;
     transfer.CancelCheck = &FCancelCheck;
+    if (FOptions.MainThreadWaiting && OnMainThread()) {
+        transfer.MainThreadWaiting = &FOptions.MainThreadWaiting;
+        transfer.LastWaitingNotice = THttpTransfer::TClock::now();
+    }
     transfer.Limits = &FOptions.Timeouts;
     transfer.Sizes = &FOptions.Sizes;
     transfer.ErrorText = FErrorText;

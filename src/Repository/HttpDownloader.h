@@ -91,6 +91,9 @@ struct THttpOptions
     // The clock of LastLogin and of the login's lifetime. Required.
     std::shared_ptr<const IClock> Clock;
     THttpSizeLimits Sizes{};
+    // Called about once a second while a transfer runs on the main thread: the main thread then waits on the
+    // server, bounded by the deadlines, and is not hung (the service manager's watchdog is told so).
+    std::function<void()> MainThreadWaiting{};
 };
 
 // Access to the content server: four fetches, each writing the answer's body to a file and telling whether

@@ -48,7 +48,7 @@ public:
 
 } // namespace
 
-TAgentPlatform SystemPlatform()
+TAgentPlatform SystemPlatform(std::function<void()> mainThreadWaiting)
 {
     TAgentPlatform platform;
     platform.Session = std::make_shared<TSystemSessionProbe>();
@@ -61,7 +61,8 @@ TAgentPlatform SystemPlatform()
     platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
     platform.ScreenSaver = CreateSystemScreenSaver(); // the X server's, or none
     platform.SlideViews = std::make_shared<TSystemSlideViews>();
-    platform.Downloaders =
-        std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
+    THttpOptions http{THttpTimeouts{}, platform.Clock};
+    http.MainThreadWaiting = std::move(mainThreadWaiting);
+    platform.Downloaders = std::make_shared<THttpDownloaderFactory>(std::move(http));
     return platform;
 }

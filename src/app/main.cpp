@@ -58,7 +58,10 @@ int main(int argc, char* argv[])
 
     int exitCode = 0;
     {
-        TfrmVitrelleCenter form(folder, SystemPlatform());
+        // A transfer on the main thread (a login, a vitrelle file) may take minutes, bounded by its
+        // deadlines; the watchdog is told the thread is waiting, not hung.
+        TfrmVitrelleCenter form(folder,
+                                SystemPlatform([manager = serviceManager.get()] { manager->NotifyAlive(); }));
         if (form.StartupFailed()) {
             exitCode = 1;
         } else if (TerminationRequested()) {

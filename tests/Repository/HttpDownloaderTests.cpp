@@ -630,3 +630,24 @@ INSTANTIATE_TEST_SUITE_P(
                       TSizeCase{"MediaEatingIntoTheReserve", true, 1500, true, 50001499, false},
                       TSizeCase{"UnannouncedMediaOnAFullDisk", true, 1500, false, 49999999, false}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A slow transfer on the main thread tells the service manager's watchdog that the thread waits rather than
+// hangs; one on a worker says nothing (the main thread answers for itself there).
+TEST_F(HttpTransport, ASlowTransferOnTheMainThreadSaysTheThreadIsWaiting)
+{
+    Server.SetTrickle("/vitrelles/17.xml", 2500, 50, std::chrono::milliseconds(50)); // about 2.5 s
+    std::atomic<int> notices = 0;
+    THttpOptions options = ShortHttpOptions(nullptr);
+    options.MainThreadWaiting = [&notices] { ++notices; };
+    auto downloader = MakeDownloader(options);
+    ASSERT_TRUE(downloader->DownloadVitrelle("17", Folder.File("main.xml")));
+    EXPECT_GE(notices.load(), 2);
+    EXPECT_LE(notices.load(), 3) << "about once a second, not at every block of data";
+
+    notices = 0;
+    bool fetched = false;
+    std::thread worker([&] { fetched = downloader->DownloadVitrelle("17", Folder.File("worker.xml")); });
+    worker.join();
+    EXPECT_TRUE(fetched);
+    EXPECT_EQ(notices.load(), 0);
+}
