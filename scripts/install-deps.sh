@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the benchmarks and the demo need.
+#   scripts/install-deps.sh          what the build and the test suite need
+#   scripts/install-deps.sh --fuzz   that, and clang with libFuzzer (scripts/fuzz.sh)
 # Idempotent: quiet when everything is present; runs `apt-get update` once when something is missing.
 set -euo pipefail
 
@@ -16,6 +18,10 @@ PACKAGES=(
   xvfb xauth x11-apps x11-xserver-utils imagemagick dbus-daemon
   fonts-dejavu-core
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  # clang 16: the older clang of Debian 12 cannot compile libstdc++ 12's std::source_location.
+  PACKAGES+=(clang-16 libclang-rt-16-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
