@@ -79,6 +79,10 @@ dictionary() {
   esac
 }
 
+# Stack traces with function names and lines.
+if command -v llvm-symbolizer >/dev/null; then
+  export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer)}
+fi
 status=0
 summary=()
 for target in "${targets[@]}"; do
