@@ -21,5 +21,16 @@ if(VC_SANITIZE_THREAD)
     target_link_options(vc_common INTERFACE ${_vc_san})
 endif()
 
+# Fuzzing: every library gets libFuzzer's coverage instrumentation and the address and undefined-behaviour
+# checks; only the fuzz targets link libFuzzer's driver (fuzz/CMakeLists.txt).
+if(VC_BUILD_FUZZERS)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "VC_BUILD_FUZZERS needs clang for libFuzzer (-DCMAKE_CXX_COMPILER=clang++)")
+    endif()
+    set(_vc_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_compile_options(vc_common INTERFACE -fsanitize=fuzzer-no-link ${_vc_san})
+    target_link_options(vc_common INTERFACE ${_vc_san})
+endif()
+
 # Linked into every executable (an OBJECT library, so exactly once each).
 add_library(vc_sanitizer_defaults OBJECT ${CMAKE_CURRENT_LIST_DIR}/SanitizerDefaults.cpp)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the benchmarks, the demo and the package need
 # (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units).
+#   scripts/install-deps.sh          what the build and the test suite need
+#   scripts/install-deps.sh --fuzz   that, and clang with libFuzzer (scripts/fuzz.sh)
 # Idempotent: quiet when everything is present; runs `apt-get update` once when something is missing.
 set -euo pipefail
 
@@ -18,6 +20,10 @@ PACKAGES=(
   fonts-dejavu-core
   dpkg-dev systemd
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  # clang 16: the older clang of Debian 12 cannot compile libstdc++ 12's std::source_location.
+  PACKAGES+=(clang-16 libclang-rt-16-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -22,6 +22,18 @@ QString ChildPath(const QString& name)
 {
     return DeviceInfoElement + QLatin1Char('/') + name;
 }
+
+// The identity is stored in the display's settings file and compared with the display's at every start, so
+// it keeps only what that file can hold: XML has no NUL and no control characters but tab, line feed and
+// carriage return.
+QString StorableText(QString text)
+{
+    text.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 && u != 0x9 && u != 0xA && u != 0xD;
+    });
+    return text;
+}
 } // namespace
 
 void TVitrelleDeviceInfo::Assign(const IDeviceInfo* other)
@@ -93,8 +105,8 @@ bool TVitrelleDeviceInfo::SaveToXML(TXmlDocument* document, TXmlNode parent) con
 void TVitrelleDeviceInfo::ParseEDID(const QByteArray& edid)
 {
     FManufacturer = EDIDManufacturer(edid);
-    FModel = EDIDDescriptorText(edid, ModelTag);
-    FSerial = EDIDDescriptorText(edid, SerialTag);
+    FModel = StorableText(EDIDDescriptorText(edid, ModelTag));
+    FSerial = StorableText(EDIDDescriptorText(edid, SerialTag));
 }
 
 bool TVitrelleDeviceInfo::IsAdapterActive(const IDisplaySystem& system, const QString& adapterName)

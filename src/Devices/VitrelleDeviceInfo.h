@@ -60,7 +60,8 @@ public:
     bool LoadFromXML(TXmlNode parent);
     bool SaveToXML(TXmlDocument* document, TXmlNode parent) const;
 
-    // Manufacturer, model and serial from the EDID bytes (only the first 256 looked at, missing ones zero).
+    // Manufacturer, model and serial from the EDID bytes (only the first 256 looked at, missing ones zero);
+    // control characters that the settings file cannot hold are left out of the texts.
     void ParseEDID(const QByteArray& edid);
 
     // The named adapter is attached to the desktop and is not mirroring another; the first adapter of that

@@ -4,6 +4,7 @@
 #include "SimulatedDisplaySystem.h"
 #include "TestFiles.h"
 #include "VitrelleDeviceInfo.h"
+#include "VitrelleDeviceSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -206,3 +207,74 @@ TEST(Edid, VesaIdNeedsThreeLetters)
     edid[8] = char(0x70);
     EXPECT_EQ(VesaIdFromEDID(edid), "Default_Monitor");
 }
+
+namespace {
+
+// Descriptor texts with bytes that a settings file cannot hold (XML has no NUL and no control characters
+// but tab, line feed and carriage return).
+struct TStoredIdentityCase
+{
+    const char* Name;
+    QByteArray Model;  // the 13 text bytes of the model descriptor
+    QByteArray Serial; // the 13 text bytes of the serial descriptor
+    const char* ExpectedModel;
+    const char* ExpectedSerial;
+};
+
+const TStoredIdentityCase StoredIdentityCases[] = {
+    {"NUL inside the model",
+     QByteArray("\0KQ\0"
+                "2700\n    ",
+                13),
+     "SN1\n         ", "KQ2700", "SN1"},
+    {"control bytes in both",
+     QByteArray("A\x01"
+                "B\x1b"
+                "C\n       ",
+                13),
+     QByteArray("\x7\x10"
+                "77\n        ",
+                13),
+     "ABC", "77"},
+    {"tab and carriage return kept", "A\tB\rC\n       ", "S\tN\n         ", "A\tB\rC", "S\tN"},
+};
+
+void PrintTo(const TStoredIdentityCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class StoredIdentity : public ::testing::TestWithParam<TStoredIdentityCase>
+{
+protected:
+    TTempFolder Folder;
+};
+
+} // namespace
+
+// The identity decoded from a display's EDID is written to its settings file and compared with the display's
+// identity at every start: what is read back must be what was decoded, or the display no longer matches its
+// own settings.
+TEST_P(StoredIdentity, ReadsBackAsDecoded)
+{
+    const TStoredIdentityCase& c = GetParam();
+    QByteArray edid(EDIDSize, '\0');
+    edid.replace(54, 18, Tagged('\xFC', c.Model));
+    edid.replace(72, 18, Tagged('\xFF', c.Serial));
+    TVitrelleDeviceSettings settings;
+    settings.Name = "Hall";
+    settings.DeviceInfo().ParseEDID(edid);
+    EXPECT_EQ(settings.DeviceInfo().Model(), QString::fromLatin1(c.ExpectedModel));
+    EXPECT_EQ(settings.DeviceInfo().GetSerial(), QString::fromLatin1(c.ExpectedSerial));
+
+    const QString path = Folder.File("Hall.xml");
+    ASSERT_TRUE(settings.SaveToFile(path));
+    TVitrelleDeviceSettings loaded;
+    ASSERT_TRUE(loaded.LoadFromFile(path));
+    EXPECT_EQ(loaded.DeviceInfo().Model(), settings.DeviceInfo().Model());
+    EXPECT_EQ(loaded.DeviceInfo().GetSerial(), settings.DeviceInfo().GetSerial());
+    EXPECT_EQ(loaded.DeviceInfo().MatchScore(&settings.DeviceInfo()), 3) << "model, manufacturer and serial";
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, StoredIdentity, ::testing::ValuesIn(StoredIdentityCases),
+                         [](const auto& info) { return CaseName(info.index, info.param.Name); });
