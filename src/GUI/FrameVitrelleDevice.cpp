@@ -1,6 +1,7 @@
 #include "FrameVitrelleDevice.h"
 
 #include "ActionList.h"
+#include "ApplySavePanel.h"
 #include "ComSettingForm.h"
 #include "ControlCommandSettingForm.h"
 #include "ControlLookup.h"
@@ -54,22 +55,10 @@ TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent&
     PageControl->setDocumentMode(true); // flat tabs
     layout->addWidget(PageControl, 1);
 
-    pnlButton = new QFrame(this);
-    pnlButton->setObjectName(QStringLiteral("pnlButton"));
-    pnlButton->setFrameShape(QFrame::NoFrame);
-    pnlButton->setFixedHeight(35);
-    auto* buttons = new QHBoxLayout(pnlButton);
-    buttons->setContentsMargins(0, 7, 3, 3);
-    buttons->setSpacing(6);
-    buttons->addStretch(1);
-    btnApplySettings = new QPushButton(QStringLiteral("Apply"), pnlButton);
-    btnApplySettings->setObjectName(QStringLiteral("btnApplySettings"));
-    btnApplySettings->setFixedSize(85, 25);
-    buttons->addWidget(btnApplySettings);
-    btnSaveSettings = new QPushButton(QStringLiteral("Save"), pnlButton);
-    btnSaveSettings->setObjectName(QStringLiteral("btnSaveSettings"));
-    btnSaveSettings->setFixedSize(85, 25);
-    buttons->addWidget(btnSaveSettings);
+    const TApplySavePanel panel = CreateApplySavePanel(this, 35, 7);
+    pnlButton = panel.Panel;
+    btnApplySettings = panel.Apply;
+    btnSaveSettings = panel.Save;
     layout->addWidget(pnlButton);
 
     actApplyDeviceSettings = ActionList->CreateAction(

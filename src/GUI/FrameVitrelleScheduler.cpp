@@ -1,6 +1,7 @@
 #include "FrameVitrelleScheduler.h"
 
 #include "ActionList.h"
+#include "ApplySavePanel.h"
 #include "Errors.h"
 #include "PageEvents.h"
 #include "TabBuilders.h"
@@ -151,20 +152,10 @@ void TFrameVitrelleScheduler::BuildLayout()
     pnlDevice->installEventFilter(this);
     pnlVitrelle->installEventFilter(this);
 
-    pnlButton = CreatePanel(this, QStringLiteral("pnlButton"));
-    pnlButton->setFixedHeight(39);
-    auto* buttons = new QHBoxLayout(pnlButton);
-    buttons->setContentsMargins(0, 11, 3, 3);
-    buttons->setSpacing(6);
-    buttons->addStretch(1);
-    btnApplySettings = new QPushButton(QStringLiteral("Apply"), pnlButton);
-    btnApplySettings->setObjectName(QStringLiteral("btnApplySettings"));
-    btnSaveSettings = new QPushButton(QStringLiteral("Save"), pnlButton);
-    btnSaveSettings->setObjectName(QStringLiteral("btnSaveSettings"));
-    for (QPushButton* button : {btnApplySettings, btnSaveSettings}) {
-        button->setFixedSize(85, 25);
-        buttons->addWidget(button, 0, Qt::AlignTop);
-    }
+    const TApplySavePanel panel = CreateApplySavePanel(this, 39, 11);
+    pnlButton = panel.Panel;
+    btnApplySettings = panel.Apply;
+    btnSaveSettings = panel.Save;
     layout->addWidget(pnlButton);
 }
 

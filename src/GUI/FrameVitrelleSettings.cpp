@@ -1,6 +1,7 @@
 #include "FrameVitrelleSettings.h"
 
 #include "ActionList.h"
+#include "ApplySavePanel.h"
 #include "Errors.h"
 #include "ModalDialogs.h"
 #include "PageEvents.h"
@@ -19,8 +20,6 @@ namespace {
 constexpr int PageWidth = 478;
 constexpr int PageHeight = 480;
 constexpr int ButtonPanelHeight = 35;
-constexpr int ButtonWidth = 85;
-constexpr int ButtonHeight = 25;
 constexpr int BrowseButtonWidth = 25;
 
 QLabel* AddHeader(QGridLayout* grid, int row, const QString& caption)
@@ -108,21 +107,10 @@ void TFrameVitrelleSettings::BuildControls()
     tabArea->addWidget(PageControl);
     layout->addLayout(tabArea, 1);
 
-    auto* pnlButton = new QFrame(this);
-    pnlButton->setObjectName(QStringLiteral("pnlButton"));
-    pnlButton->setFixedHeight(ButtonPanelHeight);
-    auto* buttons = new QHBoxLayout(pnlButton);
-    buttons->setContentsMargins(0, 0, 6, 0);
-    buttons->addStretch(1);
-    btnApplySettings = new QPushButton(QStringLiteral("Apply"), pnlButton);
-    btnApplySettings->setObjectName(QStringLiteral("btnApplySettings"));
-    btnSaveSettings = new QPushButton(QStringLiteral("Save"), pnlButton);
-    btnSaveSettings->setObjectName(QStringLiteral("btnSaveSettings"));
-    for (QPushButton* button : {btnApplySettings, btnSaveSettings}) {
-        button->setMinimumSize(ButtonWidth, ButtonHeight);
-        buttons->addWidget(button);
-    }
-    layout->addWidget(pnlButton);
+    const TApplySavePanel panel = CreateApplySavePanel(this, ButtonPanelHeight, 5);
+    btnApplySettings = panel.Apply;
+    btnSaveSettings = panel.Save;
+    layout->addWidget(panel.Panel);
 
     LinkButton(btnApplySettings, apply, false);
     LinkButton(btnSaveSettings, save, false);
