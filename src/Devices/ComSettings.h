@@ -83,8 +83,10 @@ public:
     TParityBits Parity = prNone;
     TStopBits StopBits = sbOneStopBit;
     TFlowControl FlowControl = fcNone;
-    qint32 TimeOutConstant = 0; // ms, constant part of the read and write time-outs
-    qint32 TimeOutPerChar = 0;  // ms per character
+    // A new holder has the same time-outs as a file without them: with none, a display's reply is never
+    // read, and a display set up from scratch would never answer.
+    qint32 TimeOutConstant = DefaultTimeOutConstant; // ms, constant part of the read and write time-outs
+    qint32 TimeOutPerChar = DefaultTimeOutPerChar;   // ms per character
     // Called by Assign after copying (the display's control reconfigures its port this way).
     std::function<void(TComSettings*)> OnChange;
 

@@ -34,9 +34,9 @@ const TFileCase FileCases[] = {
      "FullScreen>"
      "<ComPort><TimeOut><Constant>400</Constant></TimeOut></ComPort></VitrelleDevice>",
      true, "Hall", 1920, true, 400},
-    // Refused files leave the fields as they were (a new object's time-outs are 0 until a file is read).
-    {"NotWellFormed", "<VitrelleDevice><Name>Hall</VitrelleDevice>", false, "kept", 0, false, 0},
-    {"ForeignRoot", "<VitrelleCenter><Name>Hall</Name></VitrelleCenter>", false, "kept", 0, false, 0},
+    // Refused files leave the fields as they were (a new object has the usual time-outs, 250 and 20).
+    {"NotWellFormed", "<VitrelleDevice><Name>Hall</VitrelleDevice>", false, "kept", 0, false, 250},
+    {"ForeignRoot", "<VitrelleCenter><Name>Hall</Name></VitrelleCenter>", false, "kept", 0, false, 250},
 };
 
 class DeviceSettingsFile : public ::testing::TestWithParam<TFileCase>

@@ -150,6 +150,9 @@ TEST_F(SerialDialogsTest, ASerialDialogOnADisplayWithoutPortChoosesNone)
     OpenDialog("btnComSettings2", [](QDialog& dialog) {
         EXPECT_EQ(In<QComboBox>(dialog, "cbPort")->currentIndex(), -1);
         EXPECT_EQ(In<QComboBox>(dialog, "cbPort")->currentText(), "");
+        // A display without a settings file has the usual time-outs: with none, no reply would ever be read.
+        EXPECT_EQ(In<QSpinBox>(dialog, "SeTimeOutConstant")->value(), 250);
+        EXPECT_EQ(In<QSpinBox>(dialog, "seTimeOutPerChar")->value(), 20);
         return static_cast<int>(QDialog::Accepted);
     });
     EXPECT_FALSE(ApplyEnabled());
