@@ -68,7 +68,8 @@ protected:
         // Media big enough for a kill to land in the middle of a download.
         Server.SetGenerated("/media/p1.jpg", MediaSize);
         Server.SetGenerated("/media/p2.jpg", MediaSize + 1);
-        for (const char* path : {"/templates/Text/t.png", "/templates/Photo/style.css", "/templates/Text/text.css"})
+        for (const char* path :
+             {"/templates/Text/t.png", "/templates/Photo/style.css", "/templates/Text/text.css"})
             Server.SetFile(path, QByteArray("content of ") + path);
         Prepare(App);
         Prepare(Reference);
@@ -218,7 +219,7 @@ TEST_F(CrashConsistency, EveryFileIsWholeAndNoTemporaryFileRemainsAfterAKill)
     }
 
     std::cout << "crash consistency: " << kills << " kills, " << failures << " with faults, "
-              << killsLeavingLeftovers << " left temporary files (all removed by the next start), "
+              << killsLeavingLeftovers << " left temporary files for the next start to remove, "
               << elapsed.elapsed() / 1000.0 << " s, seed " << seed << "\n  killed during:";
     for (const auto& [kind, count] : killedDuring)
         std::cout << ' ' << kind.toStdString() << ' ' << count;
