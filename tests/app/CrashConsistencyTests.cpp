@@ -1,0 +1,230 @@
+// Kills a process doing the program's file work (CrashVictim) with SIGKILL at random moments, as a power cut
+// would, then lets the program start again and checks what the kill left: every file whole (the old or the
+// new version) and readable by the program, and none of its temporary files left anywhere.
+//
+// VC_CRASH_KILLS sets the number of kills (default 20); VC_CRASH_SEED the random seed of the kill delays.
+
+#include "ManualClock.h"
+#include "TestContentServer.h"
+#include "TestFiles.h"
+#include "TestScheduleSource.h"
+#include "VitrelleCenterSettings.h"
+#include "VitrelleDeviceSettings.h"
+#include "VitrelleScheduler.h"
+
+#include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <iostream>
+#include <map>
+#include <random>
+
+namespace {
+
+const QStringList WorkKinds{"settings", "device", "schedule", "render", "media"};
+constexpr int MaxKillDelayMs = 250;
+constexpr qint64 MediaSize = 1 << 20;
+
+int EnvironmentNumber(const char* name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? value : fallback;
+}
+
+QByteArray TestData(const QString& name)
+{
+    return ReadFileBytes(TestDataPath(name));
+}
+
+// Every file below the folder (hidden ones included), relative to it.
+QStringList FilesBelow(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    return files;
+}
+
+int LeftoverCount(const QString& folder)
+{
+    return static_cast<int>(FilesBelow(folder).filter(QStringLiteral(".vctmp.")).size());
+}
+
+class CrashConsistency : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Server.SetFile("/vitrelles/17.xml", TestData("repository/17.xml"));
+        Server.SetFile("/vitrelles/gallery.xml", TestData("repository/gallery.xml"));
+        // Media big enough for a kill to land in the middle of a download.
+        Server.SetGenerated("/media/p1.jpg", MediaSize);
+        Server.SetGenerated("/media/p2.jpg", MediaSize + 1);
+        for (const char* path :
+             {"/templates/Text/t.png", "/templates/Photo/style.css", "/templates/Text/text.css"})
+            Server.SetFile(path, QByteArray("content of ") + path);
+        Prepare(App);
+        Prepare(Reference);
+        InitialSettings = ReadFileBytes(App.File("VitrelleCenter.xml"));
+        ASSERT_EQ(RunToEnd("reference", Reference), 0);
+        for (const char* version : {"v0", "v1"})
+            for (const char* name : {"VitrelleCenter.xml", "Hall.xml", "Schedule.xml"})
+                Versions[name] << ReadFileBytes(Reference.File(QStringLiteral("%1/%2").arg(version, name)));
+        Versions["VitrelleCenter.xml"] << InitialSettings; // before the first save
+    }
+
+    // An application folder as the program finds it: settings that name the server, the templates and
+    // types, a cached vitrelle list.
+    void Prepare(const TTempFolder& folder) const
+    {
+        TVitrelleCenterSettings settings(folder.Path());
+        Server.Configure(settings.HttpSettings());
+        ASSERT_TRUE(settings.Save());
+        folder.Write("Templates/Types.xml",
+                     TestData("repository/Types.xml").replace("{server}", Server.BaseUrl().toUtf8()));
+        for (const char* name : {"Photo.xsl", "Text.xsl"})
+            folder.Write(QStringLiteral("Templates/") + name, TestData(QStringLiteral("player/") + name));
+        folder.Write("Cache/VitrelleList.xml", TestData("repository/VitrelleList.xml"));
+    }
+
+    static void StartVictim(QProcess& victim, const QString& mode, const TTempFolder& folder)
+    {
+        victim.start(QStringLiteral(VC_CRASH_VICTIM), {mode, folder.Path()});
+        ASSERT_TRUE(victim.waitForStarted(10000));
+    }
+
+    static int RunToEnd(const QString& mode, const TTempFolder& folder)
+    {
+        QProcess victim;
+        StartVictim(victim, mode, folder);
+        const bool ended = victim.waitForFinished(60000);
+        EXPECT_TRUE(ended && victim.exitStatus() == QProcess::NormalExit && victim.exitCode() == 0)
+            << mode.toStdString() << ": " << victim.readAllStandardError().toStdString();
+        return ended ? victim.exitCode() : -1;
+    }
+
+    // What is wrong with the folder's files; nothing when every file is one the program wrote whole.
+    QStringList Faults() const
+    {
+        QStringList faults;
+        const auto checkVersion = [&](const QString& name, const QString& path, bool required) {
+            if (!QFile::exists(path)) {
+                if (required)
+                    faults << name + " is missing";
+                return false;
+            }
+            if (!Versions.at(name).contains(ReadFileBytes(path))) {
+                faults << name + " is neither version: " + QString::fromUtf8(ReadFileBytes(path));
+                return false;
+            }
+            return true;
+        };
+        TVitrelleCenterSettings settings(App.Path());
+        if (checkVersion("VitrelleCenter.xml", settings.GetSettingsFileName(), true)) {
+            if (!settings.Load())
+                faults << "the settings do not load";
+            if ((QFile::permissions(settings.GetSettingsFileName()) &
+                 (QFileDevice::ReadGroup | QFileDevice::ReadOther)) != 0)
+                faults << "the settings file, which holds the password, is readable by others";
+        }
+        TVitrelleDeviceSettings device;
+        if (checkVersion("Hall.xml", settings.GetDevicePath() + "Hall.xml", false) &&
+            !device.LoadFromFile(settings.GetDevicePath() + "Hall.xml"))
+            faults << "the device settings do not load";
+        TTestSource source("Test");
+        TVitrelleScheduler scheduler(nullptr, std::make_shared<TManualClock>());
+        scheduler.RegisterSource(&source);
+        if (checkVersion("Schedule.xml", settings.GetScheduleFileName(), false) &&
+            (!scheduler.LoadFromFile(settings.GetScheduleFileName()) || scheduler.ActionCount() == 0))
+            faults << "the schedule does not load";
+        // Pages, media, resources and vitrelle files: each as an unkilled run writes it, or absent.
+        for (const QString& file : FilesBelow(App.File("Cache"))) {
+            const QString reference = Reference.File("Cache/" + file);
+            if (!QFile::exists(reference))
+                faults << "unexpected file Cache/" + file;
+            else if (ReadFileBytes(App.File("Cache/" + file)) != ReadFileBytes(reference))
+                faults << "Cache/" + file + " differs from a whole one";
+        }
+        const QStringList leftovers = FilesBelow(App.Path()).filter(QStringLiteral(".vctmp."));
+        if (!leftovers.isEmpty())
+            faults << "temporary files remain after the start: " + leftovers.join(", ");
+        return faults;
+    }
+
+    TTestContentServer Server;
+    TTempFolder App;
+    TTempFolder Reference;
+    QByteArray InitialSettings;
+    std::map<QString, QByteArrayList> Versions; // by file name: every whole content it may have
+};
+
+TEST_F(CrashConsistency, EveryFileIsWholeAndNoTemporaryFileRemainsAfterAKill)
+{
+    const int kills = EnvironmentNumber("VC_CRASH_KILLS", 20);
+    const auto seed = static_cast<unsigned>(EnvironmentNumber("VC_CRASH_SEED", std::random_device()()));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> delays(0, MaxKillDelayMs);
+    std::map<QString, int> killedDuring; // the work last started when the kill came
+    int killsLeavingLeftovers = 0;
+    int failures = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+
+    for (int kill = 0; kill < kills; ++kill) {
+        QProcess victim;
+        StartVictim(victim, "run", App);
+        // Aimed once every kind of work has started, so the delays spread the kills over all of them.
+        QSet<QString> started;
+        QString last;
+        const auto readLines = [&] {
+            while (victim.canReadLine()) {
+                last = QString::fromUtf8(victim.readLine()).trimmed();
+                started.insert(last);
+            }
+        };
+        const QDeadlineTimer ready(30000);
+        while (started.size() < WorkKinds.size() && !ready.hasExpired() &&
+               victim.state() == QProcess::Running) {
+            victim.waitForReadyRead(100);
+            readLines();
+        }
+        ASSERT_EQ(started.size(), WorkKinds.size())
+            << "the victim did not start its work: " << victim.readAllStandardError().toStdString();
+        const QDeadlineTimer delay(delays(random));
+        while (!delay.hasExpired()) {
+            victim.waitForReadyRead(static_cast<int>(std::max<qint64>(1, delay.remainingTime())));
+            readLines();
+        }
+        ASSERT_EQ(victim.state(), QProcess::Running) << victim.readAllStandardError().toStdString();
+        ::kill(static_cast<pid_t>(victim.processId()), SIGKILL);
+        ASSERT_TRUE(victim.waitForFinished(10000));
+        readLines();
+        ++killedDuring[last];
+        if (LeftoverCount(App.Path()) > 0)
+            ++killsLeavingLeftovers;
+
+        ASSERT_EQ(RunToEnd("start", App), 0);
+        const QStringList faults = Faults();
+        if (!faults.isEmpty() && ++failures <= 5)
+            ADD_FAILURE() << "after kill " << kill + 1 << " (during " << last.toStdString()
+                          << "): " << faults.join("; ").toStdString();
+    }
+
+    std::cout << "crash consistency: " << kills << " kills, " << failures << " with faults, "
+              << killsLeavingLeftovers << " left temporary files for the next start to remove, "
+              << elapsed.elapsed() / 1000.0 << " s, seed " << seed << "\n  killed during:";
+    for (const auto& [kind, count] : killedDuring)
+        std::cout << ' ' << kind.toStdString() << ' ' << count;
+    std::cout << std::endl;
+    EXPECT_EQ(failures, 0);
+}
+
+} // namespace
