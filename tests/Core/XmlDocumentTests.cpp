@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 QByteArray Bytes(const char* text)

@@ -31,8 +31,8 @@ QString TTempFolder::Write(const QString& name, const QByteArray& content) const
 
 QStringList TTempFolder::Entries() const
 {
-    return QDir(FPath)
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(FPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                 QDir::Name);
 }
 
 QByteArray ReadFileBytes(const QString& path)
