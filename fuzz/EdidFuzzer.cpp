@@ -1,22 +1,11 @@
 // An EDID block as a display reports it: decoded into the display's identity, which is then stored in a
 // display settings file and read back; the identity must come back as it was decoded.
+#include "FuzzIdentity.h"
 #include "FuzzSupport.h"
 
 #include "Edid.h"
 #include "VitrelleDeviceInfo.h"
 #include "XmlDocument.h"
-
-namespace {
-
-// The stored fields themselves: Equals reads the other side through GetModel, which stands in a generic text
-// for an empty model, so an identity without a model never equals its own copy.
-bool SameIdentity(const TVitrelleDeviceInfo& a, const TVitrelleDeviceInfo& b)
-{
-    return a.Model() == b.Model() && a.GetManufacturer() == b.GetManufacturer() &&
-           a.GetSerial() == b.GetSerial() && a.GetVesaID() == b.GetVesaID() && a.GetPnpID() == b.GetPnpID();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -40,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                QStringLiteral("the stored identity does not parse: %1").arg(stored.ParseError().Reason));
     TVitrelleDeviceInfo reloaded;
     reloaded.LoadFromXML(stored.DocumentElement());
-    FUZZ_CHECK(SameIdentity(reloaded, info),
+    FUZZ_CHECK(FuzzSameIdentity(reloaded, info),
                QStringLiteral("the stored identity (model '%1', serial '%2') reads back as "
                               "model '%3', serial '%4' (manufacturer '%5', '%6')")
                    .arg(info.Model(), info.GetSerial(), reloaded.Model(), reloaded.GetSerial(),
