@@ -88,15 +88,7 @@ TComSettingForm::TComSettingForm() : QDialog(nullptr)
     SeTimeOutConstant = AddSpinEdit("SeTimeOutConstant", TComSettings::DefaultTimeOutConstant, 194);
     seTimeOutPerChar = AddSpinEdit("seTimeOutPerChar", TComSettings::DefaultTimeOutPerChar, 225);
 
-    btnOK = new QPushButton(QStringLiteral("OK"), this);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setGeometry(78 + shift, 266, 75, 25);
-    btnOK->setDefault(true);
-    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setGeometry(166 + shift, 266, 78, 25);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    AddOkCancelButtons(*this, 78 + shift, 166 + shift, 266, btnOK, btnCancel);
 
     setFixedSize(width, ClientHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

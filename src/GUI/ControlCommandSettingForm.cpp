@@ -45,15 +45,7 @@ TControlCommandSettingForm::TControlCommandSettingForm() : QDialog(nullptr)
     AddLabel("lblResponseOffCode", QStringLiteral("Off status:"), 314, 134);
     edResponseStatusOffCode = AddEdit("edResponseStatusOffCode", 449, 131);
 
-    btnOK = new QPushButton(QStringLiteral("OK"), this);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setGeometry(406, 171, 75, 25);
-    btnOK->setDefault(true);
-    connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setGeometry(492, 171, 78, 25);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    AddOkCancelButtons(*this, 406, 492, 171, btnOK, btnCancel);
 }
 
 QLabel* TControlCommandSettingForm::AddLabel(const char* name, const QString& caption, int left, int top,

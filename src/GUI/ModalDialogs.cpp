@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QPushButton>
 
 namespace {
 std::function<int(QDialog&)> NextDialogAnswer;
@@ -88,4 +89,18 @@ TBusyCursor::TBusyCursor()
 TBusyCursor::~TBusyCursor()
 {
     QApplication::restoreOverrideCursor();
+}
+
+void AddOkCancelButtons(QDialog& dialog, int okLeft, int cancelLeft, int top, QPushButton*& ok,
+                        QPushButton*& cancel)
+{
+    ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    ok->setObjectName(QStringLiteral("btnOK"));
+    ok->setGeometry(okLeft, top, 75, 25);
+    ok->setDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
+    cancel->setObjectName(QStringLiteral("btnCancel"));
+    cancel->setGeometry(cancelLeft, top, 78, 25);
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 class QDialog;
+class QPushButton;
 class QWidget;
 
 // Every modal dialog of the pages goes through here, like the message boxes, so that a test answers them
@@ -32,6 +33,11 @@ public:
     static bool AnswerPending();
     static void ResetForTests();
 };
+
+// The OK (default, 75 x 25) and Cancel (78 x 25) buttons of a dialog, closing it with Accepted or Rejected,
+// placed at the two positions.
+void AddOkCancelButtons(QDialog& dialog, int okLeft, int cancelLeft, int top, QPushButton*& ok,
+                        QPushButton*& cancel);
 
 // A busy cursor for as long as it lives: the page waits on a serial line or the server, bounded by their
 // time-outs, and the operator sees it is not frozen.
