@@ -7,6 +7,7 @@
 #include "SerialLine.h"
 #include "SleepInhibitor.h"
 #include "SlideView.h"
+#include "SteadyClock.h"
 
 #include <QString>
 
@@ -55,6 +56,9 @@ struct TAgentPlatform
     std::shared_ptr<IScreenSaver> ScreenSaver;
     // Makes the web views of the slide windows.
     std::shared_ptr<const ISlideViewFactory> SlideViews;
+    // The monotonic time the players' slide clocks run by, and their period.
+    std::shared_ptr<ISteadyClock> SlideClock = std::make_shared<TSystemSteadyClock>();
+    std::chrono::milliseconds SlideTick{1000};
     // The pause before every display is switched on or off at once (see TVitrelleDevice::PowerAllPause).
     std::chrono::milliseconds PowerAllPause{500};
 

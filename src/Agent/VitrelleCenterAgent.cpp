@@ -43,6 +43,7 @@ void TAgentPlatform::CheckComplete() const
     require(SerialPorts != nullptr, "SerialPorts");
     require(ScreenSaver != nullptr, "ScreenSaver");
     require(SlideViews != nullptr, "SlideViews");
+    require(SlideClock != nullptr, "SlideClock");
 }
 
 namespace {
@@ -166,6 +167,8 @@ void TVitrelleCenterAgent::AddPlayer(TVitrelleDevice& device)
     services.SlideViews = FPlatform.SlideViews;
     services.ScreenSaver = FPlatform.ScreenSaver;
     services.Scheduler = [this] { return FScheduler.get(); };
+    services.Tick = FPlatform.SlideTick;
+    services.Clock = FPlatform.SlideClock;
     FPlayers.push_back(std::make_unique<TVitrellePlayer>(&device, *FRepository, std::move(services)));
 }
 

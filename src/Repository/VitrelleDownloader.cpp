@@ -166,9 +166,11 @@ void TVitrelleDownloader::PrepareMediaDownload()
         if (entry.FilePath.isEmpty())
             entry.Resource->Status = TVitrelleResource::Failed; // a refused name is never fetched
         else
-            entry.Resource->Status =
-                QFileInfo::exists(entry.FilePath) ? TVitrelleResource::Present : TVitrelleResource::Missing;
+            entry.Resource->Status = QFileInfo::exists(entry.FilePath) && !FRefetch
+                                         ? TVitrelleResource::Present
+                                         : TVitrelleResource::Missing;
     }
+    FRefetch = false;
 }
 
 void TVitrelleDownloader::StartMediaDownload()
@@ -224,11 +226,12 @@ void TVitrelleDownloader::DeleteFiles()
         RemoveFile(path);
 }
 
-QStringList TVitrelleDownloader::CachedFiles(const TVitrelle& vitrelle) const
+QStringList TVitrelleDownloader::CachedFiles(const TVitrelle& vitrelle, TFiles which) const
 {
     QStringList files;
     for (const TDiapositive* slide : vitrelle.AllDiapositives()) {
-        files << FRepository->DiapositiveFilePath(slide);
+        if (which == TFiles::All)
+            files << FRepository->DiapositiveFilePath(slide);
         for (const std::unique_ptr<TVitrelleResource>& resource : slide->Resources)
             files << FRepository->ResourceFilePath(resource.get());
     }
@@ -239,12 +242,12 @@ QStringList TVitrelleDownloader::CachedFiles(const TVitrelle& vitrelle) const
     return files;
 }
 
-QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile) const
+QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile, TFiles which) const
 {
     if (vitrelleFile.isEmpty() || !QFile::exists(vitrelleFile))
         return {};
     TVitrelle scratch(FVitrelle->Id, -1);
-    return scratch.LoadFromFile(vitrelleFile) ? CachedFiles(scratch) : QStringList();
+    return scratch.LoadFromFile(vitrelleFile) ? CachedFiles(scratch, which) : QStringList();
 }
 
 bool TVitrelleDownloader::Update()
@@ -277,10 +280,17 @@ bool TVitrelleDownloader::Update()
     // update against a server that is down leaves the vitrelle playable.
     if (!DownloadVitrelle())
         return false;
+    // Everything is fetched again, but a file the new content still names stays until its new copy has
+    // arrived whole: a server that fails the media after the vitrelle file must not leave the show without
+    // its pictures and styles (which other vitrelles of the same types use too). Pages are made here and go.
+    const QStringList fetched = CachedFilesOf(path, TFiles::Fetched);
+    const QSet<QString> kept(fetched.begin(), fetched.end());
     stale += CachedFilesOf(path);
     stale.removeDuplicates();
     for (const QString& file : stale)
-        RemoveFile(file);
+        if (!kept.contains(file))
+            RemoveFile(file);
+    FRefetch = true;
     succeeded = Load();
     return succeeded;
 }

@@ -119,9 +119,14 @@ private:
     // The worker's run: fetches every missing entry; one that fails is logged, marked failed and passed over.
     void FetchMedia(const TThreadLink& link);
     // The cache files of a vitrelle's content: rendered pages, slide media and its types' resources.
-    QStringList CachedFiles(const TVitrelle& vitrelle) const;
+    enum class TFiles
+    {
+        All,
+        Fetched, // media and type resources: those that come from the server
+    };
+    QStringList CachedFiles(const TVitrelle& vitrelle, TFiles which = TFiles::All) const;
     // Those of the content of a vitrelle file, read into a scratch vitrelle; none when it cannot be read.
-    QStringList CachedFilesOf(const QString& vitrelleFile) const;
+    QStringList CachedFilesOf(const QString& vitrelleFile, TFiles which = TFiles::All) const;
     void RunPendingUpdate();
     // The HTTP downloader reads its own copy of the server settings, refreshed on the main thread whenever
     // the worker does not run, so values applied meanwhile are used and never read while being changed.
@@ -141,6 +146,8 @@ private:
     std::chrono::milliseconds FStopWait{StopWaitMs};
     std::shared_ptr<IFileSink> FFileSink;
     bool FUpdatePending = false;
+    // The next media download fetches every entry again, also those in the cache (main thread).
+    bool FRefetch = false;
     TVitrelleUpdateRecord FLastUpdate; // main thread
 
     // Whether the worker's body still runs; lets a stop wait for it without serving events.

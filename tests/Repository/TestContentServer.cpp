@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -77,11 +78,29 @@ TTestContentServer::TTestContentServer(int port)
     FServer->set_keep_alive_timeout(2);
     FServer->set_tcp_nodelay(true);
 
-    FServer->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-        std::lock_guard lock(FMutex);
-        ++FCounts[request.path];
-        FTargets << QString::fromStdString(request.target);
-        return httplib::Server::HandlerResponse::Unhandled;
+    FServer->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        std::chrono::milliseconds hang{0};
+        {
+            std::lock_guard lock(FMutex);
+            ++FCounts[request.path];
+            FTargets << QString::fromStdString(request.target);
+            if (FFlaky.FailShare <= 0 && FFlaky.HangShare <= 0)
+                return httplib::Server::HandlerResponse::Unhandled;
+            const double draw = std::uniform_real_distribution<double>(0.0, 1.0)(FFlakyRandom);
+            if (draw >= FFlaky.FailShare + FFlaky.HangShare)
+                return httplib::Server::HandlerResponse::Unhandled;
+            if (draw < FFlaky.FailShare) {
+                ++FFlakyFailures;
+            } else {
+                ++FFlakyHangs;
+                hang = FFlaky.HangTime;
+            }
+        }
+        // A hang ends in the same failure, long after any client has stopped waiting for it.
+        if (hang.count() > 0)
+            Pause(hang);
+        response.status = 503;
+        return httplib::Server::HandlerResponse::Handled;
     });
 
     FServer->Get("/login", [this](const httplib::Request& request, httplib::Response& response) {
@@ -358,4 +377,23 @@ void TTestContentServer::ResetCounts()
     std::lock_guard lock(FMutex);
     FCounts.clear();
     FTargets.clear();
+}
+
+void TTestContentServer::SetFlaky(const TFlaky& flaky)
+{
+    std::lock_guard lock(FMutex);
+    FFlaky = flaky;
+    FFlakyRandom.seed(flaky.Seed);
+}
+
+int TTestContentServer::FlakyFailures() const
+{
+    std::lock_guard lock(FMutex);
+    return FFlakyFailures;
+}
+
+int TTestContentServer::FlakyHangs() const
+{
+    std::lock_guard lock(FMutex);
+    return FFlakyHangs;
 }

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -63,6 +64,19 @@ public:
     // low-speed limit and still takes for ever).
     void SetTrickle(const QString& path, qint64 size, int step, std::chrono::milliseconds interval);
     void Remove(const QString& path);
+    // Misbehaves at random on every request, login included, before its path is looked at: FailShare of them
+    // get status 503 at once, HangShare get it only after HangTime (a server that stops answering for a
+    // while). The draws follow the seed, so a run can be repeated.
+    struct TFlaky
+    {
+        double FailShare = 0;
+        double HangShare = 0;
+        std::chrono::milliseconds HangTime{5000};
+        unsigned Seed = 1;
+    };
+    void SetFlaky(const TFlaky& flaky);
+    int FlakyFailures() const;
+    int FlakyHangs() const;
     void ReleaseHangs();
 
     static char GeneratedByte(qint64 offset) { return static_cast<char>(offset % 251); }
@@ -132,4 +146,8 @@ private:
     QStringList FTargets;
     quint64 FReleaseGeneration = 0;
     bool FStopping = false;
+    TFlaky FFlaky;
+    std::mt19937 FFlakyRandom;
+    int FFlakyFailures = 0;
+    int FFlakyHangs = 0;
 };

@@ -240,6 +240,22 @@ TEST_F(VitrelleDownloader, AnUpdateTheServerRefusesKeepsTheCache)
     EXPECT_TRUE(QFile::exists(Cache("Photo/img/p1.jpg")));
 }
 
+// The vitrelle file of an update arrives but some of its media do not: their cached copies stay, so the show
+// keeps its pictures and styles until a later update brings the new ones.
+TEST_F(VitrelleDownloader, AnUpdateWhoseMediaFailKeepsTheirCachedCopies)
+{
+    LoadLobby();
+    const QByteArray picture = ReadFileBytes(Cache("Photo/img/p1.jpg"));
+    Server.SetStatus("/media/p1.jpg", 500);
+    Server.SetStatus("/templates/Photo/style.css", 503);
+    Server.SetFile("/media/p2.jpg", "new picture");
+    ASSERT_TRUE(Lobby->Update()) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), picture);
+    EXPECT_TRUE(QFile::exists(Cache("Photo/style.css")));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p2.jpg")), "new picture") << "the others are fetched again";
+}
+
 TEST_F(VitrelleDownloader, ABrokenCachedFileFailsEveryLoadUntilAnUpdate)
 {
     App.Write("Cache/17.xml", Data("BrokenVitrelle.xml"));

@@ -73,6 +73,12 @@ public:
         std::lock_guard lock(FMutex);
         return FWaits;
     }
+    // The number of workers waiting now.
+    int Waiting() const
+    {
+        std::lock_guard lock(FMutex);
+        return static_cast<int>(FDeadlines.size());
+    }
     // The earliest moment a worker waits for now; none while nobody waits.
     std::optional<std::chrono::milliseconds> NextDeadline() const
     {

@@ -1,0 +1,31 @@
+#include "Soak.h"
+
+#include <gtest/gtest.h>
+
+// Two simulated days on two displays against a server that fails one request in ten and hangs on one in
+// fifty, with new content every day: every due action runs exactly once, at the first pass after it is due,
+// the shows go on, failed updates leave the cache as it was and successful ones leave no old files behind.
+TEST(Soak, TwoDaysAgainstAFlakyServerRunEveryDueActionOnce)
+{
+    TSoakOptions options;
+    options.Days = 2;
+    options.Flaky = {0.10, 0.02, std::chrono::milliseconds(1500), 7};
+    options.Tolerance = options.Step;
+    TSoak soak(options, {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)});
+    soak.Start();
+    std::vector<qint64> cacheFiles;
+    soak.RunSimulated([&](int) { cacheFiles.push_back(soak.CacheFiles()); });
+    soak.Finish();
+
+    const TSoakReport report = soak.Report();
+    EXPECT_TRUE(report.Faults.isEmpty()) << report.Faults.join("\n").toStdString();
+    EXPECT_EQ(report.Total.Due, 2 * (8 + 48));
+    EXPECT_EQ(report.Total.Run, report.Total.Due);
+    // 60-second slides from 07:00 to 20:00 on one display and from 07:30 to 19:00 on the other.
+    EXPECT_GT(report.Swaps, 2 * (13 + 11) * 60 * 9 / 10);
+    EXPECT_GT(report.ServerFailures + report.ServerHangs, 0);
+    EXPECT_GT(report.UpdatesFailed, 0) << "the server's failures reach the updates";
+    EXPECT_GT(report.UpdatesSucceeded, report.UpdatesFailed);
+    ASSERT_EQ(cacheFiles.size(), 2u);
+    EXPECT_EQ(cacheFiles[1], cacheFiles[0]) << "each day's content replaces the day before's";
+}
