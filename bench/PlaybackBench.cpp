@@ -8,6 +8,7 @@
 #include "FakeNetworkStatus.h"
 #include "FakeScreenSaver.h"
 #include "HttpDownloader.h"
+#include "ProcessStats.h"
 #include "ScreenCapture.h"
 #include "SteadyClock.h"
 #include "VitrelleCenterSettings.h"
@@ -36,7 +37,6 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -318,86 +318,10 @@ double Median(std::vector<double> values)
 
 // ---- processes ----
 
-struct TProcessInfo
+// The program: this process and its web engine's, not the X server.
+TProcessSample ProgramMemory()
 {
-    pid_t Parent = 0;
-    qint64 CpuTicks = 0; // user and system
-};
-
-std::map<pid_t, TProcessInfo> Processes()
-{
-    std::map<pid_t, TProcessInfo> processes;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const pid_t pid = entry.toInt(&ok);
-        if (!ok)
-            continue;
-        QFile stat("/proc/" + entry + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        // The name is in parentheses and may hold spaces: the fields start after the last ')'.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
-            continue;
-        // Fields from the state on: ppid is the 2nd, utime the 12th, stime the 13th.
-        processes[pid] = TProcessInfo{fields[1].toInt(), fields[11].toLongLong() + fields[12].toLongLong()};
-    }
-    return processes;
-}
-
-// This process and every process below it, except those below the Xvfb server (the display is not the
-// program's).
-std::vector<pid_t> ProgramProcesses(pid_t root, pid_t excluded)
-{
-    const std::map<pid_t, TProcessInfo> processes = Processes();
-    std::vector<pid_t> found{root};
-    for (size_t i = 0; i < found.size(); ++i)
-        for (const auto& [pid, info] : processes)
-            if (info.Parent == found[i] && pid != excluded)
-                found.push_back(pid);
-    return found;
-}
-
-qint64 CpuTicks(const std::vector<pid_t>& pids)
-{
-    const std::map<pid_t, TProcessInfo> processes = Processes();
-    qint64 ticks = 0;
-    for (const pid_t pid : pids)
-        if (const auto it = processes.find(pid); it != processes.end())
-            ticks += it->second.CpuTicks;
-    return ticks;
-}
-
-// Kibibytes of a "Name:   1234 kB" line.
-qint64 KibLine(const QString& path, const QByteArray& name)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (line.startsWith(QByteArray(name + ':')))
-            return line.mid(name.size() + 1).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
-struct TMemory
-{
-    double RssMiB = 0;
-    double PssMiB = 0;
-    int Processes = 0;
-};
-
-TMemory ProgramMemory()
-{
-    TMemory memory;
-    for (const pid_t pid : ProgramProcesses(getpid(), static_cast<pid_t>(Server->ProcessId()))) {
-        const QString folder = QStringLiteral("/proc/%1/").arg(pid);
-        memory.RssMiB += static_cast<double>(KibLine(folder + "status", "VmRSS")) / 1024.0;
-        memory.PssMiB += static_cast<double>(KibLine(folder + "smaps_rollup", "Pss")) / 1024.0;
-        ++memory.Processes;
-    }
-    return memory;
+    return SampleProcesses(ProcessTree(getpid(), static_cast<pid_t>(Server->ProcessId())));
 }
 
 // The background of the demo's first slide.
@@ -489,9 +413,9 @@ void BM_MemoryOverSwaps(benchmark::State& state)
         };
         if (!TPlayback::ServeUntil(swapped(100), 120s))
             state.SkipWithError("fewer than 100 swaps in two minutes");
-        const TMemory early = ProgramMemory();
+        const TProcessSample early = ProgramMemory();
         // Progress on the way, a few minutes in all.
-        TMemory late;
+        TProcessSample late;
         for (size_t swaps = 500; swaps <= 2000; swaps += 500) {
             if (!TPlayback::ServeUntil(swapped(swaps), 300s)) {
                 state.SkipWithError("fewer than 500 swaps in five minutes");
@@ -626,8 +550,7 @@ void BM_IdleCost(benchmark::State& state)
             break;
         }
         TPlayback::ServeFor(2s); // the first slide settles
-        const std::vector<pid_t> program =
-            ProgramProcesses(getpid(), static_cast<pid_t>(Server->ProcessId()));
+        const std::vector<pid_t> program = ProcessTree(getpid(), static_cast<pid_t>(Server->ProcessId()));
         const std::vector<pid_t> display{static_cast<pid_t>(Server->ProcessId())};
         const qint64 programBefore = CpuTicks(program);
         const qint64 displayBefore = CpuTicks(display);

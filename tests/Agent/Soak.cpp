@@ -30,19 +30,18 @@ constexpr int PicturesPerVitrelle = 3;
 // A small picture of its own colour, so that each day's media differ.
 QByteArray Picture(int day, int index)
 {
-    const QString colour = QStringLiteral("#%1%2%3")
-                               .arg((day * 37) % 256, 2, 16, QLatin1Char('0'))
-                               .arg((index * 80) % 256, 2, 16, QLatin1Char('0'))
-                               .arg(128, 2, 16);
+    const auto level = [](int value) {
+        return QString::number(value % 256, 16).rightJustified(2, QLatin1Char('0'));
+    };
     return QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\">"
-                          "<rect width=\"64\" height=\"64\" fill=\"%1\"/></svg>")
-        .arg(colour)
+                          "<rect width=\"64\" height=\"64\" fill=\"#%1%2%3\"/></svg>")
+        .arg(level(day * 37), level(index * 80), level(128))
         .toUtf8();
 }
 
 QString MediaName(const QString& id, int day, int index)
 {
-    return QStringLiteral("%1-d%2-%3.svg").arg(id).arg(day).arg(index);
+    return QStringLiteral("%1-d%2-%3.svg").arg(id, QString::number(day), QString::number(index));
 }
 
 } // namespace
@@ -156,15 +155,13 @@ void TSoak::Publish(int day)
     for (int v = 0; v < VitrelleIds.size(); ++v) {
         const QString& id = VitrelleIds[v];
         QString xml = QStringLiteral("<Vitrelle name=\"%1\">").arg(VitrelleNames[v]);
+        const QString today = QString::number(day);
+        const QString dayNumber = QString::number(day + 1);
         for (int k = 1; k <= PicturesPerVitrelle; ++k) {
             const QString media = MediaName(id, day, k);
             xml += QStringLiteral("<Diapositive id=\"%1-d%2-%3\" type=\"Photo\"><image id=\"%4\"/>"
                                   "<Caption>%5, day %6, picture %3</Caption></Diapositive>")
-                       .arg(id)
-                       .arg(day)
-                       .arg(k)
-                       .arg(media, VitrelleNames[v])
-                       .arg(day + 1);
+                       .arg(id, today, QString::number(k), media, VitrelleNames[v], dayNumber);
             FServer.SetFile(QStringLiteral("/media/") + media, Picture(day, k));
             // Yesterday's pictures are gone from the server, as they would be from a real one.
             if (day > 0)
@@ -172,10 +169,7 @@ void TSoak::Publish(int day)
         }
         xml += QStringLiteral("<Diapositive id=\"%1-d%2-news\" type=\"Announcement\"><Title>%3</Title>"
                               "<Line>News of day %4</Line></Diapositive></Vitrelle>")
-                   .arg(id)
-                   .arg(day)
-                   .arg(VitrelleNames[v])
-                   .arg(day + 1);
+                   .arg(id, today, VitrelleNames[v], dayNumber);
         FServer.SetFile(QStringLiteral("/vitrelles/%1.xml").arg(id), xml.toUtf8());
     }
     FPublishedDay = day;
@@ -312,15 +306,17 @@ void TSoak::Observe(const QDateTime& now)
         QDateTime& seen = FDevicePowerSeen[static_cast<size_t>(i)];
         if (record && record->Time != seen) {
             seen = record->Time;
-            FRuns.push_back({QStringLiteral("display %1 %2").arg(i + 1).arg(record->On ? "on" : "off"),
-                             "display power", record->Time});
+            FRuns.push_back(
+                {QStringLiteral("display %1 %2").arg(QString::number(i + 1), record->On ? "on" : "off"),
+                 "display power", record->Time});
         }
     }
     for (int i = 0; i < FAgent->PlayerCount(); ++i) {
         const bool playing = FAgent->Players(i).State() == psPlaying;
         if (playing != FWasPlaying[static_cast<size_t>(i)])
-            FRuns.push_back({QStringLiteral("player %1 %2").arg(i + 1).arg(playing ? "play" : "stop"),
-                             playing ? "play" : "stop", now});
+            FRuns.push_back(
+                {QStringLiteral("player %1 %2").arg(QString::number(i + 1), playing ? "play" : "stop"),
+                 playing ? "play" : "stop", now});
         FWasPlaying[static_cast<size_t>(i)] = playing;
     }
     for (int i = 0; i < FAgent->Repository().DownloaderCount(); ++i) {
@@ -483,8 +479,7 @@ TSoakReport TSoak::Report() const
         if (delay > FOptions.Tolerance.count()) {
             ++tally.Late;
             report.Faults << QStringLiteral("%1 due at %2 ran %3 s late")
-                                 .arg(run.Key, moments[index].toString(Qt::ISODate))
-                                 .arg(delay);
+                                 .arg(run.Key, moments[index].toString(Qt::ISODate), QString::number(delay));
         }
     }
     for (const auto& [key, counts] : answered)
