@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -39,14 +40,27 @@ mode_t ModeOf(QFileDevice::Permissions permissions)
 class TSystemFileSink : public IFileSink
 {
 public:
+    // What mkostemp does, by open(2): tools that follow descriptors across threads (ThreadSanitizer) see
+    // open but not mkostemp, and would take a reused descriptor number for the old file.
     int CreateTemporary(const QString& pattern, const QString&, QString& path, int& fd) override
     {
+        static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
         QByteArray name = QFile::encodeName(pattern);
-        fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0)
-            return errno;
-        path = QFile::decodeName(name);
-        return 0;
+        const qsizetype x = name.size() - 6;
+        if (x < 0 || !name.endsWith("XXXXXX"))
+            return EINVAL;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            for (qsizetype i = x; i < name.size(); ++i)
+                name[i] = Letters[QRandomGenerator::system()->bounded(static_cast<int>(sizeof Letters - 1))];
+            fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                path = QFile::decodeName(name);
+                return 0;
+            }
+            if (errno != EEXIST)
+                return errno;
+        }
+        return EEXIST;
     }
     int Write(int fd, const char* data, qint64 size) override
     {
