@@ -3,6 +3,7 @@
 // time from each swap to the first frame that shows the new slide), memory of the program and its web engine
 // processes over 2,000 swaps, the real program's start-up to its first slide, and the CPU a static slide
 // costs. Every figure is reported beside its goal, as a ratio where it has one; a summary table ends the run.
+#include "BenchDisplay.h"
 #include "Clock.h"
 #include "DiapositiveType.h"
 #include "FakeNetworkStatus.h"
@@ -25,7 +26,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -588,23 +588,11 @@ void PrintSummary()
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    // The display first: the application connects to it when made. A black root, as a fresh wall would be.
+    // The display first: the application connects to it when made.
     TXvfbServer server;
-    if (!server.Start({"-br"},
-                      QStringLiteral("%1x%2x24")
-                          .arg(QString::number(ScreenSize.width()), QString::number(ScreenSize.height())))) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
+    if (!StartBenchDisplay(server, ScreenSize))
         return 1;
-    }
     Server = &server;
-    qputenv("DISPLAY", server.Name());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    // The engine's sandbox cannot run as root.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // As the program does: the web views share the toolkit's OpenGL contexts; the engine's set-up dump is
-    // quiet.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     {
         QApplication application(argc, argv);
         WebViews = std::make_shared<TWebSlideViewFactory>();

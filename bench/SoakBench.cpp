@@ -6,13 +6,13 @@
 // Each reports the memory, open descriptors and threads of every process of the program at the start, at
 // each day's end and at the end, beside the figure at the start as a ratio; and the scheduled actions run
 // against those due, with every one lost, run twice or late. A summary table ends the run.
+#include "BenchDisplay.h"
 #include "ProcessStats.h"
 #include "Soak.h"
 #include "WebSlideView.h"
 #include "XvfbServer.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 
 #include <benchmark/benchmark.h>
 
@@ -112,7 +112,7 @@ void RunSoak(benchmark::State& state, const char* name, TSoak& soak,
 void BM_SimulatedWeek(benchmark::State& state)
 {
     for (auto _ : state) {
-        TSoakOptions options; // a week, 15-second passes, 5 % failures and 1 % hangs
+        TSoakOptions options;      // a week, 15-second passes, 5 % failures and 1 % hangs
         options.SlideSeconds = 45; // a whole number of passes
         options.Tolerance = options.Step;
         TSoak soak(options, {QRect(0, 0, 640, 480), QRect(640, 0, 640, 480)});
@@ -147,17 +147,9 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     TXvfbServer server;
-    if (!server.Start({"-br"}, QStringLiteral("1280x480x24"))) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
+    if (!StartBenchDisplay(server, QSize(1280, 480)))
         return 1;
-    }
     Server = &server;
-    qputenv("DISPLAY", server.Name());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    // The engine's sandbox cannot run as root.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     {
         QApplication application(argc, argv);
         benchmark::RunSpecifiedBenchmarks();
