@@ -17,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <malloc.h>
 #include <string>
 #include <unistd.h>
 
@@ -31,13 +32,21 @@ TProcessSample Sample()
         ProcessTree(getpid(), Server != nullptr ? static_cast<pid_t>(Server->ProcessId()) : 0));
 }
 
+// What this process's allocator holds for live objects: flat when nothing accumulates, whatever the
+// allocator keeps of freed memory in the resident figure.
+double HeapInUseMiB()
+{
+    return static_cast<double>(mallinfo2().uordblks) / (1024.0 * 1024.0);
+}
+
 void PrintSample(const char* when, const TProcessSample& sample, qint64 cacheFiles)
 {
-    std::fprintf(stderr,
-                 "%-12s RSS %8.1f MiB  PSS %8.1f MiB  %2d processes  %4d descriptors  %4d threads  %3lld "
-                 "cache files\n",
-                 when, sample.RssMiB, sample.PssMiB, sample.Processes, sample.FileDescriptors, sample.Threads,
-                 static_cast<long long>(cacheFiles));
+    std::fprintf(
+        stderr,
+        "%-12s RSS %8.1f MiB  PSS %8.1f MiB  heap in use %6.1f MiB  %2d processes  %4d descriptors  %4d "
+        "threads  %3lld cache files\n",
+        when, sample.RssMiB, sample.PssMiB, HeapInUseMiB(), sample.Processes, sample.FileDescriptors,
+        sample.Threads, static_cast<long long>(cacheFiles));
 }
 
 // Runs the soak, sampling the processes; the figures become the benchmark's counters and summary lines.
@@ -47,16 +56,21 @@ void RunSoak(benchmark::State& state, const char* name, TSoak& soak,
     const auto started = std::chrono::steady_clock::now();
     soak.Start();
     const TProcessSample start = Sample();
+    const double heapStart = HeapInUseMiB();
+    double heapFirstDay = 0;
     PrintSample("start", start, soak.CacheFiles());
     TProcessSample firstDay;
     run([&](int day) {
         const TProcessSample sample = Sample();
-        if (day == 0)
+        if (day == 0) {
             firstDay = sample;
+            heapFirstDay = HeapInUseMiB();
+        }
         PrintSample(("day " + std::to_string(day + 1)).c_str(), sample, soak.CacheFiles());
     });
     soak.Finish();
     const TProcessSample end = Sample();
+    const double heapEnd = HeapInUseMiB();
     PrintSample("end", end, soak.CacheFiles());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     state.SetIterationTime(seconds);
@@ -87,23 +101,25 @@ void RunSoak(benchmark::State& state, const char* name, TSoak& soak,
     state.counters["rss_MiB_day1"] = firstDay.RssMiB;
     state.counters["rss_MiB_end"] = end.RssMiB;
     state.counters["rss_ratio"] = end.RssMiB / start.RssMiB;
+    state.counters["heap_MiB_start"] = heapStart;
+    state.counters["heap_MiB_day1"] = heapFirstDay;
+    state.counters["heap_MiB_end"] = heapEnd;
     state.counters["fds_start"] = start.FileDescriptors;
     state.counters["fds_end"] = end.FileDescriptors;
     state.counters["threads_start"] = start.Threads;
     state.counters["threads_end"] = end.Threads;
 
-    char line[400];
-    std::snprintf(line, sizeof line,
-                  "%-10s %6.0f s  RSS %.1f -> %.1f MiB (day 1 %.1f; end/start %.2f, end/day 1 %.2f)  PSS "
-                  "%.1f -> %.1f MiB  "
-                  "fds %d -> %d  threads %d -> %d  processes %d -> %d  actions %d/%d due run, lost %d, twice "
-                  "%d, late %d  "
-                  "swaps %lld",
-                  name, seconds, start.RssMiB, end.RssMiB, firstDay.RssMiB, end.RssMiB / start.RssMiB,
-                  end.RssMiB / firstDay.RssMiB, start.PssMiB, end.PssMiB, start.FileDescriptors,
-                  end.FileDescriptors, start.Threads, end.Threads, start.Processes, end.Processes,
-                  report.Total.Run, report.Total.Due, report.Total.Lost, report.Total.Twice,
-                  report.Total.Late, static_cast<long long>(report.Swaps));
+    char line[512];
+    std::snprintf(
+        line, sizeof line,
+        "%-10s %6.0f s  RSS %.1f -> %.1f MiB (day 1 %.1f; end/start %.2f, end/day 1 %.2f)  PSS %.1f -> "
+        "%.1f MiB  heap in use %.1f -> %.1f MiB (day 1 %.1f)  fds %d -> %d  threads %d -> %d  processes "
+        "%d -> %d  actions %d/%d due run, lost %d, twice %d, late %d  swaps %lld",
+        name, seconds, start.RssMiB, end.RssMiB, firstDay.RssMiB, end.RssMiB / start.RssMiB,
+        end.RssMiB / firstDay.RssMiB, start.PssMiB, end.PssMiB, heapStart, heapEnd, heapFirstDay,
+        start.FileDescriptors, end.FileDescriptors, start.Threads, end.Threads, start.Processes,
+        end.Processes, report.Total.Run, report.Total.Due, report.Total.Lost, report.Total.Twice,
+        report.Total.Late, static_cast<long long>(report.Swaps));
     Summary.emplace_back(line);
     if (report.Total.Lost + report.Total.Twice > 0)
         state.SkipWithError("scheduled actions were lost or run twice");
