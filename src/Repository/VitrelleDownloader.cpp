@@ -242,12 +242,16 @@ QStringList TVitrelleDownloader::CachedFiles(const TVitrelle& vitrelle, TFiles w
     return files;
 }
 
-QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile, TFiles which) const
+QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile, QStringList* fetched) const
 {
     if (vitrelleFile.isEmpty() || !QFile::exists(vitrelleFile))
         return {};
     TVitrelle scratch(FVitrelle->Id, -1);
-    return scratch.LoadFromFile(vitrelleFile) ? CachedFiles(scratch, which) : QStringList();
+    if (!scratch.LoadFromFile(vitrelleFile))
+        return {};
+    if (fetched != nullptr)
+        *fetched = CachedFiles(scratch, TFiles::Fetched);
+    return CachedFiles(scratch);
 }
 
 bool TVitrelleDownloader::Update()
@@ -283,10 +287,10 @@ bool TVitrelleDownloader::Update()
     // Everything is fetched again, but a file the new content still names stays until its new copy has
     // arrived whole: a server that fails the media after the vitrelle file must not leave the show without
     // its pictures and styles (which other vitrelles of the same types use too). Pages are made here and go.
-    const QStringList fetched = CachedFilesOf(path, TFiles::Fetched);
-    const QSet<QString> kept(fetched.begin(), fetched.end());
-    stale += CachedFilesOf(path);
+    QStringList fetched;
+    stale += CachedFilesOf(path, &fetched);
     stale.removeDuplicates();
+    const QSet<QString> kept(fetched.begin(), fetched.end());
     for (const QString& file : stale)
         if (!kept.contains(file))
             RemoveFile(file);

@@ -126,7 +126,8 @@ private:
     };
     QStringList CachedFiles(const TVitrelle& vitrelle, TFiles which = TFiles::All) const;
     // Those of the content of a vitrelle file, read into a scratch vitrelle; none when it cannot be read.
-    QStringList CachedFilesOf(const QString& vitrelleFile, TFiles which = TFiles::All) const;
+    // fetched, when given, receives the TFiles::Fetched ones of the same reading.
+    QStringList CachedFilesOf(const QString& vitrelleFile, QStringList* fetched = nullptr) const;
     void RunPendingUpdate();
     // The HTTP downloader reads its own copy of the server settings, refreshed on the main thread whenever
     // the worker does not run, so values applied meanwhile are used and never read while being changed.

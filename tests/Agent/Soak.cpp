@@ -16,7 +16,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -336,13 +335,13 @@ bool TSoak::Idle() const
     for (int i = 0; i < FAgent->Repository().DownloaderCount(); ++i)
         if (FAgent->Repository().DownloaderAt(i)->Downloading())
             return false;
+    if (!FSimulated)
+        return true;
     int playing = 0;
     for (int i = 0; i < FAgent->PlayerCount(); ++i)
         playing += FAgent->Players(i).State() == psPlaying ? 1 : 0;
-    if (!FSimulated)
-        return true;
     const std::optional<std::chrono::milliseconds> next = FSlideClock->NextDeadline();
-    return FSlideClock->Waiting() == playing && (!next || *next > FSlideClock->Now());
+    return FSlideClock->WaitingAwake() == playing && (!next || *next > FSlideClock->Now());
 }
 
 bool TSoak::Settle()

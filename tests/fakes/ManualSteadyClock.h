@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -32,7 +34,12 @@ public:
             return;
         }
         FDeadlines.push_back(moment);
-        FChanged.wait(lock, [&] { return FNow >= moment || stopRequested(); });
+        const auto seen = FSeenWakes.insert(FSeenWakes.end(), FWakes);
+        FChanged.wait(lock, [&] {
+            *seen = FWakes;
+            return FNow >= moment || stopRequested();
+        });
+        FSeenWakes.erase(seen);
         FDeadlines.erase(std::find(FDeadlines.begin(), FDeadlines.end(), moment));
     }
 
@@ -40,6 +47,7 @@ public:
     {
         {
             const std::lock_guard lock(FMutex);
+            ++FWakes;
         }
         FChanged.notify_all();
     }
@@ -73,11 +81,12 @@ public:
         std::lock_guard lock(FMutex);
         return FWaits;
     }
-    // The number of workers waiting now.
-    int Waiting() const
+    // The number of workers waiting now that have tested their stop request since the last Wake (a worker
+    // woken to end is not counted until it has seen that it should).
+    int WaitingAwake() const
     {
         std::lock_guard lock(FMutex);
-        return static_cast<int>(FDeadlines.size());
+        return static_cast<int>(std::count(FSeenWakes.begin(), FSeenWakes.end(), FWakes));
     }
     // The earliest moment a worker waits for now; none while nobody waits.
     std::optional<std::chrono::milliseconds> NextDeadline() const
@@ -96,4 +105,7 @@ private:
     int FWaits = 0;
     mutable int FReads = 0;
     std::vector<std::chrono::milliseconds> FDeadlines;
+    std::uint64_t FWakes = 0; // calls of Wake so far
+    std::list<std::uint64_t>
+        FSeenWakes; // per waiter: the Wake calls it had seen when it last tested its stop
 };
