@@ -504,7 +504,13 @@ TEST_F(VitrelleDownloader, AnUpdateTheWorkerHoldsUpRunsWhenTheWorkerEnds)
     ASSERT_TRUE(WaitForMedia(*Lobby));
     EXPECT_FALSE(Lobby->UpdatePending());
     EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
-    EXPECT_EQ(Server.Requests("/media/p1.jpg"), 1) << "the update fetched the media again";
+    // The held worker may still send a request it had queued before it saw its stop; only what follows the
+    // update's vitrelle file is the update's.
+    const QStringList targets = Server.Targets();
+    const auto update = std::find(targets.begin(), targets.end(), QStringLiteral("/vitrelles/17.xml"));
+    ASSERT_NE(update, targets.end());
+    EXPECT_EQ(std::count(update, targets.end(), QStringLiteral("/media/p1.jpg")), 1)
+        << "the update fetched the media again";
 }
 
 // Two updates of one vitrelle due at the same tick: the second stops the media worker the first started,
