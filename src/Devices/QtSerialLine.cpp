@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
+#include <algorithm>
+
 namespace {
 
 QSerialPort::DataBits ToQt(TDataBits value)
@@ -67,7 +69,8 @@ QSerialPort::FlowControl ToQt(TFlowControl value)
 class TQtSerialLine : public ISerialLine
 {
 public:
-    explicit TQtSerialLine(const TSerialPortConfig& config) : FName(config.Port)
+    TQtSerialLine(const TSerialPortConfig& config, std::function<void()> waiting)
+        : FName(config.Port), FWaiting(std::move(waiting))
     {
         if (config.Port.isEmpty())
             throw ESerialError(QStringLiteral("No serial port is set"));
@@ -99,12 +102,13 @@ public:
         elapsed.start();
         while (FPort.bytesToWrite() > 0) {
             const qint64 left = timeoutMs - elapsed.elapsed();
-            if (!FPort.waitForBytesWritten(static_cast<int>(qMax<qint64>(left, 0)))) {
+            if (!FPort.waitForBytesWritten(Slice(left))) {
                 if (FPort.error() != QSerialPort::TimeoutError && FPort.error() != QSerialPort::NoError)
                     Fail();
                 FPort.clearError();
                 if (left <= 0)
                     break;
+                SayWaiting();
             }
         }
         return bytes.size() - FPort.bytesToWrite();
@@ -113,10 +117,18 @@ public:
     QByteArray Read(qint64 maxBytes, int timeoutMs) override
     {
         FPort.clearError();
-        if (FPort.bytesAvailable() == 0 && !FPort.waitForReadyRead(qMax(timeoutMs, 0))) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (FPort.bytesAvailable() == 0) {
+            const qint64 left = timeoutMs - elapsed.elapsed();
+            if (FPort.waitForReadyRead(Slice(left)))
+                break;
             if (FPort.error() != QSerialPort::TimeoutError && FPort.error() != QSerialPort::NoError)
                 Fail();
             FPort.clearError();
+            if (elapsed.elapsed() >= timeoutMs)
+                break;
+            SayWaiting();
         }
         const QByteArray bytes = FPort.read(maxBytes);
         if (FPort.error() != QSerialPort::NoError && FPort.error() != QSerialPort::TimeoutError)
@@ -125,6 +137,16 @@ public:
     }
 
 private:
+    // Waits are cut into slices of at most a second, so that a long time-out still lets the watchdog hear
+    // that the main thread is waiting on a display, not hung.
+    static int Slice(qint64 leftMs) { return static_cast<int>(std::clamp<qint64>(leftMs, 0, 1000)); }
+
+    void SayWaiting() const
+    {
+        if (FWaiting)
+            FWaiting();
+    }
+
     [[noreturn]] void Fail()
     {
         // A device that went away (cable or adapter pulled, terminal closed) comes without a useful text.
@@ -137,6 +159,7 @@ private:
     }
 
     QString FName;
+    const std::function<void()> FWaiting;
     QSerialPort FPort;
 };
 
@@ -144,5 +167,5 @@ private:
 
 std::unique_ptr<ISerialLine> TQtSerialPortFactory::Open(const TSerialPortConfig& config) const
 {
-    return std::make_unique<TQtSerialLine>(config);
+    return std::make_unique<TQtSerialLine>(config, FWaiting);
 }

@@ -58,8 +58,9 @@ int main(int argc, char* argv[])
 
     int exitCode = 0;
     {
-        // A transfer on the main thread (a login, a vitrelle file) may take minutes, bounded by its
-        // deadlines; the watchdog is told the thread is waiting, not hung.
+        // A transfer on the main thread (a login, a vitrelle file) may take minutes, and the serial exchanges
+        // of several displays add up, each bounded by its time-outs; the watchdog is told the thread is
+        // waiting, not hung.
         TfrmVitrelleCenter form(folder,
                                 SystemPlatform([manager = serviceManager.get()] { manager->NotifyAlive(); }));
         if (form.StartupFailed()) {

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 namespace {
 
 const QByteArray PowerOnRequest = "ka 01 01\r";
@@ -20,9 +23,10 @@ const QByteArray BinaryReply("\x06\x13\x11\x00\x0A\xFF", 6);
 struct TPtyControl
 {
     TDeviceControlSettings Settings;
-    TDeviceControl Control{&Settings, std::make_shared<TQtSerialPortFactory>()};
+    TDeviceControl Control;
 
-    TPtyControl(const QString& port, qint32 constant, qint32 perChar)
+    TPtyControl(const QString& port, qint32 constant, qint32 perChar, std::function<void()> waiting = {})
+        : Control(&Settings, std::make_shared<TQtSerialPortFactory>(std::move(waiting)))
     {
         TDeviceControlSettings wanted;
         wanted.ComSettings.Port = port;
@@ -125,6 +129,18 @@ TEST(PtyPowerTest, ASilentDisplayGivesAnEmptyReplyWithinTheDefaultTimeOuts)
     EXPECT_FALSE(pty.Control.PowerOn());
     EXPECT_LT(elapsed.elapsed(), TComSettings::DefaultTimeOutConstant + 1000);
     EXPECT_EQ(pty.Control.State, pwUnknown);
+}
+
+// A long time-out is waited in slices: a reply that takes seconds still arrives, and meanwhile the main
+// thread's watchdog hears about once a second that the thread waits.
+TEST(PtyPowerTest, ALongWaitStillTakesTheReplyAndSaysTheThreadIsWaiting)
+{
+    TDisplaySimulator display({{PowerOnRequest, PowerOnReply, 1300}});
+    int notices = 0;
+    TPtyControl pty(display.PortPath(), 2000, 2, [&notices] { ++notices; });
+    EXPECT_TRUE(pty.Control.PowerOn());
+    EXPECT_GE(notices, 1);
+    EXPECT_LE(notices, 3);
 }
 
 TEST(PtyFailureTest, MissingBusyOrVanishingPortsAreErrorsThatLeaveNothingOpen)
