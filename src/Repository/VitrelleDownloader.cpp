@@ -254,6 +254,17 @@ QStringList TVitrelleDownloader::CachedFilesOf(const QString& vitrelleFile, QStr
     return CachedFiles(scratch);
 }
 
+QStringList TVitrelleDownloader::FetchedFilesInUse() const
+{
+    if (!FVitrelle)
+        return {};
+    if (!FVitrelle->AllDiapositives().empty())
+        return CachedFiles(*FVitrelle, TFiles::Fetched);
+    QStringList fetched;
+    CachedFilesOf(VitrelleFilePath(), &fetched);
+    return fetched;
+}
+
 bool TVitrelleDownloader::Update()
 {
     VC_ASSERT_MAIN_THREAD();
@@ -290,10 +301,24 @@ bool TVitrelleDownloader::Update()
     QStringList fetched;
     stale += CachedFilesOf(path, &fetched);
     stale.removeDuplicates();
-    const QSet<QString> kept(fetched.begin(), fetched.end());
-    for (const QString& file : stale)
-        if (!kept.contains(file))
-            RemoveFile(file);
+    QSet<QString> kept(fetched.begin(), fetched.end());
+    // Media and styles live in their type's folder, shared with the other vitrelles of that type: one this
+    // content no longer names may still be on another's slides.
+    bool othersAsked = false;
+    for (const QString& file : stale) {
+        if (kept.contains(file))
+            continue;
+        if (!othersAsked) {
+            othersAsked = true;
+            for (int i = 0; i < FRepository->DownloaderCount(); ++i)
+                if (const TVitrelleDownloader* other = FRepository->DownloaderAt(i); other != this)
+                    for (const QString& used : other->FetchedFilesInUse())
+                        kept.insert(used);
+            if (kept.contains(file))
+                continue;
+        }
+        RemoveFile(file);
+    }
     FRefetch = true;
     succeeded = Load();
     return succeeded;

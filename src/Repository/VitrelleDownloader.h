@@ -128,6 +128,9 @@ private:
     // Those of the content of a vitrelle file, read into a scratch vitrelle; none when it cannot be read.
     // fetched, when given, receives the TFiles::Fetched ones of the same reading.
     QStringList CachedFilesOf(const QString& vitrelleFile, QStringList* fetched = nullptr) const;
+    // The media and type resources this vitrelle needs: those of its loaded content, or of its cached file
+    // when it has not been loaded in this run.
+    QStringList FetchedFilesInUse() const;
     void RunPendingUpdate();
     // The HTTP downloader reads its own copy of the server settings, refreshed on the main thread whenever
     // the worker does not run, so values applied meanwhile are used and never read while being changed.

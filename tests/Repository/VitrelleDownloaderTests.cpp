@@ -397,6 +397,28 @@ TEST_P(UpdateAfterRestart, DiscardsEverythingCachedForTheVitrelle)
     EXPECT_EQ(Server.Requests("/media/old.jpg"), 0);
 }
 
+// Media and styles live in their type's folder, shared by the vitrelles of that type: an update that drops a
+// picture or a whole type leaves what another vitrelle still shows, whether that one was loaded in this run.
+TEST_P(UpdateAfterRestart, LeavesWhatAnotherVitrelleStillShows)
+{
+    App.Write("Cache/gallery.xml", "<Vitrelle name=\"Gallery\"><Diapositive id=\"g1\" type=\"Photo\"><image "
+                                   "id=\"p2.jpg\"/></Diapositive></Vitrelle>");
+    TVitrelleDownloader* gallery = Repository->GetDownloader("gallery");
+    if (GetParam()) {
+        ASSERT_TRUE(gallery->Load());
+        ASSERT_TRUE(WaitForMedia(*gallery));
+    }
+    LoadLobby();
+    Server.SetFile("/vitrelles/17.xml",
+                   "<Vitrelle name=\"Lobby\"><Diapositive id=\"s3\" type=\"Text\"><picture "
+                   "id=\"t.png\"/></Diapositive></Vitrelle>");
+    ASSERT_TRUE(Lobby->Update()) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_TRUE(QFile::exists(Cache("Photo/img/p2.jpg")));
+    EXPECT_TRUE(QFile::exists(Cache("Photo/style.css")));
+    EXPECT_FALSE(QFile::exists(Cache("Photo/img/p1.jpg"))) << "shown by nobody any more";
+}
+
 INSTANTIATE_TEST_SUITE_P(VitrelleDownloader, UpdateAfterRestart, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "LoadedInThisRun" : "AfterARestart");
