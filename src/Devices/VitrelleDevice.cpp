@@ -140,8 +140,13 @@ void TVitrelleDevice::ApplySettings(const TVitrelleDeviceSettings* settings)
 
 QString TVitrelleDevice::GetDisplayName() const
 {
-    if (!FSettings->Name.isEmpty())
-        return FSettings->Name;
+    return DisplayNameOf(FSettings->Name);
+}
+
+QString TVitrelleDevice::DisplayNameOf(const QString& name) const
+{
+    if (!name.isEmpty())
+        return name;
     return Monitor ? QStringLiteral("Device %1").arg(Index) : QString();
 }
 

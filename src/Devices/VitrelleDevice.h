@@ -91,6 +91,8 @@ public:
     void ApplySettings(const TVitrelleDeviceSettings* settings);
 
     QString GetDisplayName() const;
+    // The display name this device has with the given settings' name (a name about to be saved).
+    QString DisplayNameOf(const QString& name) const;
     QString GetCaption() const;
     QString GetConfigFileName() const;
 

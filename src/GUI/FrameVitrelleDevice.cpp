@@ -6,12 +6,16 @@
 #include "ControlCommandSettingForm.h"
 #include "ControlLookup.h"
 #include "Errors.h"
+#include "Log.h"
 #include "LogErrors.h"
 #include "ModalDialogs.h"
 #include "PageEvents.h"
 #include "TabBuilders.h"
 #include "Vitrelle.h"
 #include "VitrelleCenterAgent.h"
+#include "VitrelleCenterSettings.h"
+#include "VitrellePlayer.h"
+#include "VitrelleScheduler.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -41,7 +45,7 @@ void SetTextWhenChanged(QLabel* label, const QString& text)
 } // namespace
 
 TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
-    : QFrame(owner), FAgent(agent)
+    : QFrame(owner), FAgent(agent), FEvents(events)
 {
     setObjectName(QStringLiteral("TFrameVitrelleDevice"));
     ActionList = new TActionList(this);
@@ -296,8 +300,11 @@ void TFrameVitrelleDevice::ApplySelected()
     TCopies* copies = SelectedCopies();
     if (device == nullptr || copies == nullptr)
         return;
+    const QString oldName = device->GetDisplayName();
     copies->Apply(device->Settings());
     PageControl->setTabText(SelectedIndex(), device->GetCaption());
+    if (device->GetDisplayName() != oldName)
+        Q_EMIT FEvents.DeviceRenamed(SelectedIndex(), oldName);
 }
 
 void TFrameVitrelleDevice::SaveSelected()
@@ -313,10 +320,26 @@ void TFrameVitrelleDevice::SaveSelected()
         throw EVitrelleError(
             QStringLiteral("The settings file name '%1' is not a file name of the devices folder").arg(name));
     const QString path = FAgent.GetDeviceFolder() + name;
+    const TVitrelleDevice* device = SelectedDevice();
+    const QString oldName = device != nullptr ? device->DisplayNameOf(copies->Saved().Name) : QString();
     copies->Save([&](const TVitrelleDeviceSettings& settings) {
         if (!settings.SaveToFile(path))
             throw EVitrelleError(QStringLiteral("Cannot save the device settings to %1").arg(path));
     });
+    const QString newName = device != nullptr ? device->DisplayNameOf(copies->Saved().Name) : QString();
+    if (!oldName.isEmpty() && !newName.isEmpty() && newName != oldName)
+        RenameScheduledSources(oldName, newName);
+}
+
+void TFrameVitrelleDevice::RenameScheduledSources(const QString& oldName, const QString& newName) const
+{
+    const QString path = FAgent.Settings().GetScheduleFileName();
+    if (TVitrelleScheduler::RenameSourcesInFile(
+            path, {{oldName, newName},
+                   {TVitrellePlayer::SourceNameOf(oldName), TVitrellePlayer::SourceNameOf(newName)}}))
+        WriteLog(LogSource, 3,
+                 QStringLiteral("The scheduled actions of display '%1' are now those of '%2' in %3")
+                     .arg(oldName, newName, path));
 }
 
 void TFrameVitrelleDevice::RefreshActivity()

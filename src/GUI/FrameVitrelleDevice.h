@@ -62,8 +62,12 @@ private:
 
     void ApplySelected();
     void SaveSelected();
+    // The schedule file names its actions by source; a display saved under another name takes its
+    // actions (and its player's) along, so that the next start finds them.
+    void RenameScheduledSources(const QString& oldName, const QString& newName) const;
 
     TVitrelleCenterAgent& FAgent;
+    TPageEvents& FEvents;
     TActionList* ActionList = nullptr;
     QTabWidget* PageControl = nullptr;
     QFrame* pnlButton = nullptr;

@@ -43,6 +43,10 @@ TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent&
     connect(&events, &TPageEvents::VitrelleListChanged, this,
             qOverload<>(&TFrameVitrellePlayer::FillVitrelles));
     connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrellePlayer::AddDeviceTabs);
+    connect(&events, &TPageEvents::DeviceRenamed, this, [this](int device) {
+        if (device >= 0 && device < PageControl->count() && device < FAgent.DeviceCount())
+            PageControl->setTabText(device, FAgent.Devices(device).GetCaption());
+    });
 }
 
 TFrameVitrellePlayer::~TFrameVitrellePlayer() = default;

@@ -6,7 +6,9 @@
 #include "PageEvents.h"
 #include "TabBuilders.h"
 #include "VitrelleCenterAgent.h"
+#include "VitrelleDevice.h"
 #include "VitrelleDownloader.h"
+#include "VitrellePlayer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -116,6 +118,7 @@ TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenter
 
     connect(&events, &TPageEvents::VitrelleListChanged, this, &TFrameVitrelleScheduler::VitrelleListChanged);
     connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleScheduler::DevicesAdded);
+    connect(&events, &TPageEvents::DeviceRenamed, this, &TFrameVitrelleScheduler::DeviceRenamed);
 }
 
 TFrameVitrelleScheduler::~TFrameVitrelleScheduler() = default;
@@ -449,6 +452,24 @@ void TFrameVitrelleScheduler::VitrelleListChanged()
     for (size_t i = 0; i < FVitrelleTabs.size(); ++i)
         if (FVitrelleTabs[i].Id.compare(currentId, Qt::CaseInsensitive) == 0)
             vitrellePageControl->setCurrentIndex(static_cast<int>(i));
+}
+
+// The copies name their actions' sources: without this, the renamed display's rows would show (and Apply
+// would hand over) fresh defaults, and its configured actions would be dropped as those of a source gone.
+void TFrameVitrelleScheduler::DeviceRenamed(int device, const QString& oldName)
+{
+    if (device < 0 || device >= FAgent.DeviceCount())
+        return;
+    const TVitrelleDevice& renamed = FAgent.Devices(device);
+    FCopies->Adjust([&](TVitrelleScheduler& copy) {
+        copy.RenameSource(oldName, renamed.GetSourceName());
+        if (device < FAgent.PlayerCount())
+            copy.RenameSource(TVitrellePlayer::SourceNameOf(oldName), FAgent.Players(device).GetSourceName());
+    });
+    if (device < devicePageControl->count())
+        devicePageControl->setTabText(device, renamed.GetCaption());
+    ShowWorkingSchedule();
+    ActionList->UpdateAll();
 }
 
 void TFrameVitrelleScheduler::DevicesAdded()

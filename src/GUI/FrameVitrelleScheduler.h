@@ -103,6 +103,7 @@ private:
 
     void VitrelleListChanged();
     void DevicesAdded();
+    void DeviceRenamed(int device, const QString& oldName);
 
     TVitrelleCenterAgent& FAgent; // its devices and players
     TVitrelleScheduler& FLive;

@@ -2,8 +2,9 @@
 
 #include <QObject>
 
-// News the pages pass on to each other: the Settings page has loaded a new vitrelle list, or displays have
-// appeared while the program runs. The main window owns it and gives it to every page.
+// News the pages pass on to each other: the Settings page has loaded a new vitrelle list, displays have
+// appeared while the program runs, or the Devices page has given a display another name. The main window
+// owns it and gives it to every page.
 class TPageEvents : public QObject
 {
     Q_OBJECT
@@ -13,4 +14,7 @@ public:
 Q_SIGNALS:
     void VitrelleListChanged();
     void DevicesAdded();
+    // The agent's device at this index is now called what its GetDisplayName says; its schedule sources
+    // (the device's and its player's) had the names of oldName.
+    void DeviceRenamed(int device, const QString& oldName);
 };

@@ -283,7 +283,12 @@ QString TVitrellePlayer::GetSourceName() const
 {
     if (FDevice == nullptr)
         return QStringLiteral("Player");
-    return QStringLiteral("Player %1").arg(FDevice->GetDisplayName());
+    return SourceNameOf(FDevice->GetDisplayName());
+}
+
+QString TVitrellePlayer::SourceNameOf(const QString& displayName)
+{
+    return QStringLiteral("Player %1").arg(displayName);
 }
 
 std::unique_ptr<TScheduleAction> TVitrellePlayer::CreateDefaultAction(qint32 actionCode)

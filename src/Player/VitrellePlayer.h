@@ -122,6 +122,8 @@ public:
 
     // IScheduleSource
     QString GetSourceName() const override;
+    // The source name of the player of a display with this name.
+    static QString SourceNameOf(const QString& displayName);
     std::unique_ptr<TScheduleAction> CreateDefaultAction(qint32 actionCode) override;
     QString GetActionDescription(const TScheduleAction* action) const override;
     void FilterActions(TScheduleActionList& actions) override;

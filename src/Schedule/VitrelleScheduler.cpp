@@ -55,9 +55,11 @@ public:
     void FilterActions(TScheduleActionList& actions) override { actions.Clear(); }
     bool ExecuteAction(TScheduleAction*) override { return false; }
 
+    void Rename(QString name) { FName = std::move(name); }
+
 private:
     const TVitrelleScheduler& FLive;
-    const QString FName;
+    QString FName;
 };
 
 TVitrelleScheduler::TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
@@ -277,6 +279,71 @@ void TVitrelleScheduler::Assign(const TVitrelleScheduler* other)
     }
     FActions = std::move(actions);
     FTickActions.clear();
+}
+
+void TVitrelleScheduler::RenameSource(const QString& oldName, const QString& newName)
+{
+    if (!IsCopy() || newName.isEmpty())
+        return;
+    std::lock_guard lock(FMutex);
+    TNamedSource* from = nullptr;
+    TNamedSource* to = nullptr;
+    for (const std::unique_ptr<TNamedSource>& source : FNamedSources) {
+        if (source->GetSourceName().compare(oldName, Qt::CaseInsensitive) == 0)
+            from = source.get();
+        else if (source->GetSourceName().compare(newName, Qt::CaseInsensitive) == 0)
+            to = source.get();
+    }
+    if (from == nullptr)
+        return;
+    if (to != nullptr) {
+        // Two stand-ins must not share a name: the new name's actions join the renamed source, except the
+        // codes it has already.
+        const auto hasCode = [this, from](qint32 code) {
+            return std::any_of(FActions.begin(), FActions.end(), [from, code](const TScheduleAction* action) {
+                return action->Source == from && action->Action == code;
+            });
+        };
+        std::vector<TScheduleAction*> joining;
+        for (TScheduleAction* action : FActions)
+            if (action->Source == to)
+                joining.push_back(action);
+        for (TScheduleAction* action : joining) {
+            if (hasCode(action->Action))
+                FActions.Remove(action);
+            else
+                action->Source = from;
+        }
+        std::erase_if(FNamedSources,
+                      [to](const std::unique_ptr<TNamedSource>& source) { return source.get() == to; });
+    }
+    from->Rename(newName);
+}
+
+bool TVitrelleScheduler::RenameSourcesInFile(const QString& path,
+                                             const std::vector<std::pair<QString, QString>>& renames)
+{
+    TXmlDocument document;
+    if (!LoadXmlFile(document, path, QString(), nullptr))
+        return false;
+    const TXmlNode root = document.DocumentElement();
+    if (root.IsNull() || root.Name().compare(ScheduleXml::RootElement, Qt::CaseInsensitive) != 0)
+        return false;
+    bool renamed = false;
+    for (const TXmlNode& node : root.SelectNodes(QStringLiteral("./") + ScheduleXml::ActionElement)) {
+        const QString source = GetAttributeValue(node, ScheduleXml::SourceAttribute);
+        // The first rename that matches: A to B and B to C move A to B, not to C.
+        const auto match = std::find_if(renames.begin(), renames.end(), [&source](const auto& rename) {
+            return source.compare(rename.first, Qt::CaseInsensitive) == 0;
+        });
+        if (match != renames.end() && !match->second.isEmpty()) {
+            SetAttributeValue(&document, node, ScheduleXml::SourceAttribute, match->second);
+            renamed = true;
+        }
+    }
+    if (renamed)
+        document.SaveToFile(path);
+    return renamed;
 }
 
 std::unique_ptr<TVitrelleScheduler> TVitrelleScheduler::Clone() const

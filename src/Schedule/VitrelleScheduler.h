@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class TVitrelleCenterAgent;
@@ -83,6 +84,15 @@ public:
     // scheduler's own: the live scheduler drops an action whose source is no longer registered, a copy keeps
     // it under its name. The sources themselves are never copied.
     void Assign(const TVitrelleScheduler* other);
+    // A source of the live scheduler has been renamed (a display given another name): a copy's actions of
+    // the old name stand for the new one from now on; where the copy holds actions under the new name
+    // already, those of the old name win. Nothing for the live scheduler, whose sources say their own names.
+    void RenameSource(const QString& oldName, const QString& newName);
+    // Renames the sources of a schedule file's actions (names compared without regard to letter case),
+    // changing nothing else in the file. False, the file untouched, when it is missing, broken or names
+    // none of them. Atomic; raises the file layer's errors.
+    static bool RenameSourcesInFile(const QString& path,
+                                    const std::vector<std::pair<QString, QString>>& renames);
     // A copy for editing, bound to the live scheduler (a copy's copy is bound to the same one); it never
     // ticks.
     std::unique_ptr<TVitrelleScheduler> Clone() const;

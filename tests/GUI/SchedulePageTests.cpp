@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -368,6 +369,45 @@ TEST_F(SchedulePage, ADisplayThatAppearsGetsItsTab)
               QStringList({"tpUpdate1", "btnApplySettings", "btnSaveSettings"}));
     Control<QCheckBox>("cbxPowerOn2")->click();
     EXPECT_TRUE(Working(page, Agent().Devices(2).GetDisplayName(), 0)->Enabled);
+}
+
+// A display given another name on the Devices page keeps its scheduled actions: on this page, in the running
+// schedule, and at the next start once its settings are saved.
+TEST_F(SchedulePage, ARenamedDisplayKeepsItsActionsNowAndAfterARestart)
+{
+    Open();
+    Control<QCheckBox>("cbxPowerOn0")->click();
+    SetTime("tpPowerOn0", QTime(7, 15));
+    Control<QCheckBox>("cbxPlay0")->click();
+    Click(Control<QPushButton>("btnApplySettings"));
+    Click(Control<QPushButton>("btnSaveSettings"));
+
+    ShowPage(TfrmVitrelleCenter::TPage::Devices);
+    Control<QLineEdit>("edDeviceName0")->setText("Lobby TV");
+    Click(Control<QPushButton>("btnApplySettings"));
+    Click(Control<QPushButton>("btnSaveSettings"));
+    ShowPage(TfrmVitrelleCenter::TPage::Vitrelles);
+    EXPECT_EQ(TabCaptions("PageControl").value(0), "[1] Lobby TV");
+    ShowPage(TfrmVitrelleCenter::TPage::Schedule);
+    Idle();
+    EXPECT_EQ(TabCaptions("devicePageControl").value(0), "[1] Lobby TV");
+    EXPECT_TRUE(Control<QCheckBox>("cbxPowerOn0")->isChecked());
+    EXPECT_EQ(Control<QTimeEdit>("tpPowerOn0")->time(), QTime(7, 15));
+    EXPECT_TRUE(Control<QCheckBox>("cbxPlay0")->isChecked());
+    EXPECT_FALSE(ApplyEnabled()) << "nothing differs from the running schedule";
+    EXPECT_FALSE(SaveEnabled());
+
+    Form.reset(); // the next start
+    Open();
+    ASSERT_EQ(Agent().Devices(0).GetDisplayName(), "Lobby TV");
+    const TScheduleAction* on = Agent().Scheduler().Actions().Find("Lobby TV", 0);
+    ASSERT_NE(on, nullptr) << Log.Lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(on->Enabled);
+    EXPECT_EQ(on->Periodicity.Time, QTime(7, 15));
+    const TScheduleAction* play = Agent().Scheduler().Actions().Find("Player Lobby TV", 0);
+    ASSERT_NE(play, nullptr);
+    EXPECT_TRUE(play->Enabled);
+    EXPECT_TRUE(Control<QCheckBox>("cbxPowerOn0")->isChecked());
 }
 
 TEST_F(SchedulePage, ASaveThatFailsShowsWhyAndLosesNothing)

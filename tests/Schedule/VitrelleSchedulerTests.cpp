@@ -291,6 +291,39 @@ TEST_F(Scheduler, ACopyIsEditedAppliedAndSavedWithoutTheLiveSources)
     EXPECT_TRUE(Player.ExecutedCodes().empty()) << "a copy never runs an action";
 }
 
+// A display given another name keeps its actions: in the page's copies (also when the page asked for the new
+// name first and got a default action), and in the schedule file, which the next start reads.
+TEST_F(Scheduler, ARenamedSourceKeepsItsActionsInCopiesAndInTheFile)
+{
+    Add(Screen, 0, 0, QTime(8, 0));
+    Add(Screen, 1, 1, QTime(20, 0));
+    Add(Player, 0, 0, QTime(9, 0));
+    const QString file = Folder.File("Schedule.xml");
+    ASSERT_TRUE(Schedule.SaveToFile(file));
+    const auto copy = Schedule.Clone();
+
+    Screen.Name = QStringLiteral("Lobby screen");
+    TScheduleAction* fresh = copy->GetAction("Lobby screen", 1);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_FALSE(copy->Equals(&Schedule));
+    copy->RenameSource("HALL SCREEN", "Lobby screen");
+    EXPECT_TRUE(copy->Equals(&Schedule)) << "the renamed source's own actions win over the fresh default";
+    EXPECT_EQ(copy->Actions().Find("Lobby screen", 1)->Periodicity.Time, QTime(20, 0));
+    Schedule.RenameSource("Hall screen", "Other"); // the live scheduler's sources name themselves
+    EXPECT_EQ(Schedule.Actions().At(0)->Source, &Screen);
+
+    const QByteArray before = ReadFileBytes(file);
+    EXPECT_FALSE(TVitrelleScheduler::RenameSourcesInFile(file, {{"Nobody", "Somebody"}}));
+    EXPECT_FALSE(TVitrelleScheduler::RenameSourcesInFile(Folder.File("none.xml"), {{"Hall screen", "X"}}));
+    EXPECT_EQ(ReadFileBytes(file), before);
+    EXPECT_TRUE(TVitrelleScheduler::RenameSourcesInFile(
+        file, {{"hall screen", "Lobby screen"}, {"Lobby screen", "Not this one"}}));
+    Schedule.Clear();
+    ASSERT_TRUE(Schedule.LoadFromFile(file));
+    EXPECT_EQ(Schedule.ActionCount(), 3) << "no action dropped as one of an unknown source";
+    EXPECT_TRUE(copy->Equals(&Schedule));
+}
+
 // A copy made before the vitrelle list was reloaded (its downloaders freed and made anew under the same
 // names) must neither touch the freed sources nor bring them back into the live scheduler.
 TEST_F(Scheduler, ACopyReachesSourcesByNameAfterTheyWereFreed)

@@ -71,7 +71,7 @@ public:
         return ExecutedOn;
     }
 
-    const QString Name;
+    QString Name; // may be changed between ticks, as a display is renamed
     const TFilter Filter;
     std::atomic<bool> Offline{false}, ThrowInFilter{false};
     std::atomic<int> ThrowOnCode{-1000}, FilterCalls{0};
