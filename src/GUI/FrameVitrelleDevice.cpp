@@ -301,6 +301,8 @@ void TFrameVitrelleDevice::ApplySelected()
     if (device == nullptr || copies == nullptr)
         return;
     const QString oldName = device->GetDisplayName();
+    if (device->DisplayNameOf(copies->Edited().Name) != oldName)
+        CheckNameIsFree(SelectedIndex(), copies->Edited().Name);
     copies->Apply(device->Settings());
     PageControl->setTabText(SelectedIndex(), device->GetCaption());
     if (device->GetDisplayName() != oldName)
@@ -322,6 +324,8 @@ void TFrameVitrelleDevice::SaveSelected()
     const QString path = FAgent.GetDeviceFolder() + name;
     const TVitrelleDevice* device = SelectedDevice();
     const QString oldName = device != nullptr ? device->DisplayNameOf(copies->Saved().Name) : QString();
+    if (device != nullptr && device->DisplayNameOf(copies->Edited().Name) != oldName)
+        CheckNameIsFree(SelectedIndex(), copies->Edited().Name);
     copies->Save([&](const TVitrelleDeviceSettings& settings) {
         if (!settings.SaveToFile(path))
             throw EVitrelleError(QStringLiteral("Cannot save the device settings to %1").arg(path));
@@ -329,6 +333,20 @@ void TFrameVitrelleDevice::SaveSelected()
     const QString newName = device != nullptr ? device->DisplayNameOf(copies->Saved().Name) : QString();
     if (!oldName.isEmpty() && !newName.isEmpty() && newName != oldName)
         RenameScheduledSources(oldName, newName);
+}
+
+void TFrameVitrelleDevice::CheckNameIsFree(int index, const QString& name) const
+{
+    const TVitrelleDevice& device = FAgent.Devices(index);
+    const IScheduleSource* player = index < FAgent.PlayerCount() ? &FAgent.Players(index) : nullptr;
+    const QString displayName = device.DisplayNameOf(name);
+    for (const QString& sourceName : {displayName, TVitrellePlayer::SourceNameOf(displayName)}) {
+        const IScheduleSource* found = FAgent.Scheduler().FindSource(sourceName);
+        if (found != nullptr && found != &device && found != player)
+            throw EVitrelleError(
+                QStringLiteral("The name '%1' is already used by another display; give this one another name")
+                    .arg(displayName));
+    }
 }
 
 void TFrameVitrelleDevice::RenameScheduledSources(const QString& oldName, const QString& newName) const

@@ -62,6 +62,9 @@ private:
 
     void ApplySelected();
     void SaveSelected();
+    // Scheduled actions belong to their source by name: a display named like another display (or its
+    // player like another source) would take that one's actions or lose its own. Raises when it would.
+    void CheckNameIsFree(int index, const QString& name) const;
     // The schedule file names its actions by source; a display saved under another name takes its
     // actions (and its player's) along, so that the next start finds them.
     void RenameScheduledSources(const QString& oldName, const QString& newName) const;

@@ -138,6 +138,25 @@ TEST_F(DevicesPageTest, ApplyRenamesTheTabAndEditsOfOneTabStayOnIt)
     EXPECT_EQ(Agent().Devices(0).Settings().Name, "");
 }
 
+// Scheduled actions belong to a display by its name: a name another display has is refused by Apply and by
+// Save alike, whatever its letter case, and nothing changes.
+TEST_F(DevicesPageTest, ANameAnotherDisplayHasIsRefused)
+{
+    OpenPage();
+    Control<QLineEdit>("edDeviceName0")->setText("DEVICE 2");
+    for (const char* button : {"btnApplySettings", "btnSaveSettings"}) {
+        TMessageBox::SetNextAnswer(QMessageBox::Ok);
+        Click(button);
+        EXPECT_TRUE(
+            TMessageBox::TakeLastText().value_or(QString()).contains("already used by another display"))
+            << button;
+    }
+    EXPECT_EQ(Agent().Devices(0).GetDisplayName(), "Device 1");
+    EXPECT_FALSE(QFile::exists(DeviceFile("DEVICE 2.xml")));
+    EXPECT_FALSE(QFile::exists(DeviceFile("Device 1.xml")));
+    EXPECT_TRUE(ApplyEnabled());
+}
+
 // What the display plays now, and its last power command, shown without asking.
 TEST_F(DevicesPageTest, ActivityFollowsThePlayer)
 {
