@@ -141,10 +141,13 @@ private:
     // that the main thread is waiting on a display, not hung.
     static int Slice(qint64 leftMs) { return static_cast<int>(std::clamp<qint64>(leftMs, 0, 1000)); }
 
-    void SayWaiting() const
+    // At most once a second, also when a wait returns early without data.
+    void SayWaiting()
     {
-        if (FWaiting)
-            FWaiting();
+        if (!FWaiting || (FLastNotice.isValid() && FLastNotice.elapsed() < 1000))
+            return;
+        FLastNotice.start();
+        FWaiting();
     }
 
     [[noreturn]] void Fail()
@@ -160,6 +163,7 @@ private:
 
     QString FName;
     const std::function<void()> FWaiting;
+    QElapsedTimer FLastNotice;
     QSerialPort FPort;
 };
 
