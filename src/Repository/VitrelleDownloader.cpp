@@ -40,6 +40,14 @@ void Info(const QString& message)
     WriteLog(TVitrelleDownloader::LogSource, 3, message);
 }
 
+// A regular file of its own: a link planted in its place is no cached copy (the slide would show what it
+// points at); the fetch replaces it.
+bool IsCachedFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
+}
+
 void RemoveFile(const QString& path)
 {
     if (!path.isEmpty())
@@ -166,9 +174,8 @@ void TVitrelleDownloader::PrepareMediaDownload()
         if (entry.FilePath.isEmpty())
             entry.Resource->Status = TVitrelleResource::Failed; // a refused name is never fetched
         else
-            entry.Resource->Status = QFileInfo::exists(entry.FilePath) && !FRefetch
-                                         ? TVitrelleResource::Present
-                                         : TVitrelleResource::Missing;
+            entry.Resource->Status = IsCachedFile(entry.FilePath) && !FRefetch ? TVitrelleResource::Present
+                                                                               : TVitrelleResource::Missing;
     }
     FRefetch = false;
 }

@@ -649,5 +649,20 @@ TEST_P(PlantedLink, LeadsNoWriteOrDeleteOutOfTheCache)
     EXPECT_FALSE(ErrorLines(Log).filter("lies outside the repository: refused").isEmpty()) << LogText(Log);
 }
 
+// A link planted in place of a media file is no cached copy: the file is fetched and replaces the link, and
+// what the link points at is neither shown on a slide nor touched.
+TEST_F(VitrelleDownloader, AMediaFileThatIsALinkIsFetchedOverTheLink)
+{
+    TTempFolder outside;
+    const QString secret = outside.Write("secret.txt", "private");
+    QDir().mkpath(Cache("Photo/img"));
+    ASSERT_TRUE(QFile::link(secret, Cache("Photo/img/p1.jpg")));
+    LoadLobby();
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1})) << LogText(Log);
+    EXPECT_FALSE(QFileInfo(Cache("Photo/img/p1.jpg")).isSymLink());
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "content of /media/p1.jpg");
+    EXPECT_EQ(ReadFileBytes(secret), "private");
+}
+
 INSTANTIATE_TEST_SUITE_P(VitrelleDownloader, PlantedLink, ::testing::Values("Photo", "Photo/img"),
                          [](const auto& info) { return CaseName(info.index, info.param); });
