@@ -131,6 +131,7 @@ void TVitrelleDevice::ApplySettings(const TVitrelleDeviceSettings* settings)
 {
     if (settings != nullptr)
         FSettings->Assign(settings);
+    StoredName = FSettings->Name;
     // The identity of the display actually present, so that a later save writes that one.
     FSettings->DeviceInfo().Assign(FInfo.get());
     if (FServices.Scheduler)

@@ -64,6 +64,9 @@ public:
     int Index = -1;
     // The desktop monitor this device stands for, set by the agent.
     std::optional<TDesktopMonitor> Monitor;
+    // The name its settings file holds: the one it is configured with, then the last one saved. The next
+    // start finds the device (and its scheduled actions) under this name, whatever name was applied since.
+    QString StoredName;
     // Called after every power command that reached its end (the Devices page shows the state).
     std::function<void(TVitrelleDevice&)> OnPowerStatusChange;
 
@@ -86,13 +89,15 @@ public:
     // Switches to the mode for this session when it is supported and not the current one; silent.
     void SetDisplayMode(const IDisplayMode* mode);
 
-    // Copies the settings (null: keeps its own), takes the identity read from the system into them and
-    // registers the device with the scheduler.
+    // Copies the settings (null: keeps its own) and takes their name as the stored one, takes the identity
+    // read from the system into them and registers the device with the scheduler.
     void ApplySettings(const TVitrelleDeviceSettings* settings);
 
     QString GetDisplayName() const;
     // The display name this device has with the given settings' name (a name about to be saved).
     QString DisplayNameOf(const QString& name) const;
+    // The display name the next start gives the device: that of StoredName.
+    QString StoredDisplayName() const { return DisplayNameOf(StoredName); }
     QString GetCaption() const;
     QString GetConfigFileName() const;
 

@@ -322,15 +322,18 @@ void TFrameVitrelleDevice::SaveSelected()
         throw EVitrelleError(
             QStringLiteral("The settings file name '%1' is not a file name of the devices folder").arg(name));
     const QString path = FAgent.GetDeviceFolder() + name;
-    const TVitrelleDevice* device = SelectedDevice();
-    const QString oldName = device != nullptr ? device->DisplayNameOf(copies->Saved().Name) : QString();
-    if (device != nullptr && device->DisplayNameOf(copies->Edited().Name) != oldName)
+    TVitrelleDevice* device = SelectedDevice();
+    if (device == nullptr)
+        return;
+    const QString oldName = device->StoredDisplayName();
+    if (device->DisplayNameOf(copies->Edited().Name) != oldName)
         CheckNameIsFree(SelectedIndex(), copies->Edited().Name);
     copies->Save([&](const TVitrelleDeviceSettings& settings) {
         if (!settings.SaveToFile(path))
             throw EVitrelleError(QStringLiteral("Cannot save the device settings to %1").arg(path));
     });
-    const QString newName = device != nullptr ? device->DisplayNameOf(copies->Saved().Name) : QString();
+    device->StoredName = copies->Saved().Name;
+    const QString newName = device->StoredDisplayName();
     if (!oldName.isEmpty() && !newName.isEmpty() && newName != oldName)
         RenameScheduledSources(oldName, newName);
 }

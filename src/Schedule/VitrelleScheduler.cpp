@@ -320,8 +320,7 @@ void TVitrelleScheduler::RenameSource(const QString& oldName, const QString& new
     from->Rename(newName);
 }
 
-bool TVitrelleScheduler::RenameSourcesInFile(const QString& path,
-                                             const std::vector<std::pair<QString, QString>>& renames)
+bool TVitrelleScheduler::RenameSourcesInFile(const QString& path, const TRenames& renames)
 {
     TXmlDocument document;
     if (!LoadXmlFile(document, path, QString(), nullptr))
@@ -329,6 +328,14 @@ bool TVitrelleScheduler::RenameSourcesInFile(const QString& path,
     const TXmlNode root = document.DocumentElement();
     if (root.IsNull() || root.Name().compare(ScheduleXml::RootElement, Qt::CaseInsensitive) != 0)
         return false;
+    if (!RenameSources(document, root, renames))
+        return false;
+    document.SaveToFile(path);
+    return true;
+}
+
+bool TVitrelleScheduler::RenameSources(TXmlDocument& document, const TXmlNode& root, const TRenames& renames)
+{
     bool renamed = false;
     for (const TXmlNode& node : root.SelectNodes(QStringLiteral("./") + ScheduleXml::ActionElement)) {
         const QString source = GetAttributeValue(node, ScheduleXml::SourceAttribute);
@@ -341,8 +348,6 @@ bool TVitrelleScheduler::RenameSourcesInFile(const QString& path,
             renamed = true;
         }
     }
-    if (renamed)
-        document.SaveToFile(path);
     return renamed;
 }
 
@@ -386,7 +391,7 @@ bool TVitrelleScheduler::LoadFromFile(const QString& path)
     return true;
 }
 
-bool TVitrelleScheduler::SaveToFile(const QString& path) const
+bool TVitrelleScheduler::SaveToFile(const QString& path, const TRenames& renames) const
 {
     TXmlDocument document;
     const TXmlNode root = document.CreateDocumentElement(ScheduleXml::RootElement);
@@ -395,6 +400,7 @@ bool TVitrelleScheduler::SaveToFile(const QString& path) const
         for (const TScheduleAction* action : FActions)
             action->SaveToXML(&document, root);
     }
+    RenameSources(document, root, renames);
     document.SaveToFile(path);
     return true;
 }

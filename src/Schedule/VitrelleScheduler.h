@@ -17,6 +17,8 @@
 #include <vector>
 
 class TVitrelleCenterAgent;
+class TXmlDocument;
+class TXmlNode;
 
 // The weekly schedule: the registered sources and their actions, the schedule file, and a tick on a worker
 // thread that runs the due actions on the main thread and moves them on.
@@ -91,8 +93,8 @@ public:
     // Renames the sources of a schedule file's actions (names compared without regard to letter case),
     // changing nothing else in the file. False, the file untouched, when it is missing, broken or names
     // none of them. Atomic; raises the file layer's errors.
-    static bool RenameSourcesInFile(const QString& path,
-                                    const std::vector<std::pair<QString, QString>>& renames);
+    using TRenames = std::vector<std::pair<QString, QString>>;
+    static bool RenameSourcesInFile(const QString& path, const TRenames& renames);
     // A copy for editing, bound to the live scheduler (a copy's copy is bound to the same one); it never
     // ticks.
     std::unique_ptr<TVitrelleScheduler> Clone() const;
@@ -102,8 +104,10 @@ public:
     // False, with the schedule unchanged and nothing logged, for a missing, unparsable or foreign file.
     // Actions of sources that are not registered are dropped.
     bool LoadFromFile(const QString& path);
-    // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors.
-    bool SaveToFile(const QString& path) const;
+    // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors. Sources are
+    // written under their names, or under the other name renames gives for one (the name a source will have
+    // when the file is next read).
+    bool SaveToFile(const QString& path, const TRenames& renames = {}) const;
 
     // Starts the tick worker (a new one when an earlier run has ended); the first tick runs at once. Nothing
     // for a copy.
@@ -134,6 +138,8 @@ private:
     // when none.
     QString RegisteredName(const QString& name) const;
 
+    // Renames the Source attributes of the file's actions; whether any was renamed.
+    static bool RenameSources(TXmlDocument& document, const TXmlNode& root, const TRenames& renames);
     IScheduleSource* FindSourceLocked(const QString& name) const;
     bool IsRegisteredLocked(const IScheduleSource* source) const;
     TScheduleAction* AddActionLocked(std::unique_ptr<TScheduleAction> action);

@@ -371,26 +371,54 @@ TEST_F(SchedulePage, ADisplayThatAppearsGetsItsTab)
     EXPECT_TRUE(Working(page, Agent().Devices(2).GetDisplayName(), 0)->Enabled);
 }
 
-// A display given another name on the Devices page keeps its scheduled actions: on this page, in the running
-// schedule, and at the next start once its settings are saved.
-TEST_F(SchedulePage, ARenamedDisplayKeepsItsActionsNowAndAfterARestart)
+// A display given another name on the Devices page keeps its scheduled actions, on this page, in the running
+// schedule and at the next start, in whatever order the operator applies and saves the display and saves the
+// schedule. The next start names the display as its settings file does.
+struct TRenameCase
 {
-    Open();
-    Control<QCheckBox>("cbxPowerOn0")->click();
-    SetTime("tpPowerOn0", QTime(7, 15));
-    Control<QCheckBox>("cbxPlay0")->click();
-    Click(Control<QPushButton>("btnApplySettings"));
-    Click(Control<QPushButton>("btnSaveSettings"));
+    const char* Name;
+    bool Apply;
+    bool Save;
+    bool ScheduleFirst; // the schedule is edited and saved before the display is renamed
+    const char* NameAtRestart;
+};
 
+class RenamedDisplay : public SchedulePage, public ::testing::WithParamInterface<TRenameCase>
+{
+protected:
+    void EditAndSaveSchedule()
+    {
+        ShowPage(TfrmVitrelleCenter::TPage::Schedule);
+        Idle();
+        Control<QCheckBox>("cbxPowerOn0")->click();
+        SetTime("tpPowerOn0", QTime(7, 15));
+        Control<QCheckBox>("cbxPlay0")->click();
+        Click(Control<QPushButton>("btnApplySettings"));
+        Click(Control<QPushButton>("btnSaveSettings"));
+    }
+};
+
+TEST_P(RenamedDisplay, KeepsItsActionsNowAndAfterARestart)
+{
+    const TRenameCase& c = GetParam();
+    Open();
+    if (c.ScheduleFirst)
+        EditAndSaveSchedule();
     ShowPage(TfrmVitrelleCenter::TPage::Devices);
     Control<QLineEdit>("edDeviceName0")->setText("Lobby TV");
-    Click(Control<QPushButton>("btnApplySettings"));
-    Click(Control<QPushButton>("btnSaveSettings"));
+    if (c.Apply)
+        Click(Control<QPushButton>("btnApplySettings"));
+    if (c.Save)
+        Click(Control<QPushButton>("btnSaveSettings"));
+    if (!c.ScheduleFirst)
+        EditAndSaveSchedule();
+
+    const QString caption = c.Apply ? "[1] Lobby TV" : "Device 1";
     ShowPage(TfrmVitrelleCenter::TPage::Vitrelles);
-    EXPECT_EQ(TabCaptions("PageControl").value(0), "[1] Lobby TV");
+    EXPECT_EQ(TabCaptions("PageControl").value(0), caption);
     ShowPage(TfrmVitrelleCenter::TPage::Schedule);
     Idle();
-    EXPECT_EQ(TabCaptions("devicePageControl").value(0), "[1] Lobby TV");
+    EXPECT_EQ(TabCaptions("devicePageControl").value(0), caption);
     EXPECT_TRUE(Control<QCheckBox>("cbxPowerOn0")->isChecked());
     EXPECT_EQ(Control<QTimeEdit>("tpPowerOn0")->time(), QTime(7, 15));
     EXPECT_TRUE(Control<QCheckBox>("cbxPlay0")->isChecked());
@@ -399,16 +427,25 @@ TEST_F(SchedulePage, ARenamedDisplayKeepsItsActionsNowAndAfterARestart)
 
     Form.reset(); // the next start
     Open();
-    ASSERT_EQ(Agent().Devices(0).GetDisplayName(), "Lobby TV");
-    const TScheduleAction* on = Agent().Scheduler().Actions().Find("Lobby TV", 0);
+    const QString name = QString::fromLatin1(c.NameAtRestart);
+    ASSERT_EQ(Agent().Devices(0).GetDisplayName(), name);
+    const TScheduleAction* on = Agent().Scheduler().Actions().Find(name, 0);
     ASSERT_NE(on, nullptr) << Log.Lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(on->Enabled);
     EXPECT_EQ(on->Periodicity.Time, QTime(7, 15));
-    const TScheduleAction* play = Agent().Scheduler().Actions().Find("Player Lobby TV", 0);
+    const TScheduleAction* play = Agent().Scheduler().Actions().Find("Player " + name, 0);
     ASSERT_NE(play, nullptr);
     EXPECT_TRUE(play->Enabled);
     EXPECT_TRUE(Control<QCheckBox>("cbxPowerOn0")->isChecked());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    SchedulePage, RenamedDisplay,
+    ::testing::Values(TRenameCase{"AppliedAndSavedAfterTheSchedule", true, true, true, "Lobby TV"},
+                      TRenameCase{"AppliedAndSavedBeforeTheSchedule", true, true, false, "Lobby TV"},
+                      TRenameCase{"AppliedOnlyThenTheSchedule", true, false, false, "Device 1"},
+                      TRenameCase{"SavedOnlyThenTheSchedule", false, true, false, "Lobby TV"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(SchedulePage, ASaveThatFailsShowsWhyAndLosesNothing)
 {
