@@ -311,8 +311,9 @@ void TFrameVitrelleDevice::ApplySelected()
 
 void TFrameVitrelleDevice::SaveSelected()
 {
+    TVitrelleDevice* device = SelectedDevice();
     TCopies* copies = SelectedCopies();
-    if (copies == nullptr)
+    if (device == nullptr || copies == nullptr)
         return;
     const QString name = copies->Edited().GetFileName();
     // The agent reads the settings files of the device folder itself only: a name that leads elsewhere
@@ -322,9 +323,6 @@ void TFrameVitrelleDevice::SaveSelected()
         throw EVitrelleError(
             QStringLiteral("The settings file name '%1' is not a file name of the devices folder").arg(name));
     const QString path = FAgent.GetDeviceFolder() + name;
-    TVitrelleDevice* device = SelectedDevice();
-    if (device == nullptr)
-        return;
     const QString oldName = device->StoredDisplayName();
     if (device->DisplayNameOf(copies->Edited().Name) != oldName)
         CheckNameIsFree(SelectedIndex(), copies->Edited().Name);
@@ -355,9 +353,7 @@ void TFrameVitrelleDevice::CheckNameIsFree(int index, const QString& name) const
 void TFrameVitrelleDevice::RenameScheduledSources(const QString& oldName, const QString& newName) const
 {
     const QString path = FAgent.Settings().GetScheduleFileName();
-    if (TVitrelleScheduler::RenameSourcesInFile(
-            path, {{oldName, newName},
-                   {TVitrellePlayer::SourceNameOf(oldName), TVitrellePlayer::SourceNameOf(newName)}}))
+    if (TVitrelleScheduler::RenameSourcesInFile(path, TPageEvents::SourceRenames(oldName, newName)))
         WriteLog(LogSource, 3,
                  QStringLiteral("The scheduled actions of display '%1' are now those of '%2' in %3")
                      .arg(oldName, newName, path));

@@ -465,10 +465,8 @@ TVitrelleScheduler::TRenames TFrameVitrelleScheduler::StoredSourceNames() const
         const QString stored = display.StoredDisplayName();
         if (stored.isEmpty() || stored == display.GetDisplayName())
             continue;
-        renames.emplace_back(display.GetSourceName(), stored);
-        if (device < FAgent.PlayerCount())
-            renames.emplace_back(FAgent.Players(device).GetSourceName(),
-                                 TVitrellePlayer::SourceNameOf(stored));
+        for (auto& rename : TPageEvents::SourceRenames(display.GetDisplayName(), stored))
+            renames.push_back(std::move(rename));
     }
     return renames;
 }
