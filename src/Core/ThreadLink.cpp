@@ -1,6 +1,8 @@
 #include "ThreadLink.h"
 
 #include "Log.h"
+#include "AbortRequest.h"
+#include "Errors.h"
 #include "MainThread.h"
 
 #include <QCoreApplication>
@@ -259,4 +261,24 @@ void TThreadLink::StartLink(std::unique_ptr<TThreadLink>& link, IThread& owner)
     if (!link || link->Ended())
         link = std::make_unique<TThreadLink>(owner);
     link->Start();
+}
+
+void RunOnMainThread(const std::function<void()>& method)
+{
+    if (OnMainThread()) {
+        method();
+        return;
+    }
+    TThreadLink* link = TThreadLink::Current();
+    if (link == nullptr)
+        throw EVitrelleError(QStringLiteral("Main-thread work was asked for on a thread without a link"));
+    link->Synchronize(method);
+}
+
+bool WorkerStopRequested()
+{
+    if (AbortRequest::Requested())
+        return true;
+    const TThreadLink* link = TThreadLink::Current();
+    return link != nullptr && link->Terminated();
 }

@@ -95,3 +95,13 @@ private:
     bool FBodyReturned = false;
     bool FEndPosted = false;
 };
+
+// Runs the method on the main thread and returns when it has run: directly on the main thread, through the
+// calling link's Synchronize on a link's worker. Raises EVitrelleError on any other thread, which has no way
+// to hand work over. An exception of the method is raised again to the caller.
+void RunOnMainThread(const std::function<void()>& method);
+
+// True on a link's worker whose link is asked to terminate, and anywhere once the process is asked to end
+// (AbortRequest.h). A worker that waits on something slow (a serial line, a server) asks this at least every
+// tenth of a second and gives up when it says so.
+bool WorkerStopRequested();

@@ -1,0 +1,138 @@
+#include "WorkQueue.h"
+
+#include "Errors.h"
+#include "Log.h"
+#include "MainThread.h"
+
+#include <QMetaObject>
+
+#include <chrono>
+
+struct TWorkQueue::TJob
+{
+    std::function<void()> Work;
+    // Set under the queue's mutex.
+    bool Started = false;
+    bool Done = false;
+    bool Abandoned = false; // a Run caller gave up before it started: never runs
+    std::exception_ptr Error;
+    // Runs on the worker once Work has ended; posts the outcome to the main thread.
+    std::function<void(std::exception_ptr)> Report;
+};
+
+TWorkQueue::TWorkQueue(QString name) : FName(std::move(name))
+{
+    VC_ASSERT_MAIN_THREAD();
+    FLink = std::make_unique<TThreadLink>(static_cast<IThread&>(*this));
+    FLink->Start();
+}
+
+TWorkQueue::~TWorkQueue()
+{
+    VC_ASSERT_MAIN_THREAD();
+    {
+        std::lock_guard lock(FMutex);
+        FStopping = true;
+        for (const std::shared_ptr<TJob>& job : FJobs)
+            job->Abandoned = true;
+        FJobs.clear();
+    }
+    FChanged.notify_all();
+    FLink.reset(); // terminates the link: a running job sees WorkerStopRequested
+    std::lock_guard lock(FMutex);
+    FChanged.notify_all(); // Run callers still waiting learn the end
+}
+
+std::shared_ptr<TWorkQueue::TJob> TWorkQueue::Enqueue(std::function<void()> job)
+{
+    auto entry = std::make_shared<TJob>();
+    entry->Work = std::move(job);
+    return entry;
+}
+
+void TWorkQueue::Post(std::function<void()> job, TDone done)
+{
+    VC_ASSERT_MAIN_THREAD();
+    std::shared_ptr<TJob> entry = Enqueue(std::move(job));
+    if (done) {
+        // The outcome reaches the main thread as a queued call on this object, dropped when the queue is gone
+        // by then. The worker reports while the queue still exists: its destructor waits for the worker.
+        entry->Report = [this, done = std::move(done)](std::exception_ptr error) {
+            QMetaObject::invokeMethod(this, [done, error] { done(error); }, Qt::QueuedConnection);
+        };
+    }
+    {
+        std::lock_guard lock(FMutex);
+        FJobs.push_back(std::move(entry));
+    }
+    FChanged.notify_all();
+}
+
+void TWorkQueue::Run(std::function<void()> job)
+{
+    Q_ASSERT_X(!OnMainThread(), Q_FUNC_INFO, "the main thread must not wait on a queue");
+    std::shared_ptr<TJob> entry = Enqueue(std::move(job));
+    std::unique_lock lock(FMutex);
+    if (FStopping)
+        throw EVitrelleError(QStringLiteral("%1 has stopped").arg(FName));
+    FJobs.push_back(entry);
+    FChanged.notify_all();
+    while (!entry->Done) {
+        // Short waits: the caller's own stop request is a flag, not a notification.
+        FChanged.wait_for(lock, std::chrono::milliseconds(50));
+        if (entry->Done)
+            break;
+        if (FStopping || WorkerStopRequested()) {
+            if (!entry->Started) {
+                entry->Abandoned = true;
+                std::erase(FJobs, entry);
+            }
+            throw EVitrelleError(QStringLiteral("%1: the work was abandoned").arg(FName));
+        }
+    }
+    if (entry->Error)
+        std::rethrow_exception(entry->Error);
+}
+
+bool TWorkQueue::Busy() const
+{
+    std::lock_guard lock(FMutex);
+    return FRunning || !FJobs.empty();
+}
+
+void TWorkQueue::ThreadExecute()
+{
+    const TThreadLink* link = TThreadLink::Current();
+    while (true) {
+        std::shared_ptr<TJob> job;
+        {
+            std::unique_lock lock(FMutex);
+            // The link's stop request is a flag: wake up now and then to see it.
+            FChanged.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return FStopping || !FJobs.empty(); });
+            if (FStopping || (link != nullptr && link->Terminated()))
+                return;
+            if (FJobs.empty())
+                continue;
+            job = FJobs.front();
+            FJobs.pop_front();
+            job->Started = true;
+            FRunning = true;
+        }
+        std::exception_ptr error;
+        try {
+            job->Work();
+        } catch (...) {
+            error = std::current_exception(); // the poster learns it
+        }
+        if (job->Report)
+            job->Report(error);
+        {
+            std::lock_guard lock(FMutex);
+            job->Error = error;
+            job->Done = true;
+            FRunning = false;
+        }
+        FChanged.notify_all();
+    }
+}
