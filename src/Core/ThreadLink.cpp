@@ -1,8 +1,8 @@
 #include "ThreadLink.h"
 
-#include "Log.h"
 #include "AbortRequest.h"
 #include "Errors.h"
+#include "Log.h"
 #include "MainThread.h"
 
 #include <QCoreApplication>

@@ -39,8 +39,10 @@ TWorkQueue::~TWorkQueue()
     }
     FChanged.notify_all();
     FLink.reset(); // terminates the link: a running job sees WorkerStopRequested
-    std::lock_guard lock(FMutex);
-    FChanged.notify_all(); // Run callers still waiting learn the end
+    // Run callers still waiting learn the end at their next look and leave before the mutex goes.
+    std::unique_lock lock(FMutex);
+    FChanged.notify_all();
+    FChanged.wait(lock, [this] { return FRunCallers == 0; });
 }
 
 std::shared_ptr<TWorkQueue::TJob> TWorkQueue::Enqueue(std::function<void()> job)
@@ -58,7 +60,8 @@ void TWorkQueue::Post(std::function<void()> job, TDone done)
         // The outcome reaches the main thread as a queued call on this object, dropped when the queue is gone
         // by then. The worker reports while the queue still exists: its destructor waits for the worker.
         entry->Report = [this, done = std::move(done)](std::exception_ptr error) {
-            QMetaObject::invokeMethod(this, [done, error] { done(error); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [done, error] { done(error); }, Qt::QueuedConnection);
         };
     }
     {
@@ -76,7 +79,18 @@ void TWorkQueue::Run(std::function<void()> job)
     if (FStopping)
         throw EVitrelleError(QStringLiteral("%1 has stopped").arg(FName));
     FJobs.push_back(entry);
+    ++FRunCallers;
     FChanged.notify_all();
+    // Leaves by return or by exception; the destructor may be waiting for it.
+    struct TLeave
+    {
+        TWorkQueue& Queue;
+        ~TLeave()
+        {
+            --Queue.FRunCallers;
+            Queue.FChanged.notify_all();
+        }
+    } leave{*this};
     while (!entry->Done) {
         // Short waits: the caller's own stop request is a flag, not a notification.
         FChanged.wait_for(lock, std::chrono::milliseconds(50));

@@ -62,5 +62,6 @@ private:
     std::deque<std::shared_ptr<TJob>> FJobs;
     bool FRunning = false;
     bool FStopping = false;
+    int FRunCallers = 0; // Run callers inside this object: the destructor waits for them to leave
     std::unique_ptr<TThreadLink> FLink;
 };
