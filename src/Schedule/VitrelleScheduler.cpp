@@ -1,5 +1,6 @@
 #include "VitrelleScheduler.h"
 
+#include "AbortRequest.h"
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
@@ -8,12 +9,16 @@
 #include "XmlHelpers.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
 
 namespace {
+
+// A lane that takes longer than this to stop is logged.
+constexpr qint64 SlowStopMs = 1000;
 
 template <typename T> bool Holds(const std::vector<T*>& items, const T* item)
 {
@@ -77,8 +82,8 @@ public:
         const TThreadLink* link = TThreadLink::Current();
         std::unique_lock lock(FOwner.FMutex);
         while (true) {
-            // The link's stop request is a flag: the wait looks at it now and then.
-            FOwner.FLaneWake.wait_for(lock, std::chrono::milliseconds(100), [&] {
+            // A stop notifies (Stopping); the link's own flag is looked at now and then besides.
+            FOwner.FLaneWake.wait_for(lock, std::chrono::seconds(1), [&] {
                 return HasWork || Stopping || (link != nullptr && link->Terminated());
             });
             if (Stopping || (link != nullptr && link->Terminated()))
@@ -540,8 +545,16 @@ void TVitrelleScheduler::StopLanes(const std::vector<TLane*>& lanes)
     for (TLane* lane : lanes)
         if (lane->Link)
             lane->Link->Terminate();
-    for (TLane* lane : lanes)
+    for (TLane* lane : lanes) {
+        QElapsedTimer waited;
+        waited.start();
         lane->Link.reset(); // waits for the worker while serving its hand-overs
+        // An action that does not give up promptly holds the removal of its source, or the program's end.
+        if (waited.elapsed() > SlowStopMs)
+            WriteLog(LogSource, 2,
+                     QStringLiteral("The action of source '%1' took %2 ms to stop")
+                         .arg(lane->Source->GetSourceName(), QString::number(waited.elapsed())));
+    }
     std::lock_guard lock(FMutex);
     for (TLane* lane : lanes) {
         lane->Stopping = false;
@@ -617,7 +630,8 @@ void TVitrelleScheduler::ThreadExecute()
 
 void TVitrelleScheduler::Tick()
 {
-    if (IsCopy())
+    // A copy never ticks; once the program is asked to end nothing new starts.
+    if (IsCopy() || AbortRequest::Requested())
         return;
     const bool direct = OnMainThread();
     const QDateTime now = FClock->Now();
