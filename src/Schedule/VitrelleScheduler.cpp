@@ -108,7 +108,6 @@ public:
     bool Busy = false;     // from the hand-over of a group until that group has moved on
     bool HasWork = false;  // a group handed over and not taken yet
     bool Stopping = false; // asked to end
-    quint64 Pass = 0;      // the direct tick that handed the group over (0: the tick worker)
     std::vector<TScheduleAction*> ToRun, Due;
     // The group's actions still in the schedule; an action freed meanwhile leaves this set first.
     std::unordered_set<const TScheduleAction*> Live;
@@ -637,11 +636,8 @@ void TVitrelleScheduler::Tick()
     const QDateTime now = FClock->Now();
     bool handed = false;
     bool startLanes = false;
-    quint64 pass = 0;
     {
         std::lock_guard lock(FMutex);
-        if (direct)
-            pass = ++FPasses;
         std::vector<TSourceGroup> groups;
         for (TScheduleAction* action : FActions) {
             if (!action->Enabled || !(action->NextTime < now))
@@ -670,25 +666,20 @@ void TVitrelleScheduler::Tick()
             lane.Live = std::unordered_set<const TScheduleAction*>(group.Due.begin(), group.Due.end());
             lane.HasWork = true;
             lane.Busy = true;
-            lane.Pass = pass;
             handed = true;
             startLanes = startLanes || !lane.ThreadUp;
         }
     }
-    if (!handed)
-        return;
-    FLaneWake.notify_all();
-    if (startLanes)
-        RunOnMainThread([this] { StartLanes(); }); // a link is made on the main thread only
+    if (handed) {
+        FLaneWake.notify_all();
+        if (startLanes)
+            RunOnMainThread([this] { StartLanes(); }); // a link is made on the main thread only
+    }
     if (!direct)
         return;
-    const auto passRunning = [this, pass] {
-        std::lock_guard lock(FMutex);
-        return std::any_of(FLanes.begin(), FLanes.end(), [pass](const auto& entry) {
-            return entry.second->Busy && entry.second->Pass == pass;
-        });
-    };
-    while (passRunning()) {
+    // Also what the tick worker handed over meanwhile: whoever ticks directly wants the outcome of what was
+    // due.
+    while (ActionsRunning()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         QThread::msleep(1);
     }

@@ -137,8 +137,8 @@ public:
 
     // One pass over the actions at the clock's present moment: hands each source's due actions to its lane.
     // On the tick worker it returns at once. Called directly on the main thread (tests, tools) it then
-    // serves the main thread's events, except user input, until the work it handed over has ended, so the
-    // pass's outcome is known when it returns. Nothing for a copy.
+    // serves the main thread's events, except user input, until no lane has work left (the tick worker's
+    // included), so the pass's outcome is known when it returns. Nothing for a copy.
     void Tick();
     // True while a lane has work handed over by a tick that has not ended.
     bool ActionsRunning() const;
@@ -197,7 +197,6 @@ private:
     // One per registered source (live scheduler only); freed on the main thread only.
     std::unordered_map<const IScheduleSource*, std::unique_ptr<TLane>> FLanes;
     std::condition_variable FLaneWake; // with FMutex: work for a lane, or a lane asked to stop
-    quint64 FPasses = 0;               // direct ticks so far; a lane's work names its pass
 
     TScheduleRunState FRunState;
 
