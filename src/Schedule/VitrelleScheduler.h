@@ -120,7 +120,6 @@ public:
     // Where the moments at which actions start are recorded (TScheduleRunState: read now, written by the
     // lanes after each action); without a file they are kept in memory only. Call before LoadFromFile.
     void UseStateFile(const QString& path);
-    const TScheduleRunState& RunState() const { return FRunState; }
     // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors. Sources are
     // written under their names, or under the other name renames gives for one (the name a source will have
     // when the file is next read).
@@ -129,9 +128,9 @@ public:
     // Starts the tick worker (a new one when an earlier run has ended); the first tick runs at once. Nothing
     // for a copy.
     void StartTicking();
-    // Stops the tick worker and every lane (a running action is asked to stop) and waits for their end,
-    // serving their hand-overs; work a lane has not started is dropped and its actions stay due. Not from
-    // within an action.
+    // Stops the tick worker and every lane and waits for their end, serving their hand-overs. A running
+    // action is asked to stop, the rest of its group does not start, and the group moves on as after any
+    // run; a group its lane has not taken yet stays due. Not from within an action.
     void StopTicking();
     bool IsTicking() const;
 
