@@ -706,6 +706,8 @@ void TVitrelleScheduler::FilterGroupLocked(TSourceGroup& group)
 void TVitrelleScheduler::RunGroup(TLane& lane, std::vector<TScheduleAction*> toRun,
                                   std::vector<TScheduleAction*> due)
 {
+    // What ran: the schedule's action (compared, never touched, once it may be gone) and the copy that ran.
+    std::vector<std::pair<const TScheduleAction*, std::unique_ptr<TScheduleAction>>> ran;
     for (TScheduleAction* action : toRun) {
         if (WorkerStopRequested())
             break; // the source is being unregistered, or the program ends
@@ -726,13 +728,28 @@ void TVitrelleScheduler::RunGroup(TLane& lane, std::vector<TScheduleAction*> toR
         // action.
         LogErrors(SourceClassName(*source), [&] { source->ExecuteAction(copy.get()); });
         // An action cut short by a stop has not run: a restart runs it again.
-        if (!WorkerStopRequested())
+        if (!WorkerStopRequested()) {
             LogErrors(LogSource, [&] {
                 FRunState.Record(source->GetSourceName(), copy->Action, copy->Periodicity.Time, started);
             });
+            ran.emplace_back(action, std::move(copy));
+        }
     }
 
     std::lock_guard lock(FMutex);
+    // An action replaced while it ran (the Schedule page applied its copy, due today at its time) must not
+    // run again through its replacement: the replacement moves on past this run.
+    std::vector<TScheduleAction*> spent;
+    for (const auto& [action, copy] : ran) {
+        if (lane.Live.contains(action))
+            continue;
+        for (TScheduleAction* other : FActions)
+            if (other->Source == copy->Source && other->Action == copy->Action &&
+                other->Periodicity.Time == copy->Periodicity.Time && !SkipWhatRanLocked(other))
+                spent.push_back(other);
+    }
+    for (TScheduleAction* action : spent)
+        FActions.Remove(action); // an invalid kind runs once
     const QDateTime rescheduleTime = FClock->Now();
     // What a filter removed from the group is superseded and moves on with it.
     for (TScheduleAction* action : due) {

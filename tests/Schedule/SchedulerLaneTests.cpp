@@ -43,6 +43,7 @@ private:
 enum class TEnd
 {
     Released,     // the slow exchange answers at last
+    Applied,      // the operator applies the schedule meanwhile (every action due today again)
     Unregistered, // its display is removed meanwhile
     Stopped       // the program ends meanwhile
 };
@@ -99,6 +100,15 @@ TEST_P(SlowAction, HoldsOnlyItsOwnLane)
         EXPECT_EQ(blocking->NextTime, At(8, 8));
         EXPECT_EQ(after->NextTime, At(8, 9));
         break;
+    case TEnd::Applied:
+        scheduler.Assign(scheduler.Clone().get());
+        slow.Released = true;
+        // The 09:00 action had not run yet: its replacement runs at a later tick; the 08:00 one has.
+        ASSERT_TRUE(ServeEventsUntil([&] { return slow.ExecutedCodes().size() >= 2; }));
+        ServeEventsUntil([] { return false; }, 100);
+        EXPECT_EQ(slow.ExecutedCodes(), TCodes({0, 1}));
+        EXPECT_EQ(scheduler.Actions().Find("Slow screen", 0)->NextTime, At(8, 8));
+        break;
     case TEnd::Unregistered:
         scheduler.UnregisterSource(&slow);
         slow.Gone = true;
@@ -122,6 +132,7 @@ TEST_P(SlowAction, HoldsOnlyItsOwnLane)
 
 INSTANTIATE_TEST_SUITE_P(Ends, SlowAction,
                          ::testing::Values(TSlowCase{"released", TEnd::Released},
+                                           TSlowCase{"applied", TEnd::Applied},
                                            TSlowCase{"unregistered", TEnd::Unregistered},
                                            TSlowCase{"stopped", TEnd::Stopped}),
                          [](const auto& info) { return CaseName(info.index, info.param.Name); });
