@@ -83,8 +83,9 @@ TEST_P(SlowAction, HoldsOnlyItsOwnLane)
     ASSERT_TRUE(ServeEventsUntil([&] {
         return log.Contains("Action 'Test action 0' for source 'Fast screen' is rescheduled");
     })) << "another source's action runs while the slow one holds its lane";
-    ServeEventsUntil([] { return false; }, 300); // dozens of ticks while the lane is busy
-    EXPECT_LT(watch.LatestMs(), 250) << "the main thread went on serving its events";
+    ServeEventsUntil([] { return false; }, 400); // dozens of ticks while the lane is busy
+    // Generous for a loaded machine: held by the slow action, the timer would wait for all of it.
+    EXPECT_LT(watch.LatestMs(), 300) << "the main thread went on serving its events";
     EXPECT_EQ(slow.ExecutedCodes(), TCodes{0}) << "a busy lane's due actions are neither run twice nor early";
     EXPECT_EQ(slow.FilterCalls, 1) << "a busy source is left out of the tick";
     EXPECT_FALSE(log.Contains("for source 'Slow screen' is rescheduled"));
