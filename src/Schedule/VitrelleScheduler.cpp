@@ -169,7 +169,7 @@ void TVitrelleScheduler::UnregisterSource(IScheduleSource* source)
         }
     }
     if (lane)
-        StopLanes({lane.get()});
+        JoinLane(*lane);
 }
 
 IScheduleSource* TVitrelleScheduler::FindSource(const QString& name) const
@@ -521,49 +521,76 @@ void TVitrelleScheduler::StopTicking()
     }
     FWakeUp.notify_all();
     FLink.reset(); // asks the worker to end and waits for it while serving its hand-overs
-    std::vector<TLane*> lanes;
+    std::vector<const IScheduleSource*> sources;
     {
         std::lock_guard lock(FMutex);
         for (const auto& [source, lane] : FLanes)
-            lanes.push_back(lane.get());
+            sources.push_back(source);
     }
-    // Lanes are freed on this thread only, so the pointers stay good.
-    StopLanes(lanes);
+    StopLanes(sources);
 }
 
-void TVitrelleScheduler::StopLanes(const std::vector<TLane*>& lanes)
+TVitrelleScheduler::TLane* TVitrelleScheduler::LaneLocked(const IScheduleSource* source) const
+{
+    const auto found = FLanes.find(source);
+    return found != FLanes.end() ? found->second.get() : nullptr;
+}
+
+void TVitrelleScheduler::StopLanes(const std::vector<const IScheduleSource*>& sources)
+{
+    VC_ASSERT_MAIN_THREAD();
+    std::vector<TLane*> asked;
+    {
+        std::lock_guard lock(FMutex);
+        for (const IScheduleSource* source : sources) {
+            if (TLane* lane = LaneLocked(source)) {
+                lane->Stopping = true;
+                asked.push_back(lane);
+            }
+        }
+    }
+    FLaneWake.notify_all();
+    // Every lane is asked first, so that their actions give up together rather than one after another.
+    // Nothing runs on this thread in between, so the lanes found are still there.
+    for (TLane* lane : asked)
+        if (lane->Link)
+            lane->Link->Terminate();
+    for (const IScheduleSource* source : sources) {
+        // Found again: a hand-over served while waiting for an earlier lane may have unregistered a source.
+        TLane* lane = nullptr;
+        {
+            std::lock_guard lock(FMutex);
+            lane = LaneLocked(source);
+        }
+        if (lane != nullptr)
+            JoinLane(*lane);
+    }
+}
+
+void TVitrelleScheduler::JoinLane(TLane& lane)
 {
     VC_ASSERT_MAIN_THREAD();
     {
         std::lock_guard lock(FMutex);
-        for (TLane* lane : lanes)
-            lane->Stopping = true;
+        lane.Stopping = true;
     }
     FLaneWake.notify_all();
-    // Every lane is asked first, so that their actions give up together rather than one after another.
-    for (TLane* lane : lanes)
-        if (lane->Link)
-            lane->Link->Terminate();
-    for (TLane* lane : lanes) {
-        QElapsedTimer waited;
-        waited.start();
-        lane->Link.reset(); // waits for the worker while serving its hand-overs
-        // An action that does not give up promptly holds the removal of its source, or the program's end.
-        if (waited.elapsed() > SlowStopMs)
-            WriteLog(LogSource, 2,
-                     QStringLiteral("The action of source '%1' took %2 ms to stop")
-                         .arg(lane->Source->GetSourceName(), QString::number(waited.elapsed())));
-    }
+    QElapsedTimer waited;
+    waited.start();
+    lane.Link.reset(); // asks the worker to end and waits for it while serving its hand-overs
+    // An action that does not give up promptly holds the removal of its source, or the program's end.
+    if (waited.elapsed() > SlowStopMs)
+        WriteLog(LogSource, 2,
+                 QStringLiteral("The action of source '%1' took %2 ms to stop")
+                     .arg(lane.Source->GetSourceName(), QString::number(waited.elapsed())));
     std::lock_guard lock(FMutex);
-    for (TLane* lane : lanes) {
-        lane->Stopping = false;
-        lane->ThreadUp = false;
-        lane->HasWork = false;
-        lane->Busy = false;
-        lane->ToRun.clear();
-        lane->Due.clear();
-        lane->Live.clear(); // what it had not run stays due
-    }
+    lane.Stopping = false;
+    lane.ThreadUp = false;
+    lane.HasWork = false;
+    lane.Busy = false;
+    lane.ToRun.clear();
+    lane.Due.clear();
+    lane.Live.clear(); // what it had not run stays due
 }
 
 void TVitrelleScheduler::StartLanes()

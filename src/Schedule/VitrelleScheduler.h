@@ -179,8 +179,11 @@ private:
     void ForgetAllLocked();
     // Main thread: starts the worker of each lane that has work and none yet.
     void StartLanes();
-    // Main thread: asks the lanes' work to stop, then waits for each, serving its hand-overs.
-    void StopLanes(const std::vector<TLane*>& lanes);
+    TLane* LaneLocked(const IScheduleSource* source) const;
+    // Main thread: asks the lanes of the sources to stop, all at once, then waits for each in turn.
+    void StopLanes(const std::vector<const IScheduleSource*>& sources);
+    // Main thread: stops the lane and waits for its worker, serving its hand-overs; it can run again later.
+    void JoinLane(TLane& lane);
     bool StopRequested(const TThreadLink& link);
 
     TVitrelleCenterAgent* FAgent;
