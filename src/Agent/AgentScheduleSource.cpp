@@ -2,7 +2,13 @@
 
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
+#include "ThreadLink.h"
 #include "VitrelleDevice.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <algorithm>
 
 TAgentScheduleSource::TAgentScheduleSource(IDisplaySystem& display, std::chrono::milliseconds pause)
     : FDisplay(display), FPause(pause)
@@ -44,9 +50,21 @@ bool TAgentScheduleSource::ExecuteAction(TScheduleAction* action)
 {
     if (action == nullptr)
         return false;
-    if (action->Action == PowerOnAllAction)
-        return TVitrelleDevice::PowerOnAll(FDisplay, FPause);
-    if (action->Action == PowerOffAllAction)
-        return TVitrelleDevice::PowerOffAll(FDisplay, FPause);
-    return false;
+    const bool on = action->Action == PowerOnAllAction;
+    if (!on && action->Action != PowerOffAllAction)
+        return false;
+    // The pause is spent on the scheduler's lane, and cut short when the program ends; the switch itself
+    // is the display system's, which lives on the main thread.
+    const QDeadlineTimer deadline(FPause);
+    while (!deadline.hasExpired()) {
+        if (WorkerStopRequested())
+            return false;
+        QThread::msleep(static_cast<unsigned long>(std::clamp<qint64>(deadline.remainingTime(), 1, 50)));
+    }
+    bool success = false;
+    RunOnMainThread([&] {
+        success = on ? TVitrelleDevice::PowerOnAll(FDisplay, std::chrono::milliseconds(0))
+                     : TVitrelleDevice::PowerOffAll(FDisplay, std::chrono::milliseconds(0));
+    });
+    return success;
 }

@@ -6,7 +6,8 @@
 #include <chrono>
 
 // The agent's own schedule actions: switch every display on (code 0) or off (code 1) at once through the
-// display system's monitor power. Main thread (the scheduler hands actions over to it).
+// display system's monitor power. Actions run on the scheduler's lane: the pause there, the switch on the
+// main thread.
 class TAgentScheduleSource : public IScheduleSource
 {
 public:

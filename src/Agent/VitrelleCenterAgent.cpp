@@ -117,8 +117,11 @@ void TVitrelleCenterAgent::Initialize()
     TDiapositiveType::LoadTypes(AbsolutePath(FSettings->GetTypeFilePath())); // logs its own errors
     FScheduler->RegisterSource(FScheduleSource.get());
     // Read after the sources have registered, since actions of unknown sources are dropped. A missing or
-    // unreadable schedule is no error: the schedule starts empty.
-    FScheduler->LoadFromFile(FSettings->GetScheduleFileName());
+    // unreadable schedule is no error: the schedule starts empty. The run state beside it first, so that a
+    // restart does not run again what already ran before it.
+    const QString scheduleFile = FSettings->GetScheduleFileName();
+    FScheduler->UseStateFile(TScheduleRunState::PathBeside(scheduleFile));
+    FScheduler->LoadFromFile(scheduleFile);
     FScheduler->StartTicking();
     FPlatform.Display->SetOnMonitorsChanged([this] { LogErrors(LogSource, [this] { MonitorsChanged(); }); });
     WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));

@@ -13,7 +13,7 @@ class IScheduleSource
 {
 public:
     // Identifies the source in the scheduler (unique without regard to letter case) and in the schedule
-    // file. Called on the tick worker as well as on the main thread.
+    // file. Called on any of the scheduler's threads: the main thread, the tick worker, the source's lane.
     virtual QString GetSourceName() const = 0;
     // A new disabled action of this source for the code, with the source's default time and periodicity;
     // null for a code the source has no action for.
@@ -23,7 +23,13 @@ public:
     // Runs on the tick worker with this source's due actions; may remove actions from the list (never free
     // them). Must not call the scheduler nor hand work over to the main thread: the scheduler holds its lock.
     virtual void FilterActions(TScheduleActionList& actions) = 0;
-    // Carries the action out on the main thread; true when it succeeded.
+    // Carries the action out on the source's lane, never the main thread: a worker of the scheduler's on
+    // which this source's actions run one at a time and in order, while other sources' actions run on their
+    // own lanes. Blocks the lane until the action's work is done; true when it succeeded. The action is the
+    // scheduler's copy, valid during the call only. Main-thread work goes through RunOnMainThread; a wait on
+    // something slow asks WorkerStopRequested() at least every tenth of a second and gives up when it says so
+    // (the source is being unregistered, the scheduler stopped, or the program ends). Tests may call it on
+    // the main thread.
     virtual bool ExecuteAction(TScheduleAction* action) = 0;
 
 protected:

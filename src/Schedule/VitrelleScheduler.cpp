@@ -1,16 +1,24 @@
 #include "VitrelleScheduler.h"
 
+#include "AbortRequest.h"
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
+#include "MainThread.h"
 #include "ScheduleXml.h"
 #include "XmlHelpers.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
 
 #include <algorithm>
 
 namespace {
+
+// A lane that takes longer than this to stop is logged.
+constexpr qint64 SlowStopMs = 1000;
 
 template <typename T> bool Holds(const std::vector<T*>& items, const T* item)
 {
@@ -62,6 +70,52 @@ private:
     QString FName;
 };
 
+// A source's lane: the worker on which that source's actions run, one group at a time. Its worker is made on
+// the main thread (a link's rule) when the source first has work, and waits for more until it is stopped.
+class TVitrelleScheduler::TLane final : public IThread
+{
+public:
+    TLane(TVitrelleScheduler& owner, const IScheduleSource* source) : Source(source), FOwner(owner) {}
+
+    void ThreadExecute() override
+    {
+        const TThreadLink* link = TThreadLink::Current();
+        std::unique_lock lock(FOwner.FMutex);
+        while (true) {
+            // A stop notifies (Stopping); the link's own flag is looked at now and then besides.
+            FOwner.FLaneWake.wait_for(lock, std::chrono::seconds(1), [&] {
+                return HasWork || Stopping || (link != nullptr && link->Terminated());
+            });
+            if (Stopping || (link != nullptr && link->Terminated()))
+                return; // work not started stays due; the stop clears it
+            if (!HasWork)
+                continue;
+            HasWork = false;
+            std::vector<TScheduleAction*> toRun = std::move(ToRun);
+            std::vector<TScheduleAction*> due = std::move(Due);
+            lock.unlock();
+            FOwner.RunGroup(*this, std::move(toRun), std::move(due));
+            lock.lock();
+        }
+    }
+    void ThreadTerminated() override {}
+
+    const IScheduleSource* const Source;
+    std::unique_ptr<TThreadLink> Link; // main thread only
+
+    // Guarded by the owner's FMutex.
+    bool ThreadUp = false; // its worker has been started and not stopped since
+    bool Busy = false;     // from the hand-over of a group until that group has moved on
+    bool HasWork = false;  // a group handed over and not taken yet
+    bool Stopping = false; // asked to end
+    std::vector<TScheduleAction*> ToRun, Due;
+    // The group's actions still in the schedule; an action freed meanwhile leaves this set first.
+    std::unordered_set<const TScheduleAction*> Live;
+
+private:
+    TVitrelleScheduler& FOwner;
+};
+
 TVitrelleScheduler::TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
                                        std::shared_ptr<ISleepInhibitor> inhibitor,
                                        std::chrono::milliseconds tickPeriod)
@@ -90,20 +144,32 @@ void TVitrelleScheduler::RegisterSource(IScheduleSource* source)
         return;
     const QString name = source->GetSourceName();
     std::lock_guard lock(FMutex);
-    if (FindSourceLocked(name) == nullptr)
+    if (FindSourceLocked(name) == nullptr) {
         FSources.push_back(source);
+        FLanes[source] = std::make_unique<TLane>(*this, source);
+    }
 }
 
 void TVitrelleScheduler::UnregisterSource(IScheduleSource* source)
 {
     if (source == nullptr)
         return;
-    std::lock_guard lock(FMutex);
-    // By identity rather than by name: a source whose name changed, or an unregistered one sharing a
-    // registered source's name, must neither leave actions behind nor take another source's actions.
-    FActions.RemoveActionsOf(source);
-    std::erase(FSources, source);
-    std::erase_if(FTickActions, [this](const TScheduleAction* action) { return !FActions.Contains(action); });
+    std::unique_ptr<TLane> lane;
+    {
+        std::lock_guard lock(FMutex);
+        // By identity rather than by name: a source whose name changed, or an unregistered one sharing a
+        // registered source's name, must neither leave actions behind nor take another source's actions.
+        FActions.RemoveActionsOf(source);
+        std::erase(FSources, source);
+        ForgetRemovedLocked();
+        const auto found = FLanes.find(source);
+        if (found != FLanes.end()) {
+            lane = std::move(found->second);
+            FLanes.erase(found);
+        }
+    }
+    if (lane)
+        JoinLane(*lane);
 }
 
 IScheduleSource* TVitrelleScheduler::FindSource(const QString& name) const
@@ -215,7 +281,7 @@ void TVitrelleScheduler::Clear()
 {
     std::lock_guard lock(FMutex);
     FActions.Clear();
-    FTickActions.clear();
+    ForgetAllLocked();
 }
 
 TVitrelleScheduler::TKeptActions TVitrelleScheduler::KeepActionsOf(const IScheduleSource* source) const
@@ -275,10 +341,13 @@ void TVitrelleScheduler::Assign(const TVitrelleScheduler* other)
         if (source == nullptr)
             continue; // no source of that name is registered any more
         copy->Source = source;
+        // Applying an edited schedule is no reason to run again what ran today.
+        if (!IsCopy() && !SkipWhatRanLocked(copy.get()))
+            continue;
         actions.Add(std::move(copy));
     }
     FActions = std::move(actions);
-    FTickActions.clear();
+    ForgetAllLocked();
 }
 
 void TVitrelleScheduler::RenameSource(const QString& oldName, const QString& newName)
@@ -383,11 +452,39 @@ bool TVitrelleScheduler::LoadFromFile(const QString& path)
             loaded.push_back(std::move(action));
     std::lock_guard lock(FMutex);
     FActions.Clear();
-    FTickActions.clear();
+    ForgetAllLocked();
     // Sorted once at the end: a sort per action makes a large schedule load in quadratic time.
-    for (std::unique_ptr<TScheduleAction>& action : loaded)
-        ScheduleActionLocked(std::move(action));
+    for (std::unique_ptr<TScheduleAction>& action : loaded) {
+        TScheduleAction* added = ScheduleActionLocked(std::move(action));
+        if (!SkipWhatRanLocked(added))
+            FActions.Remove(added);
+    }
     FActions.SortByTime();
+    return true;
+}
+
+void TVitrelleScheduler::UseStateFile(const QString& path)
+{
+    FRunState.Open(path);
+}
+
+bool TVitrelleScheduler::SkipWhatRanLocked(TScheduleAction* action)
+{
+    if (!action->Enabled)
+        return true;
+    const std::optional<QDateTime> ran = FRunState.LastRun(*action);
+    // A run recorded in the future (the clock was set back since) proves nothing about today.
+    if (!ran || *ran > FClock->Now() || action->NextTime > *ran)
+        return true;
+    WriteLog(LogSource, 3,
+             QStringLiteral("Action '%1' for source '%2' ran at %3 already")
+                 .arg(action->Source->GetActionDescription(action), action->Source->GetSourceName(),
+                      ran->toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    // Just after the run: an hourly action moves to its first hour after it.
+    const QDateTime after = ran->addMSecs(1);
+    for (int step = 0; step < 8 && !(action->NextTime > *ran); ++step)
+        if (!action->Reschedule(after))
+            return false;
     return true;
 }
 
@@ -424,6 +521,112 @@ void TVitrelleScheduler::StopTicking()
     }
     FWakeUp.notify_all();
     FLink.reset(); // asks the worker to end and waits for it while serving its hand-overs
+    std::vector<const IScheduleSource*> sources;
+    {
+        std::lock_guard lock(FMutex);
+        for (const auto& [source, lane] : FLanes)
+            sources.push_back(source);
+    }
+    StopLanes(sources);
+}
+
+TVitrelleScheduler::TLane* TVitrelleScheduler::LaneLocked(const IScheduleSource* source) const
+{
+    const auto found = FLanes.find(source);
+    return found != FLanes.end() ? found->second.get() : nullptr;
+}
+
+void TVitrelleScheduler::StopLanes(const std::vector<const IScheduleSource*>& sources)
+{
+    VC_ASSERT_MAIN_THREAD();
+    std::vector<TLane*> asked;
+    {
+        std::lock_guard lock(FMutex);
+        for (const IScheduleSource* source : sources) {
+            if (TLane* lane = LaneLocked(source)) {
+                lane->Stopping = true;
+                asked.push_back(lane);
+            }
+        }
+    }
+    FLaneWake.notify_all();
+    // Every lane is asked first, so that their actions give up together rather than one after another.
+    // Nothing runs on this thread in between, so the lanes found are still there.
+    for (TLane* lane : asked)
+        if (lane->Link)
+            lane->Link->Terminate();
+    for (const IScheduleSource* source : sources) {
+        // Found again: a hand-over served while waiting for an earlier lane may have unregistered a source.
+        TLane* lane = nullptr;
+        {
+            std::lock_guard lock(FMutex);
+            lane = LaneLocked(source);
+        }
+        if (lane != nullptr)
+            JoinLane(*lane);
+    }
+}
+
+void TVitrelleScheduler::JoinLane(TLane& lane)
+{
+    VC_ASSERT_MAIN_THREAD();
+    {
+        std::lock_guard lock(FMutex);
+        lane.Stopping = true;
+    }
+    FLaneWake.notify_all();
+    QElapsedTimer waited;
+    waited.start();
+    lane.Link.reset(); // asks the worker to end and waits for it while serving its hand-overs
+    // An action that does not give up promptly holds the removal of its source, or the program's end.
+    if (waited.elapsed() > SlowStopMs)
+        WriteLog(LogSource, 2,
+                 QStringLiteral("The action of source '%1' took %2 ms to stop")
+                     .arg(lane.Source->GetSourceName(), QString::number(waited.elapsed())));
+    std::lock_guard lock(FMutex);
+    lane.Stopping = false;
+    lane.ThreadUp = false;
+    lane.HasWork = false;
+    lane.Busy = false;
+    lane.ToRun.clear();
+    lane.Due.clear();
+    lane.Live.clear(); // what it had not run stays due
+}
+
+void TVitrelleScheduler::StartLanes()
+{
+    VC_ASSERT_MAIN_THREAD();
+    std::vector<TLane*> starting;
+    {
+        std::lock_guard lock(FMutex);
+        for (const auto& [source, lane] : FLanes) {
+            if (lane->HasWork && !lane->ThreadUp) {
+                lane->ThreadUp = true;
+                starting.push_back(lane.get());
+            }
+        }
+    }
+    for (TLane* lane : starting)
+        TThreadLink::StartLink(lane->Link, *lane);
+}
+
+bool TVitrelleScheduler::ActionsRunning() const
+{
+    std::lock_guard lock(FMutex);
+    return std::any_of(FLanes.begin(), FLanes.end(), [](const auto& entry) { return entry.second->Busy; });
+}
+
+void TVitrelleScheduler::ForgetRemovedLocked()
+{
+    for (const auto& [source, lane] : FLanes)
+        std::erase_if(lane->Live,
+                      [this](const TScheduleAction* action) { return !FActions.Contains(action); });
+}
+
+void TVitrelleScheduler::ForgetAllLocked()
+{
+    for (const auto& [source, lane] : FLanes)
+        lane->Live.clear();
 }
 
 bool TVitrelleScheduler::IsTicking() const
@@ -453,14 +656,16 @@ void TVitrelleScheduler::ThreadExecute()
 
 void TVitrelleScheduler::Tick()
 {
-    if (IsCopy())
+    // A copy never ticks; once the program is asked to end nothing new starts.
+    if (IsCopy() || AbortRequest::Requested())
         return;
+    const bool direct = OnMainThread();
     const QDateTime now = FClock->Now();
-    std::vector<TSourceGroup> groups;
-    std::vector<TScheduleAction*> due;
+    bool handed = false;
+    bool startLanes = false;
     {
         std::lock_guard lock(FMutex);
-        FTickActions.clear();
+        std::vector<TSourceGroup> groups;
         for (TScheduleAction* action : FActions) {
             if (!action->Enabled || !(action->NextTime < now))
                 continue;
@@ -469,37 +674,42 @@ void TVitrelleScheduler::Tick()
             if (group == groups.end())
                 group = groups.insert(groups.end(), TSourceGroup{action->Source, {}, {}, false});
             group->Due.push_back(action);
-            FTickActions.insert(action);
         }
-        TScheduleActionList toRun(false);
         for (TSourceGroup& group : groups) {
+            const auto found = FLanes.find(group.Source);
+            if (found == FLanes.end() || found->second->Busy)
+                continue; // still running its last group: offered again at a later tick
+            TLane& lane = *found->second;
             FilterGroupLocked(group);
+            // A failed filter, or a group held back whole (no connection for a download), stays due.
+            if (!group.Filtered || group.ToRun.empty())
+                continue;
+            TScheduleActionList toRun(false);
             for (TScheduleAction* action : group.ToRun)
                 toRun.Add(action);
-        }
-        toRun.SortByTime();
-        due.assign(toRun.begin(), toRun.end());
-    }
-
-    for (TScheduleAction* action : due)
-        RunAction(action);
-
-    std::lock_guard lock(FMutex);
-    const QDateTime rescheduleTime = FClock->Now();
-    for (const TSourceGroup& group : groups) {
-        // What a filter removed from a group that still ran something is superseded and moves on with it;
-        // a group held back whole (no connection for a download) stays due for the next tick.
-        if (!group.Filtered || group.ToRun.empty())
-            continue;
-        for (TScheduleAction* action : group.Due) {
-            if (!FTickActions.contains(action))
-                continue;
-            FTickActions.erase(action);
-            if (!action->Reschedule(rescheduleTime))
-                FActions.Remove(action); // an invalid kind runs once
+            toRun.SortByTime();
+            lane.ToRun.assign(toRun.begin(), toRun.end());
+            lane.Due = group.Due;
+            lane.Live = std::unordered_set<const TScheduleAction*>(group.Due.begin(), group.Due.end());
+            lane.HasWork = true;
+            lane.Busy = true;
+            handed = true;
+            startLanes = startLanes || !lane.ThreadUp;
         }
     }
-    FTickActions.clear();
+    if (handed) {
+        FLaneWake.notify_all();
+        if (startLanes)
+            RunOnMainThread([this] { StartLanes(); }); // a link is made on the main thread only
+    }
+    if (!direct)
+        return;
+    // Also what the tick worker handed over meanwhile: whoever ticks directly wants the outcome of what was
+    // due.
+    while (ActionsRunning()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(1);
+    }
 }
 
 void TVitrelleScheduler::FilterGroupLocked(TSourceGroup& group)
@@ -520,36 +730,61 @@ void TVitrelleScheduler::FilterGroupLocked(TSourceGroup& group)
     group.Filtered = true;
 }
 
-void TVitrelleScheduler::RunAction(TScheduleAction* action)
+void TVitrelleScheduler::RunGroup(TLane& lane, std::vector<TScheduleAction*> toRun,
+                                  std::vector<TScheduleAction*> due)
 {
-    {
-        std::lock_guard lock(FMutex);
-        if (!FTickActions.contains(action))
-            return;
-        FCurrentAction = action;
+    // What ran: the schedule's action (compared, never touched, once it may be gone) and the copy that ran.
+    std::vector<std::pair<const TScheduleAction*, std::unique_ptr<TScheduleAction>>> ran;
+    for (TScheduleAction* action : toRun) {
+        if (WorkerStopRequested())
+            break; // the source is being unregistered, or the program ends
+        IScheduleSource* source = nullptr;
+        std::unique_ptr<TScheduleAction> copy;
+        {
+            // The main thread may have removed the action or its source since the hand-over.
+            std::lock_guard lock(FMutex);
+            if (!lane.Live.contains(action) || !IsRegisteredLocked(action->Source))
+                continue;
+            source = action->Source;
+            // The source works on a copy: the schedule may free or replace the action meanwhile.
+            copy = action->Clone();
+            copy->NextTime = action->NextTime;
+        }
+        const QDateTime started = FClock->Now();
+        // A failing action is logged and the schedule goes on: one unplugged cable must not stop every later
+        // action.
+        LogErrors(SourceClassName(*source), [&] { source->ExecuteAction(copy.get()); });
+        // An action cut short by a stop has not run: a restart runs it again.
+        if (!WorkerStopRequested()) {
+            LogErrors(LogSource, [&] {
+                FRunState.Record(source->GetSourceName(), copy->Action, copy->Periodicity.Time, started);
+            });
+            ran.emplace_back(action, std::move(copy));
+        }
     }
-    const auto execute = [this] { ExecuteCurrentAction(); };
-    if (TThreadLink* link = TThreadLink::Current())
-        link->Synchronize(execute);
-    else
-        execute();
-    std::lock_guard lock(FMutex);
-    FCurrentAction = nullptr;
-}
 
-void TVitrelleScheduler::ExecuteCurrentAction()
-{
-    TScheduleAction* action = nullptr;
-    IScheduleSource* source = nullptr;
-    {
-        // Events served before this hand-over may have removed the action or its source.
-        std::lock_guard lock(FMutex);
-        action = FCurrentAction;
-        if (action == nullptr || !FTickActions.contains(action) || !IsRegisteredLocked(action->Source))
-            return;
-        source = action->Source;
+    std::lock_guard lock(FMutex);
+    // An action replaced while it ran (the Schedule page applied its copy, due today at its time) must not
+    // run again through its replacement: the replacement moves on past this run.
+    std::vector<TScheduleAction*> spent;
+    for (const auto& [action, copy] : ran) {
+        if (lane.Live.contains(action))
+            continue;
+        for (TScheduleAction* other : FActions)
+            if (other->Source == copy->Source && other->Action == copy->Action &&
+                other->Periodicity.Time == copy->Periodicity.Time && !SkipWhatRanLocked(other))
+                spent.push_back(other);
     }
-    // A failing action is logged and the schedule goes on: one unplugged cable must not stop every later
-    // action.
-    LogErrors(SourceClassName(*source), [&] { source->ExecuteAction(action); });
+    for (TScheduleAction* action : spent)
+        FActions.Remove(action); // an invalid kind runs once
+    const QDateTime rescheduleTime = FClock->Now();
+    // What a filter removed from the group is superseded and moves on with it.
+    for (TScheduleAction* action : due) {
+        if (lane.Live.erase(action) == 0)
+            continue;
+        if (!action->Reschedule(rescheduleTime))
+            FActions.Remove(action); // an invalid kind runs once
+    }
+    lane.Live.clear();
+    lane.Busy = false;
 }

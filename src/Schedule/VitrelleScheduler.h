@@ -4,6 +4,7 @@
 
 #include "Clock.h"
 #include "ScheduleActionList.h"
+#include "ScheduleRunState.h"
 #include "ScheduleSource.h"
 #include "SleepInhibitor.h"
 #include "ThreadLink.h"
@@ -12,6 +13,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -21,17 +23,22 @@ class TXmlDocument;
 class TXmlNode;
 
 // The weekly schedule: the registered sources and their actions, the schedule file, and a tick on a worker
-// thread that runs the due actions on the main thread and moves them on.
+// thread that hands each source's due actions to that source's lane and moves them on once they have run.
 //
 // Copies (Clone) are for editing: they carry no source pointers. Their actions name their sources, which are
 // looked up by name in the live scheduler when needed, so a copy made before a source was freed can neither
 // call it nor bring it back into the live scheduler. A copy never ticks; it must not be used once its live
 // scheduler is gone.
 //
-// Threads: everything but the tick is called on the main thread. The tick runs on its worker and calls
-// FilterActions there (holding the scheduler's lock), ExecuteAction on the main thread through the link's
-// hand-over (holding no lock). Actions and sources may be registered, unregistered, added, replaced and
-// cleared while a tick runs; an action or source removed meanwhile is never touched by that tick again.
+// Threads: everything but the tick and the lanes is called on the main thread. The tick runs on its worker
+// and calls FilterActions there (holding the scheduler's lock). Each registered source has a lane, a worker
+// of its own made on the main thread when the source first has something to run: the source's due actions of
+// one tick run there one at a time, in time order, with ExecuteAction (holding no lock), while other sources'
+// actions run on their lanes in parallel and the main thread goes on serving events. A source whose lane is
+// still busy is left out of the tick: its due actions stay due and are offered again at a later tick. The
+// actions a lane ran, and those the source's filter dropped beside them, move on when the lane's work has
+// ended. Actions and sources may be registered, unregistered, added, replaced and cleared meanwhile; an
+// action or source removed meanwhile is never touched by that work again (a running action works on a copy).
 class TVitrelleScheduler : public IThread
 {
 public:
@@ -44,7 +51,7 @@ public:
     TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
                        std::shared_ptr<ISleepInhibitor> inhibitor = nullptr,
                        std::chrono::milliseconds tickPeriod = DefaultTickPeriod);
-    // Stops the tick worker and waits for it, serving its hand-overs meanwhile.
+    // Stops the tick worker and every lane and waits for them, serving their hand-overs meanwhile.
     ~TVitrelleScheduler();
 
     TVitrelleScheduler(const TVitrelleScheduler&) = delete;
@@ -54,7 +61,9 @@ public:
 
     // Ignored for null and for a name (any letter case) that is already registered, and by copies.
     void RegisterSource(IScheduleSource* source);
-    // Removes the source and frees its actions; after it returns, no tick calls the source.
+    // Removes the source and frees its actions. An action of the source that is running is asked to stop
+    // (WorkerStopRequested() turns true on its lane) and waited for, serving its lane's hand-overs; after it
+    // returns nothing calls the source. Not from within an action of that source.
     void UnregisterSource(IScheduleSource* source);
     // The first registered source with this name, compared without regard to letter case. A copy answers
     // with its stand-in for the live scheduler's source of that name (null when the live one has none).
@@ -82,9 +91,10 @@ public:
     // Gives kept actions to the source now registered under their name, next times as they were, except the
     // codes that source has actions for already. Dropped when no source has the name, and by copies.
     void RestoreActions(TKeptActions kept);
-    // Copies other's actions, each due today at its time of day. Their sources are found by name among this
-    // scheduler's own: the live scheduler drops an action whose source is no longer registered, a copy keeps
-    // it under its name. The sources themselves are never copied.
+    // Copies other's actions, each due today at its time of day; in the live scheduler, one that has run at
+    // or after that moment (the run state) moves on to its next occurrence instead. Their sources are found
+    // by name among this scheduler's own: the live scheduler drops an action whose source is no longer
+    // registered, a copy keeps it under its name. The sources themselves are never copied.
     void Assign(const TVitrelleScheduler* other);
     // A source of the live scheduler has been renamed (a display given another name): a copy's actions of
     // the old name stand for the new one from now on; where the copy holds actions under the new name
@@ -102,8 +112,14 @@ public:
     bool Equals(const TVitrelleScheduler* other) const;
 
     // False, with the schedule unchanged and nothing logged, for a missing, unparsable or foreign file.
-    // Actions of sources that are not registered are dropped.
+    // Actions of sources that are not registered are dropped. Each action is due today at its time of day,
+    // unless the run state records that it ran at or after that moment (before a restart): it then moves on
+    // to its next occurrence instead of running again.
     bool LoadFromFile(const QString& path);
+
+    // Where the moments at which actions start are recorded (TScheduleRunState: read now, written by the
+    // lanes after each action); without a file they are kept in memory only. Call before LoadFromFile.
+    void UseStateFile(const QString& path);
     // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors. Sources are
     // written under their names, or under the other name renames gives for one (the name a source will have
     // when the file is next read).
@@ -112,13 +128,19 @@ public:
     // Starts the tick worker (a new one when an earlier run has ended); the first tick runs at once. Nothing
     // for a copy.
     void StartTicking();
-    // Stops the tick worker and waits for its end, serving its hand-overs. Not from within an action.
+    // Stops the tick worker and every lane and waits for their end, serving their hand-overs. A running
+    // action is asked to stop, the rest of its group does not start, and the group moves on as after any
+    // run; a group its lane has not taken yet stays due. Not from within an action.
     void StopTicking();
     bool IsTicking() const;
 
-    // One pass over the actions at the clock's present moment. Runs on the tick worker, or directly on the
-    // main thread while the worker does not tick. Nothing for a copy.
+    // One pass over the actions at the clock's present moment: hands each source's due actions to its lane.
+    // On the tick worker it returns at once. Called directly on the main thread (tests, tools) it then
+    // serves the main thread's events, except user input, until no lane has work left (the tick worker's
+    // included), so the pass's outcome is known when it returns. Nothing for a copy.
     void Tick();
+    // True while a lane has work handed over by a tick that has not ended.
+    bool ActionsRunning() const;
 
     // Direct access for schedulers that do not tick (copies, tests); a ticking one changes it meanwhile.
     const TScheduleActionList& Actions() const { return FActions; }
@@ -130,6 +152,7 @@ public:
 private:
     struct TSourceGroup;
     class TNamedSource;
+    class TLane;
 
     TVitrelleScheduler(const TVitrelleScheduler& live, std::chrono::milliseconds tickPeriod);
     // A copy's stand-in for the source of this name, made on first use.
@@ -146,8 +169,21 @@ private:
     // Adds the action, due today at its time of day, and logs it; the list is left unsorted.
     TScheduleAction* ScheduleActionLocked(std::unique_ptr<TScheduleAction> action);
     void FilterGroupLocked(TSourceGroup& group);
-    void RunAction(TScheduleAction* action);
-    void ExecuteCurrentAction();
+    // An enabled action that the run state says has run at or after its due moment moves on past that
+    // run; false for one of an invalid kind, which runs once and must leave the schedule.
+    bool SkipWhatRanLocked(TScheduleAction* action);
+    // A lane's work: runs its actions, then moves on those of its group that are still in the schedule.
+    void RunGroup(TLane& lane, std::vector<TScheduleAction*> toRun, std::vector<TScheduleAction*> due);
+    // The removed actions leave the lanes' groups; Forget... all of them for a schedule replaced whole.
+    void ForgetRemovedLocked();
+    void ForgetAllLocked();
+    // Main thread: starts the worker of each lane that has work and none yet.
+    void StartLanes();
+    TLane* LaneLocked(const IScheduleSource* source) const;
+    // Main thread: asks the lanes of the sources to stop, all at once, then waits for each in turn.
+    void StopLanes(const std::vector<const IScheduleSource*>& sources);
+    // Main thread: stops the lane and waits for its worker, serving its hand-overs; it can run again later.
+    void JoinLane(TLane& lane);
     bool StopRequested(const TThreadLink& link);
 
     TVitrelleCenterAgent* FAgent;
@@ -156,13 +192,15 @@ private:
     const std::shared_ptr<ISleepInhibitor> FInhibitor;
     const std::chrono::milliseconds FTickPeriod;
 
-    mutable std::mutex FMutex; // guards the actions (list and content), the sources and the tick's sets
+    mutable std::mutex FMutex; // guards the actions (list and content), the sources and the lanes' state
     TScheduleActionList FActions{true};
     std::vector<IScheduleSource*> FSources;                           // live scheduler only
     mutable std::vector<std::unique_ptr<TNamedSource>> FNamedSources; // copies only
-    TScheduleAction* FCurrentAction = nullptr;
-    // The actions the running tick works on; an action freed meanwhile leaves this set first.
-    std::unordered_set<const TScheduleAction*> FTickActions;
+    // One per registered source (live scheduler only); freed on the main thread only.
+    std::unordered_map<const IScheduleSource*, std::unique_ptr<TLane>> FLanes;
+    std::condition_variable FLaneWake; // with FMutex: work for a lane, or a lane asked to stop
+
+    TScheduleRunState FRunState;
 
     std::mutex FWaitMutex; // guards FStopRequested
     std::condition_variable FWakeUp;

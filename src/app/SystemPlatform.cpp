@@ -48,7 +48,7 @@ public:
 
 } // namespace
 
-TAgentPlatform SystemPlatform(std::function<void()> mainThreadWaiting)
+TAgentPlatform SystemPlatform()
 {
     TAgentPlatform platform;
     platform.Session = std::make_shared<TSystemSessionProbe>();
@@ -58,11 +58,10 @@ TAgentPlatform SystemPlatform(std::function<void()> mainThreadWaiting)
     platform.Network = std::make_shared<TSystemNetworkStatus>();
     // The session's: X11, or the toolkit's screens; chosen on first use, once the log exists.
     platform.Display = CreateSystemDisplaySystem();
-    platform.SerialPorts = std::make_shared<TQtSerialPortFactory>(mainThreadWaiting);
+    platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
     platform.ScreenSaver = CreateSystemScreenSaver(); // the X server's, or none
     platform.SlideViews = std::make_shared<TSystemSlideViews>();
-    THttpOptions http{THttpTimeouts{}, platform.Clock};
-    http.MainThreadWaiting = std::move(mainThreadWaiting);
-    platform.Downloaders = std::make_shared<THttpDownloaderFactory>(std::move(http));
+    platform.Downloaders =
+        std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, platform.Clock});
     return platform;
 }

@@ -58,11 +58,10 @@ int main(int argc, char* argv[])
 
     int exitCode = 0;
     {
-        // A transfer on the main thread (a login, a vitrelle file) may take minutes, and the serial exchanges
-        // of several displays add up, each bounded by its time-outs; the watchdog is told the thread is
-        // waiting, not hung.
-        TfrmVitrelleCenter form(folder,
-                                SystemPlatform([manager = serviceManager.get()] { manager->NotifyAlive(); }));
+        // The watchdog hears from the main event loop alone (TServiceWatchdog): transfers and serial
+        // exchanges run on workers, so a main thread that stops serving events is a real hang, which systemd
+        // restarts.
+        TfrmVitrelleCenter form(folder, SystemPlatform());
         if (form.StartupFailed()) {
             exitCode = 1;
         } else if (TerminationRequested()) {

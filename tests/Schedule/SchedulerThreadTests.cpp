@@ -4,6 +4,7 @@
 #include "ManualClock.h"
 #include "TestFiles.h"
 #include "TestScheduleSource.h"
+#include "ThreadLink.h"
 #include "VitrelleScheduler.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,7 @@ using TFilter = TTestSource::TFilter;
 
 } // namespace
 
-TEST(SchedulerThread, ActionsRunOnTheMainThreadAndAFailureDoesNotStopTheTicks)
+TEST(SchedulerThread, ActionsRunOnTheSourcesLaneAndAFailureDoesNotStopTheTicks)
 {
     TLogCapture log;
     auto clock = std::make_shared<TManualClock>(At(7, 10));
@@ -37,8 +38,11 @@ TEST(SchedulerThread, ActionsRunOnTheMainThreadAndAFailureDoesNotStopTheTicks)
     clock->Set(At(8, 8, 0, 1));
     ASSERT_TRUE(ServeEventsUntil([&] { return screen.ExecutedCodes().size() == 2; }))
         << "the worker went on ticking";
-    for (QThread* thread : screen.ExecutionThreads())
-        EXPECT_EQ(thread, QCoreApplication::instance()->thread());
+    const std::vector<QThread*> threads = screen.ExecutionThreads();
+    for (QThread* thread : threads) {
+        EXPECT_NE(thread, QCoreApplication::instance()->thread());
+        EXPECT_EQ(thread, threads.front()) << "one lane per source";
+    }
     EXPECT_GE(inhibitor->Calls, 2);
 
     scheduler.StopTicking();
@@ -48,21 +52,29 @@ TEST(SchedulerThread, ActionsRunOnTheMainThreadAndAFailureDoesNotStopTheTicks)
     ASSERT_TRUE(ServeEventsUntil([&] { return screen.ExecutedCodes().size() == 3; }));
 }
 
-TEST(SchedulerThread, DestroyingTheSchedulerServesTheActionBeingHandedOver)
+TEST(SchedulerThread, DestroyingTheSchedulerStopsTheRunningActionAndServesItsHandOver)
 {
     TLogCapture log;
     auto clock = std::make_shared<TManualClock>(At(7, 10));
     TTestSource screen("Hall screen");
+    screen.BlockOnCode = 0;
+    bool handedOver = false;
+    // A stopped exchange still hands its last word to the main thread, which the destructor serves.
+    screen.OnStop = [&handedOver] { RunOnMainThread([&handedOver] { handedOver = true; }); };
+    QElapsedTimer elapsed;
     {
         TVitrelleScheduler scheduler(nullptr, clock);
         scheduler.RegisterSource(&screen);
         scheduler.AddAction(MakeAction(screen, 0, 0, QTime(8, 0)));
         scheduler.StartTicking();
-        // Once the filter has run, the worker heads for the hand-over, which only the main thread serves.
-        while (screen.FilterCalls == 0)
-            QThread::msleep(1);
+        ASSERT_TRUE(ServeEventsUntil([&] { return screen.Blocking.load(); }));
+        elapsed.start();
     }
+    EXPECT_LT(elapsed.elapsed(), 2000);
+    EXPECT_TRUE(screen.SawStop);
+    EXPECT_TRUE(handedOver);
     EXPECT_EQ(screen.ExecutedCodes(), std::vector<int>{0});
+    EXPECT_TRUE(log.Contains("Hall screen gave up"));
 }
 
 // The main thread registers, unregisters, assigns, clears and loads while the worker ticks every

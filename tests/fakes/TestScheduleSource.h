@@ -3,10 +3,12 @@
 #include "Errors.h"
 #include "ScheduleActionList.h"
 #include "ScheduleSource.h"
+#include "ThreadLink.h"
 
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -52,9 +54,25 @@ public:
     bool ExecuteAction(TScheduleAction* action) override
     {
         Noted(Name);
-        std::lock_guard lock(Mutex);
-        Executed.push_back(action->Action);
-        ExecutedOn.push_back(QThread::currentThread());
+        {
+            std::lock_guard lock(Mutex);
+            Executed.push_back(action->Action);
+            ExecutedOn.push_back(QThread::currentThread());
+        }
+        if (action->Action == BlockOnCode) {
+            // A slow exchange: it waits for the test, or gives up when its lane is asked to stop.
+            Blocking = true;
+            while (!Released && !WorkerStopRequested())
+                QThread::msleep(1);
+            Blocking = false;
+            if (!Released) {
+                SawStop = true;
+                if (OnStop)
+                    OnStop();
+                throw EVitrelleError(QStringLiteral("%1 gave up").arg(Name));
+            }
+        }
+        ++Finished;
         if (action->Action == ThrowOnCode)
             throw EVitrelleError(QStringLiteral("Serial port of %1 is not open").arg(Name));
         return true;
@@ -75,6 +93,11 @@ public:
     const TFilter Filter;
     std::atomic<bool> Offline{false}, ThrowInFilter{false};
     std::atomic<int> ThrowOnCode{-1000}, FilterCalls{0};
+    // An action of this code blocks until Released, or until its lane is asked to stop (then OnStop runs
+    // on the lane and the action raises).
+    std::atomic<int> BlockOnCode{-1000}, Finished{0};
+    std::atomic<bool> Released{false}, Blocking{false}, SawStop{false};
+    std::function<void()> OnStop;
     // Set once the source is unregistered: any later call is a fault of the scheduler.
     std::atomic<bool> Gone{false};
     mutable std::atomic<int> CallsWhileGone{0};
