@@ -4,8 +4,9 @@
 #include "ScheduleActionList.h"
 #include "VitrelleDevice.h"
 
-TAgentScheduleSource::TAgentScheduleSource(IDisplaySystem& display, std::chrono::milliseconds pause)
-    : FDisplay(display), FPause(pause)
+TAgentScheduleSource::TAgentScheduleSource(IDisplaySystem& display, std::chrono::milliseconds pause,
+                                           const std::vector<std::unique_ptr<TVitrelleDevice>>* devices)
+    : FDisplay(display), FPause(pause), FDevices(devices)
 {
 }
 
@@ -42,11 +43,15 @@ void TAgentScheduleSource::FilterActions(TScheduleActionList& actions)
 
 bool TAgentScheduleSource::ExecuteAction(TScheduleAction* action)
 {
-    if (action == nullptr)
+    if (action == nullptr || (action->Action != PowerOnAllAction && action->Action != PowerOffAllAction))
         return false;
-    if (action->Action == PowerOnAllAction)
-        return TVitrelleDevice::PowerOnAll(FDisplay, FPause);
-    if (action->Action == PowerOffAllAction)
-        return TVitrelleDevice::PowerOffAll(FDisplay, FPause);
-    return false;
+    TVitrelleDevice::TDeviceList devices;
+    if (FDevices != nullptr)
+        devices = [list = FDevices] {
+            std::vector<TVitrelleDevice*> all;
+            for (const std::unique_ptr<TVitrelleDevice>& device : *list)
+                all.push_back(device.get());
+            return all;
+        };
+    return TVitrelleDevice::PowerAll(action->Action == PowerOnAllAction, FDisplay, devices, FPause);
 }

@@ -58,7 +58,7 @@ TAgentPlatform SystemPlatform(std::function<void()> mainThreadWaiting)
     platform.Network = std::make_shared<TSystemNetworkStatus>();
     // The session's: X11, or the toolkit's screens; chosen on first use, once the log exists.
     platform.Display = CreateSystemDisplaySystem();
-    platform.SerialPorts = std::make_shared<TQtSerialPortFactory>(mainThreadWaiting);
+    platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
     platform.ScreenSaver = CreateSystemScreenSaver(); // the X server's, or none
     platform.SlideViews = std::make_shared<TSystemSlideViews>();
     THttpOptions http{THttpTimeouts{}, platform.Clock};
