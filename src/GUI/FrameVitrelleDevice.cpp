@@ -8,7 +8,6 @@
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
-#include "ModalDialogs.h"
 #include "PageEvents.h"
 #include "TabBuilders.h"
 #include "Vitrelle.h"
