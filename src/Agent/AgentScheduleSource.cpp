@@ -2,16 +2,11 @@
 
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
-#include "ThreadLink.h"
 #include "VitrelleDevice.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
-
-#include <algorithm>
-
-TAgentScheduleSource::TAgentScheduleSource(IDisplaySystem& display, std::chrono::milliseconds pause)
-    : FDisplay(display), FPause(pause)
+TAgentScheduleSource::TAgentScheduleSource(IDisplaySystem& display, std::chrono::milliseconds pause,
+                                           const std::vector<std::unique_ptr<TVitrelleDevice>>* devices)
+    : FDisplay(display), FPause(pause), FDevices(devices)
 {
 }
 
@@ -48,23 +43,15 @@ void TAgentScheduleSource::FilterActions(TScheduleActionList& actions)
 
 bool TAgentScheduleSource::ExecuteAction(TScheduleAction* action)
 {
-    if (action == nullptr)
+    if (action == nullptr || (action->Action != PowerOnAllAction && action->Action != PowerOffAllAction))
         return false;
-    const bool on = action->Action == PowerOnAllAction;
-    if (!on && action->Action != PowerOffAllAction)
-        return false;
-    // The pause is spent on the scheduler's lane, and cut short when the program ends; the switch itself
-    // is the display system's, which lives on the main thread.
-    const QDeadlineTimer deadline(FPause);
-    while (!deadline.hasExpired()) {
-        if (WorkerStopRequested())
-            return false;
-        QThread::msleep(static_cast<unsigned long>(std::clamp<qint64>(deadline.remainingTime(), 1, 50)));
-    }
-    bool success = false;
-    RunOnMainThread([&] {
-        success = on ? TVitrelleDevice::PowerOnAll(FDisplay, std::chrono::milliseconds(0))
-                     : TVitrelleDevice::PowerOffAll(FDisplay, std::chrono::milliseconds(0));
-    });
-    return success;
+    TVitrelleDevice::TDeviceList devices;
+    if (FDevices != nullptr)
+        devices = [list = FDevices] {
+            std::vector<TVitrelleDevice*> all;
+            for (const std::unique_ptr<TVitrelleDevice>& device : *list)
+                all.push_back(device.get());
+            return all;
+        };
+    return TVitrelleDevice::PowerAll(action->Action == PowerOnAllAction, FDisplay, devices, FPause);
 }

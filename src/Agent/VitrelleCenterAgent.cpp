@@ -61,7 +61,8 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
           *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, FPlatform.Network,
                                           FPlatform.Downloaders, FPlatform.Clock})),
       FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor)),
-      FScheduleSource(std::make_unique<TAgentScheduleSource>(*FPlatform.Display, FPlatform.PowerAllPause))
+      FScheduleSource(
+          std::make_unique<TAgentScheduleSource>(*FPlatform.Display, FPlatform.PowerAllPause, &FDevices))
 {
 }
 

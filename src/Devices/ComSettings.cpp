@@ -1,5 +1,6 @@
 #include "ComSettings.h"
 
+#include "Log.h"
 #include "XmlHelpers.h"
 
 #include <array>
@@ -31,6 +32,25 @@ template <size_t N> QString ToText(const std::array<const char*, N>& texts, size
 }
 
 const QString ComPortElement = QStringLiteral("ComPort");
+
+// A time-out read from a file, within its bounds; what is out of them is said once, where it was read.
+qint32 BoundedTimeOut(const QString& source, const char* what, qint32 value, qint32 fallback, qint32 maximum)
+{
+    qint32 bounded = value;
+    if (value < 0)
+        bounded = fallback;
+    else if (value > maximum)
+        bounded = maximum;
+    if (bounded != value)
+        WriteLog(
+            TComSettings::LogSource, 2,
+            QStringLiteral("The serial time-out %1 of %2 ms in %3 is out of bounds (0 to %4 ms); %5 ms is "
+                           "used")
+                .arg(QLatin1String(what), QString::number(value),
+                     source.isEmpty() ? QStringLiteral("the settings") : source, QString::number(maximum),
+                     QString::number(bounded)));
+    return bounded;
+}
 
 } // namespace
 
@@ -106,7 +126,7 @@ bool TComSettings::Equals(const TComSettings* other) const
            TimeOutPerChar == other->TimeOutPerChar;
 }
 
-bool TComSettings::LoadFromXML(TXmlNode element)
+bool TComSettings::LoadFromXML(TXmlNode element, const QString& source)
 {
     if (element.IsNull())
         return false;
@@ -118,8 +138,12 @@ bool TComSettings::LoadFromXML(TXmlNode element)
     StopBits = StrToStopBits(text("ComPort/StopBits"));
     FlowControl = StrToFlowControl(text("ComPort/FlowControl"));
     // A number that does not read as one takes the default, like a missing element.
-    TimeOutConstant = TextToInt(text("ComPort/TimeOut/Constant")).value_or(DefaultTimeOutConstant);
-    TimeOutPerChar = TextToInt(text("ComPort/TimeOut/PerChar")).value_or(DefaultTimeOutPerChar);
+    TimeOutConstant = BoundedTimeOut(
+        source, "Constant", TextToInt(text("ComPort/TimeOut/Constant")).value_or(DefaultTimeOutConstant),
+        DefaultTimeOutConstant, MaxTimeOutConstant);
+    TimeOutPerChar = BoundedTimeOut(
+        source, "PerChar", TextToInt(text("ComPort/TimeOut/PerChar")).value_or(DefaultTimeOutPerChar),
+        DefaultTimeOutPerChar, MaxTimeOutPerChar);
     return true;
 }
 

@@ -77,6 +77,8 @@ std::optional<qint32> BaudRateValue(TBaudRate value);
 class TComSettings
 {
 public:
+    static constexpr QLatin1StringView LogSource{"TComSettings"};
+
     QString Port; // a tty path, e.g. /dev/ttyS0 or /dev/ttyUSB0
     TBaudRate BaudRate = br9600;
     TDataBits DataBits = dbEight;
@@ -92,6 +94,10 @@ public:
 
     static constexpr qint32 DefaultTimeOutConstant = 250;
     static constexpr qint32 DefaultTimeOutPerChar = 20;
+    // The longest time-outs taken from a file or the dialog: a display that never answers must not hold
+    // its port (and every later command of that display) for long.
+    static constexpr qint32 MaxTimeOutConstant = 30000;
+    static constexpr qint32 MaxTimeOutPerChar = 1000;
 
     TComSettings() = default;
     TComSettings(const TComSettings&) = delete;
@@ -99,8 +105,10 @@ public:
 
     void Assign(const TComSettings* source);
     bool Equals(const TComSettings* other) const;
-    // Reads the child "ComPort" of element; missing values take the defaults. False for a null element.
-    bool LoadFromXML(TXmlNode element);
+    // Reads the child "ComPort" of element; missing values take the defaults. A time-out above its maximum
+    // takes the maximum, a negative one the default, each logged at level 2 with source (the file read) and
+    // the value. False for a null element.
+    bool LoadFromXML(TXmlNode element, const QString& source = {});
     // Appends "ComPort" with its children to parent.
     void SaveToXML(TXmlDocument* document, TXmlNode parent) const;
 };

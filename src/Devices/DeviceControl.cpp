@@ -18,8 +18,10 @@ int ClampMs(qint64 ms)
 }
 
 // The reply is every byte that arrives until the line has been quiet past the deadline, which starts at the
-// constant and moves on by the per-character time-out with each byte received.
-QByteArray ReadReply(ISerialLine& line, const TSerialPortConfig& config)
+// constant and moves on by the per-character time-out with each byte received; the whole exchange (timed
+// by exchange) ends at limitMs all the same.
+QByteArray ReadReply(ISerialLine& line, const TSerialPortConfig& config, const QElapsedTimer& exchange,
+                     qint64 limitMs)
 {
     QByteArray reply;
     QElapsedTimer elapsed;
@@ -27,7 +29,7 @@ QByteArray ReadReply(ISerialLine& line, const TSerialPortConfig& config)
     while (reply.size() < TDeviceControl::MaxReplyBytes) {
         const qint64 deadline =
             qMax(0, config.ReadTotalConstant) + qint64(qMax(0, config.ReadTotalMultiplier)) * reply.size();
-        const qint64 left = deadline - elapsed.elapsed();
+        const qint64 left = qMin(deadline - elapsed.elapsed(), limitMs - exchange.elapsed());
         if (left <= 0)
             break;
         reply += line.Read(TDeviceControl::MaxReplyBytes - reply.size(), ClampMs(left));
@@ -103,11 +105,11 @@ bool TDeviceControlSettings::Equals(const TDeviceControlSettings* other) const
            PowerStatusOff == other->PowerStatusOff;
 }
 
-bool TDeviceControlSettings::LoadFromXML(TXmlNode element)
+bool TDeviceControlSettings::LoadFromXML(TXmlNode element, const QString& source)
 {
     if (element.IsNull())
         return false;
-    ComSettings.LoadFromXML(element);
+    ComSettings.LoadFromXML(element, source);
     const auto code = [&](const char* name) {
         return GetNodeValue(element, CommandCodesElement + QLatin1Char('/') + QLatin1String(name), QString());
     };
@@ -138,8 +140,9 @@ bool TDeviceControlSettings::SaveToXML(TXmlDocument* document, TXmlNode parent) 
 }
 
 TDeviceControl::TDeviceControl(TDeviceControlSettings* settings,
-                               std::shared_ptr<const ISerialPortFactory> ports)
-    : FSettings(settings), FPorts(std::move(ports)), FSelf(std::make_shared<TDeviceControl*>(this))
+                               std::shared_ptr<const ISerialPortFactory> ports, qint64 exchangeLimitMs)
+    : FSettings(settings), FPorts(std::move(ports)), FExchangeLimitMs(exchangeLimitMs),
+      FSelf(std::make_shared<TDeviceControl*>(this))
 {
     if (!FPorts)
         throw EVitrelleError(QStringLiteral("TDeviceControl needs a serial port factory"));
@@ -173,9 +176,31 @@ void TDeviceControl::ApplyComSettings(const TComSettings* settings)
     FComPort.WriteTotalConstant = settings->TimeOutConstant;
 }
 
+TControlSnapshot TDeviceControl::Snapshot() const
+{
+    VC_ASSERT_MAIN_THREAD();
+    TControlSnapshot snapshot;
+    snapshot.Port = FComPort;
+    if (FSettings != nullptr) {
+        snapshot.PowerOn = FSettings->PowerOn;
+        snapshot.PowerOnOK = FSettings->PowerOnOK;
+        snapshot.PowerOff = FSettings->PowerOff;
+        snapshot.PowerOffOK = FSettings->PowerOffOK;
+        snapshot.PowerStatus = FSettings->PowerStatus;
+        snapshot.PowerStatusOn = FSettings->PowerStatusOn;
+        snapshot.PowerStatusOff = FSettings->PowerStatusOff;
+    }
+    return snapshot;
+}
+
 bool TDeviceControl::SendCode(const QString& code, QString& reply)
 {
     VC_ASSERT_MAIN_THREAD();
+    return SendCode(FComPort, code, reply);
+}
+
+bool TDeviceControl::SendCode(const TSerialPortConfig& port, const QString& code, QString& reply) const
+{
     reply.clear();
     if (code.isEmpty())
         return false;
@@ -186,64 +211,78 @@ bool TDeviceControl::SendCode(const QString& code, QString& reply)
             throw ESerialError(
                 QStringLiteral(
                     "The code '%1' for serial port %2 holds the character %3, which is not one byte")
-                    .arg(code, FComPort.Port, QString::number(c.unicode())));
+                    .arg(code, port.Port, QString::number(c.unicode())));
     }
     const QByteArray bytes = decoded.toLatin1();
 
+    QElapsedTimer exchange;
+    exchange.start();
     // The line closes when it goes out of scope, also when the port fails.
-    const std::unique_ptr<ISerialLine> line = FPorts->Open(FComPort);
+    const std::unique_ptr<ISerialLine> line = FPorts->Open(port);
     const qint64 writeTimeout =
-        qMax(0, FComPort.WriteTotalConstant) + qint64(qMax(0, FComPort.WriteTotalMultiplier)) * bytes.size();
-    const qint64 written = line->Write(bytes, ClampMs(writeTimeout));
+        qMax(0, port.WriteTotalConstant) + qint64(qMax(0, port.WriteTotalMultiplier)) * bytes.size();
+    const qint64 written =
+        line->Write(bytes, ClampMs(qMin(writeTimeout, FExchangeLimitMs - exchange.elapsed())));
     WriteLog(LogSource, 3,
              QStringLiteral("Code '%1' envoyé sur le port %2 (longueur envoyé : %3) ...")
-                 .arg(code, FComPort.Port, QString::number(written)));
+                 .arg(code, port.Port, QString::number(written)));
 
-    const QByteArray received = ReadReply(*line, FComPort);
+    const QByteArray received = ReadReply(*line, port, exchange, FExchangeLimitMs);
     reply = QString::fromLatin1(received);
     WriteLog(LogSource, 3,
              QStringLiteral("Réponse recue sur le port %1 : '%2' (longueur recue : %3)")
-                 .arg(FComPort.Port, EncodeControlCode(reply), QString::number(received.size())));
+                 .arg(port.Port, EncodeControlCode(reply), QString::number(received.size())));
     return !reply.isEmpty();
 }
 
 bool TDeviceControl::SendAndExpect(const QString& code, const QString& expected)
 {
+    VC_ASSERT_MAIN_THREAD();
+    return SendAndExpect(FComPort, code, expected);
+}
+
+bool TDeviceControl::SendAndExpect(const TSerialPortConfig& port, const QString& code,
+                                   const QString& expected) const
+{
     const QString wanted = DecodeControlCode(expected);
     QString reply;
-    return SendCode(code, reply) && reply == wanted;
+    return SendCode(port, code, reply) && reply == wanted;
 }
 
 bool TDeviceControl::PowerOn()
 {
-    if (FSettings == nullptr)
-        return false;
-    const bool done = SendAndExpect(FSettings->PowerOn, FSettings->PowerOnOK);
-    if (done)
-        State = pwOn;
-    return done;
+    return FSettings != nullptr && Power(Snapshot(), true);
 }
 
 bool TDeviceControl::PowerOff()
 {
-    if (FSettings == nullptr)
-        return false;
-    const bool done = SendAndExpect(FSettings->PowerOff, FSettings->PowerOffOK);
+    return FSettings != nullptr && Power(Snapshot(), false);
+}
+
+bool TDeviceControl::Power(const TControlSnapshot& snapshot, bool on)
+{
+    const bool done = on ? SendAndExpect(snapshot.Port, snapshot.PowerOn, snapshot.PowerOnOK)
+                         : SendAndExpect(snapshot.Port, snapshot.PowerOff, snapshot.PowerOffOK);
     if (done)
-        State = pwOff;
+        State = on ? pwOn : pwOff;
     return done;
 }
 
 TPowerStatus TDeviceControl::GetPowerStatus()
 {
+    return QueryPowerStatus(Snapshot());
+}
+
+TPowerStatus TDeviceControl::QueryPowerStatus(const TControlSnapshot& snapshot)
+{
     TPowerStatus answer = pwUnknown;
-    if (FSettings != nullptr && !FSettings->PowerStatus.isEmpty() && !FSettings->PowerStatusOn.isEmpty() &&
-        !FSettings->PowerStatusOff.isEmpty()) {
+    if (!snapshot.PowerStatus.isEmpty() && !snapshot.PowerStatusOn.isEmpty() &&
+        !snapshot.PowerStatusOff.isEmpty()) {
         QString reply;
-        if (SendCode(FSettings->PowerStatus, reply)) {
-            if (reply == DecodeControlCode(FSettings->PowerStatusOn))
+        if (SendCode(snapshot.Port, snapshot.PowerStatus, reply)) {
+            if (reply == DecodeControlCode(snapshot.PowerStatusOn))
                 answer = pwOn;
-            else if (reply == DecodeControlCode(FSettings->PowerStatusOff))
+            else if (reply == DecodeControlCode(snapshot.PowerStatusOff))
                 answer = pwOff;
         }
     }
@@ -251,5 +290,5 @@ TPowerStatus TDeviceControl::GetPowerStatus()
     if (answer == pwUnknown)
         return State;
     State = answer;
-    return State;
+    return answer;
 }

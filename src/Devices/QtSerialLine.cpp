@@ -1,5 +1,7 @@
 #include "QtSerialLine.h"
 
+#include "ThreadLink.h"
+
 #include <QElapsedTimer>
 #include <QSerialPort>
 
@@ -69,8 +71,7 @@ QSerialPort::FlowControl ToQt(TFlowControl value)
 class TQtSerialLine : public ISerialLine
 {
 public:
-    TQtSerialLine(const TSerialPortConfig& config, std::function<void()> waiting)
-        : FName(config.Port), FWaiting(std::move(waiting))
+    explicit TQtSerialLine(const TSerialPortConfig& config) : FName(config.Port)
     {
         if (config.Port.isEmpty())
             throw ESerialError(QStringLiteral("No serial port is set"));
@@ -101,6 +102,7 @@ public:
         QElapsedTimer elapsed;
         elapsed.start();
         while (FPort.bytesToWrite() > 0) {
+            StopWhenAsked();
             const qint64 left = timeoutMs - elapsed.elapsed();
             if (!FPort.waitForBytesWritten(Slice(left))) {
                 if (FPort.error() != QSerialPort::TimeoutError && FPort.error() != QSerialPort::NoError)
@@ -108,7 +110,6 @@ public:
                 FPort.clearError();
                 if (left <= 0)
                     break;
-                SayWaiting();
             }
         }
         return bytes.size() - FPort.bytesToWrite();
@@ -116,10 +117,12 @@ public:
 
     QByteArray Read(qint64 maxBytes, int timeoutMs) override
     {
+        StopWhenAsked(); // also for a display that sends without a pause
         FPort.clearError();
         QElapsedTimer elapsed;
         elapsed.start();
         while (FPort.bytesAvailable() == 0) {
+            StopWhenAsked();
             const qint64 left = timeoutMs - elapsed.elapsed();
             if (FPort.waitForReadyRead(Slice(left)))
                 break;
@@ -128,7 +131,6 @@ public:
             FPort.clearError();
             if (elapsed.elapsed() >= timeoutMs)
                 break;
-            SayWaiting();
         }
         const QByteArray bytes = FPort.read(maxBytes);
         if (FPort.error() != QSerialPort::NoError && FPort.error() != QSerialPort::TimeoutError)
@@ -137,17 +139,19 @@ public:
     }
 
 private:
-    // Waits are cut into slices of at most a second, so that a long time-out still lets the watchdog hear
-    // that the main thread is waiting on a display, not hung.
-    static int Slice(qint64 leftMs) { return static_cast<int>(std::clamp<qint64>(leftMs, 0, 1000)); }
-
-    // At most once a second, also when a wait returns early without data.
-    void SayWaiting()
+    // Waits are cut into slices, so that a stop request (the program ends, the display's worker goes) is
+    // seen within one of them however long the time-out.
+    static int Slice(qint64 leftMs)
     {
-        if (!FWaiting || (FLastNotice.isValid() && FLastNotice.elapsed() < 1000))
+        return static_cast<int>(std::clamp<qint64>(leftMs, 0, TQtSerialPortFactory::WaitSliceMs));
+    }
+
+    void StopWhenAsked()
+    {
+        if (!WorkerStopRequested())
             return;
-        FLastNotice.start();
-        FWaiting();
+        FPort.close();
+        throw ESerialError(QStringLiteral("Serial port %1: the exchange was abandoned").arg(FName));
     }
 
     [[noreturn]] void Fail()
@@ -162,8 +166,6 @@ private:
     }
 
     QString FName;
-    const std::function<void()> FWaiting;
-    QElapsedTimer FLastNotice;
     QSerialPort FPort;
 };
 
@@ -171,5 +173,5 @@ private:
 
 std::unique_ptr<ISerialLine> TQtSerialPortFactory::Open(const TSerialPortConfig& config) const
 {
-    return std::make_unique<TQtSerialLine>(config, FWaiting);
+    return std::make_unique<TQtSerialLine>(config);
 }

@@ -2,20 +2,17 @@
 
 #include "SerialLine.h"
 
-#include <functional>
-#include <utility>
-
 // The machine's serial ports through QtSerialPort. Any tty path may be named (a pseudo-terminal included);
 // nothing here needs the modem-control lines, which some devices do not have.
+//
+// Threads: a line is used on the thread that opened it (a display's own worker). Its waits are cut into
+// slices of at most 100 ms; once WorkerStopRequested() says so, the exchange is abandoned: the port is
+// closed and ESerialError raised.
 class TQtSerialPortFactory : public ISerialPortFactory
 {
 public:
-    // waiting is called about once a second while a line waits for its display (the exchange runs on the
-    // main thread, whose watchdog it keeps informed).
-    explicit TQtSerialPortFactory(std::function<void()> waiting = {}) : FWaiting(std::move(waiting)) {}
+    // The longest single wait of a line before it looks at the stop request again.
+    static constexpr int WaitSliceMs = 100;
 
     std::unique_ptr<ISerialLine> Open(const TSerialPortConfig& config) const override;
-
-private:
-    std::function<void()> FWaiting;
 };

@@ -2,13 +2,19 @@
 
 #include "Errors.h"
 #include "Log.h"
+#include "LogErrors.h"
 #include "MainThread.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
+#include "ThreadLink.h"
 #include "VitrelleScheduler.h"
+#include "WorkQueue.h"
 #include "XmlHelpers.h"
 
 #include <QThread>
+
+#include <condition_variable>
+#include <thread>
 
 namespace {
 
@@ -20,17 +26,38 @@ QString Outcome(bool success, const char* successWord)
     return success ? QString::fromLatin1(successWord) : QStringLiteral("failed");
 }
 
-bool PowerAll(IDisplaySystem& system, bool on, std::chrono::milliseconds pause)
+// On a worker the pause is slept in slices, so that a stop request is seen.
+void PauseBeforeSwitching(std::chrono::milliseconds pause)
 {
-    VC_ASSERT_MAIN_THREAD();
-    if (pause.count() > 0)
+    if (pause.count() <= 0)
+        return;
+    if (OnMainThread()) {
         QThread::msleep(static_cast<unsigned long>(pause.count()));
-    const bool success = system.SetMonitorPower(on);
+        return;
+    }
+    const auto end = std::chrono::steady_clock::now() + pause;
+    for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+        if (WorkerStopRequested())
+            throw EVitrelleError(QStringLiteral("Switching all devices was abandoned"));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(50)));
+    }
+}
+
+// The display system belongs to the main thread.
+bool SwitchMonitors(IDisplaySystem& system, bool on)
+{
+    bool success = false;
+    RunOnMainThread([&] { success = system.SetMonitorPower(on); });
+    return success;
+}
+
+void LogPowerAll(bool on, bool success)
+{
     // The two words are spelled as the log readers of this system expect them.
     WriteLog(TVitrelleDevice::LogSource, 3,
              on ? QStringLiteral("Power on of all devices %1").arg(Outcome(success, "succeeded"))
                 : QStringLiteral("Power off of all devices %1").arg(Outcome(success, "suceeded")));
-    return success;
 }
 
 } // namespace
@@ -42,6 +69,7 @@ TVitrelleDevice::TVitrelleDevice(TDeviceServices services) : FServices(std::move
     FInfo = std::make_unique<TVitrelleDeviceInfo>();
     FSettings = std::make_unique<TVitrelleDeviceSettings>();
     FControl = std::make_unique<TDeviceControl>(&FSettings->ControlSettings(), FServices.SerialPorts);
+    FQueue = std::make_unique<TWorkQueue>(QStringLiteral("Serial line of a display"));
 }
 
 TVitrelleDevice::~TVitrelleDevice()
@@ -49,6 +77,8 @@ TVitrelleDevice::~TVitrelleDevice()
     if (FServices.Scheduler)
         if (TVitrelleScheduler* scheduler = FServices.Scheduler())
             scheduler->UnregisterSource(this);
+    // An exchange in progress is abandoned (its port closed) and waited for; those waiting never start.
+    FQueue.reset();
     FInfo.reset();
     FSettings.reset();
     FControl.reset();
@@ -163,33 +193,80 @@ QString TVitrelleDevice::GetConfigFileName() const
     return ForceXmlExtension(name.isEmpty() ? GetDisplayName() : name);
 }
 
-bool TVitrelleDevice::Power(bool on)
+TVitrelleDevice::TCommand TVitrelleDevice::BeginCommand(bool on)
 {
     VC_ASSERT_MAIN_THREAD();
-    TPowerCommandRecord record;
-    record.Time = FServices.Clock ? FServices.Clock->Now() : QDateTime::currentDateTime();
-    record.On = on;
+    TCommand command;
+    command.Control = FControl->Snapshot();
+    command.Record.Time = FServices.Clock ? FServices.Clock->Now() : QDateTime::currentDateTime();
+    command.Record.On = on;
+    command.DisplayName = GetDisplayName();
+    std::lock_guard lock(FMutex);
+    ++FCommandsInProgress;
+    FCommandInProgress = command.Record;
+    return command;
+}
+
+void TVitrelleDevice::EndCommand(const TCommand& command, const TPowerCommandRecord* record)
+{
+    std::lock_guard lock(FMutex);
+    if (!command.Ended->exchange(true) && --FCommandsInProgress == 0)
+        FCommandInProgress.reset();
+    if (record != nullptr)
+        FLastPowerCommand = *record;
+}
+
+bool TVitrelleDevice::RunCommand(const TCommand& command)
+{
+    TPowerCommandRecord record = command.Record;
     bool success = false;
     try {
-        success = on ? FControl->PowerOn() : FControl->PowerOff();
+        success = FControl->Power(command.Control, record.On);
     } catch (const EVitrelleError& error) {
         record.Error = error.Message();
-        FLastPowerCommand = record;
+        EndCommand(command, &record);
         throw; // serial errors pass through
     } catch (const std::exception& error) {
         record.Error = QString::fromUtf8(error.what());
-        FLastPowerCommand = record;
+        EndCommand(command, &record);
         throw;
     }
     record.Succeeded = success;
-    FLastPowerCommand = record;
+    EndCommand(command, &record);
     WriteLog(LogSource, 3,
              QStringLiteral("Power %1 of device '%2' %3")
-                 .arg(on ? QStringLiteral("on") : QStringLiteral("off"), GetDisplayName(),
+                 .arg(record.On ? QStringLiteral("on") : QStringLiteral("off"), command.DisplayName,
                       Outcome(success, "suceeded")));
-    if (OnPowerStatusChange)
-        OnPowerStatusChange(*this);
     return success;
+}
+
+bool TVitrelleDevice::Power(bool on)
+{
+    if (OnMainThread()) {
+        const bool success = RunCommand(BeginCommand(on));
+        if (OnPowerStatusChange)
+            OnPowerStatusChange(*this);
+        return success;
+    }
+    // The job may outlive this call when the caller gives up: it holds what it uses.
+    struct TState
+    {
+        TCommand Command;
+        bool Success = false;
+    };
+    auto state = std::make_shared<TState>();
+    RunOnMainThread([&] { state->Command = BeginCommand(on); });
+    try {
+        FQueue->Run([this, state] { state->Success = RunCommand(state->Command); });
+    } catch (...) {
+        EndCommand(state->Command, nullptr); // when it never started; nothing otherwise
+        throw;
+    }
+    RunOnMainThread([this] {
+        if (OnPowerStatusChange)
+            OnPowerStatusChange(*this);
+    });
+    return state->Success;
 }
 
 bool TVitrelleDevice::PowerOn()
@@ -204,17 +281,132 @@ bool TVitrelleDevice::PowerOff()
 
 TPowerStatus TVitrelleDevice::GetPowerStatus()
 {
-    return FControl->GetPowerStatus();
+    if (OnMainThread())
+        return FControl->GetPowerStatus();
+    struct TState
+    {
+        TControlSnapshot Control;
+        TPowerStatus Status = pwUnknown;
+    };
+    auto state = std::make_shared<TState>();
+    RunOnMainThread([&] { state->Control = FControl->Snapshot(); });
+    FQueue->Run([this, state] { state->Status = FControl->QueryPowerStatus(state->Control); });
+    return state->Status;
+}
+
+void TVitrelleDevice::PowerAsync(bool on, TPowerDone done)
+{
+    VC_ASSERT_MAIN_THREAD();
+    auto command = std::make_shared<TCommand>(BeginCommand(on));
+    auto success = std::make_shared<bool>(false);
+    FQueue->Post([this, command, success] { *success = RunCommand(*command); },
+                 [this, success, done = std::move(done)](std::exception_ptr error) {
+                     // A command that raised has told the operator nothing yet: the caller shows the error.
+                     if (!error && OnPowerStatusChange)
+                         OnPowerStatusChange(*this);
+                     if (done)
+                         done(*success, error);
+                 });
+}
+
+void TVitrelleDevice::QueryPowerStatusAsync(TStatusDone done)
+{
+    VC_ASSERT_MAIN_THREAD();
+    auto status = std::make_shared<TPowerStatus>(pwUnknown);
+    FQueue->Post(
+        [this, status, control = FControl->Snapshot()] { *status = FControl->QueryPowerStatus(control); },
+        [status, done = std::move(done)](std::exception_ptr error) {
+            if (done)
+                done(*status, error);
+        });
+}
+
+bool TVitrelleDevice::Busy() const
+{
+    return FQueue->Busy();
+}
+
+std::optional<TPowerCommandRecord> TVitrelleDevice::LastPowerCommand() const
+{
+    std::lock_guard lock(FMutex);
+    return FLastPowerCommand;
+}
+
+std::optional<TPowerCommandRecord> TVitrelleDevice::PowerCommandInProgress() const
+{
+    std::lock_guard lock(FMutex);
+    return FCommandInProgress;
 }
 
 bool TVitrelleDevice::PowerOnAll(IDisplaySystem& system, std::chrono::milliseconds pause)
 {
-    return PowerAll(system, true, pause);
+    return PowerAll(true, system, {}, pause);
 }
 
 bool TVitrelleDevice::PowerOffAll(IDisplaySystem& system, std::chrono::milliseconds pause)
 {
-    return PowerAll(system, false, pause);
+    return PowerAll(false, system, {}, pause);
+}
+
+bool TVitrelleDevice::PowerAll(bool on, IDisplaySystem& system, const TDeviceList& devices,
+                               std::chrono::milliseconds pause)
+{
+    const auto hasCode = [on](const TVitrelleDevice& device) {
+        const TDeviceControlSettings& control = device.Settings().ControlSettings();
+        return !(on ? control.PowerOn : control.PowerOff).isEmpty();
+    };
+    const auto logError = [](std::exception_ptr error) {
+        LogErrors(LogSource, [&] { std::rethrow_exception(error); });
+    };
+    if (OnMainThread()) {
+        if (devices)
+            for (TVitrelleDevice* device : devices())
+                if (device != nullptr && hasCode(*device))
+                    LogErrors(LogSource, [&] { device->Power(on); });
+        PauseBeforeSwitching(pause);
+        const bool success = SwitchMonitors(system, on);
+        LogPowerAll(on, success);
+        return success;
+    }
+
+    // The displays answer at their own pace, each on its own worker; this one waits for the last.
+    struct TWaiting
+    {
+        std::mutex Mutex;
+        std::condition_variable Changed;
+        int Left = 0;
+    };
+    auto waiting = std::make_shared<TWaiting>();
+    if (devices)
+        RunOnMainThread([&] {
+            for (TVitrelleDevice* device : devices()) {
+                if (device == nullptr || !hasCode(*device))
+                    continue;
+                {
+                    std::lock_guard lock(waiting->Mutex);
+                    ++waiting->Left;
+                }
+                device->PowerAsync(on, [waiting, logError](bool, std::exception_ptr error) {
+                    if (error)
+                        logError(error);
+                    std::lock_guard lock(waiting->Mutex);
+                    --waiting->Left;
+                    waiting->Changed.notify_all();
+                });
+            }
+        });
+    PauseBeforeSwitching(pause);
+    const bool success = SwitchMonitors(system, on);
+    {
+        std::unique_lock lock(waiting->Mutex);
+        while (waiting->Left > 0) {
+            waiting->Changed.wait_for(lock, std::chrono::milliseconds(50));
+            if (waiting->Left > 0 && WorkerStopRequested())
+                throw EVitrelleError(QStringLiteral("Switching all devices was abandoned"));
+        }
+    }
+    LogPowerAll(on, success);
+    return success;
 }
 
 std::unique_ptr<TScheduleAction> TVitrelleDevice::CreateDefaultAction(qint32 actionCode)

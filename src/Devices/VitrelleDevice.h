@@ -11,12 +11,15 @@
 #include <QString>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 class TVitrelleScheduler;
+class TWorkQueue;
 
 // What a display device takes from the agent that owns it.
 struct TDeviceServices
@@ -43,10 +46,21 @@ struct TPowerCommandRecord
 
 // One display the program drives: a monitor of the desktop, its identity read from the system, its current
 // settings and its serial power control. As a schedule source it offers power on (code 0) and power off
-// (code 1). Main thread only.
+// (code 1).
+//
+// Threads: main thread, except where a member says otherwise. The display's serial exchanges run on a
+// worker of its own, one at a time and in the order they were asked for; the settings they use are read on
+// the main thread when they are asked for.
 class TVitrelleDevice : public IScheduleSource
 {
 public:
+    // The outcome of an asynchronous command or query, on the main thread; error is null when the exchange
+    // ended normally.
+    using TPowerDone = std::function<void(bool success, std::exception_ptr error)>;
+    using TStatusDone = std::function<void(TPowerStatus status, std::exception_ptr error)>;
+    // The displays to switch, asked for on the main thread.
+    using TDeviceList = std::function<std::vector<TVitrelleDevice*>()>;
+
     static constexpr QLatin1StringView LogSource{"TVitrelleDevice"};
     static constexpr qint32 PowerOnAction = 0;
     static constexpr qint32 PowerOffAction = 1;
@@ -67,7 +81,8 @@ public:
     // The name its settings file holds: the one it is configured with, then the last one saved. The next
     // start finds the device (and its scheduled actions) under this name, whatever name was applied since.
     QString StoredName;
-    // Called after every power command that reached its end (the Devices page shows the state).
+    // Called on the main thread after every power command that reached its end (the Devices page shows the
+    // state).
     std::function<void(TVitrelleDevice&)> OnPowerStatusChange;
 
     TVitrelleDeviceInfo& Info() { return *FInfo; }
@@ -101,16 +116,36 @@ public:
     QString GetCaption() const;
     QString GetConfigFileName() const;
 
-    // Serial errors reach the caller unlogged.
+    // Serial errors reach the caller unlogged. On a worker (a scheduled action's) the exchange runs on this
+    // display's worker and the caller waits for it; it gives up with EVitrelleError when it is asked to stop
+    // first. On the main thread the exchange runs inline, as in the tests; the program never calls them
+    // there.
     bool PowerOn();
     bool PowerOff();
     TPowerStatus GetPowerStatus();
-    // The last power command given, whatever its outcome; nothing before the first.
-    const std::optional<TPowerCommandRecord>& LastPowerCommand() const { return FLastPowerCommand; }
+    // The same without waiting: the exchange runs on this display's worker after those asked for before it,
+    // and done gets its outcome on the main thread, after OnPowerStatusChange when the command ran to its
+    // end. Nothing is called when the device is destroyed first.
+    void PowerAsync(bool on, TPowerDone done = {});
+    void QueryPowerStatusAsync(TStatusDone done);
+    // Any thread. True while an exchange of this display runs or waits for its turn.
+    bool Busy() const;
+    // Any thread. The last power command that ended, whatever its outcome; nothing before the first.
+    std::optional<TPowerCommandRecord> LastPowerCommand() const;
+    // Any thread. The power command given and not ended yet (the latest when several wait); nothing when
+    // none.
+    std::optional<TPowerCommandRecord> PowerCommandInProgress() const;
 
     // Every monitor at once through the display system's monitor power; no serial line, no device state.
     static bool PowerOnAll(IDisplaySystem& system, std::chrono::milliseconds pause = PowerAllPause);
     static bool PowerOffAll(IDisplaySystem& system, std::chrono::milliseconds pause = PowerAllPause);
+    // The same, and every display of the list that has the command's code is also switched over its serial
+    // line: all of them at once, each on its own worker. The pause comes before the monitor power only (the
+    // serial commands need none). Returns when every display has answered, with the monitor power's success;
+    // a display's serial error is logged. On a worker it gives up with EVitrelleError when asked to stop; on
+    // the main thread the displays are switched one after the other.
+    static bool PowerAll(bool on, IDisplaySystem& system, const TDeviceList& devices,
+                         std::chrono::milliseconds pause = PowerAllPause);
 
     // IScheduleSource
     QString GetSourceName() const override { return GetDisplayName(); }
@@ -120,11 +155,32 @@ public:
     bool ExecuteAction(TScheduleAction* action) override;
 
 private:
+    // One power command from the moment it is given: what it sends and how it is recorded.
+    struct TCommand
+    {
+        TControlSnapshot Control;
+        TPowerCommandRecord Record;
+        QString DisplayName;
+        // Set once the command no longer counts as in progress.
+        std::shared_ptr<std::atomic<bool>> Ended = std::make_shared<std::atomic<bool>>(false);
+    };
+
     bool Power(bool on);
+    // Main thread: the command as the settings stand now, counted as in progress.
+    TCommand BeginCommand(bool on);
+    // Any thread: the exchange, its record and its log line.
+    bool RunCommand(const TCommand& command);
+    // Any thread: no longer in progress; the record (when given) is the last command.
+    void EndCommand(const TCommand& command, const TPowerCommandRecord* record);
 
     const TDeviceServices FServices;
     std::unique_ptr<TVitrelleDeviceInfo> FInfo;
     std::unique_ptr<TVitrelleDeviceSettings> FSettings;
     std::unique_ptr<TDeviceControl> FControl; // after the settings: it is bound to their control settings
+    mutable std::mutex FMutex;                // guards the command records below
     std::optional<TPowerCommandRecord> FLastPowerCommand;
+    std::optional<TPowerCommandRecord> FCommandInProgress;
+    int FCommandsInProgress = 0;
+    // Last: destroyed first, so an exchange still running ends before what it uses goes.
+    std::unique_ptr<TWorkQueue> FQueue;
 };

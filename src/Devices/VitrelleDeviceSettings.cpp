@@ -42,7 +42,7 @@ bool TVitrelleDeviceSettings::LoadFromFile(const QString& path)
     FDeviceInfo->LoadFromXML(root);
     FDisplayMode->LoadFromXML(root);
     FullScreen = GetNodeBoolValue(root, FullScreenElement, false);
-    FControlSettings->LoadFromXML(root);
+    FControlSettings->LoadFromXML(root, path);
     return true;
 }
 

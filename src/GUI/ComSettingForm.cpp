@@ -1,6 +1,7 @@
 #include "ComSettingForm.h"
 
 #include "ComSettings.h"
+#include "Log.h"
 #include "ModalDialogs.h"
 
 #include <QCollator>
@@ -44,6 +45,18 @@ template <class TEnum> TEnum ChosenValue(const QComboBox* box, TEnum stored)
     return box->currentIndex() < 0 ? stored : static_cast<TEnum>(box->currentData().toInt());
 }
 
+// The spin box keeps a value within its range; one that is not is said, not changed unseen.
+void ShowTimeOut(QSpinBox* spin, qint32 stored)
+{
+    spin->setValue(stored);
+    if (spin->value() != stored)
+        WriteLog(QStringLiteral("TComSettingForm"), 2,
+                 QStringLiteral("The serial time-out %1 of %2 ms is out of bounds (0 to %3 ms); the dialog "
+                                "offers %4 ms")
+                     .arg(spin->objectName(), QString::number(stored), QString::number(spin->maximum()),
+                          QString::number(spin->value())));
+}
+
 } // namespace
 
 TComSettingForm::TComSettingForm() : QDialog(nullptr)
@@ -85,8 +98,10 @@ TComSettingForm::TComSettingForm() : QDialog(nullptr)
     FillValues(cbStopBits, sbTwoStopBits, &StopBitsToStr);
     cbFlowControl = AddComboBox("cbFlowControl", 163);
     FillValues(cbFlowControl, fcCustom, &FlowControlToStr);
-    SeTimeOutConstant = AddSpinEdit("SeTimeOutConstant", TComSettings::DefaultTimeOutConstant, 194);
-    seTimeOutPerChar = AddSpinEdit("seTimeOutPerChar", TComSettings::DefaultTimeOutPerChar, 225);
+    SeTimeOutConstant = AddSpinEdit("SeTimeOutConstant", TComSettings::DefaultTimeOutConstant,
+                                    TComSettings::MaxTimeOutConstant, 194);
+    seTimeOutPerChar = AddSpinEdit("seTimeOutPerChar", TComSettings::DefaultTimeOutPerChar,
+                                   TComSettings::MaxTimeOutPerChar, 225);
 
     AddOkCancelButtons(*this, 78 + shift, 166 + shift, 266, btnOK, btnCancel);
 
@@ -116,11 +131,11 @@ QComboBox* TComSettingForm::AddComboBox(const char* name, int top)
     return box;
 }
 
-QSpinBox* TComSettingForm::AddSpinEdit(const char* name, int value, int top)
+QSpinBox* TComSettingForm::AddSpinEdit(const char* name, int value, int maximum, int top)
 {
     auto* spin = new QSpinBox(this);
     spin->setObjectName(QLatin1String(name));
-    spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    spin->setRange(0, maximum);
     spin->setValue(value);
     spin->setGeometry(FFieldLeft, top, FieldWidth, 21);
     return spin;
@@ -154,8 +169,8 @@ bool TComSettingForm::EditComSettings(TComSettings& settings)
     SelectValue(cbParity, settings.Parity);
     SelectValue(cbStopBits, settings.StopBits);
     SelectValue(cbFlowControl, settings.FlowControl);
-    SeTimeOutConstant->setValue(settings.TimeOutConstant);
-    seTimeOutPerChar->setValue(settings.TimeOutPerChar);
+    ShowTimeOut(SeTimeOutConstant, settings.TimeOutConstant);
+    ShowTimeOut(seTimeOutPerChar, settings.TimeOutPerChar);
     cbPort->setFocus();
 
     if (TModal::Exec(*this) != QDialog::Accepted)

@@ -18,14 +18,15 @@ public:
     static void FreeInstance();
 
     // Shows the settings and, when the operator confirms, writes the chosen values into them (without
-    // firing their OnChange: they are a copy being edited). True when confirmed.
+    // firing their OnChange: they are a copy being edited). True when confirmed. The time-outs are offered
+    // within their bounds (TComSettings); a stored one out of them is shown bounded, which is logged.
     bool EditComSettings(TComSettings& settings);
 
 private:
     TComSettingForm();
     QLabel* AddLabel(const char* name, const QString& caption, int left, int top);
     QComboBox* AddComboBox(const char* name, int top);
-    QSpinBox* AddSpinEdit(const char* name, int value, int top);
+    QSpinBox* AddSpinEdit(const char* name, int value, int maximum, int top);
     void FillPorts(const QString& stored);
 
     int FFieldLeft = 0; // where the fields start

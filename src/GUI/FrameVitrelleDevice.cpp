@@ -8,11 +8,11 @@
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
-#include "ModalDialogs.h"
 #include "PageEvents.h"
 #include "TabBuilders.h"
 #include "Vitrelle.h"
 #include "VitrelleCenterAgent.h"
+#include "VitrelleCenterApplication.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrellePlayer.h"
 #include "VitrelleScheduler.h"
@@ -99,8 +99,6 @@ TFrameVitrelleDevice::~TFrameVitrelleDevice() = default;
 
 void TFrameVitrelleDevice::AddNewDevices()
 {
-    // Asking each display for its power state may wait for its serial time-outs.
-    const TBusyCursor busy;
     for (int i = static_cast<int>(FCopies.size()); i < FAgent.DeviceCount(); ++i) {
         TVitrelleDevice& device = FAgent.Devices(i);
         BuildDeviceTab(device);
@@ -167,6 +165,7 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
     connect(com, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnComSettingsClick);
     connect(commands, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnCommandSettingsClick);
     FModes.emplace_back();
+    FPowerClicks.push_back(false);
 }
 
 void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
@@ -201,10 +200,10 @@ void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
 
     TabControl<QCheckBox>(index, "cbDeviceFullScreen")->setChecked(device.Settings().FullScreen);
     TabControl<QLineEdit>(index, "edDeviceSettingFileName")->setText(device.GetConfigFileName());
-    // A display whose port cannot be opened now still gets its tab, offering the command a first refresh
-    // offers; the error is logged.
-    if (!LogErrors(LogSource, [&] { RefreshPowerStatus(device); }))
-        TabControl<QPushButton>(index, "btnPower")->setText(PowerOnCaption);
+    // What is known now, then what the display answers. A display whose port cannot be opened keeps this;
+    // the error is logged.
+    ShowPowerStatus(device, device.Control().State);
+    RefreshPowerStatus(device);
 }
 
 template <class TControl> TControl* TFrameVitrelleDevice::TabControl(int index, const char* prefix) const
@@ -234,52 +233,85 @@ void TFrameVitrelleDevice::UpdateFromGUI()
 
 void TFrameVitrelleDevice::RefreshPowerStatus(TVitrelleDevice& device)
 {
+    device.QueryPowerStatusAsync([page = QPointer<TFrameVitrelleDevice>(this),
+                                  device = &device](TPowerStatus status, std::exception_ptr error) {
+        if (!page)
+            return;
+        if (error)
+            LogErrors(LogSource, [&] { std::rethrow_exception(error); });
+        else
+            page->ShowPowerStatus(*device, status);
+    });
+}
+
+bool TFrameVitrelleDevice::OffersPowerOn(const TVitrelleDevice& device, TPowerStatus status)
+{
+    switch (status) {
+    case pwOn:
+        return false;
+    case pwOff:
+        return true;
+    case pwUnknown:
+        break;
+    }
+    const std::optional<TPowerCommandRecord> last = device.LastPowerCommand();
+    return !last || !last->On;
+}
+
+void TFrameVitrelleDevice::ShowPowerStatus(TVitrelleDevice& device, TPowerStatus status)
+{
     const int index = TabIndexOf(device);
     if (index < 0)
         return;
     auto* label = TabControl<QLabel>(index, "lblPowerStatus");
-    auto* button = TabControl<QPushButton>(index, "btnPower");
-    const TBusyCursor busy;
-    switch (device.GetPowerStatus()) {
+    switch (status) {
     case pwOn:
         label->setText(QStringLiteral("Status: On"));
-        button->setText(PowerOffCaption);
         break;
     case pwOff:
         label->setText(QStringLiteral("Status: Off"));
-        button->setText(PowerOnCaption);
         break;
     case pwUnknown:
-        // The state is not known: offer the command that was not given last.
         label->setText(QStringLiteral("Status: ?"));
-        button->setText(button->text() == PowerOnCaption ? PowerOffCaption : PowerOnCaption);
         break;
     }
+    TabControl<QPushButton>(index, "btnPower")
+        ->setText(OffersPowerOn(device, status) ? PowerOnCaption : PowerOffCaption);
     label->adjustSize();
 }
 
 void TFrameVitrelleDevice::btnPowerClick(QAbstractButton* button)
 {
     TVitrelleDevice* device = SelectedDevice();
-    if (device == nullptr)
+    const int index = SelectedIndex();
+    if (device == nullptr || FPowerClicks.at(static_cast<size_t>(index)))
         return;
-    // Serial exchanges wait up to their time-outs. Their errors reach the operator through the application;
-    // the tab then shows what it showed before.
-    const TBusyCursor busy;
-    switch (device->GetPowerStatus()) {
-    case pwOn:
-        device->PowerOff();
-        break;
-    case pwOff:
-        device->PowerOn();
-        break;
-    case pwUnknown:
-        if (button != nullptr && button->text() == PowerOffCaption)
-            device->PowerOff();
-        else
-            device->PowerOn();
-        break;
-    }
+    // The display's state decides; when it is not known, the command the button offers.
+    const bool offeredOn = button == nullptr || button->text() != PowerOffCaption;
+    FPowerClicks[static_cast<size_t>(index)] = true;
+    RefreshActivity();
+    const QPointer<TFrameVitrelleDevice> page(this);
+    // Errors reach the operator as those of any handler of the page; the tab then shows what it showed
+    // before.
+    const auto ended = [page, index](std::exception_ptr error) {
+        if (!page)
+            return;
+        page->FPowerClicks[static_cast<size_t>(index)] = false;
+        page->RefreshActivity();
+        if (error)
+            TVitrelleCenterApplication::ReportError(page, error);
+    };
+    device->QueryPowerStatusAsync(
+        [page, device, offeredOn, ended](TPowerStatus status, std::exception_ptr error) {
+            if (!page)
+                return;
+            if (error) {
+                ended(error);
+                return;
+            }
+            const bool on = status == pwUnknown ? offeredOn : status == pwOff;
+            device->PowerAsync(on, [ended](bool, std::exception_ptr commandError) { ended(commandError); });
+        });
 }
 
 void TFrameVitrelleDevice::btnComSettingsClick()
@@ -369,13 +401,17 @@ void TFrameVitrelleDevice::RefreshActivity()
                 playing = player.Vitrelle()->Name.isEmpty() ? player.Vitrelle()->Id : player.Vitrelle()->Name;
         }
         SetTextWhenChanged(TabControl<QLabel>(i, "lblPlaying"), QStringLiteral("Playing: ") + playing);
-        SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(FAgent.Devices(i)));
+        const TVitrelleDevice& device = FAgent.Devices(i);
+        SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(device));
+        TabControl<QPushButton>(i, "btnPower")
+            ->setEnabled(!FPowerClicks.at(static_cast<size_t>(i)) && !device.PowerCommandInProgress());
     }
 }
 
 QString TFrameVitrelleDevice::LastPowerText(const TVitrelleDevice& device) const
 {
-    const std::optional<TPowerCommandRecord>& last = device.LastPowerCommand();
+    const std::optional<TPowerCommandRecord> running = device.PowerCommandInProgress();
+    const std::optional<TPowerCommandRecord> last = running ? running : device.LastPowerCommand();
     if (!last)
         return QStringLiteral("Last command: none");
     // The day only when it was not today.
@@ -383,7 +419,9 @@ QString TFrameVitrelleDevice::LastPowerText(const TVitrelleDevice& device) const
                                ? QStringLiteral("HH:mm")
                                : QStringLiteral("yyyy-MM-dd HH:mm");
     QString outcome = last->Succeeded ? QStringLiteral("succeeded") : QStringLiteral("failed");
-    if (!last->Error.isEmpty())
+    if (running)
+        outcome = QStringLiteral("in progress");
+    else if (!last->Error.isEmpty())
         outcome += QStringLiteral(" (") + last->Error + QLatin1Char(')');
     return QStringLiteral("Last command: %1 at %2: %3")
         .arg(last->On ? PowerOnCaption : PowerOffCaption, last->Time.toString(format), outcome);

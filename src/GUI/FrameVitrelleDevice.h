@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DeviceControl.h"
 #include "DisplayMode.h"
 #include "EditedCopies.h"
 #include "VitrelleDeviceSettings.h"
@@ -21,7 +22,9 @@ class TVitrelleDevice;
 // The Devices page of the main window: one tab per display with its name, identity, display mode,
 // full-screen choice, power state and power button, the two serial dialogs and its settings file name, and
 // what the display does now. The operator edits a copy of each display's settings; Apply hands it to the
-// running display, Save writes it to the device folder.
+// running display, Save writes it to the device folder. Serial exchanges (the power button, the state
+// queries) run on the display's own worker: the tab shows the command in progress, with its button
+// disabled, and then its outcome; the page never waits for a display.
 class TFrameVitrelleDevice : public QFrame
 {
     Q_OBJECT
@@ -32,7 +35,7 @@ public:
     ~TFrameVitrelleDevice() override;
 
     // Asks the display for its power state (a serial query when its status codes are set) and shows it on
-    // its tab.
+    // its tab when it answers; an error is logged.
     void RefreshPowerStatus(TVitrelleDevice& device);
 
     // The handlers of the tab controls.
@@ -49,6 +52,9 @@ private:
     void AddNewDevices();
     void BuildDeviceTab(TVitrelleDevice& device);
     void FillDeviceTab(int index, TVitrelleDevice& device);
+    void ShowPowerStatus(TVitrelleDevice& device, TPowerStatus status);
+    // The command the power button gives next for the state; the one not given last when it is not known.
+    static bool OffersPowerOn(const TVitrelleDevice& device, TPowerStatus status);
     // Shows what each display plays and how its last power command ended; run when idle.
     void RefreshActivity();
     QString LastPowerText(const TVitrelleDevice& device) const;
@@ -84,5 +90,7 @@ private:
     std::vector<std::unique_ptr<TCopies>> FCopies;
     // Per tab, the modes its display-mode list offers, in list order.
     std::vector<std::vector<TDisplayMode>> FModes;
+    // Per tab: a click of its power button is being carried out (its state query, then its command).
+    std::vector<bool> FPowerClicks;
     bool FFilling = false;
 };

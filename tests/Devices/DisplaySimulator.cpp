@@ -89,7 +89,12 @@ void TDisplaySimulator::Run()
                 return;
             const QByteArray reply =
                 answer.VanishAfter >= 0 ? answer.Reply.left(answer.VanishAfter) : answer.Reply;
-            if (!reply.isEmpty() && write(FController, reply.constData(), reply.size()) != reply.size())
+            if (answer.DripMs > 0) {
+                for (qsizetype i = 0; i < reply.size(); ++i)
+                    if ((i > 0 && !Pause(answer.DripMs)) || write(FController, reply.constData() + i, 1) != 1)
+                        return;
+            } else if (!reply.isEmpty() &&
+                       write(FController, reply.constData(), reply.size()) != reply.size())
                 return;
             ++FReplies;
             if (answer.VanishAfter >= 0) {

@@ -15,6 +15,7 @@ struct TSimulatedAnswer
     QByteArray Reply;     // empty: stays silent
     int DelayMs = 0;      // before the reply
     int VanishAfter = -1; // >= 0: writes this many reply bytes, then the line goes away (cable pulled)
+    int DripMs = 0;       // > 0: the reply goes out one byte at a time, this long apart
 };
 
 // A display on the far end of a pseudo-terminal, answering from a thread of its own. The program opens

@@ -1,3 +1,4 @@
+#include "AbortRequest.h"
 #include "DeviceControl.h"
 #include "DisplaySimulator.h"
 #include "LogCapture.h"
@@ -8,8 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <utility>
+#include <thread>
 
 namespace {
 
@@ -25,8 +25,9 @@ struct TPtyControl
     TDeviceControlSettings Settings;
     TDeviceControl Control;
 
-    TPtyControl(const QString& port, qint32 constant, qint32 perChar, std::function<void()> waiting = {})
-        : Control(&Settings, std::make_shared<TQtSerialPortFactory>(std::move(waiting)))
+    TPtyControl(const QString& port, qint32 constant, qint32 perChar,
+                qint64 exchangeLimitMs = TDeviceControl::MaxExchangeMs)
+        : Control(&Settings, std::make_shared<TQtSerialPortFactory>(), exchangeLimitMs)
     {
         TDeviceControlSettings wanted;
         wanted.ComSettings.Port = port;
@@ -131,17 +132,69 @@ TEST(PtyPowerTest, ASilentDisplayGivesAnEmptyReplyWithinTheDefaultTimeOuts)
     EXPECT_EQ(pty.Control.State, pwUnknown);
 }
 
-// A long time-out is waited in slices: a reply that takes seconds still arrives, and meanwhile the main
-// thread's watchdog hears about once a second that the thread waits.
-TEST(PtyPowerTest, ALongWaitStillTakesTheReplyAndSaysTheThreadIsWaiting)
+// A long time-out is waited in slices: a reply that takes more than a second still arrives.
+TEST(PtyPowerTest, ALongWaitStillTakesTheReply)
 {
     TDisplaySimulator display({{PowerOnRequest, PowerOnReply, 1300}});
-    int notices = 0;
-    TPtyControl pty(display.PortPath(), 2000, 2, [&notices] { ++notices; });
+    TPtyControl pty(display.PortPath(), 2000, 2);
     EXPECT_TRUE(pty.Control.PowerOn());
-    EXPECT_GE(notices, 1);
-    EXPECT_LE(notices, 3);
 }
+
+struct TLimitCase
+{
+    const char* Name;
+    TSimulatedAnswer Answer;
+    qint32 Constant;
+    qint32 PerChar;
+    bool Abort;        // the program is asked to end meanwhile
+    qint64 AtMostMs;   // the exchange's length
+    const char* Error; // what the exchange raises; empty: none
+};
+
+class PtyLimitTest : public ::testing::TestWithParam<TLimitCase>
+{
+};
+
+// However the display sends and whatever the time-outs, an exchange ends at its limit (600 ms here), and
+// at once when the program is asked to end, with the port closed again.
+TEST_P(PtyLimitTest, TheExchangeEndsInTime)
+{
+    const TLimitCase& c = GetParam();
+    TDisplaySimulator display({c.Answer});
+    const int openBefore = OpenDescriptorsOn(display.PortPath());
+    TPtyControl pty(display.PortPath(), c.Constant, c.PerChar, 600);
+    std::thread abort;
+    if (c.Abort)
+        abort = std::thread([&display] {
+            display.Received(PowerOnRequest.size());
+            AbortRequest::Request();
+        });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QString error;
+    try {
+        pty.Control.PowerOn();
+    } catch (const ESerialError& raised) {
+        error = raised.Message();
+    }
+    const qint64 ms = elapsed.elapsed();
+    if (abort.joinable())
+        abort.join();
+    AbortRequest::Withdraw();
+    EXPECT_LE(ms, c.AtMostMs);
+    EXPECT_TRUE(QString::fromLatin1(c.Error).isEmpty() ? error.isEmpty() : error.contains(c.Error))
+        << error.toStdString();
+    EXPECT_EQ(OpenDescriptorsOn(display.PortPath()), openBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Display, PtyLimitTest,
+    ::testing::Values(
+        // One byte every 19 ms keeps a per-character time-out of 20 ms from ever running out.
+        TLimitCase{"Drips", {PowerOnRequest, QByteArray(400, 'x'), 0, -1, 19}, 250, 20, false, 1000, ""},
+        TLimitCase{"NeverAnswersWithALongTimeOut", {PowerOnRequest, ""}, 30000, 1000, false, 1000, ""},
+        TLimitCase{"TheProgramEnds", {PowerOnRequest, ""}, 30000, 1000, true, 1000, "abandoned"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(PtyFailureTest, MissingBusyOrVanishingPortsAreErrorsThatLeaveNothingOpen)
 {

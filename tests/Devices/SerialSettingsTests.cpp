@@ -1,5 +1,7 @@
 #include "DeviceControl.h"
+#include "LogCapture.h"
 #include "TestFiles.h"
+#include "VitrelleDeviceSettings.h"
 #include "XmlDocument.h"
 
 #include <gtest/gtest.h>
@@ -168,5 +170,62 @@ TEST(DeviceControlSettingsTest, AssignCopiesAndFiresTheChangeHandlerOnce)
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(target.Equals(&source));
 }
+
+struct TTimeOutCase
+{
+    const char* Name;
+    const char* Constant; // as the file holds them
+    const char* PerChar;
+    qint32 LoadedConstant;
+    qint32 LoadedPerChar;
+    QStringList Logged; // "<what> <value>" of each out-of-bounds value
+};
+
+class TimeOutBoundsTest : public ::testing::TestWithParam<TTimeOutCase>
+{
+};
+
+// A time-out from a file that would hold a display's port for hours is bounded, and the operator learns it
+// once, with the file and the value.
+TEST_P(TimeOutBoundsTest, OutOfBoundsTimeOutsAreBoundedAndLoggedOnce)
+{
+    const TTimeOutCase& c = GetParam();
+    TTempFolder folder;
+    const QString path = folder.Write(
+        "Hall.xml",
+        QStringLiteral("<VitrelleDevice><Name>Hall</Name><ComPort><Port>/dev/ttyS0</Port><TimeOut>"
+                       "<Constant>%1</Constant><PerChar>%2</PerChar></TimeOut></ComPort>"
+                       "</VitrelleDevice>")
+            .arg(QLatin1String(c.Constant), QLatin1String(c.PerChar))
+            .toUtf8());
+    TLogCapture log;
+    TVitrelleDeviceSettings settings;
+    ASSERT_TRUE(settings.LoadFromFile(path));
+    const TComSettings& com = settings.ControlSettings().ComSettings;
+    EXPECT_EQ(com.TimeOutConstant, c.LoadedConstant);
+    EXPECT_EQ(com.TimeOutPerChar, c.LoadedPerChar);
+    const QStringList lines = log.Lines().filter("TComSettings");
+    ASSERT_EQ(lines.size(), c.Logged.size()) << lines.join('\n').toStdString();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].startsWith("[2] TComSettings: ")) << lines[i].toStdString();
+        EXPECT_TRUE(lines[i].contains(path)) << lines[i].toStdString();
+        EXPECT_TRUE(lines[i].contains(c.Logged[i] + " ms")) << lines[i].toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, TimeOutBoundsTest,
+    ::testing::Values(
+        TTimeOutCase{"WithinBounds", "30000", "1000", 30000, 1000, {}},
+        TTimeOutCase{"Zero", "0", "0", 0, 0, {}},
+        TTimeOutCase{"AnHour", "3600000", "20", 30000, 20, {"Constant of 3600000"}},
+        TTimeOutCase{"Huge", "100000000", "5000", 30000, 1000, {"Constant of 100000000", "PerChar of 5000"}},
+        TTimeOutCase{"Negative",
+                     "-1",
+                     "-20",
+                     TComSettings::DefaultTimeOutConstant,
+                     TComSettings::DefaultTimeOutPerChar,
+                     {"Constant of -1", "PerChar of -20"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

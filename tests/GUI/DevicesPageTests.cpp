@@ -8,10 +8,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
+#include <algorithm>
 #include <array>
 
 #include <linux/capability.h>
@@ -311,6 +314,90 @@ INSTANTIATE_TEST_SUITE_P(Devices, PowerTest,
                                                       {"Status: ?", "Power off"},
                                                       "Last command: Power on at 08:00: failed"}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+struct TSlowCase
+{
+    const char* Name;
+    TSimulatedAnswer Answer;
+    qint32 Constant;
+    qint32 PerChar;
+    const char* LastPower; // how the tab ends
+    const char* Error;     // part of the error shown; empty: none
+};
+
+class SlowDisplayPageTest : public DevicesPageTest, public ::testing::WithParamInterface<TSlowCase>
+{
+};
+
+// The page never waits for a display: while the command runs, the main thread serves its events, the tab
+// says that the command runs and its button waits for it; then the outcome shows as it did.
+TEST_P(SlowDisplayPageTest, ThePageGoesOnWhileTheCommandRuns)
+{
+    const TSlowCase& c = GetParam();
+    TDisplaySimulator display({c.Answer});
+    WriteDeviceFile("DEVICE1.xml", [&](TVitrelleDeviceSettings& s) {
+        s.ControlSettings().ComSettings.Port = display.PortPath();
+        s.ControlSettings().ComSettings.TimeOutConstant = c.Constant;
+        s.ControlSettings().ComSettings.TimeOutPerChar = c.PerChar;
+        s.ControlSettings().PowerOn = "PON#13";
+        s.ControlSettings().PowerOnOK = "OK";
+    });
+    SerialPorts = std::make_shared<TQtSerialPortFactory>();
+    OpenPage();
+    if (*c.Error != 0)
+        TMessageBox::SetNextAnswer(QMessageBox::Ok);
+
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 worst = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        worst = std::max(worst, clock.elapsed() - last - 10);
+        last = clock.elapsed();
+    });
+    tick.start(10);
+    Idle();
+    QTest::mouseClick(Control<QAbstractButton>("btnPower0"), Qt::LeftButton);
+    EXPECT_TRUE(ServeEventsUntil(
+        [&] {
+            Idle();
+            return Control<QLabel>("lblLastPower0")->text() == "Last command: Power on at 08:00: in progress";
+        },
+        5000))
+        << Control<QLabel>("lblLastPower0")->text().toStdString();
+    EXPECT_FALSE(Control<QPushButton>("btnPower0")->isEnabled());
+    WaitForDisplays();
+    worst = std::max(worst, clock.elapsed() - last - 10);
+
+    EXPECT_GE(clock.elapsed(), 500) << "the display is slow";
+    EXPECT_LT(worst, 200) << "the main thread waited for the display";
+    EXPECT_TRUE(Control<QPushButton>("btnPower0")->isEnabled());
+    EXPECT_TRUE(Control<QLabel>("lblLastPower0")->text().startsWith(QLatin1String(c.LastPower)))
+        << Control<QLabel>("lblLastPower0")->text().toStdString();
+    const QString shown = TMessageBox::TakeLastText().value_or(QString());
+    EXPECT_TRUE(*c.Error == 0 ? shown.isEmpty() : shown.contains(QLatin1String(c.Error)))
+        << shown.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, SlowDisplayPageTest,
+    ::testing::Values(
+        TSlowCase{"NeverAnswers", {"PON\r", ""}, 800, 20, "Last command: Power on at 08:00: failed", ""},
+        TSlowCase{"Drips",
+                  {"PON\r", "OK", 300, -1, 250},
+                  500,
+                  400,
+                  "Last command: Power on at 08:00: succeeded",
+                  ""},
+        TSlowCase{"Vanishes",
+                  {"PON\r", "OK", 600, 1},
+                  2000,
+                  20,
+                  "Last command: Power on at 08:00: failed (",
+                  "no longer"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // Takes away, from this thread only, the capabilities that let root write where the permissions say no.
 class TNoPermissionOverride

@@ -159,6 +159,27 @@ TEST_F(SerialDialogsTest, ASerialDialogOnADisplayWithoutPortChoosesNone)
     EXPECT_EQ(Agent().Devices(2).Settings().ControlSettings().ComSettings.Port, "");
 }
 
+// A time-out beyond its bound cannot be chosen: a slip of the finger must not hold a display's port for an
+// hour at every command.
+TEST_F(SerialDialogsTest, TimeOutsStayWithinTheirBounds)
+{
+    OpenDialog("btnComSettings0", [](QDialog& dialog) {
+        auto* constant = In<QSpinBox>(dialog, "SeTimeOutConstant");
+        auto* perChar = In<QSpinBox>(dialog, "seTimeOutPerChar");
+        EXPECT_EQ(constant->minimum(), 0);
+        EXPECT_EQ(constant->maximum(), TComSettings::MaxTimeOutConstant);
+        EXPECT_EQ(perChar->minimum(), 0);
+        EXPECT_EQ(perChar->maximum(), TComSettings::MaxTimeOutPerChar);
+        constant->setValue(3600000);
+        perChar->setValue(-5);
+        return static_cast<int>(QDialog::Accepted);
+    });
+    Click("btnApplySettings");
+    const TComSettings& applied = Agent().Devices(0).Settings().ControlSettings().ComSettings;
+    EXPECT_EQ(applied.TimeOutConstant, TComSettings::MaxTimeOutConstant);
+    EXPECT_EQ(applied.TimeOutPerChar, 0);
+}
+
 // Codes show as stored; what is typed is stored with its spaces and control characters in "#" notation.
 TEST_F(SerialDialogsTest, CommandCodesShowAsStoredAndStoreTypedSpacesAsCodes)
 {

@@ -7,7 +7,8 @@
 
 // Serial lines that follow a script instead of a wire: a reply, a port that cannot be opened, a line that
 // fails after delivering some bytes. Records what was opened and written, and whether a line is still open.
-// Main thread only, like the exchanges it stands in for.
+// One exchange at a time, on the main thread or on a display's worker; the test reads the script once the
+// exchange is over (the display's queue hands the outcome over).
 class TFakeSerialPorts : public ISerialPortFactory
 {
 public:
