@@ -16,6 +16,8 @@
 #include "VitrelleScheduler.h"
 #include "XmlHelpers.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <limits>
 
@@ -29,6 +31,17 @@ TPlayerServices Checked(TPlayerServices services)
     return services;
 }
 } // namespace
+
+// A slide on its way from the content to the back view.
+struct TVitrellePlayer::TPreparation
+{
+    QString Id;
+    QString TypeName;
+    TSlidePage Page;
+    // The content the slide came from; expired once an update has replaced it.
+    std::weak_ptr<const TXmlDocument> Source;
+    bool Sourced = false;
+};
 
 TVitrellePlayer::TVitrellePlayer(TVitrelleDevice* device, TVitrelleRepository& repository,
                                  TPlayerServices services)
@@ -63,12 +76,23 @@ TVitrelleScheduler* TVitrellePlayer::Scheduler() const
     return FServices.Scheduler ? FServices.Scheduler() : nullptr;
 }
 
-void TVitrellePlayer::SetSlideDuration(qint32 seconds)
+void TVitrellePlayer::SetSlideDuration(qint32 seconds, const QString& where)
 {
-    // Within range, however large the number a schedule file gives.
-    const qint64 duration = static_cast<qint64>(seconds) * 1000;
-    FDefaultDuration.store(static_cast<qint32>(std::clamp<qint64>(
-        duration, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max())));
+    const qint32 duration = PlayedSlideDuration(static_cast<qint64>(seconds) * 1000);
+    FDefaultDuration.store(duration);
+    if (static_cast<qint64>(seconds) * 1000 == duration)
+        return;
+    const QString text = QStringLiteral("%1: a slide duration of %2 s is out of range; slides play %3 ms")
+                             .arg(where.isEmpty() ? GetSourceName() : where, QString::number(seconds),
+                                  QString::number(duration));
+    {
+        // The same value set again (a play scheduled every day) is not reported again.
+        const std::lock_guard lock(FReportMutex);
+        if (text == FLastDurationReport)
+            return;
+        FLastDurationReport = text;
+    }
+    WriteLog(LogSource, 2, text);
 }
 
 bool TVitrellePlayer::LoadVitrelle(const QString& id)
@@ -206,7 +230,18 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
     };
     const auto stopRequested = [&link] { return link.Terminated(); };
 
-    onMainThread([this] { PrepareNextSlide(); });
+    // Preparing a slide: the main thread takes what the page needs, this worker makes it (the transform,
+    // the write and its flush), the main thread loads it.
+    const auto prepareNextSlide = [&] {
+        std::optional<TPreparation> preparation;
+        onMainThread([&] { preparation = BeginSlide(); });
+        if (!preparation)
+            return;
+        const bool made = preparation->Page.Make([] { return WorkerStopRequested(); });
+        onMainThread([&] { FinishSlide(*preparation, made); });
+    };
+
+    prepareNextSlide();
     std::optional<milliseconds> lastChange; // none: the first test finds the slide due
     milliseconds nextTick = clock.Now() + FServices.Tick;
     while (!link.Terminated()) {
@@ -220,7 +255,7 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
             if (FSlideStatus.load() == ssReady)
                 onMainThread([this] { FForm->ShowPreparedSlide(); });
             lastChange = clock.Now();
-            onMainThread([this] { PrepareNextSlide(); });
+            prepareNextSlide();
         }
         FTicks.fetch_add(1);
     }
@@ -232,19 +267,19 @@ bool TVitrellePlayer::SlideDue(const std::optional<milliseconds>& lastChange, mi
         return true;
     const qint32 sequenceDuration = FSequenceDuration.load();
     const qint64 duration = sequenceDuration == -1 ? FDefaultDuration.load() : sequenceDuration;
-    return (now - *lastChange).count() >= duration;
+    return (now - *lastChange).count() >= std::max<qint64>(duration, MinSlideDuration);
 }
 
-void TVitrellePlayer::PrepareNextSlide()
+std::optional<TVitrellePlayer::TPreparation> TVitrellePlayer::BeginSlide()
 {
     VC_ASSERT_MAIN_THREAD();
     if (FState != psPlaying || FEnumerator == nullptr)
-        return;
+        return std::nullopt;
     FEnumerator->MoveNext();
     FSequenceDuration.store(FEnumerator->Duration());
     const TDiapositive* slide = FEnumerator->GetCurrent();
     if (slide == nullptr)
-        return;
+        return std::nullopt;
     WriteLog(LogSource, 3,
              QStringLiteral("Vitrelle %1 : preparation of slide '%2' (type '%3')")
                  .arg(FVitrelle->Name, slide->Id, slide->TypeName));
@@ -252,14 +287,33 @@ void TVitrellePlayer::PrepareNextSlide()
         FSlideStatus.store(ssFailed);
         WriteLog(LogSource, 1,
                  QStringLiteral("Cannot find type '%1' of slide of ID '%2'").arg(slide->TypeName, slide->Id));
-        return;
+        return std::nullopt;
     }
     FSlideStatus.store(ssPreparing);
-    if (!FForm->PrepareSlide(slide, &FRepository)) {
+    return TPreparation{slide->Id, slide->TypeName, TSlidePage(slide, &FRepository), slide->Document(),
+                        slide->Document() != nullptr};
+}
+
+void TVitrellePlayer::FinishSlide(const TPreparation& preparation, bool made)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FState != psPlaying)
+        return;
+    if (made && preparation.Page.Written() && preparation.Sourced && preparation.Source.expired()) {
+        // The content was updated while the page was made from the old one, and the update has already
+        // cleared the cache: the old page must not stay there in place of the new slide's.
+        QFile::remove(preparation.Page.Path());
         FSlideStatus.store(ssFailed);
-        WriteLog(
-            LogSource, 1,
-            QStringLiteral("Slide of ID '%1' and type '%2' has no content").arg(slide->Id, slide->TypeName));
+        WriteLog(LogSource, 3,
+                 QStringLiteral("Vitrelle %1 : slide '%2' was updated while it was prepared")
+                     .arg(FVitrelle->Name, preparation.Id));
+        return;
+    }
+    if (!made || !FForm->LoadPage(preparation.Page.Path())) {
+        FSlideStatus.store(ssFailed);
+        WriteLog(LogSource, 1,
+                 QStringLiteral("Slide of ID '%1' and type '%2' has no content")
+                     .arg(preparation.Id, preparation.TypeName));
     }
 }
 
@@ -328,10 +382,22 @@ bool TVitrellePlayer::ExecuteAction(TScheduleAction* action)
         const QString id = action->ParamValue(VitrelleIdParam);
         if (id.isEmpty())
             return false;
-        SetSlideDuration(TextToInt(action->ParamValue(SlideDurationParam)).value_or(DefaultSlideSeconds));
-        return Play(id);
+        const qint32 seconds =
+            TextToInt(action->ParamValue(SlideDurationParam)).value_or(DefaultSlideSeconds);
+        // The window, its views and the device's name belong to the main thread; the scheduler's lane waits
+        // for the outcome.
+        bool played = false;
+        RunOnMainThread([&] {
+            SetSlideDuration(
+                seconds, QStringLiteral("%1, scheduled play of vitrelle ID = '%2'").arg(GetSourceName(), id));
+            played = Play(id);
+        });
+        return played;
     }
-    if (action->Action == StopAction)
-        return StopPlaying(true);
+    if (action->Action == StopAction) {
+        bool stopped = false;
+        RunOnMainThread([&] { stopped = StopPlaying(true); });
+        return stopped;
+    }
     return false;
 }
