@@ -561,6 +561,83 @@ TEST_F(PlayerTest, DestroyingAPlayerStopsTheSlowTransformItWaitsFor)
     EXPECT_TRUE(ErrorLines(Log).isEmpty()) << "an abandoned page is no error: " << LogText(Log);
 }
 
+TEST_F(PlayerTest, APageMadeFromContentThatAnUpdateReplacedMeanwhileIsNotKept)
+{
+    const int spin = SpinFor(3000ms);
+    App.Write("Templates/Text.xsl", SlowTextTemplate);
+    TDiapositiveType::FindType("Text")->TransformLimits.MaxTime = 10min;
+    const auto content = [](const char* line, int depth) {
+        return QStringLiteral("<Vitrelle name=\"Slow\"><Diapositive id=\"q1\" type=\"Text\" spin=\"%1\">"
+                              "<Line>%2</Line></Diapositive><Diapositive id=\"q2\" type=\"Text\">"
+                              "<Line>Quick</Line></Diapositive></Vitrelle>")
+            .arg(QString::number(depth), QString::fromUtf8(line))
+            .toUtf8();
+    };
+    Server.SetFile("/vitrelles/mixed.xml", content("Old", spin));
+    Views->ReadyAtOnce = true;
+    Player->SetSlideDuration(1);
+    ASSERT_TRUE(Player->Play("mixed"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return Log.Contains("preparation of slide 'q1'"); }));
+
+    // The update comes while the old q1 is rendered: it clears the cache and loads the new content.
+    TVitrelleDownloader& downloader = *Repository->GetDownloader("mixed");
+    ASSERT_TRUE(WaitForMedia(downloader));
+    Server.SetFile("/vitrelles/mixed.xml", content("New", 0));
+    ASSERT_TRUE(downloader.Update()) << LogText(Log);
+    ASSERT_FALSE(QFileInfo::exists(Cache("Text/q1.html"))) << "the render was over before the update";
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(Log.Contains("Vitrelle Slow : slide 'q1' was updated while it was prepared")) << LogText(Log);
+    EXPECT_FALSE(QFileInfo::exists(Cache("Text/q1.html"))) << "the old page stays in place of the new one";
+    EXPECT_TRUE(Back().Navigations.isEmpty());
+
+    // The show goes on with the new content.
+    QStringList shown;
+    for (int i = 0; i < 4; ++i) {
+        Tick();
+        shown << SlideOf(Front());
+    }
+    EXPECT_TRUE(shown.contains("q1")) << shown.join(' ').toStdString();
+    EXPECT_TRUE(ReadFileBytes(Cache("Text/q1.html")).contains("New"));
+    EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
+}
+
+namespace {
+
+// A scheduler's lane: a link's worker that runs one piece of work.
+struct TLane : IThread
+{
+    std::function<void()> Work;
+    void ThreadExecute() override { Work(); }
+    void ThreadTerminated() override {}
+};
+
+} // namespace
+
+TEST_F(PlayerTest, AScheduledPlayAndStopFromASchedulerLaneRunOnTheMainThread)
+{
+    const std::unique_ptr<TScheduleAction> play = Player->CreateDefaultAction(TVitrellePlayer::PlayAction);
+    play->SetParamValue("vitrelleID", "17");
+    const std::unique_ptr<TScheduleAction> stop = Player->CreateDefaultAction(TVitrellePlayer::StopAction);
+    std::optional<bool> played;
+    std::optional<bool> shownOnPlay;
+    std::optional<bool> stopped;
+    TLane lane;
+    lane.Work = [&] {
+        played = Player->ExecuteAction(play.get());
+        RunOnMainThread([&] { shownOnPlay = Player->Form().isVisible(); });
+        stopped = Player->ExecuteAction(stop.get());
+    };
+    TThreadLink link(lane);
+    link.Start();
+    ASSERT_TRUE(ServeEventsUntil([&] { return link.Ended(); }));
+    EXPECT_EQ(played, std::optional<bool>(true));
+    EXPECT_EQ(shownOnPlay, std::optional<bool>(true));
+    EXPECT_EQ(stopped, std::optional<bool>(true));
+    EXPECT_FALSE(Player->Form().isVisible());
+    EXPECT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    EXPECT_EQ(Player->DefaultDuration(), 10000);
+}
+
 // ---- slide durations ----
 
 enum TDurationOrigin : quint8
