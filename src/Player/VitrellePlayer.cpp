@@ -238,6 +238,8 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
         if (!preparation)
             return;
         const bool made = preparation->Page.Make([] { return WorkerStopRequested(); });
+        if (WorkerStopRequested())
+            return; // an abandoned page is no failure of the slide
         onMainThread([&] { FinishSlide(*preparation, made); });
     };
 

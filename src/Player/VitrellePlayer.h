@@ -62,8 +62,9 @@ struct TPlayerServices
 // makes the page, the main thread loads it into the back view. The next slide loads in the back view while
 // the current one is visible; at the first tick at which the visible one has been shown for its duration,
 // the back view is raised when its slide is ready, and the slide after it is prepared in every case (a slide
-// not ready by then is skipped). A content update that comes while a page is made changes the show only
-// from the next slide on: the page made from the old content is not kept in the cache.
+// not ready by then is skipped). The clock does not tick while its worker makes a page: a display's own slow
+// template still holds its visible slide until the page is made. A content update that comes while a page is
+// made from the old content skips that slide, and its page is not kept in the cache.
 //
 // A slide plays at least MinSlideDuration (1 s); a shorter duration is logged once (level 2) with where it
 // came from.
