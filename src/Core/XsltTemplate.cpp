@@ -287,6 +287,7 @@ bool TXsltTemplate::TransformNode(xmlNodePtr node, QByteArray& output, QString& 
                                   const TTransformLimits& limits) const
 {
     errors.clear();
+    InitializeXmlLibraries(); // also orders this thread after the set-up made on another one
     if (node == nullptr || node->type != XML_ELEMENT_NODE) {
         errors = QStringLiteral("No element to transform");
         return false;

@@ -530,6 +530,9 @@ TEST_F(PlayerTest, ASlowTransformHoldsNeitherTheMainThreadNorTheOtherDisplay)
     ASSERT_TRUE(ServeEventsUntil([&] { return Elapsed(since) > slowArrived + 1500ms; }, 10000));
     timer.stop();
 
+    RecordProperty("SlowSlideMs", static_cast<int>(slowArrived.count()));
+    RecordProperty("OtherDisplayLongestSlideMs", static_cast<int>(LargestGap(fastSwaps).count()));
+    RecordProperty("MainTimerLongestGapMs", static_cast<int>(LargestGap(timerShots).count()));
     EXPECT_GE(slowArrived, 1200ms) << "the slow slide took " << slowArrived.count() << " ms (spin " << spin
                                    << ")";
     EXPECT_GE(fastSwaps.size(), 2u) << "the other display swapped meanwhile";
