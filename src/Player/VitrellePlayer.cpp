@@ -1,5 +1,6 @@
 #include "VitrellePlayer.h"
 
+#include "AbortRequest.h"
 #include "Diapositive.h"
 #include "Enumerators.h"
 #include "Errors.h"
@@ -19,7 +20,10 @@
 #include <QFile>
 
 #include <algorithm>
+#include <condition_variable>
 #include <limits>
+#include <thread>
+#include <vector>
 
 using std::chrono::milliseconds;
 
@@ -41,6 +45,81 @@ struct TVitrellePlayer::TPreparation
     // The content the slide came from; expired once an update has replaced it.
     std::weak_ptr<const TXmlDocument> Source;
     bool Sourced = false;
+};
+
+// A slide's page made on a thread of its own, so that the clock can go on when it takes longer than the
+// visible slide's time. Made and freed on the clock's worker; freeing it stops the work and joins.
+class TVitrellePlayer::TPageJob
+{
+public:
+    TPageJob(TPreparation preparation, std::function<bool()> stop) : FPreparation(std::move(preparation))
+    {
+        FThread = std::thread([this, stop = std::move(stop)] { Run(stop); });
+    }
+    ~TPageJob()
+    {
+        Cancel();
+        FThread.join();
+    }
+    TPageJob(const TPageJob&) = delete;
+    TPageJob& operator=(const TPageJob&) = delete;
+
+    // True once the page is made or has failed; waits at most the time for it.
+    bool WaitDone(milliseconds time)
+    {
+        std::unique_lock lock(FMutex);
+        return FChanged.wait_for(lock, time, [this] { return FDone; });
+    }
+    bool Done() const
+    {
+        const std::lock_guard lock(FMutex);
+        return FDone;
+    }
+    // The page is not wanted any more: its transform stops.
+    void Cancel() { FCancelled.store(true); }
+
+    // Once done.
+    bool Made() const
+    {
+        const std::lock_guard lock(FMutex);
+        return FMade;
+    }
+    std::optional<QString> Failure() const
+    {
+        const std::lock_guard lock(FMutex);
+        return FFailure;
+    }
+    const TPreparation& Preparation() const { return FPreparation; }
+
+private:
+    void Run(const std::function<bool()>& stop)
+    {
+        bool made = false;
+        std::optional<QString> failure;
+        try {
+            made = FPreparation.Page.Make([&] { return FCancelled.load() || stop(); });
+        } catch (const EVitrelleError& error) {
+            failure = error.Message();
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+        {
+            const std::lock_guard lock(FMutex);
+            FMade = made;
+            FFailure = failure;
+            FDone = true;
+        }
+        FChanged.notify_all();
+    }
+
+    TPreparation FPreparation; // its page is made on the thread, read by the others once done
+    std::atomic<bool> FCancelled{false};
+    mutable std::mutex FMutex; // guards the fields below
+    std::condition_variable FChanged;
+    bool FDone = false;
+    bool FMade = false;
+    std::optional<QString> FFailure;
+    std::thread FThread; // last: started once the rest is made
 };
 
 TVitrellePlayer::TVitrellePlayer(TVitrelleDevice* device, TVitrelleRepository& repository,
@@ -229,21 +308,54 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
             throw EVitrelleError(*failure);
     };
     const auto stopRequested = [&link] { return link.Terminated(); };
+    const auto pageStop = [&link] { return link.Terminated() || AbortRequest::Requested(); };
 
-    // Preparing a slide: the main thread takes what the page needs, this worker makes it (the transform,
-    // the write and its flush), the main thread loads it.
-    const auto prepareNextSlide = [&] {
+    // Pages of skipped slides, still being made so that they are in the cache the next time round. Freed
+    // (stopped and joined) before the clock's work returns.
+    std::vector<std::unique_ptr<TPageJob>> background;
+    const auto collectBackground = [&] {
+        std::erase_if(background, [&](const std::unique_ptr<TPageJob>& job) {
+            if (!job->Done())
+                return false;
+            if (job->Failure())
+                WriteLog(LogSource, 1, *job->Failure());
+            else if (job->Made())
+                onMainThread([&] { DropStalePage(job->Preparation()); });
+            return true;
+        });
+    };
+
+    // Preparing a slide: the main thread takes what the page needs, a thread of the page's own makes it (the
+    // transform, the write and its flush), the main thread loads it. The clock waits for the page until the
+    // visible slide is due (not at all for the first slide, when none is visible): then this slide is
+    // skipped, and its page goes on being made in the background.
+    const auto prepareNextSlide = [&](const std::optional<milliseconds>& visibleSince) {
+        collectBackground();
         std::optional<TPreparation> preparation;
         onMainThread([&] { preparation = BeginSlide(); });
         if (!preparation)
             return;
-        const bool made = preparation->Page.Make([] { return WorkerStopRequested(); });
-        if (WorkerStopRequested())
-            return; // an abandoned page is no failure of the slide
-        onMainThread([&] { FinishSlide(*preparation, made); });
+        auto job = std::make_unique<TPageJob>(std::move(*preparation), pageStop);
+        while (!job->WaitDone(milliseconds(10))) {
+            if (pageStop())
+                return; // an abandoned page is no failure of the slide
+            if (visibleSince && SlideDue(visibleSince, clock.Now())) {
+                // One page at a time in the background: a second slow one is given up for this time round.
+                if (std::any_of(background.begin(), background.end(),
+                                [](const std::unique_ptr<TPageJob>& other) { return !other->Done(); }))
+                    job->Cancel();
+                background.push_back(std::move(job));
+                return;
+            }
+        }
+        if (job->Failure())
+            throw EVitrelleError(*job->Failure());
+        if (pageStop())
+            return;
+        onMainThread([&] { FinishSlide(job->Preparation(), job->Made()); });
     };
 
-    prepareNextSlide();
+    prepareNextSlide(std::nullopt);
     std::optional<milliseconds> lastChange; // none: the first test finds the slide due
     milliseconds nextTick = clock.Now() + FServices.Tick;
     while (!link.Terminated()) {
@@ -257,7 +369,7 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
             if (FSlideStatus.load() == ssReady)
                 onMainThread([this] { FForm->ShowPreparedSlide(); });
             lastChange = clock.Now();
-            prepareNextSlide();
+            prepareNextSlide(lastChange);
         }
         FTicks.fetch_add(1);
     }
@@ -296,19 +408,27 @@ std::optional<TVitrellePlayer::TPreparation> TVitrellePlayer::BeginSlide()
                         slide->Document() != nullptr};
 }
 
+bool TVitrellePlayer::DropStalePage(const TPreparation& preparation)
+{
+    VC_ASSERT_MAIN_THREAD(); // where updates replace the content
+    if (!preparation.Page.Written() || !preparation.Sourced || !preparation.Source.expired())
+        return false;
+    // The content was updated while the page was made from the old one, and the update has already cleared
+    // the cache: the old page must not stay there in place of the new slide's.
+    QFile::remove(preparation.Page.Path());
+    WriteLog(LogSource, 3,
+             QStringLiteral("Vitrelle %1 : slide '%2' was updated while it was prepared")
+                 .arg(FVitrelle ? FVitrelle->Name : QString(), preparation.Id));
+    return true;
+}
+
 void TVitrellePlayer::FinishSlide(const TPreparation& preparation, bool made)
 {
     VC_ASSERT_MAIN_THREAD();
     if (FState != psPlaying)
         return;
-    if (made && preparation.Page.Written() && preparation.Sourced && preparation.Source.expired()) {
-        // The content was updated while the page was made from the old one, and the update has already
-        // cleared the cache: the old page must not stay there in place of the new slide's.
-        QFile::remove(preparation.Page.Path());
+    if (made && DropStalePage(preparation)) {
         FSlideStatus.store(ssFailed);
-        WriteLog(LogSource, 3,
-                 QStringLiteral("Vitrelle %1 : slide '%2' was updated while it was prepared")
-                     .arg(FVitrelle->Name, preparation.Id));
         return;
     }
     if (!made || !FForm->LoadPage(preparation.Page.Path())) {

@@ -55,16 +55,18 @@ struct TPlayerServices
 
 // Plays one vitrelle on one display device in its own slide window. The slide clock runs on a worker of its
 // own: every tick it decides whether the visible slide is due to change. Steps that touch the content model
-// or the window are handed to the main thread (Synchronize); the slow part of preparing a slide, rendering
-// its page and writing it to the cache with its flush, runs on the worker from a copy of what it needs
-// (TSlidePage), so a slow template holds neither the main thread nor another display's player. Preparing a
-// slide is three steps in order: the main thread moves to the next slide and takes the copy, the worker
-// makes the page, the main thread loads it into the back view. The next slide loads in the back view while
-// the current one is visible; at the first tick at which the visible one has been shown for its duration,
-// the back view is raised when its slide is ready, and the slide after it is prepared in every case (a slide
-// not ready by then is skipped). The clock does not tick while its worker makes a page: a display's own slow
-// template still holds its visible slide until the page is made. A content update that comes while a page is
-// made from the old content skips that slide, and its page is not kept in the cache.
+// or the window are handed to the main thread (Synchronize). The slow part of preparing a slide, rendering
+// its page and writing it to the cache with its flush, runs on a thread of the page's own from a copy of what
+// it needs (TSlidePage), so a slow template holds neither the main thread nor another display's player.
+// Preparing a slide is three steps in order: the main thread moves to the next slide and takes the copy, the
+// page is made, the main thread loads it into the back view. The next slide loads in the back view while the
+// current one is visible; at the first tick at which the visible one has been shown for its duration, the
+// back view is raised when its slide is ready, and the slide after it is prepared in every case (a slide not
+// ready by then is skipped). The clock waits for a page until the visible slide is due: a page that takes
+// longer is made on in the background (one at a time; a second is given up) and its slide is skipped, so a
+// slow template costs its display one skipped slide, and the page is in the cache the next time round. A
+// content update that comes while a page is made from the old content skips that slide, and its page is not
+// kept in the cache.
 //
 // A slide plays at least MinSlideDuration (1 s); a shorter duration is logged once (level 2) with where it
 // came from.
@@ -147,8 +149,11 @@ private:
     bool SlideDue(const std::optional<std::chrono::milliseconds>& lastChange,
                   std::chrono::milliseconds now) const;
     struct TPreparation;
+    class TPageJob;
     std::optional<TPreparation> BeginSlide();
     void FinishSlide(const TPreparation& preparation, bool made);
+    // Removes the page made from content that an update has replaced meanwhile; true when it did.
+    bool DropStalePage(const TPreparation& preparation);
     void SlideReady();
     TVitrelleScheduler* Scheduler() const;
 

@@ -478,9 +478,10 @@ milliseconds Elapsed(const QElapsedTimer& timer)
 
 } // namespace
 
-// Two displays on the machine's clock: one starts on a slide whose template takes about three seconds, the
-// other plays one-second slides whose pages are cached. The render must hold neither the main thread (a
-// 10 ms timer keeps firing) nor the other display, and the slow slide still comes.
+// Two displays on the machine's clock play one-second slides: one has a slide whose template takes about
+// three seconds, the other's pages are cached. The render must hold neither the main thread (a 10 ms timer
+// keeps firing) nor the other display, nor its own display for longer than a skipped slide does; the slow
+// slide still comes.
 TEST_F(PlayerTest, ASlowTransformHoldsNeitherTheMainThreadNorTheOtherDisplay)
 {
     const int spin = SpinFor(3000ms);
@@ -489,6 +490,7 @@ TEST_F(PlayerTest, ASlowTransformHoldsNeitherTheMainThreadNorTheOtherDisplay)
         10min; // a slow build must not hit the bound
     Server.SetFile("/vitrelles/mixed.xml",
                    QStringLiteral("<Vitrelle name=\"Slow\">"
+                                  "<Diapositive id=\"q0\" type=\"Text\"><Line>First</Line></Diapositive>"
                                   "<Diapositive id=\"q1\" type=\"Text\" spin=\"%1\">"
                                   "<Line>Slow</Line></Diapositive>"
                                   "<Diapositive id=\"q2\" type=\"Text\"><Line>Quick</Line>"
@@ -538,7 +540,10 @@ TEST_F(PlayerTest, ASlowTransformHoldsNeitherTheMainThreadNorTheOtherDisplay)
     EXPECT_GE(fastSwaps.size(), 2u) << "the other display swapped meanwhile";
     EXPECT_LE(LargestGap(fastSwaps), 1500ms) << "the other display held a slide";
     EXPECT_LE(LargestGap(timerShots), 250ms) << "the main thread was held";
-    EXPECT_GE(slowSwaps.size(), 2u) << "the slow display goes on after its slow slide";
+    // The slow slide is skipped the first time round (its page is made meanwhile, in the background): the
+    // slide before it stays one duration longer, not as long as the transform.
+    EXPECT_LE(LargestGap(slowSwaps), 2500ms) << "the slow display held a slide for the transform";
+    RecordProperty("SlowDisplayLongestSlideMs", static_cast<int>(LargestGap(slowSwaps).count()));
     EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
     EXPECT_TRUE(QFileInfo(Cache("Text/q1.html")).isFile());
 }
