@@ -5,9 +5,11 @@
 #include "VitrelleEntity.h"
 #include "VitrelleResource.h"
 #include "XmlDocument.h"
+#include "XsltTemplate.h"
 
 #include <QIODevice>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -27,8 +29,10 @@ public:
     void LoadFromNode(const std::shared_ptr<const TXmlDocument>& document, TXmlNode element);
 
     // Writes the slide's HTML page into the stream. Never raises: failures are logged. True when the page
-    // was produced (false: nothing written).
+    // was produced (false: nothing written). Main thread (TDiapositiveRender renders elsewhere).
     bool Render(QIODevice& stream) const;
+    // The parsed vitrelle file the slide comes from; a reload of the content lets it go.
+    const std::shared_ptr<const TXmlDocument>& Document() const { return FDocument; }
 
     QString TypeName;
     TDiapositiveType* DiapositiveType = nullptr; // into the type registry, not owned
@@ -37,4 +41,32 @@ public:
 
 private:
     std::shared_ptr<const TXmlDocument> FDocument;
+};
+
+// What rendering one slide needs, taken from the content model on the main thread and independent of it from
+// then on: the slide's element copied, its type's compiled template shared (read-only), the type's bounds.
+// An update may replace or free the content while the page is rendered on a worker. Render may be called on
+// any thread, and on several at once.
+class TDiapositiveRender
+{
+public:
+    // Main thread: compiles the type's template on its first use. Null when the slide has no element or no
+    // type, or its type's template does not compile (logged).
+    static std::unique_ptr<TDiapositiveRender> Take(const TDiapositive& slide);
+
+    // Writes the page into the stream; never raises, failures are logged (as TDiapositive::Render does). A
+    // render abandoned because stop holds (see TTransformLimits::Stop) logs nothing. True when the page was
+    // produced (false: nothing written).
+    bool Render(QIODevice& stream, const std::function<bool()>& stop = {}) const;
+
+    const QString& Id() const { return FId; }
+
+private:
+    TDiapositiveRender(const TDiapositive& slide, std::shared_ptr<const TXsltTemplate> compiled);
+
+    const QString FId;
+    const QString FTypeName;
+    const TXsltInput FInput;
+    const std::shared_ptr<const TXsltTemplate> FTemplate;
+    const TTransformLimits FLimits;
 };

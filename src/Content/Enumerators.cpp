@@ -138,7 +138,7 @@ TDiapositive* TVitrelleEnumerator::GetCurrent()
 
 qint32 TVitrelleEnumerator::Duration() const
 {
-    if (Item != nullptr)
+    if (Item != nullptr && Item->Duration != -1)
         return Item->Duration;
     if (Owner != nullptr && Owner->Sequence() != nullptr)
         return Owner->Sequence()->Duration;

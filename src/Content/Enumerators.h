@@ -52,7 +52,7 @@ public:
 
     TDiapositive* GetCurrent() override;
     bool MoveNext() override;
-    // Milliseconds for each slide: the item's, else the owner's sequence's, else -1.
+    // Milliseconds for each slide: the item's when it sets one, else the owner's sequence's, else -1.
     qint32 Duration() const;
 
     TVitrelleSequenceItem* Item; // may be null

@@ -10,6 +10,11 @@
 class TEnumerator;
 class TVitrelle;
 
+// The shortest time a slide plays, in milliseconds: a shorter duration (0, negative) plays this long.
+inline constexpr qint32 MinSlideDuration = 1000;
+// What a slide duration (milliseconds) plays: at least MinSlideDuration, at most the largest qint32.
+qint32 PlayedSlideDuration(qint64 milliseconds);
+
 // One entry of a play sequence: one visit plays Count slides. The item keeps its enumerator between visits,
 // which is how it remembers where it stopped.
 class TSequenceItem
@@ -51,7 +56,7 @@ class TVitrelleSequenceItem : public TSequenceItem
 {
 public:
     QString Name;
-    qint32 Duration = -1; // milliseconds; -1: not set
+    qint32 Duration = -1; // milliseconds, at least MinSlideDuration; -1: not set
     TSequenceOrder Order = soInOrder;
 
 protected:
@@ -62,14 +67,19 @@ protected:
 class TSequence
 {
 public:
+    // The name its log lines carry.
+    static constexpr QLatin1StringView LogSource{"TSequence"};
+
     ~TSequence();
 
-    // Appends the items of the element; the caller clears first.
-    void LoadFromNode(TXmlNode element);
+    // Appends the items of the element; the caller clears first. A slide duration below MinSlideDuration
+    // plays MinSlideDuration: it is logged at level 2 with where (the file) and the value, once for the run
+    // (a file is read several times around an update).
+    void LoadFromNode(TXmlNode element, const QString& where = {});
     void Clear();
 
     const std::vector<std::unique_ptr<TSequenceItem>>& Items() const { return FItems; }
-    qint32 Duration = -1; // milliseconds; -1: not set
+    qint32 Duration = -1; // milliseconds, at least MinSlideDuration; -1: not set
 
 private:
     std::vector<std::unique_ptr<TSequenceItem>> FItems;

@@ -230,10 +230,10 @@ bool TVitrelle::LoadChecked(const QString& path)
                 .arg(path, QString::number(error.Line), error.Reason);
         },
         MaxFileSize);
-    return LoadFromNode(document);
+    return LoadFromNode(document, path);
 }
 
-bool TVitrelle::LoadFromNode(const std::shared_ptr<const TXmlDocument>& document)
+bool TVitrelle::LoadFromNode(const std::shared_ptr<const TXmlDocument>& document, const QString& fileName)
 {
     const TXmlNode root = document ? document->DocumentElement() : TXmlNode();
     if (root.IsNull() || !SameTextAscii(root.Name(), VitrelleElement))
@@ -261,7 +261,9 @@ bool TVitrelle::LoadFromNode(const std::shared_ptr<const TXmlDocument>& document
             sequenceRead = true;
             if (!FSequence)
                 FSequence = std::make_unique<TSequence>();
-            FSequence->LoadFromNode(child);
+            FSequence->LoadFromNode(child, !fileName.isEmpty()
+                                               ? QStringLiteral("Vitrelle file %1").arg(fileName)
+                                               : QStringLiteral("Vitrelle '%1'").arg(Name));
         }
     }
     return true;

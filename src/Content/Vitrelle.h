@@ -84,7 +84,8 @@ public:
     // MaxNestingDepth and MaxNestedFiles.
     bool LoadFromFile(const QString& path);
     // The root element of a parsed vitrelle document; false (nothing changed) when it is not "Vitrelle".
-    bool LoadFromNode(const std::shared_ptr<const TXmlDocument>& document);
+    // fileName, when known, is where its log lines say the content comes from.
+    bool LoadFromNode(const std::shared_ptr<const TXmlDocument>& document, const QString& fileName = {});
     void Clear();
 
     int EntryCount() const { return static_cast<int>(FEntities.size()); }

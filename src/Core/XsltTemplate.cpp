@@ -98,10 +98,14 @@ void CheckBounds(xmlNodePtr, xmlNodePtr, xsltTemplatePtr, xsltTransformContextPt
         return;
     }
     // The clock is read every so many steps: a step is far shorter than reading it.
-    if (running->Limits->MaxTime.count() > 0 && ++running->Steps % 64 == 0 &&
-        Now(*running->Limits) > running->Deadline) {
+    if (++running->Steps % 64 != 0)
+        return;
+    if (running->Limits->MaxTime.count() > 0 && Now(*running->Limits) > running->Deadline) {
         running->Stopped = QStringLiteral("The transform was stopped: it ran longer than %1 ms")
                                .arg(running->Limits->MaxTime.count());
+        context->state = XSLT_STATE_STOPPED;
+    } else if (running->Limits->Stop && running->Limits->Stop()) {
+        running->Stopped = QStringLiteral("The transform was stopped: its work was abandoned");
         context->state = XSLT_STATE_STOPPED;
     }
 }
@@ -120,7 +124,7 @@ struct TDebuggerCallbacks
     xsltAddCallCallback Add;
     xsltDropCallCallback Drop;
 };
-std::mutex CompileMutex; // libxslt's generic error handler is process-wide
+std::mutex CompileMutex; // one stylesheet compiled at a time
 
 int CheckRead(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char* value)
 {
@@ -131,19 +135,43 @@ int CheckRead(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char* value)
     return IsXmlReadablePath(path) ? 1 : 0;
 }
 
-// Collects the messages that libxml2 and libxslt report while it is alive, on this thread.
+class TErrorCollector;
+// The collector alive on this thread, for libxslt's generic error handler: that one is process-wide, so it
+// is set once and hands each message to the collector of the thread that reports it.
+thread_local TErrorCollector* CurrentCollector = nullptr;
+
+// Collects the messages that libxml2 and libxslt report while it is alive, on this thread (libxml2's handlers
+// are per thread).
 class TErrorCollector
 {
 public:
-    TErrorCollector()
+    TErrorCollector() : FPrevious(CurrentCollector)
     {
         xmlSetGenericErrorFunc(this, &TErrorCollector::Generic);
         xmlSetStructuredErrorFunc(this, &TErrorCollector::Structured);
+        CurrentCollector = this;
     }
     ~TErrorCollector()
     {
+        CurrentCollector = FPrevious;
         xmlSetGenericErrorFunc(nullptr, nullptr);
         xmlSetStructuredErrorFunc(nullptr, nullptr);
+    }
+    TErrorCollector(const TErrorCollector&) = delete;
+    TErrorCollector& operator=(const TErrorCollector&) = delete;
+
+    // libxslt's process-wide handler.
+    static void ThreadGeneric(void*, const char* format, ...)
+    {
+        char buffer[1024];
+        va_list arguments;
+        va_start(arguments, format);
+        std::vsnprintf(buffer, sizeof buffer, format, arguments);
+        va_end(arguments);
+        if (CurrentCollector != nullptr)
+            CurrentCollector->FText += QString::fromUtf8(buffer);
+        else
+            std::fputs(buffer, stderr); // what libxslt does by default
     }
 
     static void Generic(void* context, const char* format, ...)
@@ -165,6 +193,7 @@ public:
 
 private:
     QString FText;
+    TErrorCollector* FPrevious;
 };
 
 } // namespace
@@ -180,6 +209,7 @@ void InitializeXslt()
     // The hook that bounds transforms; it runs only for contexts whose debug status is set (ours).
     static TDebuggerCallbacks callbacks{CheckBounds, NoCall, NoDrop};
     xsltSetDebuggerCallbacks(3, &callbacks);
+    xsltSetGenericErrorFunc(nullptr, &TErrorCollector::ThreadGeneric);
     SecurityPrefs = xsltNewSecurityPrefs();
     xsltSetSecurityPrefs(SecurityPrefs, XSLT_SECPREF_READ_FILE, CheckRead);
     xsltSetSecurityPrefs(SecurityPrefs, XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
@@ -202,10 +232,7 @@ std::shared_ptr<const TXsltTemplate> TXsltTemplate::Compile(TXmlDocument& styles
     xmlDocPtr doc = stylesheet.Release();
     std::lock_guard lock(CompileMutex);
     TErrorCollector errors;
-    TErrorCollector* context = &errors;
-    xsltSetGenericErrorFunc(context, &TErrorCollector::Generic);
     xsltStylesheetPtr compiled = xsltParseStylesheetDoc(doc);
-    xsltSetGenericErrorFunc(nullptr, nullptr);
     if (compiled == nullptr) {
         xmlFreeDoc(doc); // not taken over when compiling fails
         const QString text = errors.Text();
@@ -219,15 +246,54 @@ TXsltTemplate::~TXsltTemplate()
     xsltFreeStylesheet(FStylesheet); // frees its document too
 }
 
+TXsltInput::TXsltInput(TXmlNode element)
+{
+    InitializeXmlLibraries();
+    xmlNodePtr node = element.Handle();
+    if (node == nullptr || node->type != XML_ELEMENT_NODE)
+        return;
+    FDoc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
+    xmlNodePtr copy = FDoc != nullptr ? xmlDocCopyNode(node, FDoc, 1) : nullptr;
+    if (copy == nullptr) {
+        xmlFreeDoc(FDoc);
+        FDoc = nullptr;
+        throw EXmlError(QStringLiteral("Cannot copy the element to transform"));
+    }
+    xmlDocSetRootElement(FDoc, copy);
+    if (node->doc != nullptr && node->doc->URL != nullptr)
+        FDoc->URL = xmlStrdup(node->doc->URL);
+}
+
+TXsltInput::~TXsltInput()
+{
+    if (FDoc != nullptr)
+        xmlFreeDoc(FDoc);
+}
+
 bool TXsltTemplate::Transform(TXmlNode element, QByteArray& output, QString& errors,
                               const TTransformLimits& limits) const
 {
+    return TransformNode(element.Handle(), output, errors, limits);
+}
+
+bool TXsltTemplate::Transform(const TXsltInput& input, QByteArray& output, QString& errors,
+                              const TTransformLimits& limits) const
+{
+    return TransformNode(input.FDoc != nullptr ? xmlDocGetRootElement(input.FDoc) : nullptr, output, errors,
+                         limits);
+}
+
+bool TXsltTemplate::TransformNode(xmlNodePtr node, QByteArray& output, QString& errors,
+                                  const TTransformLimits& limits) const
+{
     errors.clear();
-    xmlNodePtr node = element.Handle();
+    InitializeXmlLibraries(); // also orders this thread after the set-up made on another one
     if (node == nullptr || node->type != XML_ELEMENT_NODE) {
         errors = QStringLiteral("No element to transform");
         return false;
     }
+    // The element is copied into a document of this transform's own: libxslt marks the input document
+    // (node order, keys), which another transform may be reading at the same time.
     TErrorCollector collector;
     xmlDocPtr input = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
     xmlNodePtr copy = input ? xmlDocCopyNode(node, input, 1) : nullptr;

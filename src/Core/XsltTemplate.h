@@ -9,11 +9,12 @@
 #include <functional>
 #include <memory>
 
+struct _xmlDoc;
 struct _xsltStylesheet;
 
 // Bounds of one transform. A stylesheet can run for ever (a template calling itself twice, forty levels deep)
-// or build values without end (a string doubled forty times), and rendering runs on the main thread: a
-// transform that passes a bound is stopped and fails.
+// or build values without end (a string doubled forty times): a transform that passes a bound is stopped and
+// fails.
 struct TTransformLimits
 {
     std::chrono::milliseconds MaxTime{10000};
@@ -22,9 +23,34 @@ struct TTransformLimits
     qint64 MaxMemory = 64LL * 1024 * 1024;
     // Monotonic time for MaxTime; the machine's steady clock when not set.
     std::function<std::chrono::milliseconds()> Clock;
+    // Asked as often as the clock is read (several times a millisecond); when it holds, the transform is
+    // stopped and fails, so that a worker asked to end does not wait for a long transform. Not set: never.
+    std::function<bool()> Stop;
 };
 
-// A compiled XSL 1.0 stylesheet, shareable between threads (each transformation has its own context).
+// The input of a transform copied out of its document, so that it can be transformed later on any thread,
+// whatever happens to the document meanwhile. Made on the thread that owns the source document; afterwards
+// read-only, so several transforms may read it at once.
+class TXsltInput
+{
+public:
+    // Copies the element and what it contains, with the source document's address (relative references in
+    // the stylesheet resolve as from the source file). A null or non-element node gives an empty input.
+    explicit TXsltInput(TXmlNode element);
+    ~TXsltInput();
+
+    TXsltInput(const TXsltInput&) = delete;
+    TXsltInput& operator=(const TXsltInput&) = delete;
+
+    bool IsNull() const { return FDoc == nullptr; }
+
+private:
+    friend class TXsltTemplate;
+    _xmlDoc* FDoc = nullptr;
+};
+
+// A compiled XSL 1.0 stylesheet, shareable between threads: it is only read once compiled, and each
+// transformation has its own context. Transforms may run on several threads at once.
 // Stylesheets may read files only inside the readable folders of the XML layer; writing files, creating
 // folders and any network access are refused.
 class TXsltTemplate
@@ -42,11 +68,17 @@ public:
     // one matching the element's name apply to it. The result is serialised as the stylesheet's xsl:output
     // declares (method, encoding) and appended to output. False on failure, with the engine's messages in
     // errors (empty when it gave none, or why it was stopped at a bound); output is then left as it was.
+    // Only on the thread that owns the element's document (it is read while the transform runs).
     bool Transform(TXmlNode element, QByteArray& output, QString& errors,
+                   const TTransformLimits& limits = {}) const;
+    // The same on a copied input, on any thread.
+    bool Transform(const TXsltInput& input, QByteArray& output, QString& errors,
                    const TTransformLimits& limits = {}) const;
 
 private:
     explicit TXsltTemplate(_xsltStylesheet* stylesheet) : FStylesheet(stylesheet) {}
+    bool TransformNode(_xmlNode* node, QByteArray& output, QString& errors,
+                       const TTransformLimits& limits) const;
 
     _xsltStylesheet* FStylesheet;
 };

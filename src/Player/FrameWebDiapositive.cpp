@@ -97,23 +97,54 @@ void TFrameWebDiapositive::ShowPreparedSlide()
 bool TFrameWebDiapositive::PrepareSlide(const TDiapositive* slide, const TVitrelleRepository* repository)
 {
     VC_ASSERT_MAIN_THREAD();
-    if (slide == nullptr || repository == nullptr || FBack == nullptr)
+    if (FBack == nullptr)
         return false;
-    const QString path = repository->DiapositiveFilePath(slide);
-    if (path.isEmpty())
-        return false;
-    if (!QFileInfo::exists(path)) {
-        // A page that failed to render is not cached: an empty page kept in the cache would be shown in
-        // place of the slide until the vitrelle is updated, even after the template has been fixed.
-        QBuffer page;
-        page.open(QIODevice::WriteOnly);
-        if (slide->Render(page))
-            TAtomicFileWriter::WriteFile(path, page.data());
-    }
-    if (!QFileInfo(path).isFile())
+    TSlidePage page(slide, repository);
+    page.Make();
+    return LoadPage(page.Path());
+}
+
+bool TFrameWebDiapositive::LoadPage(const QString& path)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FBack == nullptr || path.isEmpty() || !QFileInfo(path).isFile())
         return false;
     FBack->Navigate(QUrl::fromLocalFile(path));
     return true;
+}
+
+// ---- TSlidePage ----
+
+TSlidePage::TSlidePage(const TDiapositive* slide, const TVitrelleRepository* repository)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (slide == nullptr || repository == nullptr)
+        return;
+    FPath = repository->DiapositiveFilePath(slide);
+    // A page in the cache is shown as it is; the template is only compiled for a page to make.
+    if (!FPath.isEmpty() && !QFileInfo::exists(FPath))
+        FRender = TDiapositiveRender::Take(*slide);
+}
+
+TSlidePage::~TSlidePage() = default;
+TSlidePage::TSlidePage(TSlidePage&&) noexcept = default;
+TSlidePage& TSlidePage::operator=(TSlidePage&&) noexcept = default;
+
+bool TSlidePage::Make(const std::function<bool()>& stop)
+{
+    if (FPath.isEmpty())
+        return false;
+    // Asked again here: another display may have made the page meanwhile.
+    if (FRender != nullptr && !QFileInfo::exists(FPath)) {
+        QBuffer page;
+        page.open(QIODevice::WriteOnly);
+        if (FRender->Render(page, stop)) {
+            TAtomicFileWriter::WriteFile(FPath, page.data());
+            FWritten = true;
+        }
+    }
+    FRender.reset();
+    return QFileInfo(FPath).isFile();
 }
 
 void TFrameWebDiapositive::SlideReady(const ISlideView* sender)

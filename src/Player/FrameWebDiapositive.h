@@ -9,7 +9,37 @@
 
 class QMenu;
 class TDiapositive;
+class TDiapositiveRender;
 class TVitrelleRepository;
+
+// The cached page of one slide, made where it cannot hold the window: taken on the main thread (where the
+// page goes, and a copy of what rendering needs), made on a worker (the transform and the atomic write with
+// its flush), then loaded into the back view on the main thread (TFrameWebDiapositive::LoadPage).
+class TSlidePage
+{
+public:
+    // Main thread. The slide and the repository are not used afterwards.
+    TSlidePage(const TDiapositive* slide, const TVitrelleRepository* repository);
+    ~TSlidePage();
+    TSlidePage(TSlidePage&&) noexcept;
+    TSlidePage& operator=(TSlidePage&&) noexcept;
+
+    // Any thread, one at a time: renders the page into the cache when its file is missing. A page that
+    // failed to render is not cached: an empty page kept in the cache would be shown in place of the slide
+    // until the vitrelle is updated, even after the template has been fixed. True when the page file is
+    // there. stop: see TDiapositiveRender::Render.
+    bool Make(const std::function<bool()>& stop = {});
+
+    // Empty when the slide has no page (no type, or an id that names no file).
+    const QString& Path() const { return FPath; }
+    // Make wrote the page (it was not in the cache).
+    bool Written() const { return FWritten; }
+
+private:
+    QString FPath;
+    std::unique_ptr<TDiapositiveRender> FRender; // null once the page is known to be there, or cannot be made
+    bool FWritten = false;
+};
 
 // What the slide window is asked for from its frame (Escape, the context menu).
 enum TFullScreenRequest : quint8
@@ -41,8 +71,11 @@ public:
     // has been raised.
     void ShowPreparedSlide();
     // Starts loading the slide's page into the back view: the page is rendered into the cache first when its
-    // file is missing. False when there is no page to load (nothing is cached when rendering fails).
+    // file is missing. False when there is no page to load (nothing is cached when rendering fails). Renders
+    // on the calling thread: the player makes the page on its worker (TSlidePage) and calls LoadPage.
     bool PrepareSlide(const TDiapositive* slide, const TVitrelleRepository* repository);
+    // Starts loading the page file into the back view. False when there is no back view or no such file.
+    bool LoadPage(const QString& path);
 
     ISlideView* Back() const { return FBack; }
     ISlideView* Front() const { return FFront; }

@@ -36,6 +36,7 @@ public:
     {
         return FFrame->PrepareSlide(slide, repository);
     }
+    bool LoadPage(const QString& path) { return FFrame->LoadPage(path); }
     void ShowPreparedSlide() { FFrame->ShowPreparedSlide(); }
     void SetOnSlideReady(std::function<void()> handler) { FFrame->OnSlideReady = std::move(handler); }
     void SetOnSlideShown(std::function<void()> handler) { FFrame->OnSlideShown = std::move(handler); }

@@ -1,5 +1,6 @@
 #include "VitrellePlayer.h"
 
+#include "AbortRequest.h"
 #include "Diapositive.h"
 #include "Enumerators.h"
 #include "Errors.h"
@@ -16,8 +17,13 @@
 #include "VitrelleScheduler.h"
 #include "XmlHelpers.h"
 
+#include <QFile>
+
 #include <algorithm>
+#include <condition_variable>
 #include <limits>
+#include <thread>
+#include <vector>
 
 using std::chrono::milliseconds;
 
@@ -29,6 +35,92 @@ TPlayerServices Checked(TPlayerServices services)
     return services;
 }
 } // namespace
+
+// A slide on its way from the content to the back view.
+struct TVitrellePlayer::TPreparation
+{
+    QString Id;
+    QString TypeName;
+    TSlidePage Page;
+    // The content the slide came from; expired once an update has replaced it.
+    std::weak_ptr<const TXmlDocument> Source;
+    bool Sourced = false;
+};
+
+// A slide's page made on a thread of its own, so that the clock can go on when it takes longer than the
+// visible slide's time. Made and freed on the clock's worker; freeing it stops the work and joins.
+class TVitrellePlayer::TPageJob
+{
+public:
+    TPageJob(TPreparation preparation, std::function<bool()> stop) : FPreparation(std::move(preparation))
+    {
+        FThread = std::thread([this, stop = std::move(stop)] { Run(stop); });
+    }
+    ~TPageJob()
+    {
+        Cancel();
+        FThread.join();
+    }
+    TPageJob(const TPageJob&) = delete;
+    TPageJob& operator=(const TPageJob&) = delete;
+
+    // True once the page is made or has failed; waits at most the time for it.
+    bool WaitDone(milliseconds time)
+    {
+        std::unique_lock lock(FMutex);
+        return FChanged.wait_for(lock, time, [this] { return FDone; });
+    }
+    bool Done() const
+    {
+        const std::lock_guard lock(FMutex);
+        return FDone;
+    }
+    // The page is not wanted any more: its transform stops.
+    void Cancel() { FCancelled.store(true); }
+
+    // Once done.
+    bool Made() const
+    {
+        const std::lock_guard lock(FMutex);
+        return FMade;
+    }
+    std::optional<QString> Failure() const
+    {
+        const std::lock_guard lock(FMutex);
+        return FFailure;
+    }
+    const TPreparation& Preparation() const { return FPreparation; }
+
+private:
+    void Run(const std::function<bool()>& stop)
+    {
+        bool made = false;
+        std::optional<QString> failure;
+        try {
+            made = FPreparation.Page.Make([&] { return FCancelled.load() || stop(); });
+        } catch (const EVitrelleError& error) {
+            failure = error.Message();
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+        {
+            const std::lock_guard lock(FMutex);
+            FMade = made;
+            FFailure = failure;
+            FDone = true;
+        }
+        FChanged.notify_all();
+    }
+
+    TPreparation FPreparation; // its page is made on the thread, read by the others once done
+    std::atomic<bool> FCancelled{false};
+    mutable std::mutex FMutex; // guards the fields below
+    std::condition_variable FChanged;
+    bool FDone = false;
+    bool FMade = false;
+    std::optional<QString> FFailure;
+    std::thread FThread; // last: started once the rest is made
+};
 
 TVitrellePlayer::TVitrellePlayer(TVitrelleDevice* device, TVitrelleRepository& repository,
                                  TPlayerServices services)
@@ -63,12 +155,23 @@ TVitrelleScheduler* TVitrellePlayer::Scheduler() const
     return FServices.Scheduler ? FServices.Scheduler() : nullptr;
 }
 
-void TVitrellePlayer::SetSlideDuration(qint32 seconds)
+void TVitrellePlayer::SetSlideDuration(qint32 seconds, const QString& where)
 {
-    // Within range, however large the number a schedule file gives.
-    const qint64 duration = static_cast<qint64>(seconds) * 1000;
-    FDefaultDuration.store(static_cast<qint32>(std::clamp<qint64>(
-        duration, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max())));
+    const qint32 duration = PlayedSlideDuration(static_cast<qint64>(seconds) * 1000);
+    FDefaultDuration.store(duration);
+    if (static_cast<qint64>(seconds) * 1000 == duration)
+        return;
+    const QString text = QStringLiteral("%1: a slide duration of %2 s is out of range; slides play %3 ms")
+                             .arg(where.isEmpty() ? GetSourceName() : where, QString::number(seconds),
+                                  QString::number(duration));
+    {
+        // The same value set again (a play scheduled every day) is not reported again.
+        const std::lock_guard lock(FReportMutex);
+        if (text == FLastDurationReport)
+            return;
+        FLastDurationReport = text;
+    }
+    WriteLog(LogSource, 2, text);
 }
 
 bool TVitrellePlayer::LoadVitrelle(const QString& id)
@@ -205,8 +308,54 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
             throw EVitrelleError(*failure);
     };
     const auto stopRequested = [&link] { return link.Terminated(); };
+    const auto pageStop = [&link] { return link.Terminated() || AbortRequest::Requested(); };
 
-    onMainThread([this] { PrepareNextSlide(); });
+    // Pages of skipped slides, still being made so that they are in the cache the next time round. Freed
+    // (stopped and joined) before the clock's work returns.
+    std::vector<std::unique_ptr<TPageJob>> background;
+    const auto collectBackground = [&] {
+        std::erase_if(background, [&](const std::unique_ptr<TPageJob>& job) {
+            if (!job->Done())
+                return false;
+            if (job->Failure())
+                WriteLog(LogSource, 1, *job->Failure());
+            else if (job->Made())
+                onMainThread([&] { DropStalePage(job->Preparation()); });
+            return true;
+        });
+    };
+
+    // Preparing a slide: the main thread takes what the page needs, a thread of the page's own makes it (the
+    // transform, the write and its flush), the main thread loads it. The clock waits for the page until the
+    // visible slide is due (not at all for the first slide, when none is visible): then this slide is
+    // skipped, and its page goes on being made in the background.
+    const auto prepareNextSlide = [&](const std::optional<milliseconds>& visibleSince) {
+        collectBackground();
+        std::optional<TPreparation> preparation;
+        onMainThread([&] { preparation = BeginSlide(); });
+        if (!preparation)
+            return;
+        auto job = std::make_unique<TPageJob>(std::move(*preparation), pageStop);
+        while (!job->WaitDone(milliseconds(10))) {
+            if (pageStop())
+                return; // an abandoned page is no failure of the slide
+            if (visibleSince && SlideDue(visibleSince, clock.Now())) {
+                // One page at a time in the background: a second slow one is given up for this time round.
+                if (std::any_of(background.begin(), background.end(),
+                                [](const std::unique_ptr<TPageJob>& other) { return !other->Done(); }))
+                    job->Cancel();
+                background.push_back(std::move(job));
+                return;
+            }
+        }
+        if (job->Failure())
+            throw EVitrelleError(*job->Failure());
+        if (pageStop())
+            return;
+        onMainThread([&] { FinishSlide(job->Preparation(), job->Made()); });
+    };
+
+    prepareNextSlide(std::nullopt);
     std::optional<milliseconds> lastChange; // none: the first test finds the slide due
     milliseconds nextTick = clock.Now() + FServices.Tick;
     while (!link.Terminated()) {
@@ -220,7 +369,7 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
             if (FSlideStatus.load() == ssReady)
                 onMainThread([this] { FForm->ShowPreparedSlide(); });
             lastChange = clock.Now();
-            onMainThread([this] { PrepareNextSlide(); });
+            prepareNextSlide(lastChange);
         }
         FTicks.fetch_add(1);
     }
@@ -232,19 +381,19 @@ bool TVitrellePlayer::SlideDue(const std::optional<milliseconds>& lastChange, mi
         return true;
     const qint32 sequenceDuration = FSequenceDuration.load();
     const qint64 duration = sequenceDuration == -1 ? FDefaultDuration.load() : sequenceDuration;
-    return (now - *lastChange).count() >= duration;
+    return (now - *lastChange).count() >= std::max<qint64>(duration, MinSlideDuration);
 }
 
-void TVitrellePlayer::PrepareNextSlide()
+std::optional<TVitrellePlayer::TPreparation> TVitrellePlayer::BeginSlide()
 {
     VC_ASSERT_MAIN_THREAD();
     if (FState != psPlaying || FEnumerator == nullptr)
-        return;
+        return std::nullopt;
     FEnumerator->MoveNext();
     FSequenceDuration.store(FEnumerator->Duration());
     const TDiapositive* slide = FEnumerator->GetCurrent();
     if (slide == nullptr)
-        return;
+        return std::nullopt;
     WriteLog(LogSource, 3,
              QStringLiteral("Vitrelle %1 : preparation of slide '%2' (type '%3')")
                  .arg(FVitrelle->Name, slide->Id, slide->TypeName));
@@ -252,14 +401,41 @@ void TVitrellePlayer::PrepareNextSlide()
         FSlideStatus.store(ssFailed);
         WriteLog(LogSource, 1,
                  QStringLiteral("Cannot find type '%1' of slide of ID '%2'").arg(slide->TypeName, slide->Id));
-        return;
+        return std::nullopt;
     }
     FSlideStatus.store(ssPreparing);
-    if (!FForm->PrepareSlide(slide, &FRepository)) {
+    return TPreparation{slide->Id, slide->TypeName, TSlidePage(slide, &FRepository), slide->Document(),
+                        slide->Document() != nullptr};
+}
+
+bool TVitrellePlayer::DropStalePage(const TPreparation& preparation)
+{
+    VC_ASSERT_MAIN_THREAD(); // where updates replace the content
+    if (!preparation.Page.Written() || !preparation.Sourced || !preparation.Source.expired())
+        return false;
+    // The content was updated while the page was made from the old one, and the update has already cleared
+    // the cache: the old page must not stay there in place of the new slide's.
+    QFile::remove(preparation.Page.Path());
+    WriteLog(LogSource, 3,
+             QStringLiteral("Vitrelle %1 : slide '%2' was updated while it was prepared")
+                 .arg(FVitrelle ? FVitrelle->Name : QString(), preparation.Id));
+    return true;
+}
+
+void TVitrellePlayer::FinishSlide(const TPreparation& preparation, bool made)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FState != psPlaying)
+        return;
+    if (made && DropStalePage(preparation)) {
         FSlideStatus.store(ssFailed);
-        WriteLog(
-            LogSource, 1,
-            QStringLiteral("Slide of ID '%1' and type '%2' has no content").arg(slide->Id, slide->TypeName));
+        return;
+    }
+    if (!made || !FForm->LoadPage(preparation.Page.Path())) {
+        FSlideStatus.store(ssFailed);
+        WriteLog(LogSource, 1,
+                 QStringLiteral("Slide of ID '%1' and type '%2' has no content")
+                     .arg(preparation.Id, preparation.TypeName));
     }
 }
 
@@ -328,10 +504,22 @@ bool TVitrellePlayer::ExecuteAction(TScheduleAction* action)
         const QString id = action->ParamValue(VitrelleIdParam);
         if (id.isEmpty())
             return false;
-        SetSlideDuration(TextToInt(action->ParamValue(SlideDurationParam)).value_or(DefaultSlideSeconds));
-        return Play(id);
+        const qint32 seconds =
+            TextToInt(action->ParamValue(SlideDurationParam)).value_or(DefaultSlideSeconds);
+        // The window, its views and the device's name belong to the main thread; the scheduler's lane waits
+        // for the outcome.
+        bool played = false;
+        RunOnMainThread([&] {
+            SetSlideDuration(
+                seconds, QStringLiteral("%1, scheduled play of vitrelle ID = '%2'").arg(GetSourceName(), id));
+            played = Play(id);
+        });
+        return played;
     }
-    if (action->Action == StopAction)
-        return StopPlaying(true);
+    if (action->Action == StopAction) {
+        bool stopped = false;
+        RunOnMainThread([&] { stopped = StopPlaying(true); });
+        return stopped;
+    }
     return false;
 }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class TThreadLink;
@@ -52,15 +53,27 @@ struct TPlayerServices
     std::shared_ptr<ISteadyClock> Clock = std::make_shared<TSystemSteadyClock>();
 };
 
-// Plays one vitrelle on one display device in its own slide window. The slide clock runs on a worker: every
-// tick it decides whether the visible slide is due to change; every step that touches the content, the
-// rendering or the window is handed to the main thread (Synchronize), so the worker itself only waits and
-// tests the time. The next slide loads in the back view while the current one is visible; at the first tick
-// at which the visible one has been shown for its duration, the back view is raised when its slide is ready,
-// and the slide after it is prepared in every case (a slide not ready by then is skipped).
+// Plays one vitrelle on one display device in its own slide window. The slide clock runs on a worker of its
+// own: every tick it decides whether the visible slide is due to change. Steps that touch the content model
+// or the window are handed to the main thread (Synchronize). The slow part of preparing a slide, rendering
+// its page and writing it to the cache with its flush, runs on a thread of the page's own from a copy of what
+// it needs (TSlidePage), so a slow template holds neither the main thread nor another display's player.
+// Preparing a slide is three steps in order: the main thread moves to the next slide and takes the copy, the
+// page is made, the main thread loads it into the back view. The next slide loads in the back view while the
+// current one is visible; at the first tick at which the visible one has been shown for its duration, the
+// back view is raised when its slide is ready, and the slide after it is prepared in every case (a slide not
+// ready by then is skipped). The clock waits for a page until the visible slide is due: a page that takes
+// longer is made on in the background (one at a time; a second is given up) and its slide is skipped, so a
+// slow template costs its display one skipped slide, and the page is in the cache the next time round. A
+// content update that comes while a page is made from the old content skips that slide, and its page is not
+// kept in the cache.
+//
+// A slide plays at least MinSlideDuration (1 s); a shorter duration is logged once (level 2) with where it
+// came from.
 //
 // As a schedule source it offers play (code 0: parameters vitrelleID and diapositiveDuration, in seconds)
-// and stop (code 1). Everything but the clock's work runs on the main thread.
+// and stop (code 1); ExecuteAction may run on any link's worker (a scheduler's lane) and hands the play and
+// the stop to the main thread. Everything else but the clock's work runs on the main thread.
 class TVitrellePlayer : public IThread, public IScheduleSource
 {
 public:
@@ -82,8 +95,10 @@ public:
     TVitrellePlayer(const TVitrellePlayer&) = delete;
     TVitrellePlayer& operator=(const TVitrellePlayer&) = delete;
 
-    // The duration of a slide when the vitrelle's sequence gives none; also while playing.
-    void SetSlideDuration(qint32 seconds);
+    // The duration of a slide when the vitrelle's sequence gives none; also while playing. Out of range
+    // (below 1 s, or beyond what milliseconds in a qint32 hold) it is brought within and logged at level 2
+    // with where (the player's name when empty), once for as long as the same report would repeat.
+    void SetSlideDuration(qint32 seconds, const QString& where = {});
     // False for an empty id, while playing, or when the repository has no such vitrelle (then psIdle).
     // Errors of the repository's fetch are raised.
     bool LoadVitrelle(const QString& id);
@@ -133,7 +148,12 @@ private:
     void RunClock(TThreadLink& link);
     bool SlideDue(const std::optional<std::chrono::milliseconds>& lastChange,
                   std::chrono::milliseconds now) const;
-    void PrepareNextSlide();
+    struct TPreparation;
+    class TPageJob;
+    std::optional<TPreparation> BeginSlide();
+    void FinishSlide(const TPreparation& preparation, bool made);
+    // Removes the page made from content that an update has replaced meanwhile; true when it did.
+    bool DropStalePage(const TPreparation& preparation);
     void SlideReady();
     TVitrelleScheduler* Scheduler() const;
 
@@ -152,5 +172,7 @@ private:
     // The enumerator's duration for the slide prepared last (-1: none), read there on the main thread.
     std::atomic<qint32> FSequenceDuration{-1};
     std::atomic<qint64> FTicks{0};
+    std::mutex FReportMutex;
+    QString FLastDurationReport; // guarded by FReportMutex
     std::unique_ptr<TThreadLink> FLink;
 };

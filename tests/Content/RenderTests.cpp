@@ -3,6 +3,10 @@
 #include <QBuffer>
 #include <QFileInfo>
 
+#include <array>
+#include <thread>
+#include <vector>
+
 namespace {
 
 class Render : public ContentTest
@@ -53,6 +57,36 @@ TEST_F(Render, TemplatesMatchingTheRootOrTheSlideBothRender)
                   "<xsl:value-of select=\"Text\"/></div></xsl:template></xsl:stylesheet>");
     vitrelle = Slides();
     EXPECT_EQ(RenderOf(vitrelle->DiapositiveAt(1)).trimmed(), "<div id=\"s2\">two</div>");
+    EXPECT_TRUE(Log.Events().empty()) << Log.Lines().join('\n').toStdString();
+}
+
+TEST_F(Render, APageTakenFromTheContentRendersOnOtherThreadsAfterTheContentIsGone)
+{
+    WriteTemplate("Page", PageTemplate);
+    auto vitrelle = Slides();
+    std::vector<std::unique_ptr<TDiapositiveRender>> renders;
+    for (int i = 0; i < 2; ++i)
+        renders.push_back(TDiapositiveRender::Take(*vitrelle->DiapositiveAt(i)));
+    // An update frees the content and the types while the pages are still to be made.
+    vitrelle.reset();
+    TDiapositiveType::FreeTypes();
+
+    // Two displays render at once with one compiled template.
+    std::array<QByteArray, 2> pages;
+    std::array<bool, 2> rendered{};
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < 2; ++i)
+        threads.emplace_back([&, i] {
+            QBuffer buffer(&pages[i]);
+            buffer.open(QIODevice::WriteOnly);
+            rendered[i] = renders[i]->Render(buffer);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_TRUE(rendered[0] && rendered[1]);
+    EXPECT_TRUE(pages[0].contains("<h1>s1</h1>")) << pages[0].constData();
+    EXPECT_TRUE(pages[0].contains("caf\xc3\xa9 one"));
+    EXPECT_TRUE(pages[1].contains("<h1>s2</h1>")) << pages[1].constData();
     EXPECT_TRUE(Log.Events().empty()) << Log.Lines().join('\n').toStdString();
 }
 

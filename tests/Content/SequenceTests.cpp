@@ -106,8 +106,13 @@ TEST_F(Sequences, AttributesOutOfRangeOrUnreadableFallBack)
     EXPECT_EQ(third->Duration, -1);
     const auto* fourth = static_cast<const TVitrelleSequenceItem*>(sequence->Items()[4].get());
     EXPECT_EQ(fourth->Order, soRandom);
-    EXPECT_EQ(fourth->Duration, 250);
+    EXPECT_EQ(fourth->Duration, 1000) << "below 1 s plays 1 s";
     EXPECT_EQ(fourth->Count, 4);
+    const QStringList reports = Log.Lines().filter("slide duration");
+    ASSERT_EQ(reports.size(), 1) << Log.Lines().join('\n').toStdString();
+    EXPECT_TRUE(reports[0].startsWith("[2] TSequence: Vitrelle file ")) << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].endsWith(": a slide duration of 250 ms is below 1 s; slides play 1000 ms"))
+        << reports[0].toStdString();
 
     auto plain = WithSlides(1, 0, "<Sequence/>");
     EXPECT_EQ(plain->Sequence()->Duration, -1);
@@ -153,6 +158,8 @@ TEST_F(Sequences, DurationComesFromTheItemThenTheSequence)
     EXPECT_EQ(static_cast<TVitrelleEnumerator*>(timed.GetEnumerator(vitrelle.get()))->Duration(), 3000);
     TVitrelleEnumerator withoutItem(vitrelle.get(), nullptr);
     EXPECT_EQ(withoutItem.Duration(), 7000);
+    TVitrelleSequenceItem untimed; // how a player wraps the vitrelle it plays
+    EXPECT_EQ(static_cast<TVitrelleEnumerator*>(untimed.GetEnumerator(vitrelle.get()))->Duration(), 7000);
     TVitrelleEnumerator nothing(nullptr, nullptr);
     EXPECT_EQ(nothing.Duration(), -1);
     EXPECT_EQ(nothing.GetCurrent(), nullptr);

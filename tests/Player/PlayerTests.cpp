@@ -1,11 +1,15 @@
 #include "PlayerFixture.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
+#include "XsltTemplate.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
+#include <cmath>
 #include <limits>
 
 // ---- the slide clock ----
@@ -407,3 +411,311 @@ INSTANTIATE_TEST_SUITE_P(
                       TPlayActionCase{{"vitrelleID=", "diapositiveDuration=5"}, false, 7000, psIdle},
                       TPlayActionCase{{"vitrelleID=nowhere", "diapositiveDuration=3"}, false, 3000, psIdle}),
     [](const auto& info) { return CaseName(info.index, info.param.Params.join(' ').toStdString()); });
+
+// ---- slow work stays off the main thread ----
+
+namespace {
+
+// A text template that spins before it writes the page: a slide's "spin" attribute is the depth of a
+// template calling itself twice, so the transform takes twice as long with each level.
+const QByteArray SlowTextTemplate = R"xsl(<xsl:stylesheet version="1.0"
+    xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="html" encoding="UTF-8"/>
+  <xsl:template name="spin">
+    <xsl:param name="n"/>
+    <xsl:if test="$n &gt; 0">
+      <xsl:call-template name="spin"><xsl:with-param name="n" select="$n - 1"/></xsl:call-template>
+      <xsl:call-template name="spin"><xsl:with-param name="n" select="$n - 1"/></xsl:call-template>
+    </xsl:if>
+  </xsl:template>
+  <xsl:template match="/">
+    <xsl:call-template name="spin">
+      <xsl:with-param name="n" select="number(concat('0', Diapositive/@spin))"/>
+    </xsl:call-template>
+    <html><body><p><xsl:value-of select="Diapositive/Line"/></p></body></html>
+  </xsl:template>
+</xsl:stylesheet>)xsl";
+
+// The spin depth at which one slide takes about that long to render on this machine (and build).
+int SpinFor(milliseconds target)
+{
+    TXmlDocument sheet;
+    EXPECT_TRUE(sheet.LoadFromBytes(SlowTextTemplate));
+    const std::shared_ptr<const TXsltTemplate> compiled = TXsltTemplate::Compile(sheet);
+    TTransformLimits limits;
+    limits.MaxTime = 10min;
+    for (int depth = 10;; ++depth) {
+        TXmlDocument input;
+        EXPECT_TRUE(input.LoadFromBytes(
+            QStringLiteral("<Diapositive spin=\"%1\"><Line>x</Line></Diapositive>").arg(depth).toUtf8()));
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray page;
+        QString errors;
+        EXPECT_TRUE(compiled->Transform(input.DocumentElement(), page, errors, limits))
+            << errors.toStdString();
+        const qint64 took = timer.elapsed();
+        if (took >= 250 || depth >= 40)
+            return depth +
+                   static_cast<int>(std::lround(std::log2(static_cast<double>(target.count()) /
+                                                          static_cast<double>(std::max<qint64>(took, 1)))));
+    }
+}
+
+// Largest time between two moments, starting from the first.
+milliseconds LargestGap(const std::vector<milliseconds>& moments)
+{
+    milliseconds largest{0};
+    for (size_t i = 1; i < moments.size(); ++i)
+        largest = std::max(largest, moments[i] - moments[i - 1]);
+    return largest;
+}
+
+milliseconds Elapsed(const QElapsedTimer& timer)
+{
+    return milliseconds(timer.elapsed());
+}
+
+} // namespace
+
+// Two displays on the machine's clock play one-second slides: one has a slide whose template takes about
+// three seconds, the other's pages are cached. The render must hold neither the main thread (a 10 ms timer
+// keeps firing) nor the other display, nor its own display for longer than a skipped slide does; the slow
+// slide still comes.
+TEST_F(PlayerTest, ASlowTransformHoldsNeitherTheMainThreadNorTheOtherDisplay)
+{
+    const int spin = SpinFor(3000ms);
+    App.Write("Templates/Text.xsl", SlowTextTemplate); // not compiled yet: no Text slide was rendered
+    TDiapositiveType::FindType("Text")->TransformLimits.MaxTime =
+        10min; // a slow build must not hit the bound
+    Server.SetFile("/vitrelles/mixed.xml",
+                   QStringLiteral("<Vitrelle name=\"Slow\">"
+                                  "<Diapositive id=\"q0\" type=\"Text\"><Line>First</Line></Diapositive>"
+                                  "<Diapositive id=\"q1\" type=\"Text\" spin=\"%1\">"
+                                  "<Line>Slow</Line></Diapositive>"
+                                  "<Diapositive id=\"q2\" type=\"Text\"><Line>Quick</Line>"
+                                  "</Diapositive></Vitrelle>")
+                       .arg(spin)
+                       .toUtf8());
+    for (const char* page : {"Photo/s1.html", "Photo/s2.html", "Text/s3.html"})
+        App.Write(QStringLiteral("Cache/") + page, "<html><body>cached</body></html>");
+    Views->ReadyAtOnce = true;
+
+    QElapsedTimer since;
+    since.start();
+    const auto player = [&] {
+        return std::make_unique<TVitrellePlayer>(
+            nullptr, *Repository,
+            TPlayerServices{Views, ScreenSaver, nullptr, 20ms, std::make_shared<TSystemSteadyClock>()});
+    };
+    std::unique_ptr<TVitrellePlayer> fast = player();
+    std::unique_ptr<TVitrellePlayer> slow = player();
+    std::vector<milliseconds> fastSwaps;
+    std::vector<milliseconds> slowSwaps;
+    fast->Form().SetOnSlideShown([&] { fastSwaps.push_back(Elapsed(since)); });
+    slow->Form().SetOnSlideShown([&] { slowSwaps.push_back(Elapsed(since)); });
+    std::vector<milliseconds> timerShots;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { timerShots.push_back(Elapsed(since)); });
+    timer.start(10);
+
+    fast->SetSlideDuration(1);
+    slow->SetSlideDuration(1);
+    ASSERT_TRUE(fast->Play("17"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return !fastSwaps.empty(); }));
+    ASSERT_TRUE(slow->Play("mixed"));
+    const auto slowFront = [&] {
+        return SlideOf(dynamic_cast<TFakeSlideView&>(*slow->Form().Frame().Front()));
+    };
+    ASSERT_TRUE(ServeEventsUntil([&] { return slowFront() == "q1"; }, 120000)) << LogText(Log);
+    const milliseconds slowArrived = Elapsed(since);
+    ASSERT_TRUE(ServeEventsUntil([&] { return Elapsed(since) > slowArrived + 1500ms; }, 10000));
+    timer.stop();
+
+    RecordProperty("SlowSlideMs", static_cast<int>(slowArrived.count()));
+    RecordProperty("OtherDisplayLongestSlideMs", static_cast<int>(LargestGap(fastSwaps).count()));
+    RecordProperty("MainTimerLongestGapMs", static_cast<int>(LargestGap(timerShots).count()));
+    EXPECT_GE(slowArrived, 1200ms) << "the slow slide took " << slowArrived.count() << " ms (spin " << spin
+                                   << ")";
+    EXPECT_GE(fastSwaps.size(), 2u) << "the other display swapped meanwhile";
+    EXPECT_LE(LargestGap(fastSwaps), 1500ms) << "the other display held a slide";
+    EXPECT_LE(LargestGap(timerShots), 250ms) << "the main thread was held";
+    // The slow slide is skipped the first time round (its page is made meanwhile, in the background): the
+    // slide before it stays one duration longer, not as long as the transform.
+    EXPECT_LE(LargestGap(slowSwaps), 2500ms) << "the slow display held a slide for the transform";
+    RecordProperty("SlowDisplayLongestSlideMs", static_cast<int>(LargestGap(slowSwaps).count()));
+    EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
+    EXPECT_TRUE(QFileInfo(Cache("Text/q1.html")).isFile());
+}
+
+TEST_F(PlayerTest, DestroyingAPlayerStopsTheSlowTransformItWaitsFor)
+{
+    App.Write("Templates/Text.xsl", SlowTextTemplate);
+    TDiapositiveType::FindType("Text")->TransformLimits.MaxTime = 10min;
+    Server.SetFile("/vitrelles/mixed.xml",
+                   "<Vitrelle name=\"Slow\"><Diapositive id=\"q1\" type=\"Text\" spin=\"60\">"
+                   "<Line>Never done</Line></Diapositive></Vitrelle>");
+    Player->SetSlideDuration(1);
+    ASSERT_TRUE(Player->Play("mixed")); // the clock's first step waits for a page that never comes
+    EXPECT_EQ(ScreenSaver->Holds, 1);
+    ASSERT_TRUE(ServeEventsUntil([&] { return Log.Contains("preparation of slide 'q1'"); }));
+    QThread::msleep(100); // well into the transform
+    QElapsedTimer took;
+    took.start();
+    Player.reset();
+    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_EQ(ScreenSaver->Holds, 0);
+    EXPECT_FALSE(QFileInfo::exists(Cache("Text/q1.html")));
+    EXPECT_TRUE(ErrorLines(Log).isEmpty()) << "an abandoned page is no error: " << LogText(Log);
+}
+
+TEST_F(PlayerTest, APageMadeFromContentThatAnUpdateReplacedMeanwhileIsNotKept)
+{
+    const int spin = SpinFor(3000ms);
+    App.Write("Templates/Text.xsl", SlowTextTemplate);
+    TDiapositiveType::FindType("Text")->TransformLimits.MaxTime = 10min;
+    const auto content = [](const char* line, int depth) {
+        return QStringLiteral("<Vitrelle name=\"Slow\"><Diapositive id=\"q1\" type=\"Text\" spin=\"%1\">"
+                              "<Line>%2</Line></Diapositive><Diapositive id=\"q2\" type=\"Text\">"
+                              "<Line>Quick</Line></Diapositive></Vitrelle>")
+            .arg(QString::number(depth), QString::fromUtf8(line))
+            .toUtf8();
+    };
+    Server.SetFile("/vitrelles/mixed.xml", content("Old", spin));
+    Views->ReadyAtOnce = true;
+    Player->SetSlideDuration(1);
+    ASSERT_TRUE(Player->Play("mixed"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return Log.Contains("preparation of slide 'q1'"); }));
+
+    // The update comes while the old q1 is rendered: it clears the cache and loads the new content.
+    TVitrelleDownloader& downloader = *Repository->GetDownloader("mixed");
+    ASSERT_TRUE(WaitForMedia(downloader));
+    Server.SetFile("/vitrelles/mixed.xml", content("New", 0));
+    ASSERT_TRUE(downloader.Update()) << LogText(Log);
+    ASSERT_FALSE(QFileInfo::exists(Cache("Text/q1.html"))) << "the render was over before the update";
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(Log.Contains("Vitrelle Slow : slide 'q1' was updated while it was prepared")) << LogText(Log);
+    EXPECT_FALSE(QFileInfo::exists(Cache("Text/q1.html"))) << "the old page stays in place of the new one";
+    EXPECT_TRUE(Back().Navigations.isEmpty());
+
+    // The show goes on with the new content.
+    QStringList shown;
+    for (int i = 0; i < 4; ++i) {
+        Tick();
+        shown << SlideOf(Front());
+    }
+    EXPECT_TRUE(shown.contains("q1")) << shown.join(' ').toStdString();
+    EXPECT_TRUE(ReadFileBytes(Cache("Text/q1.html")).contains("New"));
+    EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
+}
+
+namespace {
+
+// A scheduler's lane: a link's worker that runs one piece of work.
+struct TLane : IThread
+{
+    std::function<void()> Work;
+    void ThreadExecute() override { Work(); }
+    void ThreadTerminated() override {}
+};
+
+} // namespace
+
+TEST_F(PlayerTest, AScheduledPlayAndStopFromASchedulerLaneRunOnTheMainThread)
+{
+    const std::unique_ptr<TScheduleAction> play = Player->CreateDefaultAction(TVitrellePlayer::PlayAction);
+    play->SetParamValue("vitrelleID", "17");
+    const std::unique_ptr<TScheduleAction> stop = Player->CreateDefaultAction(TVitrellePlayer::StopAction);
+    std::optional<bool> played;
+    std::optional<bool> shownOnPlay;
+    std::optional<bool> stopped;
+    TLane lane;
+    lane.Work = [&] {
+        played = Player->ExecuteAction(play.get());
+        RunOnMainThread([&] { shownOnPlay = Player->Form().isVisible(); });
+        stopped = Player->ExecuteAction(stop.get());
+    };
+    TThreadLink link(lane);
+    link.Start();
+    ASSERT_TRUE(ServeEventsUntil([&] { return link.Ended(); }));
+    EXPECT_EQ(played, std::optional<bool>(true));
+    EXPECT_EQ(shownOnPlay, std::optional<bool>(true));
+    EXPECT_EQ(stopped, std::optional<bool>(true));
+    EXPECT_FALSE(Player->Form().isVisible());
+    EXPECT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    EXPECT_EQ(Player->DefaultDuration(), 10000);
+}
+
+// ---- slide durations ----
+
+enum TDurationOrigin : quint8
+{
+    doPage,   // the operator's page sets the player's duration
+    doAction, // a scheduled play
+    doFile,   // the vitrelle's sequence
+};
+
+struct TShortDurationCase
+{
+    const char* Name;
+    TDurationOrigin Origin;
+    const char* Reported; // in the one level-2 line
+};
+
+void PrintTo(const TShortDurationCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class ShortDuration : public PlayerTest, public ::testing::WithParamInterface<TShortDurationCase>
+{
+};
+
+TEST_P(ShortDuration, PlaysOneSecondAndIsLoggedOnceWithItsOrigin)
+{
+    MakePlayer(250ms);
+    Views->ReadyAtOnce = true;
+    switch (GetParam().Origin) {
+    case doPage:
+        Player->SetSlideDuration(0);
+        Player->SetSlideDuration(0); // set again: no second report
+        ASSERT_TRUE(Player->Play("17"));
+        break;
+    case doAction: {
+        const std::unique_ptr<TScheduleAction> play =
+            Player->CreateDefaultAction(TVitrellePlayer::PlayAction);
+        play->Params = QStringList{"vitrelleID=17", "diapositiveDuration=-5"};
+        ASSERT_TRUE(Player->ExecuteAction(play.get()));
+        break;
+    }
+    case doFile:
+        Server.SetFile("/vitrelles/17.xml", "<Vitrelle name=\"Lobby\"><Diapositive id=\"s1\" type=\"Photo\">"
+                                            "<Caption>Harbour</Caption></Diapositive><Diapositive id=\"s2\" "
+                                            "type=\"Photo\"><Caption>Hills</Caption></Diapositive>"
+                                            "<Sequence duration=\"0\"/></Vitrelle>");
+        Player->SetSlideDuration(30); // the file's duration wins
+        ASSERT_TRUE(Player->Play("17"));
+        break;
+    }
+    ASSERT_TRUE(Settle());
+
+    std::vector<milliseconds> swaps;
+    Player->Form().SetOnSlideShown([&] { swaps.push_back(Clock->Now()); });
+    while (swaps.size() < 5)
+        ASSERT_LT(Tick(), 60000ms) << "the show stands still";
+    for (size_t i = 1; i < swaps.size(); ++i)
+        EXPECT_EQ(swaps[i] - swaps[i - 1], 1000ms) << i;
+    const QStringList reports = Log.Lines().filter("a slide duration of");
+    ASSERT_EQ(reports.size(), 1) << LogText(Log);
+    EXPECT_TRUE(reports[0].startsWith("[2] ")) << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].contains(GetParam().Reported)) << reports[0].toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Origins, ShortDuration,
+    ::testing::Values(
+        TShortDurationCase{"ZeroFromThePage", doPage, "Player Device 1: a slide duration of 0 s"},
+        TShortDurationCase{"NegativeFromAScheduledPlay", doAction,
+                           "Player Device 1, scheduled play of vitrelle ID = '17': a slide duration of -5 s"},
+        TShortDurationCase{"ZeroFromTheVitrelleFile", doFile, "17.xml: a slide duration of 0 ms"}),
+    [](const ::testing::TestParamInfo<TShortDurationCase>& info) { return std::string(info.param.Name); });
