@@ -155,6 +155,12 @@ TTestContentServer::TTestContentServer(int port)
         case TKind::Redirect:
             response.set_redirect(answer.Location, answer.Status);
             break;
+        case TKind::Delayed:
+            if (Pause(answer.Interval))
+                response.set_content(answer.Body, "application/octet-stream");
+            else
+                response.status = 503; // the server ends meanwhile
+            break;
         case TKind::Hang:
             WaitForRelease();
             response.status = 503;
@@ -295,6 +301,16 @@ void TTestContentServer::SetTrickle(const QString& path, qint64 size, int step,
     answer.Size = size;
     answer.Step = static_cast<size_t>(std::max(step, 1));
     answer.Interval = interval;
+    SetAnswer(path, std::move(answer));
+}
+
+void TTestContentServer::SetDelayed(const QString& path, const QByteArray& content,
+                                    std::chrono::milliseconds delay)
+{
+    TAnswer answer;
+    answer.Kind = TKind::Delayed;
+    answer.Body = content.toStdString();
+    answer.Interval = delay;
     SetAnswer(path, std::move(answer));
 }
 

@@ -63,6 +63,8 @@ public:
     // Announces size bytes and sends them slowly: step bytes every interval (a server that never trips a
     // low-speed limit and still takes for ever).
     void SetTrickle(const QString& path, qint64 size, int step, std::chrono::milliseconds interval);
+    // Answers the content whole, but only once delay has passed since the request came (a slow server).
+    void SetDelayed(const QString& path, const QByteArray& content, std::chrono::milliseconds delay);
     void Remove(const QString& path);
     // Misbehaves at random on every request, login included, before its path is looked at: FailShare of them
     // get status 503 at once, HangShare get it only after HangTime (a server that stops answering for a
@@ -110,7 +112,8 @@ private:
         Hang,
         StallMidBody,
         DropMidBody,
-        Trickle
+        Trickle,
+        Delayed
     };
     struct TAnswer
     {
