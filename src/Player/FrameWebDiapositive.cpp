@@ -99,7 +99,7 @@ bool TFrameWebDiapositive::PrepareSlide(const TDiapositive* slide, const TVitrel
     VC_ASSERT_MAIN_THREAD();
     if (FBack == nullptr)
         return false;
-    TSlidePage page(slide, repository);
+    TSlidePageFile page(slide, repository);
     page.Make();
     return LoadPage(page.Path());
 }
@@ -113,9 +113,9 @@ bool TFrameWebDiapositive::LoadPage(const QString& path)
     return true;
 }
 
-// ---- TSlidePage ----
+// ---- TSlidePageFile ----
 
-TSlidePage::TSlidePage(const TDiapositive* slide, const TVitrelleRepository* repository)
+TSlidePageFile::TSlidePageFile(const TDiapositive* slide, const TVitrelleRepository* repository)
 {
     VC_ASSERT_MAIN_THREAD();
     if (slide == nullptr || repository == nullptr)
@@ -126,11 +126,11 @@ TSlidePage::TSlidePage(const TDiapositive* slide, const TVitrelleRepository* rep
         FRender = TDiapositiveRender::Take(*slide);
 }
 
-TSlidePage::~TSlidePage() = default;
-TSlidePage::TSlidePage(TSlidePage&&) noexcept = default;
-TSlidePage& TSlidePage::operator=(TSlidePage&&) noexcept = default;
+TSlidePageFile::~TSlidePageFile() = default;
+TSlidePageFile::TSlidePageFile(TSlidePageFile&&) noexcept = default;
+TSlidePageFile& TSlidePageFile::operator=(TSlidePageFile&&) noexcept = default;
 
-bool TSlidePage::Make(const std::function<bool()>& stop)
+bool TSlidePageFile::Make(const std::function<bool()>& stop)
 {
     if (FPath.isEmpty())
         return false;

@@ -15,14 +15,14 @@ class TVitrelleRepository;
 // The cached page of one slide, made where it cannot hold the window: taken on the main thread (where the
 // page goes, and a copy of what rendering needs), made on a worker (the transform and the atomic write with
 // its flush), then loaded into the back view on the main thread (TFrameWebDiapositive::LoadPage).
-class TSlidePage
+class TSlidePageFile
 {
 public:
     // Main thread. The slide and the repository are not used afterwards.
-    TSlidePage(const TDiapositive* slide, const TVitrelleRepository* repository);
-    ~TSlidePage();
-    TSlidePage(TSlidePage&&) noexcept;
-    TSlidePage& operator=(TSlidePage&&) noexcept;
+    TSlidePageFile(const TDiapositive* slide, const TVitrelleRepository* repository);
+    ~TSlidePageFile();
+    TSlidePageFile(TSlidePageFile&&) noexcept;
+    TSlidePageFile& operator=(TSlidePageFile&&) noexcept;
 
     // Any thread, one at a time: renders the page into the cache when its file is missing. A page that
     // failed to render is not cached: an empty page kept in the cache would be shown in place of the slide
@@ -72,7 +72,7 @@ public:
     void ShowPreparedSlide();
     // Starts loading the slide's page into the back view: the page is rendered into the cache first when its
     // file is missing. False when there is no page to load (nothing is cached when rendering fails). Renders
-    // on the calling thread: the player makes the page on its worker (TSlidePage) and calls LoadPage.
+    // on the calling thread: the player makes the page on its worker (TSlidePageFile) and calls LoadPage.
     bool PrepareSlide(const TDiapositive* slide, const TVitrelleRepository* repository);
     // Starts loading the page file into the back view. False when there is no back view or no such file.
     bool LoadPage(const QString& path);

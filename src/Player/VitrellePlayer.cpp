@@ -41,7 +41,7 @@ struct TVitrellePlayer::TPreparation
 {
     QString Id;
     QString TypeName;
-    TSlidePage Page;
+    TSlidePageFile Page;
     // The content the slide came from; expired once an update has replaced it.
     std::weak_ptr<const TXmlDocument> Source;
     bool Sourced = false;
@@ -404,7 +404,7 @@ std::optional<TVitrellePlayer::TPreparation> TVitrellePlayer::BeginSlide()
         return std::nullopt;
     }
     FSlideStatus.store(ssPreparing);
-    return TPreparation{slide->Id, slide->TypeName, TSlidePage(slide, &FRepository), slide->Document(),
+    return TPreparation{slide->Id, slide->TypeName, TSlidePageFile(slide, &FRepository), slide->Document(),
                         slide->Document() != nullptr};
 }
 

@@ -57,7 +57,7 @@ struct TPlayerServices
 // own: every tick it decides whether the visible slide is due to change. Steps that touch the content model
 // or the window are handed to the main thread (Synchronize). The slow part of preparing a slide, rendering
 // its page and writing it to the cache with its flush, runs on a thread of the page's own from a copy of what
-// it needs (TSlidePage), so a slow template holds neither the main thread nor another display's player.
+// it needs (TSlidePageFile), so a slow template holds neither the main thread nor another display's player.
 // Preparing a slide is three steps in order: the main thread moves to the next slide and takes the copy, the
 // page is made, the main thread loads it into the back view. The next slide loads in the back view while the
 // current one is visible; at the first tick at which the visible one has been shown for its duration, the
