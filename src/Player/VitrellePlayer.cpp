@@ -357,19 +357,34 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
 
     prepareNextSlide(std::nullopt);
     std::optional<milliseconds> lastChange; // none: the first test finds the slide due
+    // Set while the visible slide is overdue because the one meant to follow it was not ready: the clock then
+    // looks often and shows the slide prepared instead as soon as it is ready, rather than a whole slide
+    // duration later.
+    std::optional<milliseconds> skippedAt;
     milliseconds nextTick = clock.Now() + FServices.Tick;
     while (!link.Terminated()) {
+        const milliseconds planned = nextTick;
         clock.WaitUntil(nextTick, stopRequested);
         if (link.Terminated())
             break;
         const milliseconds now = clock.Now();
         // The ticks keep their pace however long the steps take.
-        nextTick = std::max(nextTick + FServices.Tick, now);
-        if (SlideDue(lastChange, now)) {
-            if (FSlideStatus.load() == ssReady)
+        const milliseconds period = skippedAt ? std::min(FServices.Tick, CatchUpTick) : FServices.Tick;
+        nextTick = std::max(nextTick + period, now);
+        const bool ready = FSlideStatus.load() == ssReady;
+        if (skippedAt ? ready || SlideDue(skippedAt, now) : SlideDue(lastChange, now)) {
+            if (ready) {
                 onMainThread([this] { FForm->ShowPreparedSlide(); });
-            lastChange = clock.Now();
-            prepareNextSlide(lastChange);
+                // The planned moment of the tick, not the moment the swap ended: a late wake-up or a slow
+                // hand-over must not make the slide look a little too young at the next tick and hold it for
+                // a whole extra tick.
+                lastChange = skippedAt ? clock.Now() : planned;
+                skippedAt.reset();
+                prepareNextSlide(lastChange);
+            } else {
+                skippedAt = now;
+                prepareNextSlide(skippedAt);
+            }
         }
         FTicks.fetch_add(1);
     }

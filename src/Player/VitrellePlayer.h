@@ -127,6 +127,8 @@ public:
     TVitrelleForm& Form() const { return *FForm; }
     // Milliseconds.
     qint32 DefaultDuration() const { return FDefaultDuration.load(); }
+    // How often the clock looks while the visible slide is overdue (see RunClock).
+    static constexpr std::chrono::milliseconds CatchUpTick{50};
     // Ticks the clock has run through since the player was made (for benchmarks and tests that drive the
     // clock).
     qint64 TickCount() const { return FTicks.load(); }
