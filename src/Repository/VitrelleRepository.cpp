@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "MainThread.h"
 #include "Paths.h"
+#include "ThreadLink.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleDownloader.h"
 #include "VitrelleResource.h"
@@ -167,11 +168,27 @@ bool TVitrelleRepository::ServerConfigured() const
 
 bool TVitrelleRepository::DownloadList()
 {
-    const std::unique_ptr<TDownloader> downloader =
-        FServices.Downloaders->CreateDownloader(FSettings.HttpSettings());
+    return FetchList(PrepareListFetch());
+}
+
+TVitrelleRepository::TListFetch TVitrelleRepository::PrepareListFetch() const
+{
+    TListFetch fetch;
+    fetch.Settings.Assign(&FSettings.HttpSettings());
+    fetch.ListFile = ListFilePath();
+    fetch.Downloaders = FServices.Downloaders;
+    return fetch;
+}
+
+bool TVitrelleRepository::FetchList(const TListFetch& fetch)
+{
+    if (!fetch.Downloaders)
+        return false;
+    const std::unique_ptr<TDownloader> downloader = fetch.Downloaders->CreateDownloader(fetch.Settings);
     if (!downloader)
         return false;
-    const QString path = ListFilePath();
+    downloader->SetCancelCheck([] { return WorkerStopRequested(); });
+    const QString& path = fetch.ListFile;
     // Fetched beside the list, and taken only when it is a vitrelle list: a broken answer must not replace
     // a cached list that works.
     const QString fetched = path + QLatin1String(".download");
@@ -181,13 +198,12 @@ bool TVitrelleRepository::DownloadList()
     TXmlDocument document;
     if (!document.LoadFromFile(fetched))
         throw EVitrelleError(TVitrelleList::ListParseErrorMessage(
-            FormatUrlTemplate(FSettings.HttpSettings().VitrelleListURL), document.ParseError()));
+            FormatUrlTemplate(fetch.Settings.VitrelleListURL), document.ParseError()));
     if (!SameTextAscii(document.DocumentElement().Name(), ContentXml::VitrellesElement))
         throw EVitrelleError(
             QStringLiteral("The vitrelle list fetched from %1 is not a vitrelle list: its root "
                            "element is '%2'")
-                .arg(FormatUrlTemplate(FSettings.HttpSettings().VitrelleListURL),
-                     document.DocumentElement().Name()));
+                .arg(FormatUrlTemplate(fetch.Settings.VitrelleListURL), document.DocumentElement().Name()));
     // The server's bytes as they came, replacing the cached list in one step (a power cut leaves the old
     // list or the new one).
     QFile file(fetched);

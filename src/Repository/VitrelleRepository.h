@@ -53,7 +53,8 @@ bool IsPlainFileName(const QString& name);
 // are refused and logged, so no server-provided name ever leads outside the repository folder.
 //
 // Vitrelles are shared: a player that holds one keeps it alive, also when a reloaded list drops it.
-// Everything runs on the main thread.
+// Everything runs on the main thread, except FetchList (any thread) and the update of a downloader called on
+// a worker (TVitrelleDownloader).
 class TVitrelleRepository
 {
 public:
@@ -86,6 +87,18 @@ public:
     // False when the server gives no file (no list URL, or a status below 400 other than 200). Errors of the
     // transfer are raised.
     bool DownloadList();
+    // DownloadList in two parts, so that its transfer runs on a worker: what it needs, copied on the main
+    // thread, then the transfer, the check and the replacement of the list file, on any thread. A stop asked
+    // of that thread (WorkerStopRequested) gives the transfer up with EDownloadCancelled. The in-memory list
+    // is not touched: LoadList, on the main thread, takes the new file.
+    struct TListFetch
+    {
+        THttpSettings Settings;
+        QString ListFile;
+        std::shared_ptr<const IDownloaderFactory> Downloaders;
+    };
+    TListFetch PrepareListFetch() const;
+    static bool FetchList(const TListFetch& fetch);
     // Loads the list file, fetched first when there is none, and prepares the downloaders. A list file that
     // cannot be read is fetched again when a server is configured (and replaced only by a list that parses).
     // Null when there is no file and the server gave none, or the file's root is not a vitrelle list (the

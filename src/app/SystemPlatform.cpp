@@ -62,7 +62,6 @@ TAgentPlatform SystemPlatform(std::function<void()> mainThreadWaiting)
     platform.ScreenSaver = CreateSystemScreenSaver(); // the X server's, or none
     platform.SlideViews = std::make_shared<TSystemSlideViews>();
     THttpOptions http{THttpTimeouts{}, platform.Clock};
-    http.MainThreadWaiting = std::move(mainThreadWaiting);
     platform.Downloaders = std::make_shared<THttpDownloaderFactory>(std::move(http));
     return platform;
 }

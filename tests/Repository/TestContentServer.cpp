@@ -159,6 +159,13 @@ TTestContentServer::TTestContentServer(int port)
             WaitForRelease();
             response.status = 503;
             break;
+        case TKind::Delayed:
+            if (!Pause(answer.Interval)) {
+                response.status = 503; // the server ends
+                break;
+            }
+            response.set_content(answer.Body, "application/octet-stream");
+            break;
         case TKind::Generated:
             response.set_content_provider(static_cast<size_t>(answer.Size), "application/octet-stream",
                                           [](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -275,6 +282,16 @@ void TTestContentServer::SetRedirect(const QString& path, const QString& locatio
 void TTestContentServer::SetHang(const QString& path)
 {
     SetAnswer(path, {TKind::Hang, 200, {}, 0, {}});
+}
+
+void TTestContentServer::SetDelayedFile(const QString& path, const QByteArray& content,
+                                        std::chrono::milliseconds delay)
+{
+    TAnswer answer;
+    answer.Kind = TKind::Delayed;
+    answer.Body = content.toStdString();
+    answer.Interval = delay;
+    SetAnswer(path, std::move(answer));
 }
 
 void TTestContentServer::SetStallMidBody(const QString& path, qint64 size)

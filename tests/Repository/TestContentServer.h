@@ -56,6 +56,8 @@ public:
     void SetRedirect(const QString& path, const QString& location, int status = 302);
     // No answer at all until ReleaseHangs or the server's end.
     void SetHang(const QString& path);
+    // The content, answered only after the delay (a slow server that answers in the end).
+    void SetDelayedFile(const QString& path, const QByteArray& content, std::chrono::milliseconds delay);
     // Announces size bytes, sends the first half, then sends nothing more until ReleaseHangs.
     void SetStallMidBody(const QString& path, qint64 size);
     // Announces size bytes, sends the first half, then closes the connection.
@@ -108,6 +110,7 @@ private:
         Status,
         Redirect,
         Hang,
+        Delayed,
         StallMidBody,
         DropMidBody,
         Trickle

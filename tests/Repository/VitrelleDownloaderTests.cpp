@@ -2,6 +2,7 @@
 #include "RepositoryFixture.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
+#include "WorkQueue.h"
 
 #include <QDir>
 
@@ -666,3 +667,103 @@ TEST_F(VitrelleDownloader, AMediaFileThatIsALinkIsFetchedOverTheLink)
 
 INSTANTIATE_TEST_SUITE_P(VitrelleDownloader, PlantedLink, ::testing::Values("Photo", "Photo/img"),
                          [](const auto& info) { return CaseName(info.index, info.param); });
+
+// A scheduled update runs on a worker of the scheduler: while the server is slow the main thread goes on
+// serving its events (every display's slide steps, the window), the new content replaces the playing one on
+// the main thread once its file is whole, the outcome and the "Last update" record are those of an update on
+// the main thread, and a worker asked to stop gives a hung transfer up at once.
+struct TWorkerUpdateCase
+{
+    enum TEnd
+    {
+        Answered, // the server answers in the end
+        Failed,   // the server answers an error in the end
+        Stopped,  // the worker is asked to stop while the server has not answered
+    };
+    const char* Name;
+    void (*Serve)(TTestContentServer& server, const QByteArray& renewed);
+    TEnd End;
+    bool Swapped; // the new content plays afterwards
+};
+
+void PrintTo(const TWorkerUpdateCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class UpdateOnAWorker : public VitrelleDownloader, public ::testing::WithParamInterface<TWorkerUpdateCase>
+{
+};
+
+TEST_P(UpdateOnAWorker, KeepsTheMainThreadServingAndEndsAsOnTheMainThread)
+{
+    const TWorkerUpdateCase& c = GetParam();
+    LoadLobby();
+    Clock->Set(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
+    c.Serve(Server, Data("17.xml").replace("\"Lobby\"", "\"Lobby renewed\""));
+    Server.ResetCounts();
+
+    auto lane = std::make_unique<TWorkQueue>("update lane");
+    bool ended = false;
+    bool result = false;
+    std::exception_ptr raised;
+    lane->Post([&] { result = Lobby->Update(); },
+               [&](std::exception_ptr error) {
+                   raised = error;
+                   ended = true;
+               });
+    const TMainThreadPulse pulse;
+    ASSERT_TRUE(WaitForRequest("/vitrelles/17.xml"));
+    EXPECT_TRUE(Lobby->UpdateRunning());
+    // A player asking for the vitrelle meanwhile plays what is there; nothing is fetched twice.
+    EXPECT_TRUE(Lobby->Load());
+    EXPECT_EQ(Lobby->Vitrelle()->Name, "Lobby");
+    EXPECT_FALSE(Lobby->Downloading());
+    if (c.End == TWorkerUpdateCase::Stopped) {
+        ServeEventsUntil([] { return false; }, 300);
+        EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+        QElapsedTimer stop;
+        stop.start();
+        lane.reset(); // asks the running update to stop and waits for it
+        EXPECT_LT(stop.elapsed(), 1000) << "the hung transfer is given up at once";
+        EXPECT_FALSE(ended) << "a stopped queue reports nothing";
+    } else {
+        if (c.End == TWorkerUpdateCase::Failed) {
+            ServeEventsUntil([] { return false; }, 500);
+            Server.ReleaseHangs(); // answered 503
+        }
+        ASSERT_TRUE(ServeEventsUntil([&] { return ended; }));
+        EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+        EXPECT_EQ(result, c.Swapped);
+        EXPECT_EQ(raised != nullptr, !c.Swapped);
+    }
+    EXPECT_FALSE(Lobby->UpdateRunning());
+    EXPECT_EQ(Lobby->Vitrelle()->Name, c.Swapped ? "Lobby renewed" : "Lobby");
+    EXPECT_EQ(Lobby->LastUpdate().Time, Clock->Now());
+    EXPECT_EQ(Lobby->LastUpdate().Succeeded, c.Swapped);
+    EXPECT_TRUE(Log.Lines().contains("[3] TVitrelleDownloader: Download vitrelle ID = '17'")) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Server.Requests("/media/p1.jpg"), c.Swapped ? 1 : 0) << "an update fetches every media again";
+    for (const QString& file : MediaFiles())
+        EXPECT_TRUE(QFile::exists(file)) << file.toStdString() << ": nothing is lost";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateOnAWorker,
+    ::testing::Values(TWorkerUpdateCase{"TheServerAnswersLate",
+                                        [](TTestContentServer& server, const QByteArray& renewed) {
+                                            server.SetDelayedFile("/vitrelles/17.xml", renewed,
+                                                                  std::chrono::milliseconds(600));
+                                        },
+                                        TWorkerUpdateCase::Answered, true},
+                      TWorkerUpdateCase{"TheServerFailsLate",
+                                        [](TTestContentServer& server, const QByteArray&) {
+                                            server.SetHang("/vitrelles/17.xml");
+                                        },
+                                        TWorkerUpdateCase::Failed, false},
+                      TWorkerUpdateCase{"TheServerHangsAndTheWorkerIsStopped",
+                                        [](TTestContentServer& server, const QByteArray&) {
+                                            server.SetHang("/vitrelles/17.xml");
+                                        },
+                                        TWorkerUpdateCase::Stopped, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
