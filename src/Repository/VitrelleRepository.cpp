@@ -284,11 +284,45 @@ std::shared_ptr<TVitrelle> TVitrelleRepository::GetVitrelle(const QString& id)
 {
     if (id.isEmpty())
         return nullptr;
+    if (!OnMainThread())
+        return GetVitrelleOnWorker(id);
     TVitrelleDownloader* downloader = GetDownloader(id);
     if (downloader == nullptr || !downloader->Load())
         return nullptr;
     std::shared_ptr<TVitrelle> vitrelle = downloader->SharedVitrelle();
     if (FList.IndexOfId(vitrelle->Id) < 0)
         FList.Add(vitrelle);
+    return vitrelle;
+}
+
+std::shared_ptr<TVitrelle> TVitrelleRepository::GetVitrelleOnWorker(const QString& id)
+{
+    // The downloaders may be replaced (a reloaded list) between two hand-overs: each one looks its
+    // downloader up again, and the transfer uses a client of its own.
+    TListFetch fetch;
+    QString vitrelleId;
+    QString path;
+    RunOnMainThread([&] {
+        const TVitrelleDownloader* downloader = GetDownloader(id);
+        // A file being fetched by an update is not fetched twice: Load takes what is there.
+        if (downloader == nullptr || downloader->Downloading() || downloader->UpdateRunning())
+            return;
+        path = downloader->VitrelleFilePath();
+        if (path.isEmpty() || QFile::exists(path))
+            return;
+        vitrelleId = downloader->Vitrelle()->Id;
+        fetch.Settings.Assign(&FSettings.HttpSettings());
+        fetch.Downloaders = FServices.Downloaders;
+    });
+    if (fetch.Downloaders) {
+        WriteLog(TVitrelleDownloader::LogSource, 3,
+                 QStringLiteral("Download vitrelle ID = '%1'").arg(vitrelleId));
+        const std::unique_ptr<TDownloader> http = fetch.Downloaders->CreateDownloader(fetch.Settings);
+        http->SetCancelCheck([] { return WorkerStopRequested(); });
+        if (!http->DownloadVitrelle(vitrelleId, path))
+            return nullptr; // as Load: the server gave no file
+    }
+    std::shared_ptr<TVitrelle> vitrelle;
+    RunOnMainThread([&] { vitrelle = GetVitrelle(id); });
     return vitrelle;
 }

@@ -53,8 +53,8 @@ bool IsPlainFileName(const QString& name);
 // are refused and logged, so no server-provided name ever leads outside the repository folder.
 //
 // Vitrelles are shared: a player that holds one keeps it alive, also when a reloaded list drops it.
-// Everything runs on the main thread, except FetchList (any thread) and the update of a downloader called on
-// a worker (TVitrelleDownloader).
+// Everything runs on the main thread, except FetchList (any thread), GetVitrelle called on a worker and the
+// update of a downloader called on a worker (TVitrelleDownloader).
 class TVitrelleRepository
 {
 public:
@@ -117,6 +117,8 @@ public:
     TVitrelleDownloader* GetDownloader(const QString& id);
     // The vitrelle, loaded and with its media download started, for playing; null when it is not listed or
     // cannot be fetched or loaded. Errors of the transfer are raised.
+    // On a link's worker (a scheduled play), a vitrelle file not cached yet is fetched on that worker (a stop
+    // asked of it gives the transfer up: EDownloadCancelled) and everything else runs on the main thread.
     std::shared_ptr<TVitrelle> GetVitrelle(const QString& id);
 
     int Count() const { return FList.Count(); }
@@ -136,6 +138,7 @@ public:
 
 private:
     void FreeDownloaders();
+    std::shared_ptr<TVitrelle> GetVitrelleOnWorker(const QString& id);
     bool ServerConfigured() const;
     // The folder below the repository folder (created when missing); empty, and logged, when it would lie
     // outside it.

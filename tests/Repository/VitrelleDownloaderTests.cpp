@@ -767,3 +767,26 @@ INSTANTIATE_TEST_SUITE_P(
                                         },
                                         TWorkerUpdateCase::Stopped, false}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// The update of a vitrelle whose media download waits on the server: the media worker is stopped and awaited
+// off the main thread, then the update goes on as on the main thread.
+TEST_F(VitrelleDownloader, AnUpdateOnAWorkerStopsTheMediaDownloadFirst)
+{
+    Server.SetHang("/media/p1.jpg");
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(WaitForRequest("/media/p1.jpg"));
+    Server.SetFile("/media/p1.jpg", "picture"); // answered from now on
+    TWorkQueue lane("update lane");
+    bool ended = false;
+    bool result = false;
+    lane.Post([&] { result = Lobby->Update(); }, [&](std::exception_ptr) { ended = true; });
+    const TMainThreadPulse pulse;
+    ASSERT_TRUE(ServeEventsUntil([&] { return ended; }));
+    EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+    EXPECT_TRUE(result) << LogText(Log);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 2);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "picture");
+    EXPECT_TRUE(Log.Lines().filter("[2] TVitrelleDownloader").isEmpty()) << LogText(Log);
+}
