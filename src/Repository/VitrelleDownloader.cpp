@@ -436,6 +436,9 @@ bool TVitrelleDownloader::UpdateOnWorker()
         }
         if (WorkerStopRequested())
             throw EDownloadCancelled(QStringLiteral("Update of vitrelle ID = '%1' cancelled").arg(id));
+        // Gone: no hand-over either, so a main thread that waits for this worker's end need not serve one.
+        if (client->OwnerGone)
+            return false;
         RunOnMainThread([&] {
             if (!client->OwnerGone)
                 BeginUpdate(start, true);
@@ -450,6 +453,8 @@ bool TVitrelleDownloader::UpdateOnWorker()
         Info(QStringLiteral("Download vitrelle ID = '%1'").arg(start.Id));
         fetched = client->Http->DownloadVitrelle(start.Id, start.Path);
     } catch (...) {
+        if (client->OwnerGone)
+            throw;
         RunOnMainThread([&] {
             if (client->OwnerGone)
                 return;
@@ -461,6 +466,8 @@ bool TVitrelleDownloader::UpdateOnWorker()
         throw;
     }
     bool succeeded = false;
+    if (client->OwnerGone)
+        return false;
     RunOnMainThread([&] {
         if (client->OwnerGone)
             return;

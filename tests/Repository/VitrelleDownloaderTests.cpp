@@ -790,3 +790,36 @@ TEST_F(VitrelleDownloader, AnUpdateOnAWorkerStopsTheMediaDownloadFirst)
     EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "picture");
     EXPECT_TRUE(Log.Lines().filter("[2] TVitrelleDownloader").isEmpty()) << LogText(Log);
 }
+
+// The operator reloads the list while a scheduled update waits on the server: the replaced downloader's
+// transfer ends at once and the update leaves it alone; the vitrelle's new downloader serves on.
+TEST_F(VitrelleDownloader, AnUpdateOnAWorkerWhoseDownloaderIsReplacedEndsAtOnce)
+{
+    LoadLobby();
+    Server.SetHang("/vitrelles/17.xml");
+    Server.ResetCounts();
+    TWorkQueue lane("update lane");
+    bool ended = false;
+    bool result = true;
+    std::exception_ptr raised;
+    lane.Post([&, lobby = Lobby] { result = lobby->Update(); },
+              [&](std::exception_ptr error) {
+                  raised = error;
+                  ended = true;
+              });
+    ASSERT_TRUE(WaitForRequest("/vitrelles/17.xml"));
+    ASSERT_NE(Repository->LoadList(), nullptr); // frees the downloaders
+    Lobby = nullptr;
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(ServeEventsUntil([&] { return ended; }));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(raised != nullptr || !result);
+    Server.ReleaseHangs();
+    Server.SetFile("/vitrelles/17.xml", Data("17.xml"));
+    TVitrelleDownloader* renewed = Repository->GetDownloader("17");
+    ASSERT_NE(renewed, nullptr);
+    EXPECT_FALSE(renewed->UpdateRunning());
+    EXPECT_TRUE(renewed->Update()) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*renewed));
+}
