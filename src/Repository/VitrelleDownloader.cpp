@@ -426,17 +426,33 @@ bool TVitrelleDownloader::UpdateOnWorker()
         id = FVitrelle ? FVitrelle->Id : QString();
     });
     if (downloading) {
-        // The media worker has been asked to stop: its end is awaited here, not on the main thread.
-        {
-            std::unique_lock lock(worker->Mutex);
-            const auto until = std::chrono::steady_clock::now() + start.StopWait;
-            while (worker->Running && std::chrono::steady_clock::now() < until && !WorkerStopRequested() &&
-                   !client->OwnerGone)
-                worker->Ended.wait_for(lock, std::chrono::milliseconds(50));
+        // The media worker has been asked to stop: its end is awaited here, not on the main thread. One that
+        // does not end within the stop wait (a flush held up) is logged, and awaited on: the update is not
+        // left for later, so its outcome is known when this call returns.
+        bool told = false;
+        while (true) {
+            {
+                std::unique_lock lock(worker->Mutex);
+                const auto until = std::chrono::steady_clock::now() + start.StopWait;
+                while (worker->Running && std::chrono::steady_clock::now() < until &&
+                       !WorkerStopRequested() && !client->OwnerGone)
+                    worker->Ended.wait_for(lock, std::chrono::milliseconds(50));
+                if (!worker->Running)
+                    break;
+            }
+            if (WorkerStopRequested())
+                throw EDownloadCancelled(QStringLiteral("Update of vitrelle ID = '%1' cancelled").arg(id));
+            // Gone: no hand-over either, so a main thread that waits for this worker's end need not serve
+            // one.
+            if (client->OwnerGone)
+                return false;
+            if (!told)
+                WriteLog(
+                    TVitrelleDownloader::LogSource, 2,
+                    QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
+                        .arg(id));
+            told = true;
         }
-        if (WorkerStopRequested())
-            throw EDownloadCancelled(QStringLiteral("Update of vitrelle ID = '%1' cancelled").arg(id));
-        // Gone: no hand-over either, so a main thread that waits for this worker's end need not serve one.
         if (client->OwnerGone)
             return false;
         RunOnMainThread([&] {

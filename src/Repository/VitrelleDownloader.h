@@ -88,9 +88,10 @@ public:
     // raised. When the media worker does not end within the stop wait, the update is logged and carried out
     // as soon as the worker has ended; false meanwhile.
     // On the main thread everything runs inline. On a link's worker (a scheduled action) the transfer runs
-    // there and the rest on the main thread, as the class comment tells; the call returns when the update has
-    // ended, and a stop asked of the worker gives the transfer up (EDownloadCancelled). False at once, on the
-    // main thread, while another update runs on a worker.
+    // there and the rest on the main thread, as the class comment tells; a media worker slow to end is logged
+    // the same way and awaited on that worker, and the call returns when the update has ended, with its
+    // outcome. A stop asked of the worker gives the wait or the transfer up (EDownloadCancelled). False at
+    // once, on the main thread, while another update runs on a worker.
     bool Update();
     bool UpdatePending() const { return FUpdatePending; }
     // An update runs on a worker and holds the HTTP downloader (main thread).

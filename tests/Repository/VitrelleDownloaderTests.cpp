@@ -536,6 +536,41 @@ TEST_F(VitrelleDownloader, AnUpdateTheWorkerHoldsUpRunsWhenTheWorkerEnds)
         << "the update fetched the media again";
 }
 
+// The same on a scheduler's worker: the update is logged the same way and waits there, not on the main
+// thread, for the worker's end; its outcome is known when it returns.
+TEST_F(VitrelleDownloader, AnUpdateOnAWorkerTheWorkerHoldsUpWaitsThereAndRuns)
+{
+    const auto sink = std::make_shared<TRecordingFileSink>();
+    sink->HoldFlushes();
+    Lobby->SetFileSink(sink);
+    Lobby->SetStopWait(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(ServeEventsUntil([&] { return sink->FlushHeld(); }));
+    Server.ResetCounts();
+
+    TWorkQueue lane("update lane");
+    bool ended = false;
+    bool result = false;
+    lane.Post([&] { result = Lobby->Update(); }, [&](std::exception_ptr) { ended = true; });
+    const TMainThreadPulse pulse;
+    ASSERT_TRUE(ServeEventsUntil([&] {
+        return !Log.Lines().filter("[2] TVitrelleDownloader: Update of vitrelle ID = '17' waits").isEmpty();
+    }));
+    ServeEventsUntil([] { return false; }, 200);
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 0);
+    sink->ReleaseFlushes();
+    ASSERT_TRUE(ServeEventsUntil([&] { return ended; })) << LogText(Log);
+    EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+    EXPECT_TRUE(result) << LogText(Log);
+    EXPECT_FALSE(Lobby->UpdatePending());
+    EXPECT_EQ(Log.Lines().filter("[2] TVitrelleDownloader: Update of vitrelle ID = '17' waits").size(), 1)
+        << LogText(Log);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+}
+
 // Two updates of one vitrelle due at the same tick: the second stops the media worker the first started,
 // without waiting for the whole stop wait, and runs.
 TEST_F(VitrelleDownloader, TwoUpdatesDueAtOneTickBothRun)
