@@ -3,6 +3,7 @@
 #include "AbortRequest.h"
 #include "AtomicFile.h"
 #include "Log.h"
+#include "ThreadLink.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleResource.h"
 
@@ -282,6 +283,8 @@ THttpDownloader::THttpDownloader(const THttpSettings& settings, THttpOptions opt
     if (!FOptions.Clock)
         throw EVitrelleError(QStringLiteral("An HTTP downloader needs a clock"));
     InitializeCurlOnce();
+    // On any link's worker (a scheduled action, a work queue) a stop request ends the transfer.
+    FCancelCheck = [] { return WorkerStopRequested(); };
     FCurl = curl_easy_init();
     FMulti = curl_multi_init();
     if (FCurl == nullptr || FMulti == nullptr) {

@@ -107,7 +107,7 @@ public:
 
     // Asked at least every tenth of a second during every transfer, on the thread that runs it; true gives
     // the transfer up with EDownloadCancelled (the target file stays untouched). The process-wide abort
-    // request is always asked.
+    // request is always asked. THttpDownloader's default: WorkerStopRequested.
     virtual void SetCancelCheck(std::function<bool()> check) = 0;
 };
 

@@ -5,7 +5,6 @@
 
 #include "AbortRequest.h"
 #include "EventWait.h"
-#include "ThreadLink.h"
 #include "WorkQueue.h"
 
 #include <QElapsedTimer>
@@ -657,8 +656,7 @@ TEST_P(StoppedWorker, GivesAHungTransferUpAtOnce)
     Server.SetFile("/vitrelles/gallery.xml", "<Vitrelle/>");
     GetParam().Break(Server);
     const QString target = Folder.Write("17.xml", "old content");
-    auto downloader = MakeDownloader(THttpOptions{}); // limits of a minute and more
-    downloader->SetCancelCheck([] { return WorkerStopRequested(); });
+    auto downloader = MakeDownloader(THttpOptions{}); // limits of a minute and more; no cancel check set
     ASSERT_TRUE(downloader->DownloadVitrelle("gallery", Folder.File("gallery.xml"))) << "logged in";
     auto worker = std::make_unique<TWorkQueue>("transfers");
     std::atomic<bool> cancelled = false;
