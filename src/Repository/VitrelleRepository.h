@@ -105,8 +105,9 @@ public:
     // old vitrelles stay). A missing or broken file is raised as EVitrelleListError, already logged; errors
     // of the transfer are raised as they are.
     TVitrelleList* LoadList();
-    // What the operator's "download the vitrelle list" asks for: the list fetched anew from the server even
-    // when a cached one exists (DownloadList), then loaded with LoadList. Null, with the list, the
+    // What the operator's "download the vitrelle list" asks for, in one call on the main thread (the page
+    // itself runs FetchList on a worker, then LoadList): the list fetched anew from the server even when a
+    // cached one exists (DownloadList), then loaded with LoadList. Null, with the list, the
     // downloaders and the cached file unchanged, when the server gives no file; errors are raised, with the
     // same things unchanged.
     TVitrelleList* DownloadAndLoadList();
