@@ -679,7 +679,7 @@ void BM_UpdateWhileServerSlow(benchmark::State& state)
                         return repository.DownloaderAt(i);
                 return nullptr;
             };
-            rig.Server().SetDelayed("/vitrelles/" + Colours + ".xml", ShowXml("Colours", "c", false, true),
+            rig.Server().SetDelayedFile("/vitrelles/" + Colours + ".xml", ShowXml("Colours", "c", false, true),
                                     SlowAnswer);
             RunScenario(
                 state, "(a) update, vitrelle file after 30 s", rig,
@@ -716,7 +716,7 @@ void BM_DownloadListWhileServerSlow(benchmark::State& state)
             auto* button = rig.Form().findChild<QAbstractButton*>(QStringLiteral("btnDownloadList"));
             if (button == nullptr)
                 throw std::runtime_error("no Download vitrelle list button");
-            rig.Server().SetDelayed(ListPath, List, SlowAnswer);
+            rig.Server().SetDelayedFile(ListPath, List, SlowAnswer);
             const int boxesBefore = closer.Closed;
             RunScenario(
                 state, "(b) Download vitrelle list, list after 30 s", rig,

@@ -6,6 +6,9 @@
 #include "ModalDialogs.h"
 #include "PageEvents.h"
 #include "VitrelleCenterAgent.h"
+#include "VitrelleCenterApplication.h"
+#include "VitrelleRepository.h"
+#include "WorkQueue.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -76,7 +79,10 @@ TFrameVitrelleSettings::TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAg
         FLive, [](TVitrelleCenterSettings& edited) { edited.ExpandPaths(); });
 }
 
-TFrameVitrelleSettings::~TFrameVitrelleSettings() = default;
+TFrameVitrelleSettings::~TFrameVitrelleSettings()
+{
+    FListQueue.reset(); // first: a download's outcome must not reach a page half gone
+}
 
 void TFrameVitrelleSettings::BuildControls()
 {
@@ -87,9 +93,11 @@ void TFrameVitrelleSettings::BuildControls()
     QAction* save = FActions->CreateAction(
         QStringLiteral("actSaveSettings"), QStringLiteral("Sauvegarder"),
         [this](QAction& action) { actSaveSettingsUpdate(action); }, [this] { actSaveSettingsExecute(); });
-    QAction* download = FActions->CreateAction(QStringLiteral("actDownloadVitrelleList"),
-                                               QStringLiteral("Download vitrelle list"), {},
-                                               [this] { actDownloadVitrelleListExecute(); });
+    QAction* download = FActions->CreateAction(
+        QStringLiteral("actDownloadVitrelleList"), QStringLiteral("Download vitrelle list"),
+        [this](QAction& action) { actDownloadVitrelleListUpdate(action); },
+        [this] { actDownloadVitrelleListExecute(); });
+    FDownloadAction = download;
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -166,7 +174,12 @@ QWidget* TFrameVitrelleSettings::BuildDownloadTab()
         AddEdit(grid, 5, QStringLiteral("edVitrelleListUrl"), QStringLiteral("Vitrelle list URL:"), false);
     btnDownloadList = new QPushButton(QStringLiteral("Download vitrelle list"));
     btnDownloadList->setObjectName(QStringLiteral("btnDownloadList"));
-    grid->addWidget(btnDownloadList, 6, 1, Qt::AlignLeft);
+    lblListDownload = new QLabel;
+    lblListDownload->setObjectName(QStringLiteral("lblListDownload"));
+    auto* downloadRow = new QHBoxLayout;
+    downloadRow->addWidget(btnDownloadList);
+    downloadRow->addWidget(lblListDownload, 1);
+    grid->addLayout(downloadRow, 6, 1);
     edVitrelleURL = AddEdit(grid, 7, QStringLiteral("edVitrelleURL"), QStringLiteral("Vitrelle URL:"), false);
     grid->setRowStretch(8, 1);
     return tab;
@@ -234,13 +247,46 @@ void TFrameVitrelleSettings::actSaveSettingsExecute()
     });
 }
 
+void TFrameVitrelleSettings::actDownloadVitrelleListUpdate(QAction& action)
+{
+    action.setEnabled(!FListDownloadRunning);
+}
+
 void TFrameVitrelleSettings::actDownloadVitrelleListExecute()
 {
-    const TBusyCursor busy;
-    // The cached list is replaced only by a list that parses; the repository prepares the downloaders.
-    if (FRepository.DownloadAndLoadList() == nullptr)
-        throw EVitrelleError(
-            QStringLiteral("The content server gave no vitrelle list; the vitrelle list is unchanged."));
+    if (FListDownloadRunning)
+        return;
+    // The settings as applied now; a change applied during the transfer is for the next download.
+    TVitrelleRepository::TListFetch fetch = FRepository.PrepareListFetch();
+    if (!FListQueue)
+        FListQueue = std::make_unique<TWorkQueue>(QStringLiteral("Vitrelle list download"));
+    FListDownloadRunning = true;
+    FDownloadAction->setEnabled(false);
+    lblListDownload->setText(QStringLiteral("Downloading the vitrelle list..."));
+    auto fetched = std::make_shared<bool>(false);
+    FListQueue->Post(
+        // The cached list file is replaced only by a list that parses.
+        [fetch = std::move(fetch), fetched] { *fetched = TVitrelleRepository::FetchList(fetch); },
+        [this, fetched](std::exception_ptr error) { ListDownloadEnded(*fetched, error); });
+}
+
+void TFrameVitrelleSettings::ListDownloadEnded(bool fetched, std::exception_ptr error)
+{
+    FListDownloadRunning = false;
+    FDownloadAction->setEnabled(true);
+    lblListDownload->clear();
+    try {
+        if (error)
+            std::rethrow_exception(error);
+        // The repository prepares the downloaders.
+        if (!fetched || FRepository.LoadList() == nullptr)
+            throw EVitrelleError(
+                QStringLiteral("The content server gave no vitrelle list; the vitrelle list is unchanged."));
+    } catch (const std::exception&) {
+        // Shown as an error of the click would be.
+        TVitrelleCenterApplication::ReportError(this, std::current_exception());
+        return;
+    }
     Q_EMIT FEvents.VitrelleListChanged();
 }
 

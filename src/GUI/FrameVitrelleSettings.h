@@ -4,9 +4,11 @@
 
 #include <QFrame>
 
+#include <exception>
 #include <memory>
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -15,10 +17,14 @@ class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
 class TVitrelleRepository;
+class TWorkQueue;
 
 // The Settings page of the main window: the folders and files the program uses and how it reaches the
 // content server. The operator edits a copy; Apply hands it to the running program, Save writes it to the
-// settings file, each on its own. "Download vitrelle list" fetches the list from the server anew.
+// settings file, each on its own. "Download vitrelle list" fetches the list from the server anew: the
+// transfer runs on the page's worker while the page says so (the button disabled, a status text) and stays
+// usable; the list is taken on the main thread once the file has arrived and parses, and a failure is shown
+// as any other error of the page.
 class TFrameVitrelleSettings : public QFrame
 {
     Q_OBJECT
@@ -33,7 +39,10 @@ public:
     void actApplySettingsExecute();
     void actSaveSettingsUpdate(QAction& action);
     void actSaveSettingsExecute();
+    void actDownloadVitrelleListUpdate(QAction& action);
     void actDownloadVitrelleListExecute();
+    // A list download is under way (from the click until its outcome has been shown).
+    bool ListDownloadRunning() const { return FListDownloadRunning; }
 
     void btnOpenRepositoryPathClick();
     void btnOpenDevicePathClick();
@@ -48,6 +57,7 @@ private:
     void FillFromSettings(const TVitrelleCenterSettings& settings);
     void BrowseFolderInto(QLineEdit* edit);
     void BrowseFileInto(QLineEdit* edit, const QString& folder);
+    void ListDownloadEnded(bool fetched, std::exception_ptr error);
 
     // Narrow references into the agent: the live settings and the repository whose list is downloaded.
     TVitrelleCenterSettings& FLive;
@@ -56,6 +66,10 @@ private:
     // Absent while the edits are first filled, so that their change events change nothing.
     std::unique_ptr<TEditedCopies<TVitrelleCenterSettings>> FCopies;
     TActionList* FActions = nullptr;
+    QAction* FDownloadAction = nullptr;
+    // Made at the first download; freed with the page, which gives a transfer under way up.
+    std::unique_ptr<TWorkQueue> FListQueue;
+    bool FListDownloadRunning = false;
 
     QTabWidget* PageControl = nullptr;
     QLineEdit* edRepositoryPath = nullptr;
@@ -71,4 +85,5 @@ private:
     QPushButton* btnApplySettings = nullptr;
     QPushButton* btnSaveSettings = nullptr;
     QPushButton* btnDownloadList = nullptr;
+    QLabel* lblListDownload = nullptr;
 };

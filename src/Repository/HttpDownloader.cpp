@@ -3,7 +3,7 @@
 #include "AbortRequest.h"
 #include "AtomicFile.h"
 #include "Log.h"
-#include "MainThread.h"
+#include "ThreadLink.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleResource.h"
 
@@ -113,8 +113,6 @@ struct THttpTransfer
 
     CURL* Curl = nullptr;
     const std::function<bool()>* CancelCheck = nullptr;
-    const std::function<void()>* MainThreadWaiting = nullptr; // null off the main thread
-    TClock::time_point LastWaitingNotice;
     const THttpTimeouts* Limits = nullptr;
     const THttpSizeLimits* Sizes = nullptr;
     const char* ErrorText = nullptr;
@@ -134,6 +132,12 @@ struct THttpTransfer
     qint64 Received = 0;       // bytes of the answer's body written to the file
     qint64 NextSpaceCheck = 0; // the written size at which the free space is checked again
     std::exception_ptr Error;  // raised by the file layer inside a callback
+
+    // The process is asked to end, or the thread that runs the transfer to stop.
+    bool StopAsked() const
+    {
+        return AbortRequest::Requested() || (CancelCheck != nullptr && *CancelCheck && (*CancelCheck)());
+    }
 
     QString Reason() const
     {
@@ -261,17 +265,9 @@ size_t WriteBody(char* data, size_t size, size_t count, void* context)
 int Progress(void* context, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t, curl_off_t)
 {
     auto& transfer = *static_cast<THttpTransfer*>(context);
-    if (AbortRequest::Requested() ||
-        (transfer.CancelCheck != nullptr && *transfer.CancelCheck && (*transfer.CancelCheck)())) {
+    if (transfer.StopAsked()) {
         transfer.Cancelled = true;
         return 1;
-    }
-    if (transfer.MainThreadWaiting != nullptr) {
-        const THttpTransfer::TClock::time_point now = THttpTransfer::TClock::now();
-        if (now - transfer.LastWaitingNotice >= std::chrono::seconds(1)) {
-            transfer.LastWaitingNotice = now;
-            (*transfer.MainThreadWaiting)();
-        }
     }
     transfer.DeadlinePassed = transfer.CheckDeadline(downloadTotal, downloaded);
     return transfer.DeadlinePassed.isEmpty() ? 0 : 1;
@@ -287,15 +283,22 @@ THttpDownloader::THttpDownloader(const THttpSettings& settings, THttpOptions opt
     if (!FOptions.Clock)
         throw EVitrelleError(QStringLiteral("An HTTP downloader needs a clock"));
     InitializeCurlOnce();
+    // On any link's worker (a scheduled action, a work queue) a stop request ends the transfer.
+    FCancelCheck = [] { return WorkerStopRequested(); };
     FCurl = curl_easy_init();
-    if (FCurl == nullptr)
+    FMulti = curl_multi_init();
+    if (FCurl == nullptr || FMulti == nullptr) {
+        curl_multi_cleanup(static_cast<CURLM*>(FMulti));
+        curl_easy_cleanup(Handle(FCurl));
         throw EHttpError(QStringLiteral("Cannot create an HTTP client"), 0);
+    }
     ApplyOptions();
 }
 
 THttpDownloader::~THttpDownloader()
 {
-    curl_easy_cleanup(Handle(FCurl)); // with its cookie store
+    curl_multi_cleanup(static_cast<CURLM*>(FMulti)); // the easy handle is never left in it
+    curl_easy_cleanup(Handle(FCurl));                // with its cookie store
 }
 
 void THttpDownloader::ApplyOptions()
@@ -326,10 +329,6 @@ void THttpDownloader::Perform(const QString& url, THttpTransfer& transfer)
     CURL* curl = Handle(FCurl);
     transfer.Curl = curl;
     transfer.CancelCheck = &FCancelCheck;
-    if (FOptions.MainThreadWaiting && OnMainThread()) {
-        transfer.MainThreadWaiting = &FOptions.MainThreadWaiting;
-        transfer.LastWaitingNotice = THttpTransfer::TClock::now();
-    }
     transfer.Limits = &FOptions.Timeouts;
     transfer.Sizes = &FOptions.Sizes;
     transfer.ErrorText = FErrorText;
@@ -351,12 +350,56 @@ void THttpDownloader::Perform(const QString& url, THttpTransfer& transfer)
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     transfer.Started = THttpTransfer::TClock::now();
-    transfer.Code = curl_easy_perform(curl);
+    transfer.Code = static_cast<CURLcode>(Drive(transfer));
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &transfer.Status);
     // No pointer into this transfer may outlive it.
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
+}
+
+int THttpDownloader::Drive(THttpTransfer& transfer)
+{
+    // libcurl calls the progress function only about once a second while the server sends nothing: the
+    // stop request is asked here as well, between waits of at most a tenth of a second.
+    constexpr int PollMs = 100;
+    auto* multi = static_cast<CURLM*>(FMulti);
+    CURL* curl = Handle(FCurl);
+    if (const CURLMcode added = curl_multi_add_handle(multi, curl); added != CURLM_OK) {
+        std::snprintf(FErrorText, sizeof FErrorText, "%s", curl_multi_strerror(added));
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_OK;
+    while (true) {
+        int running = 0;
+        if (const CURLMcode performed = curl_multi_perform(multi, &running); performed != CURLM_OK) {
+            std::snprintf(FErrorText, sizeof FErrorText, "%s", curl_multi_strerror(performed));
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        bool done = false;
+        int queued = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi, &queued))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                result = message->data.result;
+                done = true;
+            }
+        if (done || running == 0)
+            break;
+        if (transfer.StopAsked()) {
+            transfer.Cancelled = true;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (const CURLMcode polled = curl_multi_poll(multi, nullptr, 0, PollMs, nullptr);
+            polled != CURLM_OK) {
+            std::snprintf(FErrorText, sizeof FErrorText, "%s", curl_multi_strerror(polled));
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi, curl);
+    return result;
 }
 
 bool THttpDownloader::LoginExpired() const

@@ -91,9 +91,6 @@ struct THttpOptions
     // The clock of LastLogin and of the login's lifetime. Required.
     std::shared_ptr<const IClock> Clock;
     THttpSizeLimits Sizes{};
-    // Called about once a second while a transfer runs on the main thread: the main thread then waits on the
-    // server, bounded by the deadlines, and is not hung (the service manager's watchdog is told so).
-    std::function<void()> MainThreadWaiting{};
 };
 
 // Access to the content server: four fetches, each writing the answer's body to a file and telling whether
@@ -108,8 +105,9 @@ public:
     virtual bool DownloadResource(const TVitrelleResource* resource, const QString& fileName) = 0;
     virtual bool DownloadVitrelleList(const QString& fileName) = 0;
 
-    // Asked repeatedly during every transfer, on the thread that runs it; true gives the transfer up with
-    // EDownloadCancelled (the target file stays untouched). The process-wide abort request is always asked.
+    // Asked at least every tenth of a second during every transfer, on the thread that runs it; true gives
+    // the transfer up with EDownloadCancelled (the target file stays untouched). The process-wide abort
+    // request is always asked. THttpDownloader's default: WorkerStopRequested.
     virtual void SetCancelCheck(std::function<bool()> check) = 0;
 };
 
@@ -132,7 +130,8 @@ public:
 // to end (AbortRequest.h): EDownloadCancelled.
 //
 // One connection handle and one cookie store per object, kept between its requests; nothing is shared
-// between downloaders. An object is used by one thread at a time.
+// between downloaders. An object is used by one thread at a time, any thread: a transfer waits on the server
+// on the thread that asked for it, so it belongs on a worker (the main thread only in tools and tests).
 class THttpDownloader : public TDownloader
 {
 public:
@@ -162,13 +161,16 @@ private:
     bool LoginExpired() const;
     // One GET; the body goes to the transfer's sink, the outcome into the transfer. Never raises.
     void Perform(const QString& url, THttpTransfer& transfer);
+    // Runs the prepared request to its end or until a stop is asked; its libcurl result code.
+    int Drive(THttpTransfer& transfer);
     // One file; a media file gets the deadline that grows with its size.
     bool Fetch(const QString& url, const QString& fileName, bool media);
     void ApplyOptions();
 
     const THttpSettings& FSettings;
     const THttpOptions FOptions;
-    void* FCurl = nullptr; // the easy handle, owning its cookie store
+    void* FCurl = nullptr;  // the easy handle, owning its cookie store
+    void* FMulti = nullptr; // drives the easy handle, so that a stop is seen between short waits
     char FErrorText[256] = {};
     bool FLoggedIn = false;
     QDateTime FLastLogin;

@@ -66,16 +66,16 @@ TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::s
     : FRepository(repository), FVitrelle(std::move(vitrelle)),
       FSourceName(FVitrelle ? QStringLiteral("Vitrelle %1 downloader").arg(FVitrelle->Id)
                             : QStringLiteral("Downloader")),
-      FEvents(std::make_unique<QObject>()), FLink(std::make_unique<TThreadLink>(*this))
+      FEvents(std::make_unique<QObject>()), FLink(std::make_unique<TThreadLink>(*this)),
+      FClient(std::make_shared<THttpClient>()), FWorker(std::make_shared<TWorkerState>())
 {
     if (FRepository != nullptr) {
         RefreshHttpSettings();
-        FHttp = FRepository->Services().Downloaders->CreateDownloader(FHttpSettings);
-        // A transfer under way ends as soon as the worker is asked to stop.
-        FHttp->SetCancelCheck([] {
-            const TThreadLink* link = TThreadLink::Current();
-            return link != nullptr && link->Terminated();
-        });
+        FClient->Http = FRepository->Services().Downloaders->CreateDownloader(FClient->Settings);
+        // A transfer under way ends as soon as the thread that runs it is asked to stop, or, lent to an
+        // update, once this object has gone.
+        FClient->Http->SetCancelCheck(
+            [client = FClient.get()] { return WorkerStopRequested() || client->OwnerGone.load(); });
     }
     NoteVitrelleNames();
     if (TVitrelleScheduler* scheduler = Scheduler())
@@ -84,6 +84,7 @@ TVitrelleDownloader::TVitrelleDownloader(TVitrelleRepository* repository, std::s
 
 TVitrelleDownloader::~TVitrelleDownloader()
 {
+    FClient->OwnerGone = true; // an update on a worker gives its transfer up and leaves this object alone
     FUpdatePending = false;
     // Unregistered first, so that no scheduled update can reach this object while it waits for its worker.
     if (TVitrelleScheduler* scheduler = Scheduler())
@@ -101,8 +102,8 @@ TVitrelleScheduler* TVitrelleDownloader::Scheduler() const
 
 void TVitrelleDownloader::RefreshHttpSettings()
 {
-    if (FRepository != nullptr && !FDownloading)
-        FHttpSettings.Assign(&FRepository->Settings().HttpSettings());
+    if (FRepository != nullptr && !FDownloading && !FUpdateRunning)
+        FClient->Settings.Assign(&FRepository->Settings().HttpSettings());
 }
 
 void TVitrelleDownloader::NoteVitrelleNames()
@@ -124,10 +125,10 @@ bool TVitrelleDownloader::DownloadVitrelle()
     const QString path = VitrelleFilePath();
     if (!FVitrelle || FVitrelle->Id.isEmpty() || path.isEmpty())
         return false;
-    Require(!FDownloading); // the worker owns the HTTP downloader meanwhile
+    Require(!FDownloading && !FUpdateRunning); // a worker owns the HTTP downloader meanwhile
     Info(QStringLiteral("Download vitrelle ID = '%1'").arg(FVitrelle->Id));
     RefreshHttpSettings();
-    return FHttp->DownloadVitrelle(FVitrelle->Id, path);
+    return FClient->Http->DownloadVitrelle(FVitrelle->Id, path);
 }
 
 bool TVitrelleDownloader::Load()
@@ -135,10 +136,13 @@ bool TVitrelleDownloader::Load()
     VC_ASSERT_MAIN_THREAD();
     if (FDownloading)
         return true; // loaded already, its media on their way
+    if (FUpdateRunning && FVitrelle->HasContent())
+        return true; // the running update loads the new content
     const QString path = VitrelleFilePath();
     if (path.isEmpty())
         return false;
-    if (!QFile::exists(path) && !DownloadVitrelle())
+    // While an update runs on a worker, the file it fetches is not fetched a second time here.
+    if (!QFile::exists(path) && (FUpdateRunning || !DownloadVitrelle()))
         return false;
     const QString id = FVitrelle->Id;
     Info(QStringLiteral("Load vitrelle ID = '%1'...").arg(id));
@@ -185,11 +189,15 @@ void TVitrelleDownloader::StartMediaDownload()
     Require(FRepository != nullptr && FVitrelle != nullptr);
     if (FDownloading)
         return;
+    if (FUpdateRunning) {
+        FMediaHeldBack = true; // the update's worker has the HTTP downloader; its end starts the download
+        return;
+    }
     PrepareMediaDownload();
     RefreshHttpSettings();
     {
-        std::lock_guard lock(FWorkerMutex);
-        FWorkerRunning = true;
+        std::lock_guard lock(FWorker->Mutex);
+        FWorker->Running = true;
     }
     FDownloading = true;
     TThreadLink::StartLink(FLink, *this);
@@ -200,18 +208,22 @@ void TVitrelleDownloader::StopMediaDownload()
     if (!FDownloading)
         return;
     FLink->Terminate();
-    bool ended = false;
+    FinishMediaStop(FStopWait);
+}
+
+bool TVitrelleDownloader::FinishMediaStop(std::chrono::milliseconds wait)
+{
     {
-        std::unique_lock lock(FWorkerMutex);
-        ended = FWorkerEnded.wait_for(lock, FStopWait, [this] { return !FWorkerRunning; });
+        std::unique_lock lock(FWorker->Mutex);
+        if (!FWorker->Ended.wait_for(lock, wait, [this] { return !FWorker->Running; }))
+            return false; // Downloading stays set until the end notification
     }
-    if (!ended)
-        return; // Downloading stays set until the end notification
     // The body has returned: freeing its link joins the thread and runs the end notification right here, so
     // the stop does not depend on which events the caller's context lets through.
     std::unique_ptr<TThreadLink> finished = std::move(FLink);
     FLink = std::make_unique<TThreadLink>(*this);
     finished.reset();
+    return true;
 }
 
 void TVitrelleDownloader::DeleteDiapositiveFiles(const TDiapositive* slide)
@@ -272,36 +284,31 @@ QStringList TVitrelleDownloader::FetchedFilesInUse() const
     return fetched;
 }
 
-bool TVitrelleDownloader::Update()
+struct TVitrelleDownloader::TUpdateStart
 {
-    VC_ASSERT_MAIN_THREAD();
-    StopMediaDownload();
-    if (FDownloading) {
-        // Not dropped: carried out by the end notification's follow-up once the worker has ended.
-        if (!FUpdatePending)
-            WriteLog(TVitrelleDownloader::LogSource, 2,
-                     QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
-                         .arg(FVitrelle ? FVitrelle->Id : QString()));
-        FUpdatePending = true;
-        return false;
-    }
-    FUpdatePending = false;
-    if (FRepository == nullptr || !FVitrelle)
-        return false;
-    // From here on the update ends in this call, with an error too.
-    bool succeeded = false;
-    const auto record = qScopeGuard([this, &succeeded] {
-        const std::shared_ptr<const IClock>& clock = FRepository->Services().Clock;
-        FLastUpdate = {clock ? clock->Now() : QDateTime::currentDateTime(), succeeded};
-    });
+    bool Proceed = false; // the media download has stopped: the transfer may begin
+    QString Id;
+    QString Path;
+    QStringList Stale;
+    std::chrono::milliseconds StopWait{0};
+};
+
+QStringList TVitrelleDownloader::StaleFiles() const
+{
     // What is cached was named by the loaded content (if any was loaded in this run) and by the cached file,
     // which the new file is about to replace.
+    return CachedFiles(*FVitrelle) + CachedFilesOf(VitrelleFilePath());
+}
+
+void TVitrelleDownloader::RecordUpdate(bool succeeded)
+{
+    const std::shared_ptr<const IClock>& clock = FRepository->Services().Clock;
+    FLastUpdate = {clock ? clock->Now() : QDateTime::currentDateTime(), succeeded};
+}
+
+bool TVitrelleDownloader::ReplaceContent(QStringList stale)
+{
     const QString path = VitrelleFilePath();
-    QStringList stale = CachedFiles(*FVitrelle) + CachedFilesOf(path);
-    // The new file replaces the cached one only when it arrived whole; until then nothing is deleted, so an
-    // update against a server that is down leaves the vitrelle playable.
-    if (!DownloadVitrelle())
-        return false;
     // Everything is fetched again, but a file the new content still names stays until its new copy has
     // arrived whole: a server that fails the media after the vitrelle file must not leave the show without
     // its pictures and styles (which other vitrelles of the same types use too). Pages are made here and go.
@@ -327,7 +334,169 @@ bool TVitrelleDownloader::Update()
         RemoveFile(file);
     }
     FRefetch = true;
-    succeeded = Load();
+    return Load();
+}
+
+bool TVitrelleDownloader::Update()
+{
+    if (!OnMainThread())
+        return UpdateOnWorker();
+    if (FUpdateRunning) {
+        WriteLog(TVitrelleDownloader::LogSource, 2,
+                 QStringLiteral("Update of vitrelle ID = '%1' is not started: an update of it is running")
+                     .arg(FVitrelle ? FVitrelle->Id : QString()));
+        return false;
+    }
+    StopMediaDownload();
+    if (FDownloading) {
+        // Not dropped: carried out by the end notification's follow-up once the worker has ended.
+        if (!FUpdatePending)
+            WriteLog(TVitrelleDownloader::LogSource, 2,
+                     QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
+                         .arg(FVitrelle ? FVitrelle->Id : QString()));
+        FUpdatePending = true;
+        return false;
+    }
+    FUpdatePending = false;
+    if (FRepository == nullptr || !FVitrelle)
+        return false;
+    // From here on the update ends in this call, with an error too.
+    bool succeeded = false;
+    const auto record = qScopeGuard([this, &succeeded] { RecordUpdate(succeeded); });
+    QStringList stale = StaleFiles();
+    // The new file replaces the cached one only when it arrived whole; until then nothing is deleted, so an
+    // update against a server that is down leaves the vitrelle playable.
+    if (!DownloadVitrelle())
+        return false;
+    succeeded = ReplaceContent(std::move(stale));
+    return succeeded;
+}
+
+void TVitrelleDownloader::BeginUpdate(TUpdateStart& start, bool wait)
+{
+    start = {};
+    start.StopWait = FStopWait;
+    if (FUpdateRunning) {
+        WriteLog(TVitrelleDownloader::LogSource, 2,
+                 QStringLiteral("Update of vitrelle ID = '%1' is not started: an update of it is running")
+                     .arg(FVitrelle ? FVitrelle->Id : QString()));
+        return;
+    }
+    if (FDownloading) {
+        FLink->Terminate();
+        // Waiting here is for the end notification only: the body has returned once the worker said so.
+        FinishMediaStop(std::chrono::milliseconds(0));
+    }
+    if (FDownloading) {
+        if (!wait)
+            return; // the worker waits for the media worker's end, off the main thread
+        if (!FUpdatePending)
+            WriteLog(TVitrelleDownloader::LogSource, 2,
+                     QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
+                         .arg(FVitrelle ? FVitrelle->Id : QString()));
+        FUpdatePending = true;
+        return;
+    }
+    FUpdatePending = false;
+    if (FRepository == nullptr || !FVitrelle)
+        return;
+    start.Stale = StaleFiles();
+    start.Id = FVitrelle->Id;
+    start.Path = VitrelleFilePath();
+    if (start.Id.isEmpty() || start.Path.isEmpty()) {
+        RecordUpdate(false); // as DownloadVitrelle giving no file
+        return;
+    }
+    RefreshHttpSettings();
+    FUpdateRunning = true; // the client is the worker's until the last hand-over
+    FMediaHeldBack = false;
+    start.Proceed = true;
+}
+
+bool TVitrelleDownloader::UpdateOnWorker()
+{
+    const std::shared_ptr<THttpClient> client = FClient;
+    const std::shared_ptr<TWorkerState> worker = FWorker;
+    TUpdateStart start;
+    bool downloading = false;
+    QString id;
+    RunOnMainThread([&] {
+        BeginUpdate(start, false);
+        downloading = FDownloading;
+        id = FVitrelle ? FVitrelle->Id : QString();
+    });
+    if (downloading) {
+        // The media worker has been asked to stop: its end is awaited here, not on the main thread. One that
+        // does not end within the stop wait (a flush held up) is logged, and awaited on: the update is not
+        // left for later, so its outcome is known when this call returns.
+        bool told = false;
+        while (true) {
+            {
+                std::unique_lock lock(worker->Mutex);
+                const auto until = std::chrono::steady_clock::now() + start.StopWait;
+                while (worker->Running && std::chrono::steady_clock::now() < until &&
+                       !WorkerStopRequested() && !client->OwnerGone)
+                    worker->Ended.wait_for(lock, std::chrono::milliseconds(50));
+                if (!worker->Running)
+                    break;
+            }
+            if (WorkerStopRequested())
+                throw EDownloadCancelled(QStringLiteral("Update of vitrelle ID = '%1' cancelled").arg(id));
+            // Gone: no hand-over either, so a main thread that waits for this worker's end need not serve
+            // one.
+            if (client->OwnerGone)
+                return false;
+            if (!told)
+                WriteLog(
+                    TVitrelleDownloader::LogSource, 2,
+                    QStringLiteral("Update of vitrelle ID = '%1' waits until its media download has ended")
+                        .arg(id));
+            told = true;
+        }
+        if (client->OwnerGone)
+            return false;
+        RunOnMainThread([&] {
+            if (!client->OwnerGone)
+                BeginUpdate(start, true);
+        });
+    }
+    if (!start.Proceed)
+        return false;
+    // From here on the update ends in this call, with an error too, and the last hand-over gives the client
+    // back.
+    bool fetched = false;
+    try {
+        Info(QStringLiteral("Download vitrelle ID = '%1'").arg(start.Id));
+        fetched = client->Http->DownloadVitrelle(start.Id, start.Path);
+    } catch (...) {
+        if (client->OwnerGone)
+            throw;
+        RunOnMainThread([&] {
+            if (client->OwnerGone)
+                return;
+            FUpdateRunning = false;
+            RecordUpdate(false);
+            if (FMediaHeldBack)
+                StartMediaDownload();
+        });
+        throw;
+    }
+    bool succeeded = false;
+    if (client->OwnerGone)
+        return false;
+    RunOnMainThread([&] {
+        if (client->OwnerGone)
+            return;
+        FUpdateRunning = false;
+        const auto record = qScopeGuard([this, &succeeded] { RecordUpdate(succeeded); });
+        if (!fetched) {
+            // Nothing was deleted; content loaded meanwhile gets the media download it was held back from.
+            if (FMediaHeldBack)
+                StartMediaDownload();
+            return;
+        }
+        succeeded = ReplaceContent(std::move(start.Stale));
+    });
     return succeeded;
 }
 
@@ -387,16 +556,16 @@ void TVitrelleDownloader::ThreadExecute()
     // Whatever ends the body, a stop waiting for it learns that it has returned.
     struct TEndSignal
     {
-        TVitrelleDownloader& Owner;
+        TWorkerState& State;
         ~TEndSignal()
         {
             {
-                std::lock_guard lock(Owner.FWorkerMutex);
-                Owner.FWorkerRunning = false;
+                std::lock_guard lock(State.Mutex);
+                State.Running = false;
             }
-            Owner.FWorkerEnded.notify_all();
+            State.Ended.notify_all();
         }
-    } endSignal{*this};
+    } endSignal{*FWorker};
     const TThreadLink* link = TThreadLink::Current();
     Require(FRepository != nullptr && FVitrelle != nullptr && link != nullptr);
     FetchMedia(*link);
@@ -514,7 +683,7 @@ void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
         second = std::thread([&] {
             try {
                 const std::unique_ptr<TDownloader> http =
-                    FRepository->Services().Downloaders->CreateDownloader(FHttpSettings);
+                    FRepository->Services().Downloaders->CreateDownloader(FClient->Settings);
                 http->SetCancelCheck([&link] { return link.Terminated(); });
                 transfer(*http);
             } catch (const std::exception& error) {
@@ -522,7 +691,7 @@ void TVitrelleDownloader::FetchMedia(const TThreadLink& link)
                          QString::fromUtf8(error.what())); // the first transfer goes on
             }
         });
-    transfer(*FHttp);
+    transfer(*FClient->Http);
     if (second.joinable())
         second.join();
     // A stop drops what is not on disk yet (fetched again at the next run) rather than wait for it.

@@ -28,12 +28,18 @@ class TVitrelleScheduler;
 // loads it, and fetches the missing template resources and media on a worker thread. As a schedule source it
 // offers one action, the update (code 0): everything cached for the vitrelle is fetched again.
 //
-// Threads: everything runs on the main thread except the media worker, which reads the media list and the
-// resources' Id and Src, writes their Status, and uses the HTTP downloader. The worker commits the files it
-// fetches in groups (TFileCommitGroup): a resource is marked present once its file is on disk under its name.
-// While the worker runs (from StartMediaDownload until its end has been reported on the main thread) the
-// vitrelle is not reloaded, the media list is not rebuilt and the HTTP downloader is not used on the main
-// thread.
+// Threads: everything runs on the main thread except the media worker and an update called on a worker.
+// The media worker reads the media list and the resources' Id and Src, writes their Status, and uses the HTTP
+// downloader. It commits the files it fetches in groups (TFileCommitGroup): a resource is marked present once
+// its file is on disk under its name. While it runs (from StartMediaDownload until its end has been reported
+// on the main thread) the vitrelle is not reloaded, the media list is not rebuilt and the HTTP downloader is
+// not used on the main thread.
+// An update called on a worker (a scheduled one) transfers the vitrelle file on that worker and does the rest
+// on the main thread (RunOnMainThread): it stops the media download, takes the HTTP downloader for the
+// transfer (meanwhile the main thread neither fetches nor starts the media download: see Load), and once the
+// new file is whole on disk deletes the stale files and loads the new content in one hand-over, so a playing
+// show changes only between two of its steps. Outside its hand-overs such an update touches nothing of this
+// object; one destroyed meanwhile ends its transfer and is left alone.
 class TVitrelleDownloader : public IScheduleSource, public IThread
 {
 public:
@@ -60,11 +66,14 @@ public:
     bool DownloadVitrelle();
     // Loads the vitrelle from its file (fetched first when not cached) and starts its media download. True
     // at once, without reloading, while the media download runs. Errors of the transfer are raised.
+    // While an update runs on a worker: true at once when content is loaded; otherwise the cached file is
+    // loaded when there is one (nothing is fetched) and the media download waits for the update's end.
     bool Load();
     // Builds the media list: the resources of the used types, then those of every slide, with their
     // presence in the cache.
     void PrepareMediaDownload();
-    // Starts the worker on a fresh media list, unless it runs already.
+    // Starts the worker on a fresh media list, unless it runs already or an update runs on a worker (whose
+    // end starts it).
     void StartMediaDownload();
     // Asks the worker to stop (a transfer under way is given up, fetched files not yet on disk are dropped)
     // and waits up to the stop wait for its end. The end notification runs inside this wait when the worker
@@ -78,8 +87,15 @@ public:
     // which fetches every media file again. When the file cannot be fetched nothing is deleted. Errors are
     // raised. When the media worker does not end within the stop wait, the update is logged and carried out
     // as soon as the worker has ended; false meanwhile.
+    // On the main thread everything runs inline. On a link's worker (a scheduled action) the transfer runs
+    // there and the rest on the main thread, as the class comment tells; a media worker slow to end is logged
+    // the same way and awaited on that worker, and the call returns when the update has ended, with its
+    // outcome. A stop asked of the worker gives the wait or the transfer up (EDownloadCancelled). False at
+    // once, on the main thread, while another update runs on a worker.
     bool Update();
     bool UpdatePending() const { return FUpdatePending; }
+    // An update runs on a worker and holds the HTTP downloader (main thread).
+    bool UpdateRunning() const { return FUpdateRunning; }
     // How the last update that ran to its end went (main thread). An update that waits for the media
     // download has not ended yet; one that raised an error has failed.
     const TVitrelleUpdateRecord& LastUpdate() const { return FLastUpdate; }
@@ -114,6 +130,24 @@ private:
         TVitrelleResource* Resource;
         QString FilePath; // empty for a refused name
     };
+    // The HTTP downloader and its copy of the server settings. Shared with an update running on a worker,
+    // which keeps it alive, and told when this object has gone so that a transfer lent out ends.
+    struct THttpClient
+    {
+        THttpSettings Settings;
+        std::unique_ptr<TDownloader> Http;
+        std::atomic<bool> OwnerGone{false};
+    };
+    // Whether the media worker's body still runs: lets a stop wait for it without serving events, on the
+    // main thread or on an updating worker (which keeps it alive).
+    struct TWorkerState
+    {
+        std::mutex Mutex; // guards Running
+        std::condition_variable Ended;
+        bool Running = false;
+    };
+    // What an update on a worker decided in its first hand-over.
+    struct TUpdateStart;
 
     TVitrelleScheduler* Scheduler() const;
     // The worker's run: fetches every missing entry; one that fails is logged, marked failed and passed over.
@@ -132,6 +166,19 @@ private:
     // when it has not been loaded in this run.
     QStringList FetchedFilesInUse() const;
     void RunPendingUpdate();
+    bool UpdateOnWorker();
+    // The first step of an update on the main thread: stops the media download (asks it to, when wait is
+    // false) and collects what is cached for the vitrelle now.
+    void BeginUpdate(TUpdateStart& start, bool wait);
+    // The files cached for the vitrelle before its new file arrives.
+    QStringList StaleFiles() const;
+    // The new file is whole on disk: the stale files go (those the new content or another vitrelle still
+    // names excepted) and the new content is loaded.
+    bool ReplaceContent(QStringList stale);
+    void RecordUpdate(bool succeeded);
+    // Main thread: the media worker's body has returned (or waits up to wait for it); then its link is
+    // freed, which runs the end notification here.
+    bool FinishMediaStop(std::chrono::milliseconds wait);
     // The HTTP downloader reads its own copy of the server settings, refreshed on the main thread whenever
     // the worker does not run, so values applied meanwhile are used and never read while being changed.
     void RefreshHttpSettings();
@@ -143,8 +190,7 @@ private:
     // Target of the queued call that carries out a waiting update; its calls go with it.
     std::unique_ptr<QObject> FEvents;
     std::unique_ptr<TThreadLink> FLink;
-    THttpSettings FHttpSettings;
-    std::unique_ptr<TDownloader> FHttp;
+    const std::shared_ptr<THttpClient> FClient;
     std::vector<TMediaEntry> FMediaList;
     std::atomic<bool> FDownloading{false};
     std::chrono::milliseconds FStopWait{StopWaitMs};
@@ -153,11 +199,11 @@ private:
     // The next media download fetches every entry again, also those in the cache (main thread).
     bool FRefetch = false;
     TVitrelleUpdateRecord FLastUpdate; // main thread
-
-    // Whether the worker's body still runs; lets a stop wait for it without serving events.
-    std::mutex FWorkerMutex;
-    std::condition_variable FWorkerEnded;
-    bool FWorkerRunning = false;
+    // Main thread: an update on a worker holds the HTTP client; a Load meanwhile held the media download
+    // back.
+    bool FUpdateRunning = false;
+    bool FMediaHeldBack = false;
+    const std::shared_ptr<TWorkerState> FWorker;
 
     // Name and id as the schedule's log shows them; read on the scheduler's worker.
     mutable std::mutex FNamesMutex;

@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "MainThread.h"
 #include "Paths.h"
+#include "ThreadLink.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrelleDownloader.h"
 #include "VitrelleResource.h"
@@ -167,11 +168,27 @@ bool TVitrelleRepository::ServerConfigured() const
 
 bool TVitrelleRepository::DownloadList()
 {
-    const std::unique_ptr<TDownloader> downloader =
-        FServices.Downloaders->CreateDownloader(FSettings.HttpSettings());
+    return FetchList(PrepareListFetch());
+}
+
+TVitrelleRepository::TListFetch TVitrelleRepository::PrepareListFetch() const
+{
+    TListFetch fetch;
+    fetch.Settings.Assign(&FSettings.HttpSettings());
+    fetch.ListFile = ListFilePath();
+    fetch.Downloaders = FServices.Downloaders;
+    return fetch;
+}
+
+bool TVitrelleRepository::FetchList(const TListFetch& fetch)
+{
+    if (!fetch.Downloaders)
+        return false;
+    const std::unique_ptr<TDownloader> downloader = fetch.Downloaders->CreateDownloader(fetch.Settings);
     if (!downloader)
         return false;
-    const QString path = ListFilePath();
+    downloader->SetCancelCheck([] { return WorkerStopRequested(); });
+    const QString& path = fetch.ListFile;
     // Fetched beside the list, and taken only when it is a vitrelle list: a broken answer must not replace
     // a cached list that works.
     const QString fetched = path + QLatin1String(".download");
@@ -181,13 +198,12 @@ bool TVitrelleRepository::DownloadList()
     TXmlDocument document;
     if (!document.LoadFromFile(fetched))
         throw EVitrelleError(TVitrelleList::ListParseErrorMessage(
-            FormatUrlTemplate(FSettings.HttpSettings().VitrelleListURL), document.ParseError()));
+            FormatUrlTemplate(fetch.Settings.VitrelleListURL), document.ParseError()));
     if (!SameTextAscii(document.DocumentElement().Name(), ContentXml::VitrellesElement))
         throw EVitrelleError(
             QStringLiteral("The vitrelle list fetched from %1 is not a vitrelle list: its root "
                            "element is '%2'")
-                .arg(FormatUrlTemplate(FSettings.HttpSettings().VitrelleListURL),
-                     document.DocumentElement().Name()));
+                .arg(FormatUrlTemplate(fetch.Settings.VitrelleListURL), document.DocumentElement().Name()));
     // The server's bytes as they came, replacing the cached list in one step (a power cut leaves the old
     // list or the new one).
     QFile file(fetched);
@@ -268,11 +284,45 @@ std::shared_ptr<TVitrelle> TVitrelleRepository::GetVitrelle(const QString& id)
 {
     if (id.isEmpty())
         return nullptr;
+    if (!OnMainThread())
+        return GetVitrelleOnWorker(id);
     TVitrelleDownloader* downloader = GetDownloader(id);
     if (downloader == nullptr || !downloader->Load())
         return nullptr;
     std::shared_ptr<TVitrelle> vitrelle = downloader->SharedVitrelle();
     if (FList.IndexOfId(vitrelle->Id) < 0)
         FList.Add(vitrelle);
+    return vitrelle;
+}
+
+std::shared_ptr<TVitrelle> TVitrelleRepository::GetVitrelleOnWorker(const QString& id)
+{
+    // The downloaders may be replaced (a reloaded list) between two hand-overs: each one looks its
+    // downloader up again, and the transfer uses a client of its own.
+    TListFetch fetch;
+    QString vitrelleId;
+    QString path;
+    RunOnMainThread([&] {
+        const TVitrelleDownloader* downloader = GetDownloader(id);
+        // A file being fetched by an update is not fetched twice: Load takes what is there.
+        if (downloader == nullptr || downloader->Downloading() || downloader->UpdateRunning())
+            return;
+        path = downloader->VitrelleFilePath();
+        if (path.isEmpty() || QFile::exists(path))
+            return;
+        vitrelleId = downloader->Vitrelle()->Id;
+        fetch.Settings.Assign(&FSettings.HttpSettings());
+        fetch.Downloaders = FServices.Downloaders;
+    });
+    if (fetch.Downloaders) {
+        WriteLog(TVitrelleDownloader::LogSource, 3,
+                 QStringLiteral("Download vitrelle ID = '%1'").arg(vitrelleId));
+        const std::unique_ptr<TDownloader> http = fetch.Downloaders->CreateDownloader(fetch.Settings);
+        http->SetCancelCheck([] { return WorkerStopRequested(); });
+        if (!http->DownloadVitrelle(vitrelleId, path))
+            return nullptr; // as Load: the server gave no file
+    }
+    std::shared_ptr<TVitrelle> vitrelle;
+    RunOnMainThread([&] { vitrelle = GetVitrelle(id); });
     return vitrelle;
 }

@@ -53,7 +53,8 @@ bool IsPlainFileName(const QString& name);
 // are refused and logged, so no server-provided name ever leads outside the repository folder.
 //
 // Vitrelles are shared: a player that holds one keeps it alive, also when a reloaded list drops it.
-// Everything runs on the main thread.
+// Everything runs on the main thread, except FetchList (any thread), GetVitrelle called on a worker and the
+// update of a downloader called on a worker (TVitrelleDownloader).
 class TVitrelleRepository
 {
 public:
@@ -86,14 +87,27 @@ public:
     // False when the server gives no file (no list URL, or a status below 400 other than 200). Errors of the
     // transfer are raised.
     bool DownloadList();
+    // DownloadList in two parts, so that its transfer runs on a worker: what it needs, copied on the main
+    // thread, then the transfer, the check and the replacement of the list file, on any thread. A stop asked
+    // of that thread (WorkerStopRequested) gives the transfer up with EDownloadCancelled. The in-memory list
+    // is not touched: LoadList, on the main thread, takes the new file.
+    struct TListFetch
+    {
+        THttpSettings Settings;
+        QString ListFile;
+        std::shared_ptr<const IDownloaderFactory> Downloaders;
+    };
+    TListFetch PrepareListFetch() const;
+    static bool FetchList(const TListFetch& fetch);
     // Loads the list file, fetched first when there is none, and prepares the downloaders. A list file that
     // cannot be read is fetched again when a server is configured (and replaced only by a list that parses).
     // Null when there is no file and the server gave none, or the file's root is not a vitrelle list (the
     // old vitrelles stay). A missing or broken file is raised as EVitrelleListError, already logged; errors
     // of the transfer are raised as they are.
     TVitrelleList* LoadList();
-    // What the operator's "download the vitrelle list" asks for: the list fetched anew from the server even
-    // when a cached one exists (DownloadList), then loaded with LoadList. Null, with the list, the
+    // What the operator's "download the vitrelle list" asks for, in one call on the main thread (the page
+    // itself runs FetchList on a worker, then LoadList): the list fetched anew from the server even when a
+    // cached one exists (DownloadList), then loaded with LoadList. Null, with the list, the
     // downloaders and the cached file unchanged, when the server gives no file; errors are raised, with the
     // same things unchanged.
     TVitrelleList* DownloadAndLoadList();
@@ -104,6 +118,8 @@ public:
     TVitrelleDownloader* GetDownloader(const QString& id);
     // The vitrelle, loaded and with its media download started, for playing; null when it is not listed or
     // cannot be fetched or loaded. Errors of the transfer are raised.
+    // On a link's worker (a scheduled play), a vitrelle file not cached yet is fetched on that worker (a stop
+    // asked of it gives the transfer up: EDownloadCancelled) and everything else runs on the main thread.
     std::shared_ptr<TVitrelle> GetVitrelle(const QString& id);
 
     int Count() const { return FList.Count(); }
@@ -123,6 +139,7 @@ public:
 
 private:
     void FreeDownloaders();
+    std::shared_ptr<TVitrelle> GetVitrelleOnWorker(const QString& id);
     bool ServerConfigured() const;
     // The folder below the repository folder (created when missing); empty, and logged, when it would lie
     // outside it.

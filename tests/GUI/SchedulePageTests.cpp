@@ -1,5 +1,6 @@
 #include "PageFixture.h"
 
+#include "EventWait.h"
 #include "FrameVitrelleScheduler.h"
 #include "MessageBox.h"
 #include "PageEvents.h"
@@ -56,7 +57,10 @@ protected:
         Server.SetFile("/list/VitrelleList.xml", list);
         ShowPage(TfrmVitrelleCenter::TPage::Settings);
         Idle();
-        Control<QPushButton>("btnDownloadList")->click();
+        QPushButton* download = Control<QPushButton>("btnDownloadList");
+        download->click();
+        // The list is fetched on the page's worker: taken once the button is offered again.
+        EXPECT_TRUE(ServeEventsUntil([&] { return download->isEnabled(); }));
         ShowPage(TfrmVitrelleCenter::TPage::Schedule);
         Idle();
     }

@@ -1,5 +1,6 @@
 #include "PageFixture.h"
 
+#include "EventWait.h"
 #include "MessageBox.h"
 #include "ModalDialogs.h"
 #include "RepositoryTestSupport.h"
@@ -8,6 +9,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -77,6 +79,14 @@ protected:
         return QDir(App.Path()).filePath(name) + QLatin1Char('/');
     }
     QComboBox* Combo(int tab) { return Control<QComboBox>(QStringLiteral("cbVitrelle%1").arg(tab)); }
+    // "Download vitrelle list", and its outcome: the transfer runs on the page's worker, the button is
+    // offered again once its outcome has been shown.
+    void DownloadList()
+    {
+        QPushButton* button = Button("btnDownloadList");
+        Click(button);
+        EXPECT_TRUE(ServeEventsUntil([&] { return button->isEnabled(); })) << "the download never ended";
+    }
     QStringList Names(QComboBox* combo)
     {
         QStringList names;
@@ -257,7 +267,7 @@ TEST_F(SettingsPage, ADownloadedListReachesTheOpenVitrellesPage)
 
     QWidget* vitrelles = CurrentPage;
     ShowPage(TPage::Settings);
-    Click(Button("btnDownloadList"));
+    DownloadList();
     EXPECT_EQ(Agent().Repository().Count(), 2);
     EXPECT_NE(Agent().Repository().FindByName("Hall"), nullptr);
     // The downloaders follow the list, so the schedule can update the new vitrelle.
@@ -297,7 +307,7 @@ TEST_P(SettingsPageFailedDownload, TellsTheOperatorAndKeepsTheCachedList)
     Settle();
 
     TMessageBox::SetNextAnswer(QMessageBox::Ok);
-    Click(Button("btnDownloadList"));
+    DownloadList();
     const QString shown = TMessageBox::TakeLastText().value_or("");
     EXPECT_TRUE(shown.startsWith(GetParam().Message)) << shown.toStdString();
     EXPECT_TRUE(Log.Lines().contains("[1] TFrameVitrelleSettings: " + shown)) << LogText(Log);
@@ -340,3 +350,84 @@ INSTANTIATE_TEST_SUITE_P(
                                           },
                                           "The content server gave no vitrelle list"}),
     [](const auto& info) { return CaseName(info.index, info.param.Why); });
+
+// The server is slow: the page shows that the download runs and stays usable, the window's main thread goes
+// on serving its events (every display's slide steps), and the outcome arrives as it would have at once.
+struct TCaseSlowList
+{
+    const char* Why;
+    bool Hangs;          // until released, then an error status; otherwise a late list
+    const char* Message; // the start of the message shown; null: the list is taken
+    friend void PrintTo(const TCaseSlowList& c, std::ostream* os) { *os << c.Why; }
+};
+
+class SettingsPageSlowServer : public SettingsPage, public ::testing::WithParamInterface<TCaseSlowList>
+{
+};
+
+TEST_P(SettingsPageSlowServer, ShowsTheDownloadRunningAndThenItsOutcome)
+{
+    const TCaseSlowList& c = GetParam();
+    Open();
+    Settle();
+    const QByteArray list = "<Vitrelles><Vitrelle id=\"hall\" name=\"Hall\"/></Vitrelles>";
+    if (c.Hangs)
+        Server.SetHang("/list/VitrelleList.xml");
+    else
+        Server.SetDelayedFile("/list/VitrelleList.xml", list, std::chrono::milliseconds(700));
+    QPushButton* button = Button("btnDownloadList");
+    auto* status = Control<QLabel>("lblListDownload");
+    if (c.Message != nullptr)
+        TMessageBox::SetNextAnswer(QMessageBox::Ok);
+
+    const TMainThreadPulse pulse;
+    Click(button);
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ(status->text(), "Downloading the vitrelle list...");
+    // The operator goes on working on the page meanwhile.
+    Edit("edLogin")->setText("someone");
+    Idle();
+    EXPECT_TRUE(ApplyOffered());
+    EXPECT_FALSE(button->isEnabled()) << "one download at a time";
+    ServeEventsUntil([] { return false; }, 400);
+    EXPECT_EQ(Agent().Repository().Count(), 2) << "nothing is taken before the file has arrived";
+    if (c.Hangs)
+        Server.ReleaseHangs();
+    ASSERT_TRUE(ServeEventsUntil([&] { return button->isEnabled(); }));
+    EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+    EXPECT_EQ(status->text(), "");
+    if (c.Message == nullptr) {
+        EXPECT_EQ(TMessageBox::TakeLastText(), std::nullopt);
+        EXPECT_EQ(Agent().Repository().Count(), 1);
+        EXPECT_NE(Agent().Repository().FindByName("Hall"), nullptr);
+        EXPECT_EQ(Agent().Repository().DownloaderCount(), 1);
+    } else {
+        const QString shown = TMessageBox::TakeLastText().value_or("");
+        EXPECT_TRUE(shown.startsWith(c.Message)) << shown.toStdString();
+        EXPECT_TRUE(Log.Lines().contains("[1] TFrameVitrelleSettings: " + shown)) << LogText(Log);
+        EXPECT_EQ(Agent().Repository().Count(), 2);
+    }
+    EXPECT_EQ(Edit("edLogin")->text(), "someone");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SettingsPageSlowServer,
+                         ::testing::Values(TCaseSlowList{"a list that comes late", false, nullptr},
+                                           TCaseSlowList{"a server that hangs, then fails", true,
+                                                         "Cannot download http://127.0.0.1:"}),
+                         [](const auto& info) { return CaseName(info.index, info.param.Why); });
+
+// The window closes while the server hangs: the download is given up at once and reports nothing.
+TEST_F(SettingsPage, ADownloadUnderWayIsGivenUpWhenTheWindowCloses)
+{
+    Open();
+    Server.SetHang("/list/VitrelleList.xml");
+    Click(Button("btnDownloadList"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return Server.Requests("/list/VitrelleList.xml") == 1; }));
+    QElapsedTimer clock;
+    clock.start();
+    CurrentPage = nullptr;
+    Form.reset();
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(TMessageBox::TakeLastText(), std::nullopt);
+    Server.ReleaseHangs();
+}

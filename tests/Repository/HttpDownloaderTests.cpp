@@ -4,6 +4,8 @@
 #include "VitrelleResource.h"
 
 #include "AbortRequest.h"
+#include "EventWait.h"
+#include "WorkQueue.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -631,23 +633,59 @@ INSTANTIATE_TEST_SUITE_P(
                       TSizeCase{"UnannouncedMediaOnAFullDisk", true, 1500, false, 49999999, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-// A slow transfer on the main thread tells the service manager's watchdog that the thread waits rather than
-// hangs; one on a worker says nothing (the main thread answers for itself there).
-TEST_F(HttpTransport, ASlowTransferOnTheMainThreadSaysTheThreadIsWaiting)
+// A transfer runs on a worker (a scheduled update, the operator's list download): asked to stop, the worker
+// gives a transfer that waits on the server up within a tenth of a second or so, whatever the server does,
+// and nothing of the file stays.
+struct TStopCase
 {
-    Server.SetTrickle("/vitrelles/17.xml", 2500, 50, std::chrono::milliseconds(50)); // about 2.5 s
-    std::atomic<int> notices = 0;
-    THttpOptions options = ShortHttpOptions(nullptr);
-    options.MainThreadWaiting = [&notices] { ++notices; };
-    auto downloader = MakeDownloader(options);
-    ASSERT_TRUE(downloader->DownloadVitrelle("17", Folder.File("main.xml")));
-    EXPECT_GE(notices.load(), 2);
-    EXPECT_LE(notices.load(), 3) << "about once a second, not at every block of data";
+    const char* Name;
+    void (*Break)(TTestContentServer& server);
+};
 
-    notices = 0;
-    bool fetched = false;
-    std::thread worker([&] { fetched = downloader->DownloadVitrelle("17", Folder.File("worker.xml")); });
-    worker.join();
-    EXPECT_TRUE(fetched);
-    EXPECT_EQ(notices.load(), 0);
+void PrintTo(const TStopCase& c, std::ostream* out)
+{
+    *out << c.Name;
 }
+
+class StoppedWorker : public HttpTransport, public ::testing::WithParamInterface<TStopCase>
+{
+};
+
+TEST_P(StoppedWorker, GivesAHungTransferUpAtOnce)
+{
+    Server.SetFile("/vitrelles/gallery.xml", "<Vitrelle/>");
+    GetParam().Break(Server);
+    const QString target = Folder.Write("17.xml", "old content");
+    auto downloader = MakeDownloader(THttpOptions{}); // limits of a minute and more; no cancel check set
+    ASSERT_TRUE(downloader->DownloadVitrelle("gallery", Folder.File("gallery.xml"))) << "logged in";
+    auto worker = std::make_unique<TWorkQueue>("transfers");
+    std::atomic<bool> cancelled = false;
+    worker->Post([&] {
+        try {
+            downloader->DownloadVitrelle("17", target);
+        } catch (const EDownloadCancelled&) {
+            cancelled = true;
+        }
+    });
+    ASSERT_TRUE(ServeEventsUntil([&] { return Server.Requests("/vitrelles/17.xml") == 1; }));
+    ServeEventsUntil([] { return false; }, 300);
+    QElapsedTimer clock;
+    clock.start();
+    worker.reset(); // asks the job to stop and waits for its end
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_TRUE(cancelled.load());
+    EXPECT_EQ(ReadFileBytes(target), "old content");
+    EXPECT_EQ(Folder.Entries(), (QStringList{"17.xml", "gallery.xml"})) << "nothing partial stays";
+    Server.ReleaseHangs();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StoppedWorker,
+                         ::testing::Values(TStopCase{"ServerSilentBeforeAnswering",
+                                                     [](TTestContentServer& server) {
+                                                         server.SetHang("/vitrelles/17.xml");
+                                                     }},
+                                           TStopCase{"ServerSilentInTheBody",
+                                                     [](TTestContentServer& server) {
+                                                         server.SetStallMidBody("/vitrelles/17.xml", 100000);
+                                                     }}),
+                         [](const auto& info) { return std::string(info.param.Name); });

@@ -283,6 +283,16 @@ void TTestContentServer::SetHang(const QString& path)
     SetAnswer(path, {TKind::Hang, 200, {}, 0, {}});
 }
 
+void TTestContentServer::SetDelayedFile(const QString& path, const QByteArray& content,
+                                        std::chrono::milliseconds delay)
+{
+    TAnswer answer;
+    answer.Kind = TKind::Delayed;
+    answer.Body = content.toStdString();
+    answer.Interval = delay;
+    SetAnswer(path, std::move(answer));
+}
+
 void TTestContentServer::SetStallMidBody(const QString& path, qint64 size)
 {
     SetAnswer(path, {TKind::StallMidBody, 200, {}, size, {}});
@@ -301,16 +311,6 @@ void TTestContentServer::SetTrickle(const QString& path, qint64 size, int step,
     answer.Size = size;
     answer.Step = static_cast<size_t>(std::max(step, 1));
     answer.Interval = interval;
-    SetAnswer(path, std::move(answer));
-}
-
-void TTestContentServer::SetDelayed(const QString& path, const QByteArray& content,
-                                    std::chrono::milliseconds delay)
-{
-    TAnswer answer;
-    answer.Kind = TKind::Delayed;
-    answer.Body = content.toStdString();
-    answer.Interval = delay;
     SetAnswer(path, std::move(answer));
 }
 

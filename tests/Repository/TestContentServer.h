@@ -56,6 +56,8 @@ public:
     void SetRedirect(const QString& path, const QString& location, int status = 302);
     // No answer at all until ReleaseHangs or the server's end.
     void SetHang(const QString& path);
+    // The content, answered only after the delay (a slow server that answers in the end).
+    void SetDelayedFile(const QString& path, const QByteArray& content, std::chrono::milliseconds delay);
     // Announces size bytes, sends the first half, then sends nothing more until ReleaseHangs.
     void SetStallMidBody(const QString& path, qint64 size);
     // Announces size bytes, sends the first half, then closes the connection.
@@ -63,8 +65,6 @@ public:
     // Announces size bytes and sends them slowly: step bytes every interval (a server that never trips a
     // low-speed limit and still takes for ever).
     void SetTrickle(const QString& path, qint64 size, int step, std::chrono::milliseconds interval);
-    // Answers the content whole, but only once delay has passed since the request came (a slow server).
-    void SetDelayed(const QString& path, const QByteArray& content, std::chrono::milliseconds delay);
     void Remove(const QString& path);
     // Misbehaves at random on every request, login included, before its path is looked at: FailShare of them
     // get status 503 at once, HangShare get it only after HangTime (a server that stops answering for a
@@ -110,10 +110,10 @@ private:
         Status,
         Redirect,
         Hang,
+        Delayed,
         StallMidBody,
         DropMidBody,
-        Trickle,
-        Delayed
+        Trickle
     };
     struct TAnswer
     {

@@ -2,6 +2,7 @@
 #include "RepositoryFixture.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
+#include "WorkQueue.h"
 
 #include <QDir>
 
@@ -535,6 +536,41 @@ TEST_F(VitrelleDownloader, AnUpdateTheWorkerHoldsUpRunsWhenTheWorkerEnds)
         << "the update fetched the media again";
 }
 
+// The same on a scheduler's worker: the update is logged the same way and waits there, not on the main
+// thread, for the worker's end; its outcome is known when it returns.
+TEST_F(VitrelleDownloader, AnUpdateOnAWorkerTheWorkerHoldsUpWaitsThereAndRuns)
+{
+    const auto sink = std::make_shared<TRecordingFileSink>();
+    sink->HoldFlushes();
+    Lobby->SetFileSink(sink);
+    Lobby->SetStopWait(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(ServeEventsUntil([&] { return sink->FlushHeld(); }));
+    Server.ResetCounts();
+
+    TWorkQueue lane("update lane");
+    bool ended = false;
+    bool result = false;
+    lane.Post([&] { result = Lobby->Update(); }, [&](std::exception_ptr) { ended = true; });
+    const TMainThreadPulse pulse;
+    ASSERT_TRUE(ServeEventsUntil([&] {
+        return !Log.Lines().filter("[2] TVitrelleDownloader: Update of vitrelle ID = '17' waits").isEmpty();
+    }));
+    ServeEventsUntil([] { return false; }, 200);
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 0);
+    sink->ReleaseFlushes();
+    ASSERT_TRUE(ServeEventsUntil([&] { return ended; })) << LogText(Log);
+    EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+    EXPECT_TRUE(result) << LogText(Log);
+    EXPECT_FALSE(Lobby->UpdatePending());
+    EXPECT_EQ(Log.Lines().filter("[2] TVitrelleDownloader: Update of vitrelle ID = '17' waits").size(), 1)
+        << LogText(Log);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+}
+
 // Two updates of one vitrelle due at the same tick: the second stops the media worker the first started,
 // without waiting for the whole stop wait, and runs.
 TEST_F(VitrelleDownloader, TwoUpdatesDueAtOneTickBothRun)
@@ -666,3 +702,159 @@ TEST_F(VitrelleDownloader, AMediaFileThatIsALinkIsFetchedOverTheLink)
 
 INSTANTIATE_TEST_SUITE_P(VitrelleDownloader, PlantedLink, ::testing::Values("Photo", "Photo/img"),
                          [](const auto& info) { return CaseName(info.index, info.param); });
+
+// A scheduled update runs on a worker of the scheduler: while the server is slow the main thread goes on
+// serving its events (every display's slide steps, the window), the new content replaces the playing one on
+// the main thread once its file is whole, the outcome and the "Last update" record are those of an update on
+// the main thread, and a worker asked to stop gives a hung transfer up at once.
+struct TWorkerUpdateCase
+{
+    enum TEnd
+    {
+        Answered, // the server answers in the end
+        Failed,   // the server answers an error in the end
+        Stopped,  // the worker is asked to stop while the server has not answered
+    };
+    const char* Name;
+    void (*Serve)(TTestContentServer& server, const QByteArray& renewed);
+    TEnd End;
+    bool Swapped; // the new content plays afterwards
+};
+
+void PrintTo(const TWorkerUpdateCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class UpdateOnAWorker : public VitrelleDownloader, public ::testing::WithParamInterface<TWorkerUpdateCase>
+{
+};
+
+TEST_P(UpdateOnAWorker, KeepsTheMainThreadServingAndEndsAsOnTheMainThread)
+{
+    const TWorkerUpdateCase& c = GetParam();
+    LoadLobby();
+    Clock->Set(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
+    c.Serve(Server, Data("17.xml").replace("\"Lobby\"", "\"Lobby renewed\""));
+    Server.ResetCounts();
+
+    auto lane = std::make_unique<TWorkQueue>("update lane");
+    bool ended = false;
+    bool result = false;
+    std::exception_ptr raised;
+    lane->Post([&] { result = Lobby->Update(); },
+               [&](std::exception_ptr error) {
+                   raised = error;
+                   ended = true;
+               });
+    const TMainThreadPulse pulse;
+    ASSERT_TRUE(WaitForRequest("/vitrelles/17.xml"));
+    EXPECT_TRUE(Lobby->UpdateRunning());
+    // A player asking for the vitrelle meanwhile plays what is there; nothing is fetched twice.
+    EXPECT_TRUE(Lobby->Load());
+    EXPECT_EQ(Lobby->Vitrelle()->Name, "Lobby");
+    EXPECT_FALSE(Lobby->Downloading());
+    if (c.End == TWorkerUpdateCase::Stopped) {
+        ServeEventsUntil([] { return false; }, 300);
+        EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+        QElapsedTimer stop;
+        stop.start();
+        lane.reset(); // asks the running update to stop and waits for it
+        EXPECT_LT(stop.elapsed(), 1000) << "the hung transfer is given up at once";
+        EXPECT_FALSE(ended) << "a stopped queue reports nothing";
+    } else {
+        if (c.End == TWorkerUpdateCase::Failed) {
+            ServeEventsUntil([] { return false; }, 500);
+            Server.ReleaseHangs(); // answered 503
+        }
+        ASSERT_TRUE(ServeEventsUntil([&] { return ended; }));
+        EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+        EXPECT_EQ(result, c.Swapped);
+        EXPECT_EQ(raised != nullptr, !c.Swapped);
+    }
+    EXPECT_FALSE(Lobby->UpdateRunning());
+    EXPECT_EQ(Lobby->Vitrelle()->Name, c.Swapped ? "Lobby renewed" : "Lobby");
+    EXPECT_EQ(Lobby->LastUpdate().Time, Clock->Now());
+    EXPECT_EQ(Lobby->LastUpdate().Succeeded, c.Swapped);
+    EXPECT_TRUE(Log.Lines().contains("[3] TVitrelleDownloader: Download vitrelle ID = '17'")) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Server.Requests("/media/p1.jpg"), c.Swapped ? 1 : 0) << "an update fetches every media again";
+    for (const QString& file : MediaFiles())
+        EXPECT_TRUE(QFile::exists(file)) << file.toStdString() << ": nothing is lost";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateOnAWorker,
+    ::testing::Values(TWorkerUpdateCase{"TheServerAnswersLate",
+                                        [](TTestContentServer& server, const QByteArray& renewed) {
+                                            server.SetDelayedFile("/vitrelles/17.xml", renewed,
+                                                                  std::chrono::milliseconds(600));
+                                        },
+                                        TWorkerUpdateCase::Answered, true},
+                      TWorkerUpdateCase{"TheServerFailsLate",
+                                        [](TTestContentServer& server, const QByteArray&) {
+                                            server.SetHang("/vitrelles/17.xml");
+                                        },
+                                        TWorkerUpdateCase::Failed, false},
+                      TWorkerUpdateCase{"TheServerHangsAndTheWorkerIsStopped",
+                                        [](TTestContentServer& server, const QByteArray&) {
+                                            server.SetHang("/vitrelles/17.xml");
+                                        },
+                                        TWorkerUpdateCase::Stopped, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The update of a vitrelle whose media download waits on the server: the media worker is stopped and awaited
+// off the main thread, then the update goes on as on the main thread.
+TEST_F(VitrelleDownloader, AnUpdateOnAWorkerStopsTheMediaDownloadFirst)
+{
+    Server.SetHang("/media/p1.jpg");
+    ASSERT_TRUE(Lobby->Load());
+    ASSERT_TRUE(WaitForRequest("/media/p1.jpg"));
+    Server.SetFile("/media/p1.jpg", "picture"); // answered from now on
+    TWorkQueue lane("update lane");
+    bool ended = false;
+    bool result = false;
+    lane.Post([&] { result = Lobby->Update(); }, [&](std::exception_ptr) { ended = true; });
+    const TMainThreadPulse pulse;
+    ASSERT_TRUE(ServeEventsUntil([&] { return ended; }));
+    EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+    EXPECT_TRUE(result) << LogText(Log);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 2);
+    ASSERT_TRUE(WaitForMedia(*Lobby));
+    EXPECT_EQ(Statuses(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p1.jpg")), "picture");
+    EXPECT_TRUE(Log.Lines().filter("[2] TVitrelleDownloader").isEmpty()) << LogText(Log);
+}
+
+// The operator reloads the list while a scheduled update waits on the server: the replaced downloader's
+// transfer ends at once and the update leaves it alone; the vitrelle's new downloader serves on.
+TEST_F(VitrelleDownloader, AnUpdateOnAWorkerWhoseDownloaderIsReplacedEndsAtOnce)
+{
+    LoadLobby();
+    Server.SetHang("/vitrelles/17.xml");
+    Server.ResetCounts();
+    TWorkQueue lane("update lane");
+    bool ended = false;
+    bool result = true;
+    std::exception_ptr raised;
+    lane.Post([&, lobby = Lobby] { result = lobby->Update(); },
+              [&](std::exception_ptr error) {
+                  raised = error;
+                  ended = true;
+              });
+    ASSERT_TRUE(WaitForRequest("/vitrelles/17.xml"));
+    ASSERT_NE(Repository->LoadList(), nullptr); // frees the downloaders
+    Lobby = nullptr;
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(ServeEventsUntil([&] { return ended; }));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(raised != nullptr || !result);
+    Server.ReleaseHangs();
+    Server.SetFile("/vitrelles/17.xml", Data("17.xml"));
+    TVitrelleDownloader* renewed = Repository->GetDownloader("17");
+    ASSERT_NE(renewed, nullptr);
+    EXPECT_FALSE(renewed->UpdateRunning());
+    EXPECT_TRUE(renewed->Update()) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*renewed));
+}

@@ -1,5 +1,6 @@
 #include "RepositoryFixture.h"
 #include "ScheduleAction.h"
+#include "WorkQueue.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -354,3 +355,69 @@ TEST_F(RepositoryTest, AHeldVitrelleOutlivesAReloadOfTheList)
     EXPECT_EQ(playing->DiapositiveAt(2)->Id, "s3");
     EXPECT_EQ(Repository->GetVitrelle("17")->Diapositives().size(), 3u);
 }
+
+// A scheduled play asks for a vitrelle whose file is not cached yet: the file is fetched on the scheduler's
+// worker while the main thread goes on serving its events, the vitrelle is loaded on the main thread, and a
+// worker asked to stop gives a hung transfer up at once.
+struct TWorkerGetCase
+{
+    const char* Name;
+    bool Hangs; // until the worker is stopped; otherwise the file comes late
+};
+
+void PrintTo(const TWorkerGetCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class GetVitrelleOnAWorker : public RepositoryTest, public ::testing::WithParamInterface<TWorkerGetCase>
+{
+};
+
+TEST_P(GetVitrelleOnAWorker, FetchesThereAndLoadsOnTheMainThread)
+{
+    CacheList();
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    if (GetParam().Hangs)
+        Server.SetHang("/vitrelles/17.xml");
+    else
+        Server.SetDelayedFile("/vitrelles/17.xml", Data("17.xml"), std::chrono::milliseconds(600));
+    auto lane = std::make_unique<TWorkQueue>("play lane");
+    std::shared_ptr<TVitrelle> got;
+    bool ended = false;
+    std::exception_ptr raised;
+    lane->Post([&] { got = Repository->GetVitrelle("17"); },
+               [&](std::exception_ptr error) {
+                   raised = error;
+                   ended = true;
+               });
+    const TMainThreadPulse pulse;
+    ASSERT_TRUE(WaitForRequest("/vitrelles/17.xml"));
+    if (GetParam().Hangs) {
+        ServeEventsUntil([] { return false; }, 300);
+        EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+        QElapsedTimer stop;
+        stop.start();
+        lane.reset();
+        EXPECT_LT(stop.elapsed(), 1000) << "the hung transfer is given up at once";
+        EXPECT_FALSE(QFile::exists(Cache("17.xml")));
+        EXPECT_FALSE(Repository->FindById("17")->HasContent());
+        Server.ReleaseHangs();
+        return;
+    }
+    ASSERT_TRUE(ServeEventsUntil([&] { return ended; }));
+    EXPECT_LT(pulse.LongestGap(), 150) << "the main thread was held";
+    EXPECT_EQ(raised, nullptr);
+    ASSERT_NE(got, nullptr) << LogText(Log);
+    EXPECT_EQ(got.get(), Repository->At(0));
+    EXPECT_EQ(got->Diapositives().size(), 3u);
+    EXPECT_EQ(Server.Requests("/vitrelles/17.xml"), 1);
+    EXPECT_TRUE(Log.Lines().contains("[3] TVitrelleDownloader: Download vitrelle ID = '17'")) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*Repository->GetDownloader("17")));
+    EXPECT_EQ(ReadFileBytes(Cache("Photo/img/p2.jpg")), "content of /media/p2.jpg");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GetVitrelleOnAWorker,
+                         ::testing::Values(TWorkerGetCase{"TheServerAnswersLate", false},
+                                           TWorkerGetCase{"TheServerHangsAndTheWorkerIsStopped", true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
