@@ -6,6 +6,8 @@
 #include "PageEvents.h"
 #include "TabBuilders.h"
 #include "VitrelleCenterAgent.h"
+#include "VitrelleCenterApplication.h"
+#include "WorkQueue.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -13,6 +15,8 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
@@ -23,7 +27,7 @@ constexpr int DefaultSeconds = 10;
 } // namespace
 
 TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
-    : QFrame(owner), FAgent(agent)
+    : QFrame(owner), FAgent(agent), FFetches(std::make_unique<TWorkQueue>(QStringLiteral("Vitrelles page")))
 {
     setObjectName(QStringLiteral("TFrameVitrellePlayer"));
     resize(PageWidth, PageHeight);
@@ -49,7 +53,11 @@ TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent&
     });
 }
 
-TFrameVitrellePlayer::~TFrameVitrellePlayer() = default;
+// The worker goes first: a fetch it abandons reports nothing to a page that is being taken down.
+TFrameVitrellePlayer::~TFrameVitrellePlayer()
+{
+    FFetches.reset();
+}
 
 void TFrameVitrellePlayer::AddDeviceTabs()
 {
@@ -112,8 +120,8 @@ void TFrameVitrellePlayer::PlayUpdate(QAction& action, int index)
     }
     const auto* combo =
         qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle")));
-    action.setEnabled(FAgent.Players(index).State() != psPlaying && combo != nullptr &&
-                      combo->currentIndex() >= 0);
+    action.setEnabled(FAgent.Players(index).State() != psPlaying && !FStarting.contains(index) &&
+                      combo != nullptr && combo->currentIndex() >= 0);
 }
 
 void TFrameVitrellePlayer::StopUpdate(QAction& action, int index)
@@ -131,11 +139,33 @@ void TFrameVitrellePlayer::PlayExecute()
     if (combo == nullptr)
         return;
     const TVitrelle* vitrelle = FAgent.Repository().FindByName(combo->currentText());
-    // The vitrelle may have to be fetched first. One that cannot be loaded simply does not start (the log
-    // says why); a fetch that fails with an error reaches the error display.
-    const TBusyCursor busy;
-    FAgent.PlayVitrelle(vitrelle != nullptr ? vitrelle->Id : QString(), index,
-                        duration != nullptr ? duration->value() : DefaultSeconds);
+    const QString id = vitrelle != nullptr ? vitrelle->Id : QString();
+    const int seconds = duration != nullptr ? duration->value() : DefaultSeconds;
+    if (id.isEmpty() || FStarting.contains(index))
+        return;
+    // The vitrelle may have to be fetched first: on the page's worker, so the window and every show go on
+    // meanwhile; Play stays off on this tab until it is known. One that cannot be loaded simply does not
+    // start (the log says why); a fetch that fails with an error reaches the error display.
+    FStarting.insert(index);
+    TVitrelleRepository& repository = FAgent.Repository();
+    auto loaded = std::make_shared<bool>(false);
+    FFetches->Post([&repository, id, loaded] { *loaded = repository.GetVitrelle(id) != nullptr; },
+                   [this, id, index, seconds, loaded](std::exception_ptr error) {
+                       FStarting.remove(index);
+                       if (error)
+                           TVitrelleCenterApplication::ReportError(this, error);
+                       else if (*loaded && index < FAgent.PlayerCount())
+                           LogErrorsOf([&] { FAgent.PlayVitrelle(id, index, seconds); });
+                   });
+}
+
+void TFrameVitrellePlayer::LogErrorsOf(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (...) {
+        TVitrelleCenterApplication::ReportError(this, std::current_exception());
+    }
 }
 
 void TFrameVitrellePlayer::StopExecute()

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QFrame>
+#include <QSet>
+
+#include <functional>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -8,9 +12,11 @@ class QTabWidget;
 class TActionList;
 class TPageEvents;
 class TVitrelleCenterAgent;
+class TWorkQueue;
 
 // The Vitrelles page of the main window: one tab per display device, on which the operator picks a vitrelle
-// of the list and a slide duration, and plays or stops it on that device by hand.
+// of the list and a slide duration, and plays or stops it on that device by hand. Main thread; the vitrelle's
+// file is fetched on a worker of the page's own before it plays.
 class TFrameVitrellePlayer : public QFrame
 {
     Q_OBJECT
@@ -31,8 +37,13 @@ private:
     void StopUpdate(QAction& action, int index);
     void PlayExecute();
     void StopExecute();
+    // Runs a step of a fetch's outcome, showing its error as the event loop's boundary would.
+    void LogErrorsOf(const std::function<void()>& step);
 
     TVitrelleCenterAgent& FAgent;
     QTabWidget* PageControl = nullptr;
     TActionList* ActionList = nullptr;
+    // Fetches a vitrelle file the operator asked to play before it plays (a slow server holds nothing else).
+    std::unique_ptr<TWorkQueue> FFetches;
+    QSet<int> FStarting; // tabs whose vitrelle is being fetched
 };

@@ -369,8 +369,7 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
             break;
         const milliseconds now = clock.Now();
         // The ticks keep their pace however long the steps take.
-        const milliseconds period = skippedAt ? std::min(FServices.Tick, CatchUpTick) : FServices.Tick;
-        nextTick = std::max(nextTick + period, now);
+        nextTick = std::max(nextTick + FServices.Tick, now);
         const bool ready = FSlideStatus.load() == ssReady;
         if (skippedAt ? ready || SlideDue(skippedAt, now) : SlideDue(lastChange, now)) {
             if (ready) {
@@ -386,6 +385,8 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
                 prepareNextSlide(skippedAt);
             }
         }
+        if (skippedAt)
+            nextTick = std::min(nextTick, std::max(clock.Now(), planned) + CatchUpTick);
         FTicks.fetch_add(1);
     }
 }

@@ -7,9 +7,13 @@
 #include "VitrelleCenterSettings.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -33,6 +37,17 @@ protected:
         return control;
     }
     QPushButton* Play(int tab) { return On<QPushButton>(tab, "btnPlay"); }
+    // Clicks Play and waits until the vitrelle plays or Play is offered again (the fetch has ended).
+    bool ClickPlay(int tab, int timeoutMs = 10000)
+    {
+        Click(Play(tab));
+        return ServeEventsUntil(
+            [&] {
+                Idle();
+                return Agent().Players(tab).State() == psPlaying || Play(tab)->isEnabled();
+            },
+            timeoutMs);
+    }
     QPushButton* Stop(int tab) { return On<QPushButton>(tab, "btnStop"); }
     QStringList Names(int tab)
     {
@@ -109,7 +124,7 @@ TEST_F(VitrellesPage, PlayAndStopFollowThePlayer)
 {
     Open();
     On<QSpinBox>(0, "seDuration")->setValue(3);
-    Click(Play(0));
+    ASSERT_TRUE(ClickPlay(0));
     TVitrellePlayer& first = Agent().Players(0);
     ASSERT_EQ(first.State(), psPlaying) << LogText(Log);
     EXPECT_EQ(first.Vitrelle()->Id, "17");
@@ -121,7 +136,7 @@ TEST_F(VitrellesPage, PlayAndStopFollowThePlayer)
     On<QComboBox>(1, "cbVitrelle")->setCurrentText("Gallery");
     EXPECT_TRUE(Play(1)->isEnabled());
     EXPECT_FALSE(Stop(1)->isEnabled());
-    Click(Play(1));
+    ASSERT_TRUE(ClickPlay(1));
     ASSERT_EQ(Agent().Players(1).State(), psPlaying) << LogText(Log);
     EXPECT_EQ(Agent().Players(1).Vitrelle()->Id, "gallery");
     EXPECT_EQ(Agent().Players(1).DefaultDuration(), 10000);
@@ -132,7 +147,7 @@ TEST_F(VitrellesPage, PlayAndStopFollowThePlayer)
             Idle();
             return Play(0)->isEnabled();
         },
-        1500))
+        5000))
         << "Play comes back once the player has stopped";
     EXPECT_EQ(first.State(), psLoaded);
     EXPECT_FALSE(Stop(0)->isEnabled());
@@ -156,7 +171,7 @@ TEST_P(VitrellesPageFailedPlay, DoesNotStartAndKeepsThePage)
     Open();
     GetParam().Break(Server);
     TMessageBox::SetNextAnswer(QMessageBox::Ok);
-    Click(Play(0));
+    ASSERT_TRUE(ClickPlay(0));
     if (GetParam().Message != nullptr) {
         const QString shown = TMessageBox::TakeLastText().value_or("");
         EXPECT_TRUE(shown.startsWith(GetParam().Message)) << shown.toStdString();
@@ -185,6 +200,60 @@ INSTANTIATE_TEST_SUITE_P(Cases, VitrellesPageFailedPlay,
                                                            nullptr}),
                          [](const auto& info) { return CaseName(info.index, info.param.Why); });
 
+// The vitrelle file comes late, or the server hangs until the transfer gives up: the window and the other
+// tab's show go on meanwhile, Play stays off on that tab, and the outcome comes as it did when the page
+// waited.
+TEST_F(VitrellesPage, ASlowServerHoldsNeitherTheWindowNorTheOtherTabs)
+{
+    // The hang first: its file is never cached, so the second round fetches it again.
+    for (const bool hangs : {true, false}) {
+        SCOPED_TRACE(hangs ? "the server hangs" : "the file comes late");
+        Open();
+        const QByteArray content = ReadFileBytes(TestDataPath(QStringLiteral("repository/17.xml")));
+        if (hangs)
+            Server.SetHang("/vitrelles/17.xml");
+        else // later than a slide, within the tests' one-second silence limit
+            Server.SetDelayedFile("/vitrelles/17.xml", content, std::chrono::milliseconds(700));
+        QElapsedTimer since;
+        since.start();
+        qint64 last = 0;
+        qint64 longestGap = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, since.elapsed() - last);
+            last = since.elapsed();
+        });
+        timer.start(10);
+        TMessageBox::SetNextAnswer(QMessageBox::Ok);
+        Click(Play(0));
+        Idle();
+        EXPECT_FALSE(Play(0)->isEnabled()) << "the fetch runs";
+        On<QComboBox>(1, "cbVitrelle")->setCurrentText("Gallery");
+        ASSERT_TRUE(ClickPlay(1));
+        EXPECT_EQ(Agent().Players(1).State(), psPlaying) << "the other tab played meanwhile";
+        ASSERT_TRUE(ServeEventsUntil(
+            [&] {
+                Idle();
+                return Play(0)->isEnabled() || Agent().Players(0).State() == psPlaying;
+            },
+            10000));
+        timer.stop();
+        EXPECT_LE(longestGap, 150) << "the main thread was held";
+        if (hangs) {
+            EXPECT_NE(Agent().Players(0).State(), psPlaying);
+            const QString shown = TMessageBox::TakeLastText().value_or("");
+            EXPECT_TRUE(shown.startsWith("Cannot download http://127.0.0.1:")) << shown.toStdString();
+            Server.ReleaseHangs();
+            Server.SetFile("/vitrelles/17.xml", content);
+        } else {
+            EXPECT_EQ(Agent().Players(0).State(), psPlaying) << LogText(Log);
+            EXPECT_GE(since.elapsed(), 600);
+            EXPECT_EQ(TMessageBox::TakeLastText(), std::nullopt) << LogText(Log);
+        }
+        TMessageBox::ResetForTests();
+    }
+}
+
 TEST_F(VitrellesPage, ADisplayPluggedInGetsItsTab)
 {
     Open();
@@ -199,7 +268,7 @@ TEST_F(VitrellesPage, ADisplayPluggedInGetsItsTab)
     EXPECT_EQ(Names(2), QStringList({"Lobby", "Gallery"}));
 
     Idle();
-    Click(Play(2));
+    ASSERT_TRUE(ClickPlay(2));
     EXPECT_EQ(Agent().Players(2).State(), psPlaying) << LogText(Log);
     EXPECT_EQ(Agent().Players(0).State(), psIdle);
 }
