@@ -41,12 +41,14 @@ protected:
     bool ClickPlay(int tab, int timeoutMs = 10000)
     {
         Click(Play(tab));
-        return ServeEventsUntil(
+        const bool ended = ServeEventsUntil(
             [&] {
                 Idle();
                 return Agent().Players(tab).State() == psPlaying || Play(tab)->isEnabled();
             },
             timeoutMs);
+        Idle(); // the buttons follow a player that started after the last look
+        return ended;
     }
     QPushButton* Stop(int tab) { return On<QPushButton>(tab, "btnStop"); }
     QStringList Names(int tab)
