@@ -31,6 +31,7 @@
 #include "VitrelleDeviceSettings.h"
 #include "VitrelleDownloader.h"
 #include "VitrelleForm.h"
+#include "WatchedView.h"
 #include "WebSlideView.h"
 #include "XmlDocument.h"
 #include "XsltTemplate.h"
@@ -269,47 +270,6 @@ private:
     std::vector<QDateTime> FTimes;
 };
 
-// A slide view that remembers the page it was sent to, so that a swap can be told which slide it shows.
-class TWatchedView : public ISlideView
-{
-public:
-    explicit TWatchedView(std::unique_ptr<ISlideView> inner) : FInner(std::move(inner))
-    {
-        FInner->OnReady = [this] {
-            if (OnReady)
-                OnReady();
-        };
-        FInner->OnKeyDown = [this](int key) {
-            if (OnKeyDown)
-                OnKeyDown(key);
-        };
-        FInner->OnContextMenu = [this](const QPoint& globalPos) {
-            if (OnContextMenu)
-                OnContextMenu(globalPos);
-        };
-    }
-    QWidget& Widget() override { return FInner->Widget(); }
-    void Navigate(const QUrl& url) override
-    {
-        FSlide = QFileInfo(url.toLocalFile()).completeBaseName();
-        FInner->Navigate(url);
-    }
-    const QString& Slide() const { return FSlide; }
-
-private:
-    std::unique_ptr<ISlideView> FInner;
-    QString FSlide;
-};
-
-class TWatchedViewFactory : public ISlideViewFactory
-{
-public:
-    std::unique_ptr<ISlideView> CreateView(QWidget* parent) const override
-    {
-        return std::make_unique<TWatchedView>(WebViews->CreateView(parent));
-    }
-};
-
 struct TSwap
 {
     QString Slide;
@@ -466,7 +426,7 @@ public:
         // limits, the machine's serial ports, the pause before every display is switched. The wall clock
         // stands still (at 08:00) until a scenario moves it past an action's time.
         TAgentPlatform platform = FFakes.Agent();
-        platform.SlideViews = std::make_shared<TWatchedViewFactory>();
+        platform.SlideViews = std::make_shared<TWatchedViewFactory>(WebViews);
         platform.SerialPorts = std::make_shared<TQtSerialPortFactory>();
         platform.Downloaders =
             std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, FFakes.Clock});
@@ -492,7 +452,7 @@ public:
             player.Form().SetOnSlideShown([this, i, &player] {
                 const auto* front = dynamic_cast<const TWatchedView*>(player.Form().Frame().Front());
                 FSwaps[static_cast<size_t>(i)].push_back(
-                    {front != nullptr ? front->Slide() : QString(), TClock::now()});
+                    {front != nullptr ? front->SlideId() : QString(), TClock::now()});
             });
             if (!agent.PlayVitrelle(i == 0 ? firstShow : Colours, i, SlideSeconds))
                 throw std::runtime_error("a display does not play");
@@ -679,8 +639,8 @@ void BM_UpdateWhileServerSlow(benchmark::State& state)
                         return repository.DownloaderAt(i);
                 return nullptr;
             };
-            rig.Server().SetDelayedFile("/vitrelles/" + Colours + ".xml", ShowXml("Colours", "c", false, true),
-                                    SlowAnswer);
+            rig.Server().SetDelayedFile("/vitrelles/" + Colours + ".xml",
+                                        ShowXml("Colours", "c", false, true), SlowAnswer);
             RunScenario(
                 state, "(a) update, vitrelle file after 30 s", rig,
                 [&] {

@@ -16,6 +16,7 @@
 #include "VitrelleForm.h"
 #include "VitrellePlayer.h"
 #include "VitrelleRepository.h"
+#include "WatchedView.h"
 #include "WebSlideView.h"
 #include "XmlDocument.h"
 #include "XvfbServer.h"
@@ -180,57 +181,15 @@ private:
     std::condition_variable FWakeUp;
 };
 
-// A slide view that remembers the page it was sent to, so that a swap can be told which slide it shows.
-class TWatchedView : public ISlideView
+// The slide's position in the show ("s12" is 12); -1 for none.
+int SlidePosition(const TWatchedView* view)
 {
-public:
-    explicit TWatchedView(std::unique_ptr<ISlideView> inner) : FInner(std::move(inner))
-    {
-        FInner->OnReady = [this] {
-            if (OnReady)
-                OnReady();
-        };
-        FInner->OnKeyDown = [this](int key) {
-            if (OnKeyDown)
-                OnKeyDown(key);
-        };
-        FInner->OnContextMenu = [this](const QPoint& globalPos) {
-            if (OnContextMenu)
-                OnContextMenu(globalPos);
-        };
-    }
-    QWidget& Widget() override { return FInner->Widget(); }
-    void Navigate(const QUrl& url) override
-    {
-        FUrl = url;
-        FInner->Navigate(url);
-    }
-    // The slide's position in the show; -1 for none.
-    int Slide() const
-    {
-        const QString name = QFileInfo(FUrl.toLocalFile()).completeBaseName();
-        bool ok = false;
-        const int index = name.mid(1).toInt(&ok);
-        return ok ? index : -1;
-    }
-
-private:
-    std::unique_ptr<ISlideView> FInner;
-    QUrl FUrl;
-};
-
-class TWatchedViewFactory : public ISlideViewFactory
-{
-public:
-    explicit TWatchedViewFactory(std::shared_ptr<const ISlideViewFactory> inner) : FInner(std::move(inner)) {}
-    std::unique_ptr<ISlideView> CreateView(QWidget* parent) const override
-    {
-        return std::make_unique<TWatchedView>(FInner->CreateView(parent));
-    }
-
-private:
-    std::shared_ptr<const ISlideViewFactory> FInner;
-};
+    if (view == nullptr)
+        return -1;
+    bool ok = false;
+    const int index = view->SlideId().mid(1).toInt(&ok);
+    return ok ? index : -1;
+}
 
 struct TSwap
 {
@@ -255,7 +214,7 @@ public:
         Player->Form().SetFullScreen(true);
         Player->Form().SetOnSlideShown([this] {
             const auto* front = dynamic_cast<const TWatchedView*>(Player->Form().Frame().Front());
-            Swaps.push_back({front != nullptr ? front->Slide() : -1, TClock::now()});
+            Swaps.push_back({SlidePosition(front), TClock::now()});
         });
         Player->SetSlideDuration(slideSeconds);
     }
