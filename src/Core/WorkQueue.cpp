@@ -11,13 +11,12 @@
 struct TWorkQueue::TJob
 {
     std::function<void()> Work;
+    TDone Done; // run on the main thread with the outcome; may be empty
     // Set under the queue's mutex.
     bool Started = false;
-    bool Done = false;
+    bool Ended = false;
     bool Abandoned = false; // a Run caller gave up before it started: never runs
     std::exception_ptr Error;
-    // Runs on the worker once Work has ended; posts the outcome to the main thread.
-    std::function<void(std::exception_ptr)> Report;
 };
 
 TWorkQueue::TWorkQueue(QString name) : FName(std::move(name))
@@ -56,14 +55,7 @@ void TWorkQueue::Post(std::function<void()> job, TDone done)
 {
     VC_ASSERT_MAIN_THREAD();
     std::shared_ptr<TJob> entry = Enqueue(std::move(job));
-    if (done) {
-        // The outcome reaches the main thread as a queued call on this object, dropped when the queue is gone
-        // by then. The worker reports while the queue still exists: its destructor waits for the worker.
-        entry->Report = [this, done = std::move(done)](std::exception_ptr error) {
-            QMetaObject::invokeMethod(
-                this, [done, error] { done(error); }, Qt::QueuedConnection);
-        };
-    }
+    entry->Done = std::move(done);
     {
         std::lock_guard lock(FMutex);
         FJobs.push_back(std::move(entry));
@@ -91,10 +83,10 @@ void TWorkQueue::Run(std::function<void()> job)
             Queue.FChanged.notify_all();
         }
     } leave{*this};
-    while (!entry->Done) {
+    while (!entry->Ended) {
         // Short waits: the caller's own stop request is a flag, not a notification.
         FChanged.wait_for(lock, std::chrono::milliseconds(50));
-        if (entry->Done)
+        if (entry->Ended)
             break;
         if (FStopping || WorkerStopRequested()) {
             if (!entry->Started) {
@@ -139,14 +131,35 @@ void TWorkQueue::ThreadExecute()
         } catch (...) {
             error = std::current_exception(); // the poster learns it
         }
-        if (job->Report)
-            job->Report(error);
+        bool report = false;
         {
             std::lock_guard lock(FMutex);
             job->Error = error;
-            job->Done = true;
+            job->Ended = true;
             FRunning = false;
+            if (job->Done) {
+                FOutcomes.push_back(job);
+                report = true;
+            }
         }
         FChanged.notify_all();
+        // Dropped by Qt when the queue is gone by then; the destructor waits for this worker first.
+        if (report)
+            QMetaObject::invokeMethod(this, "DeliverOutcomes", Qt::QueuedConnection);
     }
+}
+
+void TWorkQueue::DeliverOutcomes()
+{
+    // One outcome a call, as one call is queued for each: a done that raises (the event loop's boundary
+    // reports it) holds no other outcome back.
+    std::shared_ptr<TJob> job;
+    {
+        std::lock_guard lock(FMutex);
+        if (FOutcomes.empty())
+            return;
+        job = FOutcomes.front();
+        FOutcomes.pop_front();
+    }
+    job->Done(job->Error);
 }

@@ -49,6 +49,11 @@ public:
     bool Busy() const;
     const QString& Name() const { return FName; }
 
+private Q_SLOTS:
+    // Queued from the worker by name, so that the event's allocation happens inside Qt, where
+    // ThreadSanitizer sees its synchronisation as Qt's own; the outcomes themselves pass under FMutex.
+    void DeliverOutcomes();
+
 private:
     struct TJob;
 
@@ -60,6 +65,7 @@ private:
     mutable std::mutex FMutex; // guards the fields below
     std::condition_variable FChanged;
     std::deque<std::shared_ptr<TJob>> FJobs;
+    std::deque<std::shared_ptr<TJob>> FOutcomes; // ended jobs whose done has yet to run on the main thread
     bool FRunning = false;
     bool FStopping = false;
     int FRunCallers = 0; // Run callers inside this object: the destructor waits for them to leave
