@@ -1,7 +1,10 @@
 #include "BenchDisplay.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QLoggingCategory>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -19,4 +22,19 @@ bool StartBenchDisplay(TXvfbServer& server, QSize screen)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     return true;
+}
+
+bool ServeUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    QEventLoop loop;
+    QTimer poll;
+    const QDeadlineTimer deadline(timeout);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start(10);
+    if (!condition())
+        loop.exec();
+    return condition();
 }

@@ -309,22 +309,6 @@ private:
     double FWorstMs = 0;
 };
 
-// Serves the main thread's events until the condition holds or the time is up.
-bool ServeUntil(const std::function<bool()>& condition, milliseconds timeout)
-{
-    QEventLoop loop;
-    QTimer poll;
-    const QDeadlineTimer deadline(timeout);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition() || deadline.hasExpired())
-            loop.quit();
-    });
-    poll.start(10);
-    if (!condition())
-        loop.exec();
-    return condition();
-}
-
 void ServeFor(milliseconds duration)
 {
     QEventLoop loop;

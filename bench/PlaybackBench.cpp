@@ -230,21 +230,6 @@ public:
             throw std::runtime_error("the colour show does not play");
     }
 
-    // Serves the main thread's events (the clock's hand-overs, the web views) until the condition holds.
-    static bool ServeUntil(const std::function<bool()>& condition, milliseconds timeout)
-    {
-        QEventLoop loop;
-        QTimer poll;
-        const QDeadlineTimer deadline(timeout);
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (condition() || deadline.hasExpired())
-                loop.quit();
-        });
-        poll.start(10);
-        if (!condition())
-            loop.exec();
-        return condition();
-    }
     // Serves events for a while without waking more often than the events themselves ask.
     static void ServeFor(milliseconds duration)
     {
@@ -308,7 +293,7 @@ void BM_SwapQuality(benchmark::State& state)
                 return !s.empty() && (s.back().Slide == SlideCount - 1 ||
                                       (s.size() > 1 && s.back().Slide < s[s.size() - 2].Slide));
             };
-            TPlayback::ServeUntil(passed, 110s);
+            ServeUntil(passed, 110s);
             TPlayback::ServeFor(150ms); // the last slide's first frames
             frames = sampler.Stop();
             state.SetIterationTime(std::chrono::duration<double>(TClock::now() - started).count());
@@ -370,13 +355,13 @@ void BM_MemoryOverSwaps(benchmark::State& state)
         const auto swapped = [&](size_t count) {
             return [&playback, count] { return playback.Swaps.size() >= count; };
         };
-        if (!TPlayback::ServeUntil(swapped(100), 120s))
+        if (!ServeUntil(swapped(100), 120s))
             state.SkipWithError("fewer than 100 swaps in two minutes");
         const TProcessSample early = ProgramMemory();
         // Progress on the way, a few minutes in all.
         TProcessSample late;
         for (size_t swaps = 500; swaps <= 2000; swaps += 500) {
-            if (!TPlayback::ServeUntil(swapped(swaps), 300s)) {
+            if (!ServeUntil(swapped(swaps), 300s)) {
                 state.SkipWithError("fewer than 500 swaps in five minutes");
                 break;
             }
@@ -504,7 +489,7 @@ void BM_IdleCost(benchmark::State& state)
         TColourShow show;
         TPlayback playback(show, 1, 1000ms, 30);
         playback.Play();
-        if (!TPlayback::ServeUntil([&] { return !playback.Swaps.empty(); }, 20s)) {
+        if (!ServeUntil([&] { return !playback.Swaps.empty(); }, 20s)) {
             state.SkipWithError("no slide shown");
             break;
         }

@@ -88,21 +88,13 @@ void TDeviceControlSettings::Assign(const TDeviceControlSettings* source)
     if (source == nullptr)
         return;
     ComSettings.Assign(&source->ComSettings);
-    PowerOn = source->PowerOn;
-    PowerOnOK = source->PowerOnOK;
-    PowerOff = source->PowerOff;
-    PowerOffOK = source->PowerOffOK;
-    PowerStatus = source->PowerStatus;
-    PowerStatusOn = source->PowerStatusOn;
-    PowerStatusOff = source->PowerStatusOff;
+    static_cast<TControlCodes&>(*this) = *source;
 }
 
 bool TDeviceControlSettings::Equals(const TDeviceControlSettings* other) const
 {
-    return other != nullptr && ComSettings.Equals(&other->ComSettings) && PowerOn == other->PowerOn &&
-           PowerOnOK == other->PowerOnOK && PowerOff == other->PowerOff && PowerOffOK == other->PowerOffOK &&
-           PowerStatus == other->PowerStatus && PowerStatusOn == other->PowerStatusOn &&
-           PowerStatusOff == other->PowerStatusOff;
+    return other != nullptr && ComSettings.Equals(&other->ComSettings) &&
+           static_cast<const TControlCodes&>(*this) == *other;
 }
 
 bool TDeviceControlSettings::LoadFromXML(TXmlNode element, const QString& source)
@@ -182,13 +174,7 @@ TControlSnapshot TDeviceControl::Snapshot() const
     TControlSnapshot snapshot;
     snapshot.Port = FComPort;
     if (FSettings != nullptr) {
-        snapshot.PowerOn = FSettings->PowerOn;
-        snapshot.PowerOnOK = FSettings->PowerOnOK;
-        snapshot.PowerOff = FSettings->PowerOff;
-        snapshot.PowerOffOK = FSettings->PowerOffOK;
-        snapshot.PowerStatus = FSettings->PowerStatus;
-        snapshot.PowerStatusOn = FSettings->PowerStatusOn;
-        snapshot.PowerStatusOff = FSettings->PowerStatusOff;
+        static_cast<TControlCodes&>(snapshot) = *FSettings;
     }
     return snapshot;
 }

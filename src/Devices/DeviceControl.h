@@ -23,11 +23,9 @@ enum TPowerStatus : quint8
     pwOff = 2
 };
 
-// The serial port of one display and the seven codes that switch it and ask for its state ("#" notation).
-class TDeviceControlSettings
+// The seven codes that switch a display and ask for its state ("#" notation).
+struct TControlCodes
 {
-public:
-    TComSettings ComSettings;
     QString PowerOn;
     QString PowerOnOK;
     QString PowerOff;
@@ -35,6 +33,15 @@ public:
     QString PowerStatus;
     QString PowerStatusOn;
     QString PowerStatusOff;
+
+    bool operator==(const TControlCodes&) const = default;
+};
+
+// The serial port of one display and its codes.
+class TDeviceControlSettings : public TControlCodes
+{
+public:
+    TComSettings ComSettings;
 
     TDeviceControlSettings() = default;
     TDeviceControlSettings(const TDeviceControlSettings&) = delete;
@@ -51,16 +58,9 @@ public:
 
 // The port and the codes of one display as they stand when a command is given: read from the settings
 // where these change (the main thread) and handed to the worker that talks to the display.
-struct TControlSnapshot
+struct TControlSnapshot : TControlCodes
 {
     TSerialPortConfig Port;
-    QString PowerOn;
-    QString PowerOnOK;
-    QString PowerOff;
-    QString PowerOffOK;
-    QString PowerStatus;
-    QString PowerStatusOn;
-    QString PowerStatusOff;
 };
 
 // Switches one display on and off over its serial line and keeps its last known power state. An exchange
