@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QScreen>
 #include <QStackedLayout>
@@ -127,6 +128,13 @@ void TfrmVitrelleCenter::FormDestroy()
     if (FAgent)
         FAgent->OnDevicesAdded = nullptr;
     FAgent.reset();
+}
+
+void TfrmVitrelleCenter::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        Q_EMIT Closed();
 }
 
 void TfrmVitrelleCenter::sbDevicesClick()

@@ -14,6 +14,8 @@ class TPageEvents;
 
 // The operator's main window: four page buttons along the top (Devices, Vitrelles, Schedule, Settings) and
 // the page area below. Creating the window creates and starts the agent; destroying it frees the agent.
+// Closing it is the operator's way to end the program: it says so with Closed, and the program ends whole,
+// slide windows included (a show without its operator window could neither be seen to nor restarted).
 class TfrmVitrelleCenter : public QWidget
 {
     Q_OBJECT
@@ -36,11 +38,18 @@ public:
     QWidget* Page(TPage page) const;
     TPageEvents& PageEvents() const { return *FPageEvents; }
 
+Q_SIGNALS:
+    // The operator has closed the window.
+    void Closed();
+
 public Q_SLOTS:
     void sbDevicesClick();
     void sbVitrellesClick();
     void sbScheduleClick();
     void sbSettingsClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildLayout();

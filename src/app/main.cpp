@@ -67,6 +67,11 @@ int main(int argc, char* argv[])
         } else if (TerminationRequested()) {
             exitCode = 0; // asked to end during start-up: closing is all that is left
         } else {
+            // The program ends when its operator window is closed, never when the last slide window is (the
+            // evening's scheduled stop): an end the operator did not ask for would leave the next morning
+            // dark.
+            QApplication::setQuitOnLastWindowClosed(false);
+            QObject::connect(&form, &TfrmVitrelleCenter::Closed, &form, [] { QCoreApplication::exit(0); });
             form.show();
             serviceManager->NotifyReady();
             const TServiceWatchdog watchdog(*serviceManager);

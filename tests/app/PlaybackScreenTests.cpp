@@ -58,63 +58,93 @@ void LayOut(const TTempFolder& app)
     QFile::setPermissions(app.File("VitrelleCenter.xml"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
+// The program under test on its own private X server, started on the folder LayOut makes.
+class PlaybackScreen : public ::testing::Test
+{
+protected:
+    static constexpr int Width = 800;
+    static constexpr int Height = 600;
+
+    void SetUp() override
+    {
+#if defined(__SANITIZE_THREAD__)
+        GTEST_SKIP()
+            << "the program's web engine synchronises its threads in code ThreadSanitizer does not see (it "
+               "is not instrumented), so every run reports races of its own";
+#endif
+        ASSERT_TRUE(Server.Start({"-br"}, QStringLiteral("800x600x24")));
+        LayOut(App);
+        ASSERT_FALSE(HasFatalFailure());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", QString::fromLatin1(Server.Name()));
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's sandbox cannot run as root
+        // For a sanitized build: Qt WebEngine's Chromium is not instrumented; it deletes some objects through
+        // a pointer to a smaller base type, which the allocator hooks report. Leaks are not checked here: the
+        // GL driver the engine loads under X is unloaded before the check, so its allocations name no module
+        // and cannot be told from ours. The program's leaks are checked by the app tests on the offscreen
+        // platform.
+        environment.insert("ASAN_OPTIONS",
+                           environment.value("ASAN_OPTIONS") + ":new_delete_type_mismatch=0:detect_leaks=0");
+        Program.setProcessEnvironment(environment);
+        Program.setWorkingDirectory(App.Path());
+        Program.setProcessChannelMode(QProcess::MergedChannels);
+    }
+
+    void TearDown() override
+    {
+        if (Program.state() != QProcess::NotRunning) {
+            Program.kill();
+            Program.waitForFinished(5000);
+        }
+    }
+
+    void Launch()
+    {
+        Program.start(App.File("VitrelleCenter"), {});
+        ASSERT_TRUE(Program.waitForStarted(10000));
+    }
+
+    // The frames sampled until the slide at this position of the palette has been seen (or 12 s passed, or
+    // the program ended), at the capture's pace.
+    std::vector<TScreenSampler::TFrame> SampleUntilSlide(TScreenSampler& sampler, int slide)
+    {
+        std::vector<TScreenSampler::TFrame> frames;
+        const QDeadlineTimer limit(12000);
+        auto next = TClock::now();
+        while (!limit.hasExpired() && Program.state() == QProcess::Running) {
+            frames.push_back(sampler.Sample());
+            if (JudgeFrame(SlideColours, frames.back()).Slide >= slide)
+                break;
+            next += 16ms;
+            std::this_thread::sleep_until(next);
+        }
+        return frames;
+    }
+
+    TXvfbServer Server;
+    TTempFolder App;
+    QProcess Program;
+};
+
 } // namespace
 
-TEST(PlaybackScreen, AScheduledPlayFillsTheMonitorWithSlidesThatChangeAtTheSetDuration)
+TEST_F(PlaybackScreen, AScheduledPlayFillsTheMonitorWithSlidesThatChangeAtTheSetDuration)
 {
-#if defined(__SANITIZE_THREAD__)
-    GTEST_SKIP()
-        << "the program's web engine synchronises its threads in code ThreadSanitizer does not see (it "
-           "is not instrumented), so every run reports races of its own";
-#endif
-    constexpr int Width = 800;
-    constexpr int Height = 600;
-    TXvfbServer server;
-    ASSERT_TRUE(server.Start({"-br"}, QStringLiteral("800x600x24")));
-    TTempFolder app;
-    LayOut(app);
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
-
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromLatin1(server.Name()));
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's sandbox cannot run as root
-    // For a sanitized build: Qt WebEngine's Chromium is not instrumented; it deletes some objects through a
-    // pointer to a smaller base type, which the allocator hooks report. Leaks are not checked here: the GL
-    // driver the engine loads under X is unloaded before the check, so its allocations name no module and
-    // cannot be told from ours. The program's leaks are checked by the app tests on the offscreen platform.
-    environment.insert("ASAN_OPTIONS",
-                       environment.value("ASAN_OPTIONS") + ":new_delete_type_mismatch=0:detect_leaks=0");
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(app.Path());
-    program.setProcessChannelMode(QProcess::MergedChannels);
-
     // The corners and the centre of the monitor.
     TScreenSampler sampler(
-        server.Name(),
+        Server.Name(),
         {{2, 2}, {Width - 3, 2}, {2, Height - 3}, {Width - 3, Height - 3}, {Width / 2, Height / 2}});
     const auto launched = TClock::now();
-    program.start(app.File("VitrelleCenter"), {});
-    ASSERT_TRUE(program.waitForStarted(10000));
+    Launch();
+    ASSERT_FALSE(HasFatalFailure());
 
-    // Until the second slide has been seen, at the capture's pace.
-    std::vector<TScreenSampler::TFrame> frames;
-    const QDeadlineTimer limit(12000);
-    auto next = TClock::now();
-    TSwapReport report;
-    while (!limit.hasExpired() && program.state() == QProcess::Running) {
-        frames.push_back(sampler.Sample());
-        if (JudgeFrame(SlideColours, frames.back()).Slide >= 1)
-            break;
-        next += 16ms;
-        std::this_thread::sleep_until(next);
-    }
-    report = JudgeCapture(SlideColours, frames);
-    const bool running = program.state() == QProcess::Running;
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    const bool ended = program.waitForFinished(20000);
-    const QByteArray log = program.readAll();
+    // Until the second slide has been seen.
+    const TSwapReport report = JudgeCapture(SlideColours, SampleUntilSlide(sampler, 1));
+    const bool running = Program.state() == QProcess::Running;
+    ::kill(static_cast<pid_t>(Program.processId()), SIGTERM);
+    const bool ended = Program.waitForFinished(20000);
+    const QByteArray log = Program.readAll();
 
     ASSERT_TRUE(running) << log.constData();
     const auto firstSeen = report.FirstSeen[0];
@@ -133,6 +163,25 @@ TEST(PlaybackScreen, AScheduledPlayFillsTheMonitorWithSlidesThatChangeAtTheSetDu
     EXPECT_GE(shownFor, 800ms);
     EXPECT_LE(shownFor, 2500ms);
     EXPECT_TRUE(ended);
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0) << log.constData();
+    EXPECT_EQ(Program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Program.exitCode(), 0) << log.constData();
+}
+
+// Closing the operator window while slides play ends the program whole, slide windows included, and in order
+// (exit code 0, which the service's unit restarts): no show left running that nothing can stop or restart.
+TEST_F(PlaybackScreen, ClosingTheOperatorWindowDuringAShowEndsTheWholeProgram)
+{
+    TScreenSampler sampler(Server.Name(), {{Width / 2, Height / 2}});
+    Launch();
+    ASSERT_FALSE(HasFatalFailure());
+    SampleUntilSlide(sampler, 0);
+    ASSERT_EQ(Program.state(), QProcess::Running) << Program.readAll().constData();
+
+    ASSERT_TRUE(CloseWindow(Server.Name(), "VitrelleCenter", QSize(482, 615)))
+        << "the operator window is not on the screen";
+    const bool ended = Program.waitForFinished(20000);
+    const QByteArray log = Program.readAll();
+    ASSERT_TRUE(ended) << "the show went on without its operator window\n" << log.constData();
+    EXPECT_EQ(Program.exitStatus(), QProcess::NormalExit) << log.constData();
+    EXPECT_EQ(Program.exitCode(), 0) << log.constData();
 }

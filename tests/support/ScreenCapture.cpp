@@ -140,3 +140,44 @@ TSwapReport JudgeCapture(const QList<QRgb>& palette, const std::vector<TScreenSa
     }
     return report;
 }
+
+bool CloseWindow(const QByteArray& displayName, const QByteArray& title, QSize size)
+{
+    ::Display* connection = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
+    if (connection == nullptr)
+        return false;
+    const ::Window root = DefaultRootWindow(connection);
+    ::Window rootReturn = 0;
+    ::Window parent = 0;
+    ::Window* children = nullptr;
+    unsigned int count = 0;
+    bool sent = false;
+    if (XQueryTree(connection, root, &rootReturn, &parent, &children, &count) != 0) {
+        const Atom protocols = XInternAtom(connection, "WM_PROTOCOLS", False);
+        const Atom deleteWindow = XInternAtom(connection, "WM_DELETE_WINDOW", False);
+        for (unsigned int i = 0; i < count && !sent; ++i) {
+            char* name = nullptr;
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(connection, children[i], &attributes) == 0 ||
+                attributes.map_state != IsViewable || attributes.width != size.width() ||
+                attributes.height != size.height() || XFetchName(connection, children[i], &name) == 0)
+                continue;
+            const bool match = name != nullptr && title == name;
+            XFree(name);
+            if (!match)
+                continue;
+            XEvent event{};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = children[i];
+            event.xclient.message_type = protocols;
+            event.xclient.format = 32;
+            event.xclient.data.l[0] = static_cast<long>(deleteWindow);
+            event.xclient.data.l[1] = CurrentTime;
+            sent = XSendEvent(connection, children[i], False, NoEventMask, &event) != 0;
+        }
+        XFree(children);
+    }
+    XSync(connection, False);
+    XCloseDisplay(connection);
+    return sent;
+}

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QRgb>
+#include <QSize>
 
 #include <atomic>
 #include <chrono>
@@ -72,3 +73,7 @@ struct TSwapReport
 
 // Frames before the first slide appears are not counted as blank (the show has not started yet).
 TSwapReport JudgeCapture(const QList<QRgb>& palette, const std::vector<TScreenSampler::TFrame>& frames);
+
+// Asks the mapped top-level window of that title and size to close, as a window manager's close button does
+// (the WM_DELETE_WINDOW message). False when the display cannot be opened or no such window is mapped.
+bool CloseWindow(const QByteArray& displayName, const QByteArray& title, QSize size);
