@@ -12,7 +12,7 @@ PACKAGES=(
   qt6-declarative-dev
   libqt6opengl6-dev libgl-dev
   libxml2-dev libxslt1-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libsqlite3-dev
   libx11-dev libxrandr-dev libxext-dev libxss-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev
   libbenchmark-dev

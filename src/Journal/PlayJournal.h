@@ -1,0 +1,164 @@
+#pragma once
+
+#include "Clock.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <variant>
+#include <vector>
+
+struct sqlite3;
+
+// Who a record is about: a display as the operator names it and as the system knows it.
+struct TJournalDisplay
+{
+    QString Name;
+    QString Output;
+    QString Manufacturer;
+    QString Model;
+    QString Serial;
+};
+
+// A slide that was on screen: from the swap that showed it to the one that took it away.
+struct TPlayRecord
+{
+    TJournalDisplay Display;
+    QString VitrelleId;
+    QString VitrelleName;
+    QString SlideId;
+    QString SlideType;
+    QDateTime Appeared; // any time spec: stored as UTC with the local offset of that moment
+    qint64 DurationMs = 0;
+    // How it left the screen: "next", "stop", "display lost" or "program ended".
+    QString Ended;
+};
+
+// A slide that was due and never reached the screen.
+struct TMissRecord
+{
+    TJournalDisplay Display;
+    QString VitrelleId;
+    QString SlideId;
+    QDateTime When;
+    // "not ready", "rendering failed", "never painted", ...
+    QString Reason;
+};
+
+struct TPowerRecord
+{
+    TJournalDisplay Display;
+    bool On = false;
+    // "schedule" or "operator".
+    QString Origin;
+    bool Succeeded = false;
+    // The display's reply or the error.
+    QString Reply;
+    QDateTime When;
+};
+
+struct TUpdateRecord
+{
+    QString VitrelleId;
+    bool Succeeded = false;
+    int Files = 0;
+    qint64 Bytes = 0;
+    QString Message;
+    QDateTime When;
+};
+
+struct TRunRecord
+{
+    // "start" or "end".
+    QString Event;
+    // A start after a run that did not end in order.
+    bool AfterCrash = false;
+    QDateTime When;
+};
+
+using TJournalRecord = std::variant<TPlayRecord, TMissRecord, TPowerRecord, TUpdateRecord, TRunRecord>;
+
+// The play journal: one SQLite database (WAL) of what each display showed, what it missed, the power
+// commands, the updates and the program's runs, kept for a retention period and pruned daily.
+//
+// Threads: Record is called from any thread and only queues the record (it never touches the disk). A worker
+// of the journal writes the queue in one transaction per batch, every FlushPeriod and when the queue is long;
+// a kill loses at most the batch not written yet. The journal never raises to its callers and never stops the
+// show: a database that cannot be opened is moved aside and a new one started (one level-1 line); a write
+// that fails (a full disk) pauses the journal (one level-2 line) and keeps the queue, up to MaxPending
+// records (the oldest are given up first), until a later batch succeeds.
+class TPlayJournal
+{
+public:
+    static constexpr QLatin1StringView LogSource{"TPlayJournal"};
+    static constexpr QLatin1StringView FileName{"PlayJournal.sqlite"};
+    static constexpr std::chrono::milliseconds DefaultFlushPeriod{5000};
+    static constexpr int DefaultRetentionDays = 400;
+    static constexpr size_t MaxPending = 100000;
+
+    struct TOptions
+    {
+        std::chrono::milliseconds FlushPeriod = DefaultFlushPeriod;
+        int RetentionDays = DefaultRetentionDays;
+        // The moment retention counts from; null: the system's.
+        std::shared_ptr<const IClock> Clock;
+    };
+
+    // Opens (or creates) the database at the path and starts the worker. Never raises: see above.
+    TPlayJournal(const QString& path, TOptions options);
+    // Writes what is queued, then stops the worker.
+    ~TPlayJournal();
+    TPlayJournal(const TPlayJournal&) = delete;
+    TPlayJournal& operator=(const TPlayJournal&) = delete;
+
+    // Any thread; cheap: the record is queued.
+    void Record(TJournalRecord record);
+    // Any thread: waits until everything queued before the call has been written or given up.
+    void Flush();
+    // Any thread: the retention pass now (it also runs once a day by itself).
+    void Prune();
+
+    // Any thread. The journal could not write its last batch (it retries).
+    bool Paused() const;
+    // Any thread. Records written since the start.
+    qint64 Written() const;
+    const QString& Path() const { return FPath; }
+
+private:
+    void Run();
+    // Worker: opens the database, moving a broken one aside.
+    void Open();
+    bool TryOpen(QString& error);
+    void Close();
+    // Worker: writes the batch in one transaction; false when it failed (nothing of it written).
+    bool WriteBatch(const std::vector<TJournalRecord>& batch, QString& error);
+    void PruneNow();
+    QDateTime Now() const;
+
+    const QString FPath;
+    const TOptions FOptions;
+    sqlite3* FDatabase = nullptr; // worker only, after the start
+
+    mutable std::mutex FMutex; // guards the members below
+    std::condition_variable FWake;
+    std::condition_variable FDone;
+    std::vector<TJournalRecord> FPending;
+    quint64 FQueued = 0;  // records ever queued
+    quint64 FHandled = 0; // of those, written or given up
+    quint64 FRounds = 0;  // batches the worker has tried
+    bool FFlushWanted = false;
+    bool FPruneWanted = false;
+    bool FStopping = false;
+    bool FPaused = false;
+    qint64 FWritten = 0;
+
+    std::optional<QDate> FLastPruned; // worker only
+
+    std::thread FWorker; // last: started once the rest exists
+};
