@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package vitrellecenter_<version>_<architecture>.deb: the program, whose application folder
-# is fixed to /var/lib/vitrellecenter, VitrelleDisplays, the systemd units (the desktop session's and the bare
+# is fixed to /var/lib/vitrellecenter, VitrelleDisplays, VitrellePlays, the systemd units (the desktop session's and the bare
 # kiosk's, with the kiosk's X session starter), the demo content as an example and the README. The package
 # makes the user "vitrelle" and its folder; removing it keeps the folder, purging removes both.
 #   scripts/package.sh                  builds build-package/ and writes the package there
-#   scripts/package.sh --binaries DIR   packages DIR/VitrelleCenter and DIR/VitrelleDisplays as they are, built
+#   scripts/package.sh --binaries DIR   packages DIR/VitrelleCenter, VitrelleDisplays and VitrellePlays as they are, built
 #                                       elsewhere (the test suite packages the binaries it has built)
 #   --output DIR                        where the package goes
 # Prints the package's path last.
@@ -27,7 +27,7 @@ if [ -z "$binaries" ]; then
   bash scripts/install-deps.sh
   cmake -S . -B build-package -G Ninja -DVC_BUILD_TESTS=OFF -DVC_BUILD_BENCHMARKS=OFF \
     -DVC_APPLICATION_FOLDER=/var/lib/vitrellecenter >/dev/null
-  cmake --build build-package -j "$(nproc)" --target VitrelleCenter VitrelleDisplays
+  cmake --build build-package -j "$(nproc)" --target VitrelleCenter VitrelleDisplays VitrellePlays
   binaries=build-package/bin
   output=${output:-build-package}
 fi
@@ -45,7 +45,7 @@ tree="$stage/debian/vitrellecenter"
 install -d -m 0755 "$tree/DEBIAN" "$tree/usr/bin" "$tree/usr/lib/vitrellecenter" "$tree/lib/systemd/system" \
   "$tree/usr/lib/systemd/user" "$tree/usr/share/doc/vitrellecenter" "$tree/usr/share/vitrellecenter"
 
-for program in VitrelleCenter VitrelleDisplays; do
+for program in VitrelleCenter VitrelleDisplays VitrellePlays; do
   install -m 0755 "$binaries/$program" "$tree/usr/bin/$program"
   strip --strip-unneeded --remove-section=.comment --remove-section=.note "$tree/usr/bin/$program"
 done
@@ -64,7 +64,7 @@ done
 # The libraries come from the binaries themselves (the web engine's library brings its helper process).
 printf 'Source: vitrellecenter\n\nPackage: vitrellecenter\nArchitecture: any\n' >"$stage/debian/control"
 libraries=$(cd "$stage" && dpkg-shlibdeps -O -e debian/vitrellecenter/usr/bin/VitrelleCenter \
-  -e debian/vitrellecenter/usr/bin/VitrelleDisplays | sed -n 's/^shlibs:Depends=//p')
+  -e debian/vitrellecenter/usr/bin/VitrelleDisplays -e debian/vitrellecenter/usr/bin/VitrellePlays | sed -n 's/^shlibs:Depends=//p')
 if [ -z "$libraries" ]; then
   echo "dpkg-shlibdeps found no library dependencies" >&2
   exit 1

@@ -109,6 +109,7 @@ TEST(Package, HoldsTheProgramsUnitsAndDemoRootOwnedAndReadOnly)
     const std::pair<const char*, const char*> expected[] = {
         {"./usr/bin/VitrelleCenter", "-rwxr-xr-x"},
         {"./usr/bin/VitrelleDisplays", "-rwxr-xr-x"},
+        {"./usr/bin/VitrellePlays", "-rwxr-xr-x"},
         {"./usr/lib/vitrellecenter/kiosk-session", "-rwxr-xr-x"},
         {"./lib/systemd/system/vitrellecenter-kiosk.service", "-rw-r--r--"},
         {"./usr/lib/systemd/user/vitrellecenter.service", "-rw-r--r--"},
@@ -173,7 +174,7 @@ TEST(Package, UnpackedProgramsStartInTheirFixedFolderAndOnTheKiosksOwnXServer)
         }
         EXPECT_TRUE(QFileInfo(applicationFolder + "/Templates").isDir());
         EXPECT_EQ(QDir(tree + "/usr/bin").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                  QStringList({"VitrelleCenter", "VitrelleDisplays"}))
+                  QStringList({"VitrelleCenter", "VitrelleDisplays", "VitrellePlays"}))
             << "nothing is written beside the executable";
     }
     {
@@ -182,6 +183,12 @@ TEST(Package, UnpackedProgramsStartInTheirFixedFolderAndOnTheKiosksOwnXServer)
         const TRun displays = RunTool(tree + "/usr/bin/VitrelleDisplays", {}, offscreen);
         EXPECT_EQ(displays.ExitCode, 0) << displays.Errors.constData();
         EXPECT_TRUE(displays.Output.contains("monitor(s) on the desktop")) << displays.Output.constData();
+        // The export reads the installed program's application folder unless told otherwise.
+        const TRun plays = RunTool(tree + "/usr/bin/VitrellePlays", {}, environment);
+        EXPECT_EQ(plays.ExitCode, 1);
+        EXPECT_TRUE(plays.Errors.contains(
+            QStringLiteral("No play journal at %1/PlayJournal.sqlite").arg(applicationFolder).toUtf8()))
+            << plays.Errors.constData();
     }
 
     // The kiosk's session with Xvfb in place of the machine's X server, which would need a terminal and
