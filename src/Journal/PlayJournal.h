@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Clock.h"
+#include "PlayRecords.h"
 
 #include <QDateTime>
 #include <QString>
@@ -11,78 +12,9 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <variant>
 #include <vector>
 
 struct sqlite3;
-
-// Who a record is about: a display as the operator names it and as the system knows it.
-struct TJournalDisplay
-{
-    QString Name;
-    QString Output;
-    QString Manufacturer;
-    QString Model;
-    QString Serial;
-};
-
-// A slide that was on screen: from the swap that showed it to the one that took it away.
-struct TPlayRecord
-{
-    TJournalDisplay Display;
-    QString VitrelleId;
-    QString VitrelleName;
-    QString SlideId;
-    QString SlideType;
-    QDateTime Appeared; // any time spec: stored as UTC with the local offset of that moment
-    qint64 DurationMs = 0;
-    // How it left the screen: "next", "stop", "display lost" or "program ended".
-    QString Ended;
-};
-
-// A slide that was due and never reached the screen.
-struct TMissRecord
-{
-    TJournalDisplay Display;
-    QString VitrelleId;
-    QString SlideId;
-    QDateTime When;
-    // "not ready", "rendering failed", "never painted", ...
-    QString Reason;
-};
-
-struct TPowerRecord
-{
-    TJournalDisplay Display;
-    bool On = false;
-    // "schedule" or "operator".
-    QString Origin;
-    bool Succeeded = false;
-    // The display's reply or the error.
-    QString Reply;
-    QDateTime When;
-};
-
-struct TUpdateRecord
-{
-    QString VitrelleId;
-    bool Succeeded = false;
-    int Files = 0;
-    qint64 Bytes = 0;
-    QString Message;
-    QDateTime When;
-};
-
-struct TRunRecord
-{
-    // "start" or "end".
-    QString Event;
-    // A start after a run that did not end in order.
-    bool AfterCrash = false;
-    QDateTime When;
-};
-
-using TJournalRecord = std::variant<TPlayRecord, TMissRecord, TPowerRecord, TUpdateRecord, TRunRecord>;
 
 // The play journal: one SQLite database (WAL) of what each display showed, what it missed, the power
 // commands, the updates and the program's runs, kept for a retention period and pruned daily.
@@ -93,7 +25,7 @@ using TJournalRecord = std::variant<TPlayRecord, TMissRecord, TPowerRecord, TUpd
 // show: a database that cannot be opened is moved aside and a new one started (one level-1 line); a write
 // that fails (a full disk) pauses the journal (one level-2 line) and keeps the queue, up to MaxPending
 // records (the oldest are given up first), until a later batch succeeds.
-class TPlayJournal
+class TPlayJournal : public IPlayRecorder
 {
 public:
     static constexpr QLatin1StringView LogSource{"TPlayJournal"};
@@ -118,7 +50,7 @@ public:
     TPlayJournal& operator=(const TPlayJournal&) = delete;
 
     // Any thread; cheap: the record is queued.
-    void Record(TJournalRecord record);
+    void Record(TJournalRecord record) override;
     // Any thread: waits until everything queued before the call has been written or given up.
     void Flush();
     // Any thread: the retention pass now (it also runs once a day by itself).
