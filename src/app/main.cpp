@@ -1,4 +1,5 @@
 #include "Log.h"
+#include "PlayRecording.h"
 #include "QuitOnSignal.h"
 #include "RunMarker.h"
 #include "ServiceManager.h"
@@ -56,6 +57,12 @@ int main(int argc, char* argv[])
             QStringLiteral("Restarted: the previous run did not end in order (a crash, a kill or a hang)"));
     }
 
+    // What the displays show is journalled from the first moment; the run's start is the first record. The
+    // journal's own troubles (a damaged file moved aside) are logged from then on.
+    InitializeLog(3);
+    auto recording = std::make_shared<TPlayRecording>(folder, runMarker.PreviousRunEndedAbnormally());
+    SetPlayRecorder(recording);
+
     int exitCode = 0;
     {
         // The watchdog hears from the main event loop alone (TServiceWatchdog): transfers and serial
@@ -79,6 +86,8 @@ int main(int argc, char* argv[])
         }
         serviceManager->NotifyStopping();
     }
+    SetPlayRecorder(nullptr);
+    recording.reset(); // the run's end, and what is queued, are written
     if (exitCode == 0)
         runMarker.Remove();
     FinalizeLog(); // last, after the window and the agent are gone
