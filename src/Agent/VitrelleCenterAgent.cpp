@@ -173,6 +173,7 @@ void TVitrelleCenterAgent::AddPlayer(TVitrelleDevice& device)
     services.Scheduler = [this] { return FScheduler.get(); };
     services.Tick = FPlatform.SlideTick;
     services.Clock = FPlatform.SlideClock;
+    services.WallClock = FPlatform.Clock;
     FPlayers.push_back(std::make_unique<TVitrellePlayer>(&device, *FRepository, std::move(services)));
 }
 

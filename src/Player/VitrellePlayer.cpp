@@ -140,6 +140,7 @@ TVitrellePlayer::~TVitrellePlayer()
     // First, so that no scheduled action reaches the player while it goes.
     if (TVitrelleScheduler* scheduler = Scheduler())
         scheduler->UnregisterSource(this);
+    JournalSlideLeft(QStringLiteral("program ended"));
     StopPlaying(true);
     if (FLink) {
         FLink->Terminate();
@@ -373,7 +374,10 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
         const bool ready = FSlideStatus.load() == ssReady;
         if (skippedAt ? ready || SlideDue(skippedAt, now) : SlideDue(lastChange, now)) {
             if (ready) {
-                onMainThread([this] { FForm->ShowPreparedSlide(); });
+                onMainThread([this] {
+                    FForm->ShowPreparedSlide();
+                    JournalSwap();
+                });
                 // The planned moment of the tick, not the moment the swap ended: a late wake-up or a slow
                 // hand-over must not make the slide look a little too young at the next tick and hold it for
                 // a whole extra tick.
@@ -381,6 +385,12 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
                 skippedAt.reset();
                 prepareNextSlide(lastChange);
             } else {
+                onMainThread([this] {
+                    if (FJournalPrepared)
+                        JournalMiss(FJournalPrepared->Id, FJournalPreparedLoaded
+                                                              ? QStringLiteral("never painted")
+                                                              : QStringLiteral("not ready"));
+                });
                 skippedAt = now;
                 prepareNextSlide(skippedAt);
             }
@@ -413,8 +423,12 @@ std::optional<TVitrellePlayer::TPreparation> TVitrellePlayer::BeginSlide()
     WriteLog(LogSource, 3,
              QStringLiteral("Vitrelle %1 : preparation of slide '%2' (type '%3')")
                  .arg(FVitrelle->Name, slide->Id, slide->TypeName));
+    FJournalPrepared = TJournalSlide{slide->Id, slide->TypeName, {}, {}};
+    FJournalPreparedLoaded = false;
     if (slide->DiapositiveType == nullptr) {
         FSlideStatus.store(ssFailed);
+        JournalMiss(slide->Id, QStringLiteral("rendering failed"));
+        FJournalPrepared.reset();
         WriteLog(LogSource, 1,
                  QStringLiteral("Cannot find type '%1' of slide of ID '%2'").arg(slide->TypeName, slide->Id));
         return std::nullopt;
@@ -445,14 +459,20 @@ void TVitrellePlayer::FinishSlide(const TPreparation& preparation, bool made)
         return;
     if (made && DropStalePage(preparation)) {
         FSlideStatus.store(ssFailed);
+        JournalMiss(preparation.Id, QStringLiteral("updated meanwhile"));
+        FJournalPrepared.reset();
         return;
     }
     if (!made || !FForm->LoadPage(preparation.Page.Path())) {
         FSlideStatus.store(ssFailed);
+        JournalMiss(preparation.Id, QStringLiteral("rendering failed"));
+        FJournalPrepared.reset();
         WriteLog(LogSource, 1,
                  QStringLiteral("Slide of ID '%1' and type '%2' has no content")
                      .arg(preparation.Id, preparation.TypeName));
+        return;
     }
+    FJournalPreparedLoaded = true;
 }
 
 void TVitrellePlayer::SlideReady()
@@ -460,8 +480,54 @@ void TVitrellePlayer::SlideReady()
     FSlideStatus.store(ssReady);
 }
 
+TJournalDisplay TVitrellePlayer::JournalDisplay() const
+{
+    if (FDevice == nullptr)
+        return {};
+    return TJournalDisplay{FDevice->GetDisplayName(), FDevice->Monitor ? FDevice->Monitor->Name : QString(),
+                           FDevice->Info().GetManufacturer(), FDevice->Info().GetModel(),
+                           FDevice->Info().GetSerial()};
+}
+
+void TVitrellePlayer::JournalSwap()
+{
+    VC_ASSERT_MAIN_THREAD();
+    JournalSlideLeft(QStringLiteral("next"));
+    if (!FJournalPrepared)
+        return;
+    FJournalOnScreen = std::move(FJournalPrepared);
+    FJournalPrepared.reset();
+    FJournalOnScreen->Appeared =
+        FServices.WallClock ? FServices.WallClock->Now() : QDateTime::currentDateTime();
+    FJournalOnScreen->Since = FServices.Clock->Now();
+}
+
+void TVitrellePlayer::JournalSlideLeft(const QString& how)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (!FJournalOnScreen || !FVitrelle)
+        return;
+    const qint64 shown = (FServices.Clock->Now() - FJournalOnScreen->Since).count();
+    RecordPlayEvent(TPlayRecord{JournalDisplay(), FVitrelle->Id, FVitrelle->Name, FJournalOnScreen->Id,
+                                FJournalOnScreen->Type, FJournalOnScreen->Appeared,
+                                std::max<qint64>(shown, 0), how});
+    FJournalOnScreen.reset();
+}
+
+void TVitrellePlayer::JournalMiss(const QString& slideId, const QString& reason)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (!FVitrelle)
+        return;
+    RecordPlayEvent(
+        TMissRecord{JournalDisplay(), FVitrelle->Id, slideId,
+                    FServices.WallClock ? FServices.WallClock->Now() : QDateTime::currentDateTime(), reason});
+}
+
 void TVitrellePlayer::ThreadTerminated()
 {
+    JournalSlideLeft(QStringLiteral("stop"));
+    FJournalPrepared.reset();
     FState = psLoaded;
     if (FHoldingScreen) {
         FHoldingScreen = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Clock.h"
+#include "PlayRecords.h"
 #include "ScheduleSource.h"
 #include "ScreenSaver.h"
 #include "SlideView.h"
@@ -51,6 +53,8 @@ struct TPlayerServices
     // The slide clock's period, and the monotonic time it runs by. Required.
     std::chrono::milliseconds Tick{1000};
     std::shared_ptr<ISteadyClock> Clock = std::make_shared<TSystemSteadyClock>();
+    // The local time the play journal's records carry; null: the system's.
+    std::shared_ptr<const IClock> WallClock = nullptr;
 };
 
 // Plays one vitrelle on one display device in its own slide window. The slide clock runs on a worker of its
@@ -158,6 +162,23 @@ private:
     bool DropStalePage(const TPreparation& preparation);
     void SlideReady();
     TVitrelleScheduler* Scheduler() const;
+
+    // What the play journal is told, on the main thread: the swap that showed the prepared slide (and ended
+    // the one before), the end of the slide on screen, a slide that never made it.
+    struct TJournalSlide
+    {
+        QString Id;
+        QString Type;
+        QDateTime Appeared;
+        std::chrono::milliseconds Since{0}; // on the slide clock
+    };
+    void JournalSwap();
+    void JournalSlideLeft(const QString& how);
+    void JournalMiss(const QString& slideId, const QString& reason);
+    TJournalDisplay JournalDisplay() const;
+    std::optional<TJournalSlide> FJournalPrepared; // main thread: the slide in the back view
+    bool FJournalPreparedLoaded = false;           // main thread: its page went into the back view
+    std::optional<TJournalSlide> FJournalOnScreen; // main thread
 
     TVitrelleDevice* const FDevice;
     TVitrelleRepository& FRepository;

@@ -205,6 +205,44 @@ TEST_F(PlayerTest, SkipsSlidesWithoutTypeOrPageAndCachesNothingForThem)
     EXPECT_EQ(QDir(Cache("Text")).entryList(QDir::Files | QDir::Hidden).filter(".tmp").size(), 0);
 }
 
+// The play journal hears of every slide that was on screen, for as long as the slide clock says it was, and
+// of every slide that never made it, with why.
+TEST_F(PlayerTest, JournalsEachSlideShownForItsTimeOnScreenAndEachOneThatNeverMadeIt)
+{
+    struct TRecorder : IPlayRecorder
+    {
+        void Record(TJournalRecord record) override
+        {
+            if (const auto* play = std::get_if<TPlayRecord>(&record))
+                Lines << QStringLiteral("play %1 %2 ms %3")
+                             .arg(play->SlideId, QString::number(play->DurationMs), play->Ended);
+            else if (const auto* miss = std::get_if<TMissRecord>(&record))
+                Lines << QStringLiteral("miss %1 %2").arg(miss->SlideId, miss->Reason);
+        }
+        QStringList Lines;
+    };
+    auto recorder = std::make_shared<TRecorder>();
+    SetPlayRecorder(recorder);
+    Views->ReadyAtOnce = true;
+    Play("mixed");
+    RunUntil(31000ms); // m2 and m3 fail: m1 stays until m4 is ready
+    ASSERT_EQ(SlideOf(Front()), "m4");
+    Player->StopPlaying(false);
+    ASSERT_TRUE(ServeEventsUntil([this] { return Player->State() != psPlaying; }));
+    Views->ReadyAtOnce = false;
+    Play("17");
+    Back().MakeReady();
+    Tick();
+    RunUntil(Clock->Now() + 15000ms); // s2 never paints
+    Player.reset();
+    SetPlayRecorder(nullptr);
+    EXPECT_EQ(recorder->Lines.join('\n').toStdString(),
+              QStringList({"miss m2 rendering failed", "miss m3 rendering failed", "play m1 20050 ms next",
+                           "play m4 9000 ms stop", "miss s2 never painted", "play s1 15000 ms program ended"})
+                  .join('\n')
+                  .toStdString());
+}
+
 TEST_F(PlayerTest, AVitrelleWithoutSlidesOpensABlackWindowThatNeverChanges)
 {
     Play("empty");
