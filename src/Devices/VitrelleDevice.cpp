@@ -193,7 +193,7 @@ QString TVitrelleDevice::GetConfigFileName() const
     return ForceXmlExtension(name.isEmpty() ? GetDisplayName() : name);
 }
 
-TVitrelleDevice::TCommand TVitrelleDevice::BeginCommand(bool on)
+TVitrelleDevice::TCommand TVitrelleDevice::BeginCommand(bool on, const QString& origin)
 {
     VC_ASSERT_MAIN_THREAD();
     TCommand command;
@@ -201,6 +201,9 @@ TVitrelleDevice::TCommand TVitrelleDevice::BeginCommand(bool on)
     command.Record.Time = FServices.Clock ? FServices.Clock->Now() : QDateTime::currentDateTime();
     command.Record.On = on;
     command.DisplayName = GetDisplayName();
+    command.Journal = TJournalDisplay{command.DisplayName, Monitor ? Monitor->Name : QString(),
+                                      FInfo->GetManufacturer(), FInfo->GetModel(), FInfo->GetSerial()};
+    command.Origin = origin;
     std::lock_guard lock(FMutex);
     ++FCommandsInProgress;
     FCommandInProgress = command.Record;
@@ -219,20 +222,27 @@ void TVitrelleDevice::EndCommand(const TCommand& command, const TPowerCommandRec
 bool TVitrelleDevice::RunCommand(const TCommand& command)
 {
     TPowerCommandRecord record = command.Record;
+    const auto journal = [&] {
+        RecordPlayEvent(TPowerRecord{command.Journal, record.On, command.Origin, record.Succeeded,
+                                     record.Error, record.Time});
+    };
     bool success = false;
     try {
         success = FControl->Power(command.Control, record.On);
     } catch (const EVitrelleError& error) {
         record.Error = error.Message();
         EndCommand(command, &record);
+        journal();
         throw; // serial errors pass through
     } catch (const std::exception& error) {
         record.Error = QString::fromUtf8(error.what());
         EndCommand(command, &record);
+        journal();
         throw;
     }
     record.Succeeded = success;
     EndCommand(command, &record);
+    journal();
     WriteLog(LogSource, 3,
              QStringLiteral("Power %1 of device '%2' %3")
                  .arg(record.On ? QStringLiteral("on") : QStringLiteral("off"), command.DisplayName,
@@ -243,7 +253,7 @@ bool TVitrelleDevice::RunCommand(const TCommand& command)
 bool TVitrelleDevice::Power(bool on)
 {
     if (OnMainThread()) {
-        const bool success = RunCommand(BeginCommand(on));
+        const bool success = RunCommand(BeginCommand(on, ScheduleOrigin));
         if (OnPowerStatusChange)
             OnPowerStatusChange(*this);
         return success;
@@ -255,7 +265,7 @@ bool TVitrelleDevice::Power(bool on)
         bool Success = false;
     };
     auto state = std::make_shared<TState>();
-    RunOnMainThread([&] { state->Command = BeginCommand(on); });
+    RunOnMainThread([&] { state->Command = BeginCommand(on, ScheduleOrigin); });
     try {
         FQueue->Run([this, state] { state->Success = RunCommand(state->Command); });
     } catch (...) {
@@ -294,10 +304,10 @@ TPowerStatus TVitrelleDevice::GetPowerStatus()
     return state->Status;
 }
 
-void TVitrelleDevice::PowerAsync(bool on, TPowerDone done)
+void TVitrelleDevice::PowerAsync(bool on, TPowerDone done, const QString& origin)
 {
     VC_ASSERT_MAIN_THREAD();
-    auto command = std::make_shared<TCommand>(BeginCommand(on));
+    auto command = std::make_shared<TCommand>(BeginCommand(on, origin));
     auto success = std::make_shared<bool>(false);
     FQueue->Post([this, command, success] { *success = RunCommand(*command); },
                  [this, success, done = std::move(done)](std::exception_ptr error) {
@@ -386,13 +396,16 @@ bool TVitrelleDevice::PowerAll(bool on, IDisplaySystem& system, const TDeviceLis
                     std::lock_guard lock(waiting->Mutex);
                     ++waiting->Left;
                 }
-                device->PowerAsync(on, [waiting, logError](bool, std::exception_ptr error) {
-                    if (error)
-                        logError(error);
-                    std::lock_guard lock(waiting->Mutex);
-                    --waiting->Left;
-                    waiting->Changed.notify_all();
-                });
+                device->PowerAsync(
+                    on,
+                    [waiting, logError](bool, std::exception_ptr error) {
+                        if (error)
+                            logError(error);
+                        std::lock_guard lock(waiting->Mutex);
+                        --waiting->Left;
+                        waiting->Changed.notify_all();
+                    },
+                    ScheduleOrigin);
             }
         });
     PauseBeforeSwitching(pause);

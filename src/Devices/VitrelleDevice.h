@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "DeviceControl.h"
 #include "DisplaySystem.h"
+#include "PlayRecords.h"
 #include "ScheduleSource.h"
 #include "VitrelleDeviceInfo.h"
 #include "VitrelleDeviceSettings.h"
@@ -126,7 +127,10 @@ public:
     // The same without waiting: the exchange runs on this display's worker after those asked for before it,
     // and done gets its outcome on the main thread, after OnPowerStatusChange when the command ran to its
     // end. Nothing is called when the device is destroyed first.
-    void PowerAsync(bool on, TPowerDone done = {});
+    // Who asked for a power command, as the play journal records it.
+    static inline const QString ScheduleOrigin = QStringLiteral("schedule");
+    static inline const QString OperatorOrigin = QStringLiteral("operator");
+    void PowerAsync(bool on, TPowerDone done = {}, const QString& origin = OperatorOrigin);
     void QueryPowerStatusAsync(TStatusDone done);
     // Any thread. True while an exchange of this display runs or waits for its turn.
     bool Busy() const;
@@ -161,13 +165,15 @@ private:
         TControlSnapshot Control;
         TPowerCommandRecord Record;
         QString DisplayName;
+        TJournalDisplay Journal;
+        QString Origin;
         // Set once the command no longer counts as in progress.
         std::shared_ptr<std::atomic<bool>> Ended = std::make_shared<std::atomic<bool>>(false);
     };
 
     bool Power(bool on);
     // Main thread: the command as the settings stand now, counted as in progress.
-    TCommand BeginCommand(bool on);
+    TCommand BeginCommand(bool on, const QString& origin);
     // Any thread: the exchange, its record and its log line.
     bool RunCommand(const TCommand& command);
     // Any thread: no longer in progress; the record (when given) is the last command.

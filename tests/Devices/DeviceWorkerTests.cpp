@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -123,6 +124,19 @@ TEST_P(SlowDisplayTest, TheMainThreadGoesOnAndTheOutcomeArrives)
     TDisplaySimulator display({c.Answer});
     const int openBefore = OpenDescriptorsOn(display.PortPath());
     const auto device = Make("Hall", display.PortPath(), c.Constant, c.PerChar);
+    struct TRecorder : IPlayRecorder
+    {
+        void Record(TJournalRecord record) override
+        {
+            std::lock_guard lock(Mutex);
+            if (const auto* power = std::get_if<TPowerRecord>(&record))
+                Powers.push_back(*power);
+        }
+        std::mutex Mutex;
+        std::vector<TPowerRecord> Powers;
+    };
+    auto recorder = std::make_shared<TRecorder>();
+    SetPlayRecorder(recorder);
     int told = 0;
     device->OnPowerStatusChange = [&](TVitrelleDevice&) { ++told; };
 
@@ -162,6 +176,15 @@ TEST_P(SlowDisplayTest, TheMainThreadGoesOnAndTheOutcomeArrives)
     EXPECT_EQ(told, error ? 0 : 1);
     EXPECT_EQ(Log.Lines().filter("TVitrelleDevice").size(), error ? 0 : 1);
     EXPECT_EQ(OpenDescriptorsOn(display.PortPath()), openBefore);
+    // The play journal has the command once, with who asked for it and how it ended.
+    SetPlayRecorder(nullptr);
+    ASSERT_EQ(recorder->Powers.size(), 1U);
+    const TPowerRecord& journalled = recorder->Powers.front();
+    EXPECT_EQ(journalled.Display.Name, "Hall");
+    EXPECT_TRUE(journalled.On);
+    EXPECT_EQ(journalled.Origin, c.Scheduled ? "schedule" : "operator");
+    EXPECT_EQ(journalled.Succeeded, c.Succeeded);
+    EXPECT_TRUE(journalled.Reply.contains(QLatin1String(c.Error))) << journalled.Reply.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(

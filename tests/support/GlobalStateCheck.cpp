@@ -3,6 +3,7 @@
 #include "ContentRandom.h"
 #include "DiapositiveType.h"
 #include "Log.h"
+#include "PlayRecords.h"
 #include "XmlDocument.h"
 
 #include <QDir>
@@ -48,6 +49,10 @@ public:
         if (LogSinkOverridden()) {
             SetLogSinkOverride(nullptr);
             left << QStringLiteral("log sink replaced");
+        }
+        if (PlayRecorder()) {
+            SetPlayRecorder(nullptr);
+            left << QStringLiteral("play recorder installed");
         }
         if (QDir::currentPath() != FCurrentFolder) {
             QDir::setCurrent(FCurrentFolder);
