@@ -90,6 +90,13 @@ void RunSoak(benchmark::State& state, const char* name, TSoak& soak,
         report.ServerFailures, report.ServerHangs, report.ErrorLines, report.WarningLines);
     for (const QString& line : report.FirstErrors.mid(0, 5))
         std::fprintf(stderr, "first error lines: %s\n", line.toUtf8().constData());
+    std::fprintf(stderr,
+                 "play journal: %lld plays (swaps %lld), %lld misses, %lld power commands, updates %lld "
+                 "succeeded and %lld failed\n",
+                 static_cast<long long>(report.JournalPlays), static_cast<long long>(report.Swaps),
+                 static_cast<long long>(report.JournalMisses), static_cast<long long>(report.JournalPowers),
+                 static_cast<long long>(report.JournalUpdatesSucceeded),
+                 static_cast<long long>(report.JournalUpdatesFailed));
 
     state.counters["due"] = report.Total.Due;
     state.counters["run"] = report.Total.Run;

@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "Log.h"
 #include "MainThread.h"
+#include "PlayRecords.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
 #include "Vitrelle.h"
@@ -304,6 +305,10 @@ void TVitrelleDownloader::RecordUpdate(bool succeeded)
 {
     const std::shared_ptr<const IClock>& clock = FRepository->Services().Clock;
     FLastUpdate = {clock ? clock->Now() : QDateTime::currentDateTime(), succeeded};
+    // The vitrelle file is what an update fetches itself; its media follow on the media worker.
+    const QFileInfo file(VitrelleFilePath());
+    RecordPlayEvent(TUpdateRecord{FVitrelle ? FVitrelle->Id : QString(), succeeded, succeeded ? 1 : 0,
+                                  succeeded ? file.size() : 0, QString(), FLastUpdate.Time});
 }
 
 bool TVitrelleDownloader::ReplaceContent(QStringList stale)

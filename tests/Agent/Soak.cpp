@@ -1,5 +1,7 @@
 #include "Soak.h"
 
+#include <sqlite3.h>
+
 #include "ActionPeriodicity.h"
 #include "AgentScheduleSource.h"
 #include "Log.h"
@@ -135,6 +137,8 @@ TSoak::TSoak(TSoakOptions options, QList<QRect> monitors, std::shared_ptr<const 
 TSoak::~TSoak()
 {
     FAgent.reset();
+    SetPlayRecorder(nullptr);
+    FJournal.reset();
     FinalizeLog();
     SetLogSinkOverride(nullptr);
 }
@@ -228,6 +232,10 @@ void TSoak::Start()
     }
     FPowerRequestsSeen = FFakes.Display->PowerRequests.size();
     FServer.ResetCounts();
+    // From here on everything the soak counts goes to the play journal too.
+    FJournal = std::make_shared<TPlayJournal>(FFolder.File(QString(TPlayJournal::FileName)),
+                                              TPlayJournal::TOptions{});
+    SetPlayRecorder(FJournal);
     FServer.SetFlaky(FOptions.Flaky);
 }
 
@@ -491,6 +499,26 @@ TSoakReport TSoak::Report() const
     for (const auto& [kind, tally] : report.ByKind)
         report.Total.Add(tally);
     report.Swaps = FSwaps;
+    if (FJournal) {
+        FJournal->Flush();
+        sqlite3* database = nullptr;
+        sqlite3_open_v2(FJournal->Path().toUtf8().constData(), &database, SQLITE_OPEN_READONLY, nullptr);
+        const auto count = [database](const char* sql) {
+            sqlite3_stmt* statement = nullptr;
+            qint64 rows = -1;
+            if (sqlite3_prepare_v2(database, sql, -1, &statement, nullptr) == SQLITE_OK &&
+                sqlite3_step(statement) == SQLITE_ROW)
+                rows = sqlite3_column_int64(statement, 0);
+            sqlite3_finalize(statement);
+            return rows;
+        };
+        report.JournalPlays = count("SELECT count(*) FROM plays");
+        report.JournalMisses = count("SELECT count(*) FROM misses");
+        report.JournalPowers = count("SELECT count(*) FROM power");
+        report.JournalUpdatesSucceeded = count("SELECT count(*) FROM updates WHERE outcome = 'succeeded'");
+        report.JournalUpdatesFailed = count("SELECT count(*) FROM updates WHERE outcome = 'failed'");
+        sqlite3_close_v2(database);
+    }
     report.UpdatesSucceeded = FUpdatesSucceeded;
     report.UpdatesFailed = FUpdatesFailed;
     report.Requests = FRequests + FServer.TotalRequests();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ManualSteadyClock.h"
+#include "PlayJournal.h"
 #include "TestContentServer.h"
 #include "TestFiles.h"
 #include "TestPlatform.h"
@@ -47,6 +48,12 @@ struct TSoakReport
     int ErrorLines = 0;
     int WarningLines = 0;
     QStringList FirstErrors;
+    // What the play journal (a real database in the soak's folder) holds of the same time.
+    qint64 JournalPlays = 0;
+    qint64 JournalMisses = 0;
+    qint64 JournalPowers = 0;
+    qint64 JournalUpdatesSucceeded = 0;
+    qint64 JournalUpdatesFailed = 0;
     QDateTime Start;
     QDateTime End;
 };
@@ -136,6 +143,7 @@ private:
     std::shared_ptr<TScaledClock> FScaledClock;
     std::shared_ptr<const ISlideViewFactory> FViews;
     std::unique_ptr<TVitrelleCenterAgent> FAgent;
+    std::shared_ptr<TPlayJournal> FJournal; // installed once the first content is cached
     QDateTime FStart;
     int FPublishedDay = -1;
 

@@ -26,6 +26,12 @@ TEST(Soak, TwoDaysAgainstAFlakyServerRunEveryDueActionOnce)
     EXPECT_GT(report.ServerFailures + report.ServerHangs, 0);
     EXPECT_GT(report.UpdatesFailed, 0) << "the server's failures reach the updates";
     EXPECT_GT(report.UpdatesSucceeded, report.UpdatesFailed);
+    // The play journal has one row per slide swap (each slide's row is written when it leaves the screen,
+    // the last ones at the stop), one per device power command and one per update, none doubled or lost.
+    EXPECT_EQ(report.JournalPlays, report.Swaps);
+    EXPECT_EQ(report.JournalPowers, report.ByKind.at("display power").Run);
+    EXPECT_EQ(report.JournalUpdatesSucceeded, report.UpdatesSucceeded);
+    EXPECT_EQ(report.JournalUpdatesFailed, report.UpdatesFailed);
     ASSERT_EQ(cacheFiles.size(), 2u);
     EXPECT_EQ(cacheFiles[1], cacheFiles[0]) << "each day's content replaces the day before's";
 }
