@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <variant>
 
 // What the program records of what it showed and did, for the play journal: plain values, made where it
@@ -75,7 +76,17 @@ struct TRunRecord
     QDateTime When;
 };
 
-using TJournalRecord = std::variant<TPlayRecord, TMissRecord, TPowerRecord, TUpdateRecord, TRunRecord>;
+// What a display is doing now, for the metrics; the journal keeps no row of it.
+struct TStateRecord
+{
+    QString Display;
+    std::optional<bool> Playing;
+    // 1 on, 0 off, -1 not known.
+    std::optional<int> Power;
+};
+
+using TJournalRecord =
+    std::variant<TPlayRecord, TMissRecord, TPowerRecord, TUpdateRecord, TRunRecord, TStateRecord>;
 
 // Takes the records; any thread, never raises, never waits on the disk.
 class IPlayRecorder

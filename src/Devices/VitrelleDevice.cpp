@@ -325,7 +325,10 @@ void TVitrelleDevice::QueryPowerStatusAsync(TStatusDone done)
     auto status = std::make_shared<TPowerStatus>(pwUnknown);
     FQueue->Post(
         [this, status, control = FControl->Snapshot()] { *status = FControl->QueryPowerStatus(control); },
-        [status, done = std::move(done)](std::exception_ptr error) {
+        [this, status, done = std::move(done)](std::exception_ptr error) {
+            if (!error)
+                RecordPlayEvent(TStateRecord{GetDisplayName(), std::nullopt,
+                                             *status == pwOn ? 1 : (*status == pwOff ? 0 : -1)});
             if (done)
                 done(*status, error);
         });

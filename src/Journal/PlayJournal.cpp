@@ -210,6 +210,8 @@ private:
                        .Bind(7, offset));
     }
 
+    bool WriteItem(const TStateRecord&) { return true; } // the metrics' alone
+
     bool WriteItem(const TRunRecord& run)
     {
         const auto [at, offset] = Moment(run.When);

@@ -64,6 +64,12 @@ void TPlayMetrics::Observe(const TJournalRecord& record)
             display.Power = power->On ? 1 : 0;
         else
             ++display.SerialFailures;
+    } else if (const auto* state = std::get_if<TStateRecord>(&record)) {
+        TDisplay& display = FDisplays[state->Display];
+        if (state->Playing)
+            display.Playing = *state->Playing;
+        if (state->Power)
+            display.Power = *state->Power < 0 ? -1 : (*state->Power > 0 ? 1 : 0);
     } else if (const auto* update = std::get_if<TUpdateRecord>(&record)) {
         TVitrelle& vitrelle = FVitrelles[update->VitrelleId];
         if (update->Succeeded) {

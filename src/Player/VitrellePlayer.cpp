@@ -216,6 +216,7 @@ void TVitrellePlayer::StartPlaying()
              QStringLiteral("Play vitrelle '%1' on display device '%2'")
                  .arg(FVitrelle->Name, FDevice != nullptr ? FDevice->GetDisplayName() : QString()));
     FState = psPlaying;
+    RecordPlayEvent(TStateRecord{JournalDisplay().Name, true, std::nullopt});
     // The window's views are new: whatever an earlier run prepared is not in them.
     FSlideStatus.store(ssPreparing);
     FSequenceDuration.store(FEnumerator != nullptr ? FEnumerator->Duration() : -1);
@@ -528,6 +529,7 @@ void TVitrellePlayer::ThreadTerminated()
 {
     JournalSlideLeft(QStringLiteral("stop"));
     FJournalPrepared.reset();
+    RecordPlayEvent(TStateRecord{JournalDisplay().Name, false, std::nullopt});
     FState = psLoaded;
     if (FHoldingScreen) {
         FHoldingScreen = false;
