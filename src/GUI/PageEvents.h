@@ -29,6 +29,8 @@ public:
 Q_SIGNALS:
     void VitrelleListChanged();
     void DevicesAdded();
+    // The agent has let go of its device (and player) at this index; those after it are one index lower.
+    void DeviceRemoved(int device);
     // The agent's device at this index is now called what its GetDisplayName says; its schedule sources
     // (the device's and its player's) had the names of oldName.
     void DeviceRenamed(int device, const QString& oldName);

@@ -113,6 +113,7 @@ void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform pla
         return; // the error has been shown; the program ends with exit code 1
     FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
     FAgent->OnDevicesAdded = [events = FPageEvents] { Q_EMIT events->DevicesAdded(); };
+    FAgent->OnDeviceRemoved = [events = FPageEvents](int device) { Q_EMIT events->DeviceRemoved(device); };
     sbDevicesClick();
 }
 
@@ -126,6 +127,7 @@ void TfrmVitrelleCenter::FormDestroy()
         actions->Stop();
     if (FAgent)
         FAgent->OnDevicesAdded = nullptr;
+    FAgent->OnDeviceRemoved = nullptr;
     FAgent.reset();
 }
 
