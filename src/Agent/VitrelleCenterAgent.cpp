@@ -335,11 +335,12 @@ void TVitrelleCenterAgent::ReleaseDevice(size_t position)
     const QString monitor = device->Monitor ? device->Monitor->Name : QString();
     FLostMonitors.remove(monitor);
     FGivenFiles.erase(device.get());
-    WriteLog(LogSource, 3,
-             QStringLiteral("Display device '%1' is let go: its monitor '%2' has been gone for %3 minutes")
-                 .arg(device->GetDisplayName(), monitor,
-                      QString::number(
-                          std::chrono::duration_cast<std::chrono::minutes>(LostDeviceRelease).count())));
+    WriteLog(
+        LogSource, 3,
+        QStringLiteral("Display device '%1' is let go: its monitor '%2' has been gone for %3 minutes or more")
+            .arg(device->GetDisplayName(), monitor,
+                 QString::number(
+                     std::chrono::duration_cast<std::chrono::minutes>(LostDeviceRelease).count())));
     player.reset(); // leaves the scheduler, stops and closes its window
     device.reset(); // leaves the scheduler; an exchange in progress is abandoned
     // Once both have left the scheduler: the pages' copies of the schedule drop their actions with them.

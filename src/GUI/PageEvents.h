@@ -9,8 +9,8 @@
 #include <vector>
 
 // News the pages pass on to each other: the Settings page has loaded a new vitrelle list, displays have
-// appeared while the program runs, or the Devices page has given a display another name. The main window
-// owns it and gives it to every page.
+// appeared or been let go while the program runs, or the Devices page has given a display another name. The
+// main window owns it and gives it to every page.
 class TPageEvents : public QObject
 {
     Q_OBJECT

@@ -125,9 +125,10 @@ void TfrmVitrelleCenter::FormDestroy()
     // the objects being freed meanwhile. The pages themselves go afterwards, with MainPanel.
     for (TActionList* actions : MainPanel->findChildren<TActionList*>())
         actions->Stop();
-    if (FAgent)
+    if (FAgent) {
         FAgent->OnDevicesAdded = nullptr;
-    FAgent->OnDeviceRemoved = nullptr;
+        FAgent->OnDeviceRemoved = nullptr;
+    }
     FAgent.reset();
 }
 
