@@ -197,8 +197,9 @@ void TVitrelleCenterAgent::ChangeMonitors(bool releaseFirst)
     // them: they are handled after this pass, never inside it.
     FChangingMonitors = true;
     const std::unique_ptr<bool, void (*)(bool*)> done(&FChangingMonitors, [](bool* busy) { *busy = false; });
-    if (releaseFirst)
-        ReleaseExpiredDevices();
+    // A monitor refused for want of room gets the room a device let go leaves.
+    if (releaseFirst && ReleaseExpiredDevices() > 0 && !FRefusedMonitors.isEmpty())
+        FMonitorsChangedAgain = true;
     while (FMonitorsChangedAgain) {
         FMonitorsChangedAgain = false;
         MonitorsChangedOnce();
@@ -288,8 +289,9 @@ void TVitrelleCenterAgent::ReleaseLostDevices()
         ChangeMonitors(true);
 }
 
-void TVitrelleCenterAgent::ReleaseExpiredDevices()
+int TVitrelleCenterAgent::ReleaseExpiredDevices()
 {
+    int released = 0;
     const QDateTime now = FPlatform.Clock->Now();
     const qint64 after = std::chrono::duration_cast<std::chrono::seconds>(LostDeviceRelease).count();
     for (size_t i = FDevices.size(); i-- > 0;) {
@@ -299,7 +301,9 @@ void TVitrelleCenterAgent::ReleaseExpiredDevices()
         if (lost == FLostMonitors.cend() || lost.value().secsTo(now) < after || DeviceInUse(i))
             continue;
         ReleaseDevice(i);
+        ++released;
     }
+    return released;
 }
 
 bool TVitrelleCenterAgent::DeviceInUse(size_t position) const

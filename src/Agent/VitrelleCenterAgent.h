@@ -98,7 +98,8 @@ public:
     // clock), unless a settings file names it (one it was given, one it would save to, or one whose Name is
     // its display name) or an enabled action of the live scheduler belongs to it or its player: its player
     // stops and goes with its window, the device leaves the scheduler and goes, a level-3 line says so and
-    // OnDeviceRemoved is called. Run by MonitorsChanged and every ReleaseCheckPeriod by a timer.
+    // OnDeviceRemoved is called; a monitor refused for want of room then gets a device. Run by
+    // MonitorsChanged and every ReleaseCheckPeriod by a timer.
     void ReleaseLostDevices();
     // Called after MonitorsChanged has added a device (the pages show it).
     std::function<void()> OnDevicesAdded;
@@ -130,8 +131,8 @@ private:
     // player.
     bool DeviceInUse(size_t position) const;
     void ReleaseDevice(size_t position);
-    // Lets go of the devices lost long enough (ReleaseLostDevices without the guard).
-    void ReleaseExpiredDevices();
+    // Lets go of the devices lost long enough (ReleaseLostDevices without the guard); how many.
+    int ReleaseExpiredDevices();
     // Guards against re-entry: releases first when asked, then handles the monitors while a report waits.
     void ChangeMonitors(bool releaseFirst);
     void MonitorsChangedOnce();
