@@ -11,8 +11,9 @@
 #include "XmlHelpers.h"
 
 #include <QDir>
-
 #include <QFileInfo>
+#include <QTimer>
+
 #include <algorithm>
 
 namespace {
@@ -69,6 +70,7 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
 TVitrelleCenterAgent::~TVitrelleCenterAgent()
 {
     FPlatform.Display->SetOnMonitorsChanged(nullptr);
+    FReleaseTimer.reset();
     FScheduler.reset(); // stops the tick, serving an action that is being handed over
     // Next, and not after the devices: a player points to its device, the repository and the slide types,
     // and its clock's last steps must not outlive them.
@@ -125,6 +127,11 @@ void TVitrelleCenterAgent::Initialize()
     FScheduler->LoadFromFile(scheduleFile);
     FScheduler->StartTicking();
     FPlatform.Display->SetOnMonitorsChanged([this] { LogErrors(LogSource, [this] { MonitorsChanged(); }); });
+    FReleaseTimer = std::make_unique<QTimer>();
+    FReleaseTimer->setInterval(ReleaseCheckPeriod);
+    QObject::connect(FReleaseTimer.get(), &QTimer::timeout,
+                     [this] { LogErrors(LogSource, [this] { ReleaseLostDevices(); }); });
+    FReleaseTimer->start();
     WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
 }
 
@@ -180,6 +187,28 @@ void TVitrelleCenterAgent::AddPlayer(TVitrelleDevice& device)
 void TVitrelleCenterAgent::MonitorsChanged()
 {
     VC_ASSERT_MAIN_THREAD();
+    FMonitorsChangedAgain = true;
+    if (!FChangingMonitors)
+        ChangeMonitors(false);
+}
+
+void TVitrelleCenterAgent::ChangeMonitors(bool releaseFirst)
+{
+    // A player let go serves events while it ends, a report of the monitors or the release timer among
+    // them: they are handled after this pass, never inside it.
+    FChangingMonitors = true;
+    const std::unique_ptr<bool, void (*)(bool*)> done(&FChangingMonitors, [](bool* busy) { *busy = false; });
+    // A monitor refused for want of room gets the room a device let go leaves.
+    if (releaseFirst && ReleaseExpiredDevices() > 0 && !FRefusedMonitors.isEmpty())
+        FMonitorsChangedAgain = true;
+    while (FMonitorsChangedAgain) {
+        FMonitorsChangedAgain = false;
+        MonitorsChangedOnce();
+    }
+}
+
+void TVitrelleCenterAgent::MonitorsChangedOnce()
+{
     const QList<TDesktopMonitor> monitors = FPlatform.Display->Monitors();
     QSet<QString> known;
     for (size_t i = 0; i < FDevices.size(); ++i) {
@@ -191,15 +220,17 @@ void TVitrelleCenterAgent::MonitorsChanged()
         const auto found = std::find_if(monitors.begin(), monitors.end(),
                                         [&](const TDesktopMonitor& monitor) { return monitor.Name == name; });
         if (found == monitors.end()) {
-            // Its window stays where it was, and the show goes on there, until the monitor comes back.
-            if (!FLostMonitors.contains(name))
+            // Its window stays where it was, and the show goes on there, until the monitor comes back or the
+            // device is let go.
+            if (!FLostMonitors.contains(name)) {
                 WriteLog(LogSource, 2,
                          QStringLiteral("Display device '%1' has lost its monitor '%2'")
                              .arg(device.GetDisplayName(), name));
-            FLostMonitors.insert(name);
+                FLostMonitors.insert(name, FPlatform.Clock->Now());
+            }
             continue;
         }
-        const bool back = FLostMonitors.remove(name);
+        const bool back = FLostMonitors.remove(name) > 0;
         const bool moved = found->Geometry != device.Monitor->Geometry;
         device.Monitor = *found;
         const bool modeApplied = i < FPlayers.size() && FPlayers[i]->MonitorChanged();
@@ -211,14 +242,23 @@ void TVitrelleCenterAgent::MonitorsChanged()
                               QString::number(found->Geometry.y()),
                               modeApplied ? QStringLiteral(", display mode applied again") : QString()));
     }
+    // Before the new monitors: a device let go makes room for them.
+    ReleaseExpiredDevices();
+    QSet<QString> present;
+    for (const TDesktopMonitor& monitor : monitors)
+        present.insert(monitor.Name);
+    // Only monitors on the desktop are remembered as refused: the set stays small however many come and go.
+    FRefusedMonitors.intersect(present);
 
     const size_t firstNew = FDevices.size();
-    for (qsizetype i = 0; i < monitors.size(); ++i)
-        if (!known.contains(monitors[i].Name))
-            if (TVitrelleDevice* added = AddDevice(monitors[i], i))
-                WriteLog(LogSource, 3,
-                         QStringLiteral("New display device '%1' on monitor '%2'")
-                             .arg(added->GetDisplayName(), monitors[i].Name));
+    for (qsizetype i = 0; i < monitors.size(); ++i) {
+        if (known.contains(monitors[i].Name) || !RoomForDevice(monitors[i].Name))
+            continue;
+        if (TVitrelleDevice* added = AddDevice(monitors[i], i))
+            WriteLog(LogSource, 3,
+                     QStringLiteral("New display device '%1' on monitor '%2'")
+                         .arg(added->GetDisplayName(), monitors[i].Name));
+    }
     if (FDevices.size() == firstNew)
         return;
     ConfigureDevicesFrom(firstNew);
@@ -228,6 +268,91 @@ void TVitrelleCenterAgent::MonitorsChanged()
         OnDevicesAdded();
 }
 
+bool TVitrelleCenterAgent::RoomForDevice(const QString& monitorName)
+{
+    if (DeviceCount() < MaxDevices) {
+        FRefusedMonitors.remove(monitorName);
+        return true;
+    }
+    if (!FRefusedMonitors.contains(monitorName)) {
+        FRefusedMonitors.insert(monitorName);
+        WriteLog(LogSource, 2,
+                 QStringLiteral("Monitor '%1' gets no display device: there are %2 already")
+                     .arg(monitorName, QString::number(MaxDevices)));
+    }
+    return false;
+}
+
+void TVitrelleCenterAgent::ReleaseLostDevices()
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (!FChangingMonitors)
+        ChangeMonitors(true);
+}
+
+int TVitrelleCenterAgent::ReleaseExpiredDevices()
+{
+    int released = 0;
+    const QDateTime now = FPlatform.Clock->Now();
+    const qint64 after = std::chrono::duration_cast<std::chrono::seconds>(LostDeviceRelease).count();
+    for (size_t i = FDevices.size(); i-- > 0;) {
+        if (i >= FDevices.size() || !FDevices[i]->Monitor)
+            continue;
+        const auto lost = FLostMonitors.constFind(FDevices[i]->Monitor->Name);
+        if (lost == FLostMonitors.cend() || lost.value().secsTo(now) < after || DeviceInUse(i))
+            continue;
+        ReleaseDevice(i);
+        ++released;
+    }
+    return released;
+}
+
+bool TVitrelleCenterAgent::DeviceInUse(size_t position) const
+{
+    const TVitrelleDevice& device = *FDevices[position];
+    if (FGivenFiles.contains(&device))
+        return true;
+    const QString name = device.GetDisplayName();
+    for (const auto& settings : FDeviceSettings)
+        if (settings->Name.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    // A file saved since the start.
+    if (QFileInfo::exists(GetDeviceFolder() + device.GetConfigFileName()))
+        return true;
+    const auto enabled = [this](const IScheduleSource* source) {
+        const TVitrelleScheduler::TKeptActions kept = FScheduler->KeepActionsOf(source);
+        return std::any_of(kept.Actions.begin(), kept.Actions.end(),
+                           [](const auto& action) { return action->Enabled; });
+    };
+    return enabled(&device) || (position < FPlayers.size() && enabled(FPlayers[position].get()));
+}
+
+void TVitrelleCenterAgent::ReleaseDevice(size_t position)
+{
+    const auto at = static_cast<std::ptrdiff_t>(position);
+    std::unique_ptr<TVitrelleDevice> device = std::move(FDevices[position]);
+    FDevices.erase(FDevices.begin() + at);
+    std::unique_ptr<TVitrellePlayer> player;
+    if (position < FPlayers.size()) {
+        player = std::move(FPlayers[position]);
+        FPlayers.erase(FPlayers.begin() + at);
+    }
+    const QString monitor = device->Monitor ? device->Monitor->Name : QString();
+    FLostMonitors.remove(monitor);
+    FGivenFiles.erase(device.get());
+    WriteLog(
+        LogSource, 3,
+        QStringLiteral("Display device '%1' is let go: its monitor '%2' has been gone for %3 minutes or more")
+            .arg(device->GetDisplayName(), monitor,
+                 QString::number(
+                     std::chrono::duration_cast<std::chrono::minutes>(LostDeviceRelease).count())));
+    player.reset(); // leaves the scheduler, stops and closes its window
+    device.reset(); // leaves the scheduler; an exchange in progress is abandoned
+    // Once both have left the scheduler: the pages' copies of the schedule drop their actions with them.
+    if (OnDeviceRemoved)
+        OnDeviceRemoved(static_cast<int>(position));
+}
+
 void TVitrelleCenterAgent::DetectDisplayDevices()
 {
     const QList<TDesktopMonitor> monitors = FPlatform.Display->Monitors();
@@ -235,8 +360,11 @@ void TVitrelleCenterAgent::DetectDisplayDevices()
     FPlayers.clear(); // they play on the devices
     FDevices.clear();
     FLostMonitors.clear();
+    FRefusedMonitors.clear();
+    FGivenFiles.clear();
     for (qsizetype i = 0; i < monitors.size(); ++i)
-        AddDevice(monitors[i], i);
+        if (RoomForDevice(monitors[i].Name))
+            AddDevice(monitors[i], i);
 }
 
 TVitrelleDevice* TVitrelleCenterAgent::AddDevice(const TDesktopMonitor& monitor, qsizetype position)
@@ -246,7 +374,13 @@ TVitrelleDevice* TVitrelleCenterAgent::AddDevice(const TDesktopMonitor& monitor,
     device->Monitor = monitor;
     if (!device->IsActive())
         return nullptr;
-    device->Index = DeviceCount() + 1;
+    // The lowest number no live device has: a display's default name "Device N" never changes while it
+    // lives.
+    int number = 1;
+    while (std::any_of(FDevices.begin(), FDevices.end(),
+                       [&](const auto& other) { return other->Index == number; }))
+        ++number;
+    device->Index = number;
     TVitrelleDevice& added = *FDevices.emplace_back(std::move(device));
     // One display that cannot be read must not keep the others dark: it goes on with what was read.
     LogErrors(TVitrelleDevice::LogSource, [&] {
@@ -296,14 +430,77 @@ void TVitrelleCenterAgent::ConfigureDevicesFrom(size_t first)
         detected.append(
             TDetectedDevice{FDevices[i]->Index, FDevices[i]->GetDisplayName(), &FDevices[i]->Info()});
     QList<TSettingsCandidate> candidates;
-    for (const auto& settings : FDeviceSettings)
-        candidates.append(TSettingsCandidate{&settings->DeviceInfo(), settings->GetFileName()});
+    for (const auto& settings : FDeviceSettings) {
+        TSettingsCandidate candidate{&settings->DeviceInfo(), settings->GetFileName()};
+        // A live device holds the file it was given, and the one it saves to.
+        for (size_t i = 0; i < first && candidate.HeldBy.isEmpty(); ++i) {
+            const auto given = FGivenFiles.find(FDevices[i].get());
+            if ((given != FGivenFiles.end() && given->second == candidate.FileName) ||
+                FDevices[i]->GetConfigFileName() == candidate.FileName)
+                candidate.HeldBy = FDevices[i]->GetDisplayName();
+        }
+        candidates.append(candidate);
+    }
     const TDeviceConfiguration configuration = ::ConfigureDevices(detected, candidates);
     for (const QString& line : configuration.LogLines)
         WriteLog(LogSource, 3, line);
     for (size_t i = first; i < FDevices.size(); ++i) {
+        TVitrelleDevice& device = *FDevices[i];
         const qsizetype chosen = configuration.Chosen.value(static_cast<qsizetype>(i - first), -1);
-        FDevices[i]->ApplySettings(chosen < 0 ? nullptr : FDeviceSettings[static_cast<size_t>(chosen)].get());
+        const TVitrelleDeviceSettings* file =
+            chosen < 0 ? nullptr : FDeviceSettings[static_cast<size_t>(chosen)].get();
+        // The name is made unique before the device registers under it.
+        const QString name = device.DisplayNameOf(file != nullptr ? file->Name : device.Settings().Name);
+        const QString free = FreeDisplayName(i, name);
+        if (free != name)
+            WriteLog(LogSource, 2,
+                     QStringLiteral("Display device '%1' on monitor '%2' is called '%3': another display or "
+                                    "schedule source is called '%1'%4")
+                         .arg(name, device.Monitor ? device.Monitor->Name : QString(), free,
+                              file != nullptr
+                                  ? QStringLiteral(" (its file %1 keeps the name)").arg(file->GetFileName())
+                                  : QString()));
+        if (file == nullptr) {
+            if (free != name)
+                device.Settings().Name = free;
+            device.ApplySettings(nullptr);
+            continue;
+        }
+        FGivenFiles[&device] = file->GetFileName();
+        if (free == name) {
+            device.ApplySettings(file);
+            continue;
+        }
+        TVitrelleDeviceSettings renamed;
+        renamed.Assign(file);
+        renamed.Name = free;
+        device.ApplySettings(&renamed);
+    }
+}
+
+QString TVitrelleCenterAgent::FreeDisplayName(size_t position, const QString& name) const
+{
+    QSet<QString> taken;
+    const auto take = [&](const QString& used) { taken.insert(used.toCaseFolded()); };
+    for (size_t i = 0; i < position && i < FDevices.size(); ++i) {
+        take(FDevices[i]->GetDisplayName());
+        take(TVitrellePlayer::SourceNameOf(FDevices[i]->GetDisplayName()));
+    }
+    const TVitrelleDevice* device = position < FDevices.size() ? FDevices[position].get() : nullptr;
+    const TVitrellePlayer* player = position < FPlayers.size() ? FPlayers[position].get() : nullptr;
+    for (const IScheduleSource* source : FScheduler->Sources())
+        if (source != device && source != player)
+            take(source->GetSourceName());
+    const auto isFree = [&](const QString& candidate) {
+        return !taken.contains(candidate.toCaseFolded()) &&
+               !taken.contains(TVitrellePlayer::SourceNameOf(candidate).toCaseFolded());
+    };
+    if (isFree(name))
+        return name;
+    for (int number = 2;; ++number) {
+        const QString candidate = QStringLiteral("%1 (%2)").arg(name, QString::number(number));
+        if (isFree(candidate))
+            return candidate;
     }
 }
 

@@ -9,12 +9,18 @@
 #include "VitrelleRepository.h"
 #include "VitrelleScheduler.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
+
+class QTimer;
 
 // The spine of the system: owns the settings and everything started from them, performs the start-up in its
 // fixed order and serves the pages of the main window.
@@ -43,7 +49,15 @@ public:
     TVitrelleScheduler& Scheduler() { return *FScheduler; }
     const TVitrelleScheduler& Scheduler() const { return *FScheduler; }
 
-    // The active displays in desktop order; an index outside 0 to count - 1 raises EOutOfRange.
+    // At most this many displays: a monitor beyond them gets no device (logged at level 2 once while it
+    // stays on the desktop).
+    static constexpr int MaxDevices = 16;
+    // A device whose monitor has been gone this long is let go (see ReleaseLostDevices), checked this often.
+    static constexpr std::chrono::minutes LostDeviceRelease{10};
+    static constexpr std::chrono::minutes ReleaseCheckPeriod{1};
+
+    // The active displays, those found at start in desktop order, then those plugged in later; a device let
+    // go leaves the list and the later ones move up. An index outside 0 to count - 1 raises EOutOfRange.
     int DeviceCount() const { return static_cast<int>(FDevices.size()); }
     TVitrelleDevice& Devices(int index) const;
     // Players(i) plays on Devices(i); an index outside 0 to count - 1 raises EOutOfRange.
@@ -62,7 +76,10 @@ public:
     }
 
     // The start-up steps for the displays: one device per active monitor, the settings files of the device
-    // folder, and the choice of one file per device.
+    // folder, and the choice of one file per device (a file goes to one device at most, see
+    // ::ConfigureDevices). A device whose name, or its player's, another device or a schedule source has
+    // already gets a free name "Name (2)", "Name (3)", ... in its settings (its file keeps its name), logged
+    // at level 2.
     void DetectDisplayDevices();
     void LoadDeviceSettings();
     void ConfigureDevices();
@@ -72,10 +89,23 @@ public:
     // The desktop's monitors have changed while the program runs (a display plugged in, switched back on or
     // unplugged). Each device finds its monitor again by name: its window follows it and, when it plays, its
     // display mode is applied again. A monitor that no device had before becomes a new device with its own
-    // settings and player, so a display switched on after the computer still gets its show.
+    // settings and player, so a display switched on after the computer still gets its show; it takes no
+    // file a live device holds, and gets the lowest number no live device has. A device whose monitor is
+    // gone is kept for its monitor's return, until ReleaseLostDevices lets it go; a monitor that comes back
+    // after that is matched like any new one.
     void MonitorsChanged();
+    // Lets go of every device whose monitor has been gone for LostDeviceRelease or longer (by the platform's
+    // clock), unless a settings file names it (one it was given, one it would save to, or one whose Name is
+    // its display name) or an enabled action of the live scheduler belongs to it or its player: its player
+    // stops and goes with its window, the device leaves the scheduler and goes, a level-3 line says so and
+    // OnDeviceRemoved is called; a monitor refused for want of room then gets a device. Run by
+    // MonitorsChanged and every ReleaseCheckPeriod by a timer.
+    void ReleaseLostDevices();
     // Called after MonitorsChanged has added a device (the pages show it).
     std::function<void()> OnDevicesAdded;
+    // Called when the device and its player at this index have been let go and freed (the pages drop its
+    // tabs, and must not reach it any more); the lists hold the devices after it one index lower.
+    std::function<void(int index)> OnDeviceRemoved;
 
     // The effective device and template folders, absolute; created with their parents when missing.
     QString GetDeviceFolder() const;
@@ -90,8 +120,22 @@ private:
     // A device for the monitor at this position of the desktop's list, appended when active (and its
     // identity and mode logged); null when the monitor's adapter is not active.
     TVitrelleDevice* AddDevice(const TDesktopMonitor& monitor, qsizetype position);
-    // Chooses and applies the settings files of the devices from this position on.
+    // Whether another device may be added for the monitor; logs the refusal once per monitor name.
+    bool RoomForDevice(const QString& monitorName);
+    // Chooses and applies the settings files of the devices from this position on; those before it are live
+    // and keep theirs.
     void ConfigureDevicesFrom(size_t first);
+    // A name no device before this position and no schedule source has (nor its player's name).
+    QString FreeDisplayName(size_t position, const QString& name) const;
+    // Whether a settings file names the device or the live scheduler has an enabled action for it or its
+    // player.
+    bool DeviceInUse(size_t position) const;
+    void ReleaseDevice(size_t position);
+    // Lets go of the devices lost long enough (ReleaseLostDevices without the guard); how many.
+    int ReleaseExpiredDevices();
+    // Guards against re-entry: releases first when asked, then handles the monitors while a report waits.
+    void ChangeMonitors(bool releaseFirst);
+    void MonitorsChangedOnce();
     void AddPlayer(TVitrelleDevice& device);
 
     TAgentPlatform FPlatform;
@@ -102,8 +146,17 @@ private:
     std::vector<std::unique_ptr<TVitrellePlayer>> FPlayers;
     std::unique_ptr<TVitrelleScheduler> FScheduler;
     std::unique_ptr<TAgentScheduleSource> FScheduleSource;
-    // Names of the monitors of devices whose monitor has gone from the desktop.
-    QSet<QString> FLostMonitors;
+    // Names of the monitors of devices whose monitor has gone from the desktop, with the moment it went.
+    QHash<QString, QDateTime> FLostMonitors;
+    // Monitors on the desktop that got no device because there were MaxDevices already (logged once).
+    QSet<QString> FRefusedMonitors;
+    // The settings file each device was given at start or when plugged in (only those given one).
+    std::unordered_map<const TVitrelleDevice*, QString> FGivenFiles;
+    // MonitorsChanged or ReleaseLostDevices is running (a device let go serves events while its player
+    // ends) / a report of the monitors waits.
+    bool FChangingMonitors = false;
+    bool FMonitorsChangedAgain = false;
+    std::unique_ptr<QTimer> FReleaseTimer;
 };
 
 // Constructs and initialises the agent for the application folder. A failing start-up logs its error, shows

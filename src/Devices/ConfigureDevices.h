@@ -22,6 +22,9 @@ struct TSettingsCandidate
     const IDeviceInfo* Info = nullptr;
     // The effective file name of the settings.
     QString FileName;
+    // The display name of a live display that holds this file already (a monitor plugged in later must not
+    // take it); empty when no display holds it.
+    QString HeldBy = {};
 };
 
 struct TDeviceConfiguration
@@ -32,9 +35,17 @@ struct TDeviceConfiguration
     QStringList LogLines;
 };
 
-// Chooses one settings file per device: the highest match score so far wins, ties going to the earlier file;
-// the device's own file (DEVICE<Number>.xml, exact letter case) ends the search when it is reached without
-// beating the best score, also with score 0. Every file taken on the way is listed in the device's
-// "configuration files" line. Devices and candidates are taken in list order.
+// Gives each device at most one settings file and each file to at most one device. A device's pairs rank by
+// the match score, except that its own file (DEVICE<Number>.xml, exact letter case) comes before all of them
+// when no earlier file in the list scores more than it; ties go to the own file, then to the earlier file,
+// then to the earlier device. Pairs are taken best first, skipping files held already and devices that have
+// one. A pair with a score of 0 is no match, an own file excepted. A file that another device still without
+// a file matches with the same score identifies neither (two displays of one model without serial number,
+// neither on the output the file was written on): neither gets it. Devices and candidates are taken in list
+// order.
+//
+// Logged per device in list order: for a chosen file, the files its search took on the way ("configuration
+// files"); for a device that gets none although a file scores for it, the best such file and why it was not
+// given.
 TDeviceConfiguration ConfigureDevices(const QList<TDetectedDevice>& devices,
                                       const QList<TSettingsCandidate>& candidates);

@@ -91,6 +91,7 @@ TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent&
 
     AddNewDevices();
     connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleDevice::AddNewDevices);
+    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrelleDevice::RemoveDevice);
     ActionList->UpdateAll();
 }
 
@@ -113,6 +114,24 @@ void TFrameVitrelleDevice::AddNewDevices()
         FCopies.push_back(std::make_unique<TCopies>(device.Settings()));
     }
     RefreshActivity();
+}
+
+void TFrameVitrelleDevice::RemoveDevice(int index)
+{
+    if (index < 0 || index >= PageControl->count() || static_cast<size_t>(index) >= FTabDevices.size())
+        return;
+    const auto at = static_cast<std::ptrdiff_t>(index);
+    FPowerClicks.remove(FTabDevices[static_cast<size_t>(index)]);
+    FTabDevices.erase(FTabDevices.begin() + at);
+    FModes.erase(FModes.begin() + at);
+    if (static_cast<size_t>(index) < FCopies.size())
+        FCopies.erase(FCopies.begin() + at);
+    // Another tab becomes the current one: its controls change nothing while the tab goes.
+    FFilling = true;
+    const auto removed = qScopeGuard([this] { FFilling = false; });
+    RemoveTabSheet(PageControl, index);
+    RefreshActivity();
+    ActionList->UpdateAll();
 }
 
 void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
@@ -165,7 +184,7 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
     connect(com, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnComSettingsClick);
     connect(commands, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnCommandSettingsClick);
     FModes.emplace_back();
-    FPowerClicks.push_back(false);
+    FTabDevices.push_back(&device);
 }
 
 void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
@@ -283,20 +302,19 @@ void TFrameVitrelleDevice::ShowPowerStatus(TVitrelleDevice& device, TPowerStatus
 void TFrameVitrelleDevice::btnPowerClick(QAbstractButton* button)
 {
     TVitrelleDevice* device = SelectedDevice();
-    const int index = SelectedIndex();
-    if (device == nullptr || FPowerClicks.at(static_cast<size_t>(index)))
+    if (device == nullptr || FPowerClicks.contains(device))
         return;
     // The display's state decides; when it is not known, the command the button offers.
     const bool offeredOn = button == nullptr || button->text() != PowerOffCaption;
-    FPowerClicks[static_cast<size_t>(index)] = true;
+    FPowerClicks.insert(device);
     RefreshActivity();
     const QPointer<TFrameVitrelleDevice> page(this);
     // Errors reach the operator as those of any handler of the page; the tab then shows what it showed
-    // before.
-    const auto ended = [page, index](std::exception_ptr error) {
+    // before. Not called once the device is gone.
+    const auto ended = [page, device](std::exception_ptr error) {
         if (!page)
             return;
-        page->FPowerClicks[static_cast<size_t>(index)] = false;
+        page->FPowerClicks.remove(device);
         page->RefreshActivity();
         if (error)
             TVitrelleCenterApplication::ReportError(page, error);
@@ -404,7 +422,7 @@ void TFrameVitrelleDevice::RefreshActivity()
         const TVitrelleDevice& device = FAgent.Devices(i);
         SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(device));
         TabControl<QPushButton>(i, "btnPower")
-            ->setEnabled(!FPowerClicks.at(static_cast<size_t>(i)) && !device.PowerCommandInProgress());
+            ->setEnabled(!FPowerClicks.contains(&device) && !device.PowerCommandInProgress());
     }
 }
 

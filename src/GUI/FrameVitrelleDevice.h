@@ -6,6 +6,7 @@
 #include "VitrelleDeviceSettings.h"
 
 #include <QFrame>
+#include <QSet>
 
 #include <memory>
 #include <vector>
@@ -50,6 +51,8 @@ private:
     // Tabs and copies for the agent's devices that have none yet (all of them at first, then displays that
     // appear while the program runs).
     void AddNewDevices();
+    // The agent has let go of the device at this index: its tab and copies go, the later tabs move up.
+    void RemoveDevice(int index);
     void BuildDeviceTab(TVitrelleDevice& device);
     void FillDeviceTab(int index, TVitrelleDevice& device);
     void ShowPowerStatus(TVitrelleDevice& device, TPowerStatus status);
@@ -90,7 +93,10 @@ private:
     std::vector<std::unique_ptr<TCopies>> FCopies;
     // Per tab, the modes its display-mode list offers, in list order.
     std::vector<std::vector<TDisplayMode>> FModes;
-    // Per tab: a click of its power button is being carried out (its state query, then its command).
-    std::vector<bool> FPowerClicks;
+    // Per tab, the device it shows: only to tell which one a tab was once the device is gone.
+    std::vector<const TVitrelleDevice*> FTabDevices;
+    // The devices whose power button's click is being carried out (its state query, then its command); by
+    // device, since the tabs move up when a display is let go.
+    QSet<const TVitrelleDevice*> FPowerClicks;
     bool FFilling = false;
 };

@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -47,6 +48,7 @@ TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent&
     connect(&events, &TPageEvents::VitrelleListChanged, this,
             qOverload<>(&TFrameVitrellePlayer::FillVitrelles));
     connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrellePlayer::AddDeviceTabs);
+    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrellePlayer::RemoveDeviceTab);
     connect(&events, &TPageEvents::DeviceRenamed, this, [this](int device) {
         if (device >= 0 && device < PageControl->count() && device < FAgent.DeviceCount())
             PageControl->setTabText(device, FAgent.Devices(device).GetCaption());
@@ -65,15 +67,30 @@ void TFrameVitrellePlayer::AddDeviceTabs()
         AddDeviceTab(index);
 }
 
+void TFrameVitrellePlayer::RemoveDeviceTab(int index)
+{
+    if (index < 0 || index >= PageControl->count())
+        return;
+    FStarting.remove(PageControl->widget(index)); // its fetch finds no tab and plays nothing
+    RemoveTabSheet(PageControl, index);
+    ActionList->UpdateAll();
+}
+
+int TFrameVitrellePlayer::IndexOf(const QWidget* tab) const
+{
+    return tab != nullptr ? PageControl->indexOf(tab) : -1;
+}
+
 void TFrameVitrellePlayer::AddDeviceTab(int index)
 {
     QWidget* tab = AddTabSheet(PageControl, FAgent.Devices(index).GetCaption());
+    // The tab, not its index, since tabs move up when a display is let go.
     QAction* play = CreateTabAction(
         tab, QStringLiteral("actPlayExecute"), QStringLiteral("Play"), *ActionList,
-        [this, index](QAction& action) { PlayUpdate(action, index); }, [this] { PlayExecute(); });
+        [this, tab](QAction& action) { PlayUpdate(action, tab); }, [this] { PlayExecute(); });
     QAction* stop = CreateTabAction(
         tab, QStringLiteral("actStopExecute"), QStringLiteral("Stop"), *ActionList,
-        [this, index](QAction& action) { StopUpdate(action, index); }, [this] { StopExecute(); });
+        [this, tab](QAction& action) { StopUpdate(action, tab); }, [this] { StopExecute(); });
 
     CreateTabLabel(tab, QStringLiteral("lblPlay"), QStringLiteral("Current vitrelle"), true, 8, 4);
     CreateTabLabel(tab, QStringLiteral("lblVitrelle"), QStringLiteral("Vitrelle:"), false, 38, 12);
@@ -112,21 +129,24 @@ void TFrameVitrellePlayer::FillVitrelles(QComboBox* combo)
     combo->setCurrentIndex(kept >= 0 ? kept : 0);
 }
 
-void TFrameVitrellePlayer::PlayUpdate(QAction& action, int index)
+void TFrameVitrellePlayer::PlayUpdate(QAction& action, const QWidget* tab)
 {
-    if (index >= FAgent.PlayerCount()) {
+    const int index = IndexOf(tab);
+    if (index < 0 || index >= FAgent.PlayerCount()) {
         action.setEnabled(false);
         return;
     }
     const auto* combo =
         qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle")));
-    action.setEnabled(FAgent.Players(index).State() != psPlaying && !FStarting.contains(index) &&
+    action.setEnabled(FAgent.Players(index).State() != psPlaying && !FStarting.contains(tab) &&
                       combo != nullptr && combo->currentIndex() >= 0);
 }
 
-void TFrameVitrellePlayer::StopUpdate(QAction& action, int index)
+void TFrameVitrellePlayer::StopUpdate(QAction& action, const QWidget* tab)
 {
-    action.setEnabled(index < FAgent.PlayerCount() && FAgent.Players(index).State() == psPlaying);
+    const int index = IndexOf(tab);
+    action.setEnabled(index >= 0 && index < FAgent.PlayerCount() &&
+                      FAgent.Players(index).State() == psPlaying);
 }
 
 void TFrameVitrellePlayer::PlayExecute()
@@ -141,21 +161,24 @@ void TFrameVitrellePlayer::PlayExecute()
     const TVitrelle* vitrelle = FAgent.Repository().FindByName(combo->currentText());
     const QString id = vitrelle != nullptr ? vitrelle->Id : QString();
     const int seconds = duration != nullptr ? duration->value() : DefaultSeconds;
-    if (id.isEmpty() || FStarting.contains(index))
+    const QPointer<QWidget> tab = PageControl->widget(index);
+    if (id.isEmpty() || tab == nullptr || FStarting.contains(tab))
         return;
     // The vitrelle may have to be fetched first: on the page's worker, so the window and every show go on
     // meanwhile; Play stays off on this tab until it is known. One that cannot be loaded simply does not
     // start (the log says why); a fetch that fails with an error reaches the error display.
-    FStarting.insert(index);
+    FStarting.insert(tab);
     TVitrelleRepository& repository = FAgent.Repository();
     auto loaded = std::make_shared<bool>(false);
     FFetches->Post([&repository, id, loaded] { *loaded = repository.GetVitrelle(id) != nullptr; },
-                   [this, id, index, seconds, loaded](std::exception_ptr error) {
-                       FStarting.remove(index);
+                   [this, id, tab, seconds, loaded](std::exception_ptr error) {
+                       FStarting.remove(tab);
+                       // The display's index now; a display let go meanwhile plays nothing.
+                       const int device = IndexOf(tab);
                        if (error)
                            TVitrelleCenterApplication::ReportError(this, error);
-                       else if (*loaded && index < FAgent.PlayerCount())
-                           LogErrorsOf([&] { FAgent.PlayVitrelle(id, index, seconds); });
+                       else if (*loaded && device >= 0 && device < FAgent.PlayerCount())
+                           LogErrorsOf([&] { FAgent.PlayVitrelle(id, device, seconds); });
                    });
 }
 

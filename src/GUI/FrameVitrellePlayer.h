@@ -29,12 +29,16 @@ public:
     void FillVitrelles();
     // A tab for every device of the agent that has none yet.
     void AddDeviceTabs();
+    // The agent has let go of the device at this index: its tab goes, the later ones move up.
+    void RemoveDeviceTab(int index);
 
 private:
     void AddDeviceTab(int index);
     void FillVitrelles(QComboBox* combo);
-    void PlayUpdate(QAction& action, int index);
-    void StopUpdate(QAction& action, int index);
+    // The tab's device index now (tabs move up when a display is let go); -1 for a tab that is gone.
+    int IndexOf(const QWidget* tab) const;
+    void PlayUpdate(QAction& action, const QWidget* tab);
+    void StopUpdate(QAction& action, const QWidget* tab);
     void PlayExecute();
     void StopExecute();
     // Runs a step of a fetch's outcome, showing its error as the event loop's boundary would.
@@ -45,5 +49,5 @@ private:
     TActionList* ActionList = nullptr;
     // Fetches a vitrelle file the operator asked to play before it plays (a slow server holds nothing else).
     std::unique_ptr<TWorkQueue> FFetches;
-    QSet<int> FStarting; // tabs whose vitrelle is being fetched
+    QSet<const QWidget*> FStarting; // tabs whose vitrelle is being fetched
 };

@@ -119,6 +119,7 @@ TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenter
 
     connect(&events, &TPageEvents::VitrelleListChanged, this, &TFrameVitrelleScheduler::VitrelleListChanged);
     connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleScheduler::DevicesAdded);
+    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrelleScheduler::DeviceRemoved);
     connect(&events, &TPageEvents::DeviceRenamed, this, &TFrameVitrelleScheduler::DeviceRenamed);
 }
 
@@ -203,7 +204,10 @@ void TFrameVitrelleScheduler::AddDeviceTab(int device)
 {
     QWidget* sheet = AddTabSheet(devicePageControl, FAgent.Devices(device).GetCaption());
     const QString at = QStringLiteral("à :");
-    const auto deviceName = [this, device] { return FAgent.Devices(device).GetDisplayName(); };
+    // Until the tabs are made again, a display let go leaves an index past the end behind: no source.
+    const auto deviceName = [this, device] {
+        return device < FAgent.DeviceCount() ? FAgent.Devices(device).GetDisplayName() : QString();
+    };
     const auto playerName = [this, device] {
         return device < FAgent.PlayerCount() ? FAgent.Players(device).GetSourceName() : QString();
     };
@@ -497,4 +501,24 @@ void TFrameVitrelleScheduler::DevicesAdded()
     FollowLiveSources();
     ShowWorkingSchedule();
     OrderTabs();
+}
+
+void TFrameVitrelleScheduler::DeviceRemoved()
+{
+    const int current = devicePageControl->currentIndex();
+    FDeviceTabs.clear();
+    while (devicePageControl->count() > 0) {
+        QWidget* sheet = devicePageControl->widget(0);
+        devicePageControl->removeTab(0);
+        delete sheet;
+    }
+    for (int device = 0; device < FAgent.DeviceCount(); ++device)
+        AddDeviceTab(device);
+    // The copies drop the actions of the sources that left the running schedule with the display.
+    FollowLiveSources();
+    ShowWorkingSchedule();
+    OrderTabs();
+    if (devicePageControl->count() > 0)
+        devicePageControl->setCurrentIndex(std::clamp(current, 0, devicePageControl->count() - 1));
+    ActionList->UpdateAll();
 }

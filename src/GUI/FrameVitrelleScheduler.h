@@ -103,6 +103,8 @@ private:
 
     void VitrelleListChanged();
     void DevicesAdded();
+    // The device tabs are made again for the agent's devices (their rows name devices by index).
+    void DeviceRemoved();
     void DeviceRenamed(int device, const QString& oldName);
     // Running source names of the displays whose settings files hold another name, with that name.
     TVitrelleScheduler::TRenames StoredSourceNames() const;

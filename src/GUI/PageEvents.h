@@ -9,8 +9,8 @@
 #include <vector>
 
 // News the pages pass on to each other: the Settings page has loaded a new vitrelle list, displays have
-// appeared while the program runs, or the Devices page has given a display another name. The main window
-// owns it and gives it to every page.
+// appeared or been let go while the program runs, or the Devices page has given a display another name. The
+// main window owns it and gives it to every page.
 class TPageEvents : public QObject
 {
     Q_OBJECT
@@ -29,6 +29,8 @@ public:
 Q_SIGNALS:
     void VitrelleListChanged();
     void DevicesAdded();
+    // The agent has let go of its device (and player) at this index; those after it are one index lower.
+    void DeviceRemoved(int device);
     // The agent's device at this index is now called what its GetDisplayName says; its schedule sources
     // (the device's and its player's) had the names of oldName.
     void DeviceRenamed(int device, const QString& oldName);

@@ -31,6 +31,24 @@ QWidget* AddTabSheet(QTabWidget* pageControl, const QString& caption)
     return sheet;
 }
 
+void RemoveTabSheet(QTabWidget* pageControl, int index)
+{
+    if (pageControl == nullptr || index < 0 || index >= pageControl->count())
+        return;
+    QWidget* sheet = pageControl->widget(index);
+    pageControl->removeTab(index);
+    delete sheet;
+    for (int moved = index; moved < pageControl->count(); ++moved) {
+        const QString oldSuffix = QString::number(moved + 1);
+        const QString newSuffix = QString::number(moved);
+        for (QObject* control : pageControl->widget(moved)->findChildren<QObject*>()) {
+            const QString name = control->objectName();
+            if (name.size() > oldSuffix.size() && name.endsWith(oldSuffix))
+                control->setObjectName(name.chopped(oldSuffix.size()) + newSuffix);
+        }
+    }
+}
+
 int TabSheetIndex(const QWidget* sheet)
 {
     if (sheet == nullptr)

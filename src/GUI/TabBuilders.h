@@ -22,6 +22,9 @@ class QWidget;
 
 // A new last tab of the page control, captioned; the controls of the tab are built on it.
 QWidget* AddTabSheet(QTabWidget* pageControl, const QString& caption);
+// Removes the tab and frees its sheet; the controls of the tabs after it, now one index lower, are renamed
+// to carry their new index (edDeviceName2 becomes edDeviceName1), as lookups by index expect.
+void RemoveTabSheet(QTabWidget* pageControl, int index);
 // The index of the tab sheet in its page control; -1 for a widget that is not a tab sheet.
 int TabSheetIndex(const QWidget* sheet);
 // The base name, followed by the index when the parent is a tab sheet.

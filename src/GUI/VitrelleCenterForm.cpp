@@ -114,6 +114,7 @@ void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform pla
         return; // the error has been shown; the program ends with exit code 1
     FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
     FAgent->OnDevicesAdded = [events = FPageEvents] { Q_EMIT events->DevicesAdded(); };
+    FAgent->OnDeviceRemoved = [events = FPageEvents](int device) { Q_EMIT events->DeviceRemoved(device); };
     sbDevicesClick();
 }
 
@@ -125,8 +126,10 @@ void TfrmVitrelleCenter::FormDestroy()
     // the objects being freed meanwhile. The pages themselves go afterwards, with MainPanel.
     for (TActionList* actions : MainPanel->findChildren<TActionList*>())
         actions->Stop();
-    if (FAgent)
+    if (FAgent) {
         FAgent->OnDevicesAdded = nullptr;
+        FAgent->OnDeviceRemoved = nullptr;
+    }
     FAgent.reset();
 }
 

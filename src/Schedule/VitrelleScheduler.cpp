@@ -143,11 +143,23 @@ void TVitrelleScheduler::RegisterSource(IScheduleSource* source)
     if (source == nullptr || IsCopy())
         return;
     const QString name = source->GetSourceName();
-    std::lock_guard lock(FMutex);
-    if (FindSourceLocked(name) == nullptr) {
-        FSources.push_back(source);
-        FLanes[source] = std::make_unique<TLane>(*this, source);
+    QString holder;
+    {
+        std::lock_guard lock(FMutex);
+        const IScheduleSource* registered = FindSourceLocked(name);
+        if (registered == nullptr) {
+            FSources.push_back(source);
+            FLanes[source] = std::make_unique<TLane>(*this, source);
+            return;
+        }
+        if (registered == source)
+            return;
+        holder = registered->GetSourceName();
     }
+    // Its actions would never run and the schedule would give them to the other source: say so.
+    WriteLog(LogSource, 2,
+             QStringLiteral("Schedule source '%1' (%2) is not registered: source '%3' has that name already")
+                 .arg(name, SourceClassName(*source), holder));
 }
 
 void TVitrelleScheduler::UnregisterSource(IScheduleSource* source)

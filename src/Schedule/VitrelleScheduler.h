@@ -59,7 +59,8 @@ public:
 
     TVitrelleCenterAgent* Agent() const { return FAgent; }
 
-    // Ignored for null and for a name (any letter case) that is already registered, and by copies.
+    // Ignored for null, a source registered already, and by copies; a source whose name (any letter case) is
+    // registered already is ignored with a level-2 line.
     void RegisterSource(IScheduleSource* source);
     // Removes the source and frees its actions. An action of the source that is running is asked to stop
     // (WorkerStopRequested() turns true on its lane) and waited for, serving its lane's hand-overs; after it

@@ -467,3 +467,184 @@ TEST_F(Agent, FollowsTheMonitorsWhenTheyChange)
     EXPECT_TRUE(agent->PlayVitrelle("17", 1, 5));
     EXPECT_EQ(agent->Players(1).Form().geometry(), QRect(1920, 0, 800, 600));
 }
+
+namespace {
+
+// A settings file written on this output for the display model of no-serial.bin (no serial number).
+QByteArray WallFile(const char* name, const char* output)
+{
+    return QByteArray("<VitrelleDevice><Name>") + name +
+           "</Name><DeviceInfo><Model>KQ2700</Model><Manufacturer>KQM</Manufacturer><VesaID>KQM0A2F</VesaID>"
+           "<PnpID>" +
+           output + "</PnpID></DeviceInfo></VitrelleDevice>";
+}
+
+} // namespace
+
+// The most common wall: two displays of one model without serial number side by side, one settings file. The
+// display on the file's output gets it; the other keeps its own name, actions and file.
+TEST_F(Agent, IdenticalDisplaysSideBySideKeepApart)
+{
+    WriteTypes();
+    const QByteArray edid = ReadFileBytes(TestDataPath("edid/no-serial.bin"));
+    Fakes.Display->AddOutput("HDMI-1", edid).Geometry = QRect(0, 0, 800, 600);
+    Fakes.Display->AddOutput("HDMI-2", edid).Geometry = QRect(800, 0, 800, 600);
+    Folder.Write("Devices/Lobby.xml", WallFile("Lobby", "HDMI-1"));
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_EQ(agent->DeviceCount(), 2);
+
+    EXPECT_EQ(agent->Devices(0).GetDisplayName(), "Lobby");
+    EXPECT_EQ(agent->Devices(1).GetDisplayName(), "Device 2");
+    EXPECT_EQ(agent->Devices(0).GetConfigFileName(), "Lobby.xml");
+    EXPECT_EQ(agent->Devices(1).GetConfigFileName(), "Device 2.xml") << "saving it leaves Lobby.xml alone";
+    for (int i = 0; i < 2; ++i) {
+        // Registered, so their actions are found and run on them.
+        TVitrelleDevice& device = agent->Devices(i);
+        TVitrellePlayer& player = agent->Players(i);
+        EXPECT_EQ(agent->Scheduler().FindSource(device.GetSourceName()), &device);
+        EXPECT_EQ(agent->Scheduler().FindSource(player.GetSourceName()), &player);
+        const TScheduleAction* power = agent->Scheduler().GetAction(device.GetSourceName(), 0);
+        const TScheduleAction* stop = agent->Scheduler().GetAction(player.GetSourceName(), 1);
+        ASSERT_NE(power, nullptr);
+        ASSERT_NE(stop, nullptr);
+        EXPECT_EQ(power->Source, &device);
+        EXPECT_EQ(stop->Source, &player);
+    }
+    EXPECT_TRUE(Log.Lines().contains("[3] TVitrelleCenterAgent: Device 'Device 2' is not given Lobby.xml "
+                                     "(3): taken by display 'Device 1'"))
+        << Log.Lines().join('\n').toStdString();
+    EXPECT_TRUE(Log.Lines().filter("is not registered").isEmpty());
+}
+
+// Two files naming their displays alike (hand-edited, or saved while another display had that name applied
+// only): the later display gets a free name for this run, its file is left as it is.
+TEST_F(Agent, DisplaysNamedAlikeGetFreeNames)
+{
+    WriteTypes();
+    const QByteArray edid = ReadFileBytes(TestDataPath("edid/no-serial.bin"));
+    Fakes.Display->AddOutput("HDMI-1", edid);
+    Fakes.Display->AddOutput("HDMI-2", edid);
+    Fakes.Display->AddOutput("HDMI-3", edid);
+    Folder.Write("Devices/A.xml", WallFile("Bar", "HDMI-1"));
+    Folder.Write("Devices/B.xml", WallFile("bar", "HDMI-2"));
+    // A display named like another's player.
+    const QString third = Folder.Write("Devices/C.xml", WallFile("Player Bar", "HDMI-3"));
+    const QByteArray thirdBefore = ReadFileBytes(third);
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_EQ(agent->DeviceCount(), 3);
+
+    EXPECT_EQ(agent->Devices(0).GetDisplayName(), "Bar");
+    EXPECT_EQ(agent->Devices(1).GetDisplayName(), "bar (2)");
+    EXPECT_EQ(agent->Devices(2).GetDisplayName(), "Player Bar (3)")
+        << "the second display's player is Player bar (2)";
+    EXPECT_EQ(agent->Devices(1).GetConfigFileName(), "B.xml");
+    EXPECT_EQ(ReadFileBytes(third), thirdBefore);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(agent->Scheduler().FindSource(agent->Devices(i).GetSourceName()), &agent->Devices(i));
+        EXPECT_EQ(agent->Scheduler().FindSource(agent->Players(i).GetSourceName()), &agent->Players(i));
+    }
+    const QStringList renamed = Log.Lines().filter("[2] TVitrelleCenterAgent: Display device");
+    EXPECT_EQ(
+        renamed,
+        QStringList({"[2] TVitrelleCenterAgent: Display device 'bar' on monitor 'HDMI-2' is called 'bar "
+                     "(2)': another display or schedule source is called 'bar' (its file B.xml keeps the "
+                     "name)",
+                     "[2] TVitrelleCenterAgent: Display device 'Player Bar' on monitor 'HDMI-3' is called "
+                     "'Player Bar (3)': another display or schedule source is called 'Player Bar' (its "
+                     "file C.xml keeps the name)"}))
+        << Log.Lines().join('\n').toStdString();
+    EXPECT_TRUE(Log.Lines().filter("is not registered").isEmpty());
+}
+
+// A flapping cable, a KVM or an installer trying outputs: hundreds of monitor names come and go. Devices and
+// players stay bounded and are let go once their monitor has been gone ten minutes, unless a file or an
+// enabled action keeps them; a monitor that comes back gets a device again.
+TEST_F(Agent, LetsGoOfDisplaysThatLeave)
+{
+    WriteTypes();
+    Fakes.Display->AddOutput("HDMI-1");
+    Fakes.Display->AddOutput("DP-file");
+    Fakes.Display->AddOutput("DP-scheduled");
+    Folder.Write("Devices/Kept.xml",
+                 "<VitrelleDevice><Name>Kept</Name><DeviceInfo><PnpID>DP-file</PnpID></DeviceInfo>"
+                 "</VitrelleDevice>");
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_EQ(agent->DeviceCount(), 3);
+    EXPECT_EQ(agent->Devices(1).GetDisplayName(), "Kept");
+    TVitrelleDevice* kept = &agent->Devices(1);
+    TVitrelleDevice* scheduled = &agent->Devices(2);
+    agent->Scheduler().AddAction(TScheduleAction::CreateAction(
+        &agent->Players(2), TVitrellePlayer::StopAction, 0, QTime(23, 0), true));
+    QList<int> removed;
+    agent->OnDeviceRemoved = [&](int index) { removed << index; };
+    const auto sourceCount = [&] { return static_cast<int>(agent->Scheduler().Sources().size()); };
+    const int baseSources = sourceCount(); // the agent's own, three devices and their players
+    const auto check = [&](int present) {
+        EXPECT_LE(agent->DeviceCount(), TVitrelleCenterAgent::MaxDevices);
+        EXPECT_EQ(agent->PlayerCount(), agent->DeviceCount());
+        EXPECT_EQ(sourceCount(), baseSources + 2 * (agent->DeviceCount() - 3));
+        if (present >= 0) {
+            EXPECT_EQ(agent->DeviceCount(), present);
+        }
+    };
+
+    // Both kept devices lose their monitors for good.
+    Fakes.Display->Output("DP-file").OnDesktop = false;
+    Fakes.Display->Output("DP-scheduled").OnDesktop = false;
+    Fakes.Display->FireMonitorsChanged();
+
+    // Twenty monitors at once: sixteen devices at most, each refused monitor logged once.
+    for (int i = 0; i < 20; ++i)
+        Fakes.Display->AddOutput(QStringLiteral("KVM-%1").arg(i));
+    Fakes.Display->FireMonitorsChanged();
+    Fakes.Display->FireMonitorsChanged();
+    check(TVitrelleCenterAgent::MaxDevices);
+    EXPECT_EQ(Log.Lines().filter("gets no display device: there are 16 already").size(), 7)
+        << Log.Lines().join('\n').toStdString();
+    // All but the last, which was refused: it gets the room the others leave.
+    for (int i = 0; i < 19; ++i)
+        Fakes.Display->Output(QStringLiteral("KVM-%1").arg(i)).OnDesktop = false;
+    Fakes.Display->FireMonitorsChanged();
+    Fakes.Clock->AdvanceSeconds(9 * 60);
+    agent->ReleaseLostDevices();
+    EXPECT_EQ(agent->DeviceCount(), TVitrelleCenterAgent::MaxDevices) << "not before ten minutes";
+    Fakes.Clock->AdvanceSeconds(60);
+    agent->ReleaseLostDevices();
+    check(4);
+    EXPECT_EQ(removed.size(), 13);
+    EXPECT_EQ(&agent->Devices(1), kept) << "a settings file names it";
+    EXPECT_EQ(&agent->Devices(2), scheduled) << "an enabled action of its player";
+    EXPECT_EQ(agent->Devices(3).Monitor->Name, "KVM-19");
+    Fakes.Display->Output("KVM-19").OnDesktop = false;
+
+    // Three hundred names, one after another, a minute apart.
+    for (int i = 0; i < 300; ++i) {
+        const QString name = QStringLiteral("OUT-%1").arg(i);
+        Fakes.Display->AddOutput(name);
+        Fakes.Display->FireMonitorsChanged();
+        Fakes.Display->Output(name).OnDesktop = false;
+        Fakes.Display->FireMonitorsChanged();
+        Fakes.Clock->AdvanceSeconds(60);
+        check(-1);
+    }
+    EXPECT_LE(agent->DeviceCount(), 3 + 11);
+    Fakes.Clock->AdvanceSeconds(10 * 60);
+    agent->ReleaseLostDevices();
+    check(3);
+    EXPECT_EQ(removed.size(), 314);
+
+    // A monitor back after its device was let go gets a new one, with the lowest free number; the file's
+    // monitor gets its own device back.
+    Fakes.Display->Output("OUT-7").OnDesktop = true;
+    Fakes.Display->Output("DP-file").OnDesktop = true;
+    Fakes.Display->FireMonitorsChanged();
+    check(4);
+    EXPECT_EQ(&agent->Devices(1), kept);
+    EXPECT_EQ(agent->Devices(3).Monitor->Name, "OUT-7");
+    EXPECT_EQ(agent->Devices(3).Index, 4);
+    EXPECT_EQ(agent->Devices(3).GetDisplayName(), "Device 4");
+    EXPECT_EQ(agent->Scheduler().FindSource("Player Device 4"), &agent->Players(3));
+}

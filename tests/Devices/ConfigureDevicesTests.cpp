@@ -124,3 +124,109 @@ TEST(ConfigureSeveral, EachDeviceChoosesFromAllFiles)
                                             "Device 'Lobby' configuration files: \r\nB.xml (1)",
                                             "Device 'Device 2' configuration files: \r\nA.xml (1)"}));
 }
+
+namespace {
+
+// Displays of one model without serial number (model, manufacturer and VESA id alike), told apart only by
+// the output they are connected to. A file written on an output matches a display there with 4, a display
+// of that model elsewhere with 3; a file without an output matches nothing.
+struct TWallDisplay
+{
+    int Number;
+    const char* Output;
+};
+
+struct TWallFile
+{
+    const char* Name;
+    const char* Output; // nullptr: another model
+    const char* HeldBy = "";
+};
+
+struct TWallCase
+{
+    const char* Name;
+    std::vector<TWallDisplay> Displays;
+    std::vector<TWallFile> Files;
+    QList<qsizetype> Chosen;
+    QStringList Lines; // after "Configure the display devices"
+};
+
+TVitrelleDeviceInfo WallIdentity(const char* output)
+{
+    TVitrelleDeviceInfo info;
+    info.SetModel(output != nullptr ? "TV55" : "Other");
+    info.SetManufacturer(output != nullptr ? "SAM" : "XYZ");
+    info.SetVesaID(output != nullptr ? "SAM1234" : "XYZ1");
+    info.SetPnpID(output != nullptr ? output : "");
+    return info;
+}
+
+const TWallCase WallCases[] = {
+    {"one file written on the first output goes to that display only",
+     {{1, "HDMI-1"}, {2, "HDMI-2"}},
+     {{"Lobby.xml", "HDMI-1"}},
+     {0, -1},
+     {"Device 'Device 1' configuration files: \r\nLobby.xml (4)",
+      "Device 'Device 2' is not given Lobby.xml (3): taken by display 'Device 1'"}},
+    {"each display gets the file written on its own output",
+     {{1, "HDMI-1"}, {2, "HDMI-2"}},
+     {{"A.xml", "HDMI-2"}, {"B.xml", "HDMI-1"}},
+     {1, 0},
+     {"Device 'Device 1' configuration files: \r\nB.xml (4)",
+      "Device 'Device 2' configuration files: \r\nA.xml (4)"}},
+    {"a file written on a third output identifies neither",
+     {{1, "HDMI-1"}, {2, "HDMI-2"}},
+     {{"A.xml", "HDMI-3"}},
+     {-1, -1},
+     {"Device 'Device 1' is not given A.xml (3): display 'Device 2' matches it just as well",
+      "Device 'Device 2' is not given A.xml (3): display 'Device 1' matches it just as well"}},
+    {"a display plugged in later does not take a file a live display holds",
+     {{2, "HDMI-2"}},
+     {{"A.xml", "HDMI-2", "Lobby"}, {"B.xml", nullptr}},
+     {-1},
+     {"Device 'Device 2' is not given A.xml (4): taken by display 'Lobby'"}},
+    {"own files keep their priority over a file both displays match",
+     {{1, "HDMI-1"}, {2, "HDMI-2"}},
+     {{"A.xml", "HDMI-3"}, {"DEVICE1.xml", nullptr}, {"DEVICE2.xml", nullptr}},
+     {1, 2},
+     {"Device 'Device 1' configuration files: \r\nA.xml (3)\r\nDEVICE1.xml (has priority)",
+      "Device 'Device 2' configuration files: \r\nA.xml (3)\r\nDEVICE2.xml (has priority)"}},
+};
+
+void PrintTo(const TWallCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class ConfigureWall : public ::testing::TestWithParam<TWallCase>
+{
+};
+
+} // namespace
+
+TEST_P(ConfigureWall, GivesEachFileToOneDisplayAtMost)
+{
+    const TWallCase& c = GetParam();
+    std::vector<TVitrelleDeviceInfo> displays;
+    for (const TWallDisplay& display : c.Displays)
+        displays.push_back(WallIdentity(display.Output));
+    std::vector<TVitrelleDeviceInfo> files;
+    for (const TWallFile& file : c.Files)
+        files.push_back(WallIdentity(file.Output));
+    QList<TDetectedDevice> detected;
+    for (size_t i = 0; i < displays.size(); ++i)
+        detected << TDetectedDevice{c.Displays[i].Number,
+                                    QStringLiteral("Device %1").arg(c.Displays[i].Number), &displays[i]};
+    QList<TSettingsCandidate> candidates;
+    for (size_t i = 0; i < files.size(); ++i)
+        candidates << TSettingsCandidate{&files[i], QString::fromUtf8(c.Files[i].Name),
+                                         QString::fromUtf8(c.Files[i].HeldBy)};
+
+    const TDeviceConfiguration result = ConfigureDevices(detected, candidates);
+    EXPECT_EQ(result.Chosen, c.Chosen);
+    EXPECT_EQ(result.LogLines, QStringList{"Configure the display devices"} + c.Lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(IdenticalDisplays, ConfigureWall, ::testing::ValuesIn(WallCases),
+                         [](const auto& info) { return CaseName(info.index, info.param.Name); });

@@ -2,9 +2,12 @@
 
 #include "DisplaySimulator.h"
 #include "EventWait.h"
+#include "FrameVitrelleScheduler.h"
 #include "MessageBox.h"
 #include "QtSerialLine.h"
 #include "RepositoryTestSupport.h"
+#include "ScheduleAction.h"
+#include "ScheduleActionList.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -462,3 +465,78 @@ TEST_F(DevicesPageTest, ASaveThatFailsIsShownLosesNothingAndCanBeDoneAgain)
 }
 
 } // namespace
+
+namespace {
+
+QStringList Captions(QTabWidget* tabs)
+{
+    QStringList captions;
+    for (int i = 0; i < tabs->count(); ++i)
+        captions << tabs->tabText(i);
+    return captions;
+}
+
+} // namespace
+
+// A display let go (its monitor gone ten minutes, nothing keeps it) leaves the three pages; the tabs of the
+// displays after it move up and go on working on their own displays, an edit in progress included.
+TEST_F(DevicesPageTest, ADisplayLetGoLeavesEveryPage)
+{
+    OpenPage();
+    auto& added = Fakes.Display->AddOutput("HDMI-2");
+    added.Geometry = QRect(3200, 0, 1024, 768);
+    added.Modes = {TSystemDisplayMode{1024, 768, 60, 32}};
+    added.Current = added.Modes.front();
+    Fakes.Display->FireMonitorsChanged();
+    QWidget* vitrelles = ShowPage(TfrmVitrelleCenter::TPage::Vitrelles);
+    auto* schedule = qobject_cast<TFrameVitrelleScheduler*>(ShowPage(TfrmVitrelleCenter::TPage::Schedule));
+    ASSERT_NE(schedule, nullptr);
+    QWidget* devices = ShowPage(TfrmVitrelleCenter::TPage::Devices);
+    ASSERT_EQ(Tabs()->count(), 3);
+    Tabs()->setCurrentIndex(2);
+    Control<QCheckBox>("cbDeviceFullScreen2")->setChecked(true);
+
+    Fakes.Display->Output("DP-1").OnDesktop = false;
+    Fakes.Display->FireMonitorsChanged();
+    Fakes.Clock->AdvanceSeconds(10 * 60);
+    Agent().ReleaseLostDevices();
+    Idle();
+    ASSERT_EQ(Agent().DeviceCount(), 2);
+    ASSERT_EQ(Agent().Devices(1).Monitor->Name, "HDMI-2");
+
+    // Devices: the third display's tab is now the second, with its edit.
+    EXPECT_EQ(Captions(Tabs()), QStringList({"Device 1", "Device 3"}));
+    EXPECT_EQ(Control<QLineEdit>("edDeviceName1")->text(), "Device 3");
+    EXPECT_EQ(Find<QLineEdit>(devices, "edDeviceName2"), nullptr);
+    Tabs()->setCurrentIndex(1);
+    EXPECT_TRUE(ApplyEnabled()) << "the edit of the display that stays is kept";
+    Click("btnApplySettings");
+    EXPECT_TRUE(Agent().Devices(1).Settings().FullScreen);
+    EXPECT_FALSE(Agent().Devices(0).Settings().FullScreen);
+
+    // Vitrelles: Play on the second tab plays on the third display.
+    auto* tabs = Find<QTabWidget>(vitrelles, "PageControl");
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->tabText(1), "Device 3");
+    auto* play = Find<QPushButton>(vitrelles, "btnPlay1");
+    ASSERT_NE(play, nullptr);
+    tabs->setCurrentIndex(1);
+    Idle();
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_TRUE(ServeEventsUntil([&] { return Agent().Players(1).State() == psPlaying; })) << LogText(Log);
+    EXPECT_EQ(Agent().Players(0).State(), psIdle);
+
+    // Schedule: its rows edit the third display's actions.
+    auto* deviceTabs = Find<QTabWidget>(schedule, "devicePageControl");
+    ASSERT_NE(deviceTabs, nullptr);
+    EXPECT_EQ(Captions(deviceTabs), QStringList({"Device 1", "Device 3"}));
+    auto* powerOn = Find<QCheckBox>(schedule, "cbxPowerOn1");
+    ASSERT_NE(powerOn, nullptr);
+    deviceTabs->setCurrentIndex(1);
+    powerOn->click();
+    const TScheduleAction* action = schedule->WorkingSchedule().Actions().Find("Device 3", 0);
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(action->Enabled);
+    EXPECT_EQ(schedule->WorkingSchedule().Actions().Find("Device 2", 0), nullptr) << "gone with its display";
+}

@@ -46,6 +46,12 @@ TEST_F(Scheduler, SourcesAreRegisteredOncePerNameAndDefaultActionsMadeOnce)
 {
     TTestSource twin("PLAYER 1");
     Schedule.RegisterSource(&twin);
+    Schedule.RegisterSource(&Player); // registered already: nothing to say
+    EXPECT_EQ(Log.Lines(),
+              QStringList{"[2] TVitrelleScheduler: Schedule source 'PLAYER 1' (TTestSource) is not "
+                          "registered: source 'Player 1' has that name already"})
+        << "a source left out is never left out silently";
+    Log.Clear();
     EXPECT_EQ(Schedule.Sources(), (std::vector<IScheduleSource*>{&Player, &Screen, &Downloader}));
     EXPECT_EQ(Schedule.FindSource("vitrelle LOBBY downloader"), &Downloader);
 
