@@ -227,10 +227,14 @@ void TVitrelleCenterAgent::MonitorsChangedOnce()
                          QStringLiteral("Display device '%1' has lost its monitor '%2'")
                              .arg(device.GetDisplayName(), name));
                 FLostMonitors.insert(name, FPlatform.Clock->Now());
+                if (i < FPlayers.size())
+                    FPlayers[i]->SetDisplayPresent(false);
             }
             continue;
         }
         const bool back = FLostMonitors.remove(name) > 0;
+        if (back && i < FPlayers.size())
+            FPlayers[i]->SetDisplayPresent(true);
         const bool moved = found->Geometry != device.Monitor->Geometry;
         device.Monitor = *found;
         const bool modeApplied = i < FPlayers.size() && FPlayers[i]->MonitorChanged();

@@ -490,12 +490,22 @@ TJournalDisplay TVitrellePlayer::JournalDisplay() const
                            FDevice->Info().GetSerial()};
 }
 
+void TVitrellePlayer::SetDisplayPresent(bool present)
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (!present)
+        JournalSlideLeft(QStringLiteral("display lost"));
+    FDisplayPresent = present;
+}
+
 void TVitrellePlayer::JournalSwap()
 {
     VC_ASSERT_MAIN_THREAD();
     JournalSlideLeft(QStringLiteral("next"));
-    if (!FJournalPrepared)
+    if (!FJournalPrepared || !FDisplayPresent) {
+        FJournalPrepared.reset();
         return;
+    }
     FJournalOnScreen = std::move(FJournalPrepared);
     FJournalPrepared.reset();
     FJournalOnScreen->Appeared =

@@ -123,6 +123,10 @@ public:
     // and a playing device gets its configured display mode again (a display that comes back often starts
     // in its own preferred mode). True when that changed the mode.
     bool MonitorChanged();
+    // The device's monitor has left the desktop (false) or come back (true): while it is away, what the
+    // window shows is seen by nobody, and the play journal counts none of it (the slide on screen ends as
+    // "display lost").
+    void SetDisplayPresent(bool present);
 
     TPlayerState State() const { return FState; }
     TSlideStatus SlideStatus() const { return FSlideStatus.load(); }
@@ -179,6 +183,7 @@ private:
     std::optional<TJournalSlide> FJournalPrepared; // main thread: the slide in the back view
     bool FJournalPreparedLoaded = false;           // main thread: its page went into the back view
     std::optional<TJournalSlide> FJournalOnScreen; // main thread
+    bool FDisplayPresent = true;                   // main thread
 
     TVitrelleDevice* const FDevice;
     TVitrelleRepository& FRepository;

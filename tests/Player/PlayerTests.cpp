@@ -234,11 +234,14 @@ TEST_F(PlayerTest, JournalsEachSlideShownForItsTimeOnScreenAndEachOneThatNeverMa
     Back().MakeReady();
     Tick();
     RunUntil(Clock->Now() + 15000ms); // s2 never paints
+    Player->SetDisplayPresent(false);  // the monitor is unplugged: nobody sees the show any more
+    Back().MakeReady();
+    RunUntil(Clock->Now() + 15000ms);
     Player.reset();
     SetPlayRecorder(nullptr);
     EXPECT_EQ(recorder->Lines.join('\n').toStdString(),
               QStringList({"miss m2 rendering failed", "miss m3 rendering failed", "play m1 20050 ms next",
-                           "play m4 9000 ms stop", "miss s2 never painted", "play s1 15000 ms program ended"})
+                           "play m4 9000 ms stop", "miss s2 never painted", "play s1 15000 ms display lost"})
                   .join('\n')
                   .toStdString());
 }
