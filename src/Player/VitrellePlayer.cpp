@@ -528,7 +528,7 @@ void TVitrellePlayer::JournalSlideLeft(const QString& how)
 void TVitrellePlayer::JournalMiss(const QString& slideId, const QString& reason)
 {
     VC_ASSERT_MAIN_THREAD();
-    if (!FVitrelle)
+    if (!FVitrelle || !FDisplayPresent)
         return;
     RecordPlayEvent(
         TMissRecord{JournalDisplay(), FVitrelle->Id, slideId,
