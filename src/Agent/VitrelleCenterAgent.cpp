@@ -181,6 +181,7 @@ void TVitrelleCenterAgent::AddPlayer(TVitrelleDevice& device)
     services.Tick = FPlatform.SlideTick;
     services.Clock = FPlatform.SlideClock;
     services.WallClock = FPlatform.Clock;
+    services.ScreensFolder = QDir(FSettings->GetBasePath()).filePath(QStringLiteral("Screens"));
     FPlayers.push_back(std::make_unique<TVitrellePlayer>(&device, *FRepository, std::move(services)));
 }
 

@@ -9,6 +9,7 @@
 #include "MainThread.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
+#include "ScreenCapture.h"
 #include "Sequence.h"
 #include "Vitrelle.h"
 #include "VitrelleDevice.h"
@@ -130,6 +131,7 @@ TVitrellePlayer::TVitrellePlayer(TVitrelleDevice* device, TVitrelleRepository& r
     FForm = std::make_unique<TVitrelleForm>(FServices.SlideViews);
     FForm->SetOnSlideReady([this] { SlideReady(); });
     FForm->OnClosed = [this] { StopPlaying(false); };
+    FCapture = std::make_unique<TScreenCapture>(FServices.ScreensFolder);
     FLink = std::make_unique<TThreadLink>(*this);
     if (TVitrelleScheduler* scheduler = Scheduler())
         scheduler->RegisterSource(this);
@@ -511,6 +513,17 @@ void TVitrellePlayer::JournalSwap()
     FJournalOnScreen->Appeared =
         FServices.WallClock ? FServices.WallClock->Now() : QDateTime::currentDateTime();
     FJournalOnScreen->Since = FServices.Clock->Now();
+    if (FCapture->Due(FJournalOnScreen->Since))
+        CaptureScreen();
+}
+
+void TVitrellePlayer::CaptureScreen()
+{
+    VC_ASSERT_MAIN_THREAD();
+    ISlideView* front = FForm->Frame().Front();
+    if (FState != psPlaying || front == nullptr)
+        return;
+    FCapture->Write(JournalDisplay().Name, front->Widget().grab().toImage(), FServices.Clock->Now());
 }
 
 void TVitrellePlayer::JournalSlideLeft(const QString& how)

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 
+class TScreenCapture;
 class TThreadLink;
 class TVitrelle;
 class TVitrelleDevice;
@@ -55,6 +56,8 @@ struct TPlayerServices
     std::shared_ptr<ISteadyClock> Clock = std::make_shared<TSystemSteadyClock>();
     // The local time the play journal's records carry; null: the system's.
     std::shared_ptr<const IClock> WallClock = nullptr;
+    // Where the picture of what the display shows goes (TScreenCapture); empty: nowhere.
+    QString ScreensFolder = QString();
 };
 
 // Plays one vitrelle on one display device in its own slide window. The slide clock runs on a worker of its
@@ -127,6 +130,8 @@ public:
     // window shows is seen by nobody, and the play journal counts none of it (the slide on screen ends as
     // "display lost").
     void SetDisplayPresent(bool present);
+    // Takes the picture of the visible slide now (the operator asks for it); nothing while not playing.
+    void CaptureScreen();
 
     TPlayerState State() const { return FState; }
     TSlideStatus SlideStatus() const { return FSlideStatus.load(); }
@@ -184,6 +189,7 @@ private:
     bool FJournalPreparedLoaded = false;           // main thread: its page went into the back view
     std::optional<TJournalSlide> FJournalOnScreen; // main thread
     bool FDisplayPresent = true;                   // main thread
+    std::unique_ptr<TScreenCapture> FCapture;      // main thread
 
     TVitrelleDevice* const FDevice;
     TVitrelleRepository& FRepository;

@@ -63,6 +63,7 @@ protected:
         services.Scheduler = [this] { return Scheduler.get(); };
         services.Tick = tick;
         services.Clock = Clock;
+        services.ScreensFolder = ScreensFolder;
         Player = std::make_unique<TVitrellePlayer>(Device.get(), *Repository, services);
     }
 
@@ -128,4 +129,6 @@ protected:
     std::shared_ptr<TManualSteadyClock> Clock = std::make_shared<TManualSteadyClock>();
     std::unique_ptr<TVitrelleDevice> Device;
     std::unique_ptr<TVitrellePlayer> Player;
+    // Where the player keeps its pictures of the screen; empty: none.
+    QString ScreensFolder;
 };

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QPointer>
 #include <QTimer>
 
@@ -234,7 +235,7 @@ TEST_F(PlayerTest, JournalsEachSlideShownForItsTimeOnScreenAndEachOneThatNeverMa
     Back().MakeReady();
     Tick();
     RunUntil(Clock->Now() + 15000ms); // s2 never paints
-    Player->SetDisplayPresent(false);  // the monitor is unplugged: nobody sees the show any more
+    Player->SetDisplayPresent(false); // the monitor is unplugged: nobody sees the show any more
     Back().MakeReady();
     RunUntil(Clock->Now() + 15000ms);
     Player.reset();
@@ -244,6 +245,30 @@ TEST_F(PlayerTest, JournalsEachSlideShownForItsTimeOnScreenAndEachOneThatNeverMa
                            "play m4 9000 ms stop", "miss s2 never painted", "play s1 15000 ms display lost"})
                   .join('\n')
                   .toStdString());
+}
+
+// The operator away from the display sees what it shows: a small picture after a swap, at most once a
+// minute, so a show of short slides does not write one per slide.
+TEST_F(PlayerTest, KeepsAPictureOfWhatTheDisplayShowsAtMostOnceAMinute)
+{
+    ScreensFolder = App.File("Screens");
+    MakePlayer();
+    Views->ReadyAtOnce = true;
+    Play("17", 10);
+    Tick();
+    const QString picture = App.File("Screens/Device 1.jpg");
+    ASSERT_TRUE(ServeEventsUntil([&] { return QFile::exists(picture); }));
+    const QImage image(picture);
+    EXPECT_FALSE(image.isNull());
+    EXPECT_LE(image.width(), 480);
+    EXPECT_TRUE(QDir(App.File("Screens")).entryList(QDir::Files | QDir::Hidden).filter(".tmp").isEmpty());
+
+    ASSERT_TRUE(QFile::remove(picture));
+    RunUntil(Clock->Now() + 50000ms); // five more swaps
+    ServeEventsUntil([] { return false; }, 100);
+    EXPECT_FALSE(QFile::exists(picture)) << "a picture per slide";
+    RunUntil(Clock->Now() + 20000ms);
+    EXPECT_TRUE(ServeEventsUntil([&] { return QFile::exists(picture); })) << "none after a minute";
 }
 
 TEST_F(PlayerTest, AVitrelleWithoutSlidesOpensABlackWindowThatNeverChanges)
