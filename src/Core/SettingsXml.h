@@ -19,4 +19,6 @@ inline const QString LoginElement = QStringLiteral("Login");
 inline const QString PasswordElement = QStringLiteral("Password");
 inline const QString VitrelleAutoUpdateElement = QStringLiteral("VitrelleAutoUpdate");
 inline const QString VitrelleUpdateTimeElement = QStringLiteral("VitrelleUpdateTime");
+inline const QString MetricsFileElement = QStringLiteral("MetricsFile");
+inline const QString PlayJournalDaysElement = QStringLiteral("PlayJournalDays");
 } // namespace SettingsXml

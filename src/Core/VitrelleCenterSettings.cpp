@@ -57,6 +57,8 @@ void TVitrelleCenterSettings::Assign(const TVitrelleCenterSettings* source)
     FTypeFilePath = source->FTypeFilePath;
     FVitrelleListFilePath = source->FVitrelleListFilePath;
     VitrelleAutoUpdate = source->VitrelleAutoUpdate;
+    MetricsFile = source->MetricsFile;
+    PlayJournalDays = source->PlayJournalDays;
     FVitrelleUpdateTime->Assign(source->FVitrelleUpdateTime.get());
 }
 
@@ -66,7 +68,8 @@ bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
            SamePath(FRepositoryPath, other->FRepositoryPath) && SamePath(FDevicePath, other->FDevicePath) &&
            SamePath(FTemplatePath, other->FTemplatePath) && SamePath(FTypeFilePath, other->FTypeFilePath) &&
            SamePath(FVitrelleListFilePath, other->FVitrelleListFilePath) &&
-           FHttpSettings->Equals(other->FHttpSettings.get());
+           FHttpSettings->Equals(other->FHttpSettings.get()) && MetricsFile == other->MetricsFile &&
+           PlayJournalDays == other->PlayJournalDays;
 }
 
 bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
@@ -82,6 +85,10 @@ bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
     FTypeFilePath = GetNodeValue(root, TypeFilePathElement, QString());
     FHttpSettings->Load(root);
     VitrelleAutoUpdate = GetNodeBoolValue(root, VitrelleAutoUpdateElement, false);
+    MetricsFile = GetNodeValue(root, MetricsFileElement, QString());
+    bool daysRead = false;
+    const int days = GetNodeValue(root, PlayJournalDaysElement, QString()).toInt(&daysRead);
+    PlayJournalDays = daysRead && days >= 1 && days <= 36500 ? days : DefaultPlayJournalDays;
     const TXmlNode updateTime = root.SelectSingleNode(VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->LoadFromXML(updateTime);
     if (!updateTime.IsNull() && !TActionPeriodicity::TimeReadable(updateTime))
@@ -106,6 +113,11 @@ bool TVitrelleCenterSettings::SaveToFile(const QString& fileName) const
     AddNodeValue(&document, root, VitrelleAutoUpdateElement, BoolToText(VitrelleAutoUpdate));
     TXmlNode updateTime = document.AppendElement(root, VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->SaveToXML(&document, updateTime);
+    // Written only when set, so that a file without them stays as it was.
+    if (!MetricsFile.isEmpty())
+        AddNodeValue(&document, root, MetricsFileElement, MetricsFile);
+    if (PlayJournalDays != DefaultPlayJournalDays)
+        AddNodeValue(&document, root, PlayJournalDaysElement, QString::number(PlayJournalDays));
     document.SaveToFile(fileName, TAtomicFileWriter::OwnerOnlyPermissions);
     return true;
 }

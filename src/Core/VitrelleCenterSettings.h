@@ -58,6 +58,11 @@ public:
     bool VitrelleAutoUpdate = false;
     TActionPeriodicity& VitrelleUpdateTime() { return *FVitrelleUpdateTime; }
     const TActionPeriodicity& VitrelleUpdateTime() const { return *FVitrelleUpdateTime; }
+    // Where the metrics file goes (Prometheus text format); empty (the default): none. Read at start-up.
+    QString MetricsFile;
+    // The days the play journal keeps (1 to 36500; 400 by default). Read at start-up.
+    static constexpr int DefaultPlayJournalDays = 400;
+    int PlayJournalDays = DefaultPlayJournalDays;
 
     QString GetBasePath() const;
     QString GetSettingsFileName() const;

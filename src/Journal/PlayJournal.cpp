@@ -241,7 +241,8 @@ bool IsBroken(int code)
 
 } // namespace
 
-TPlayJournal::TPlayJournal(const QString& path, TOptions options) : FPath(path), FOptions(std::move(options))
+TPlayJournal::TPlayJournal(const QString& path, TOptions options)
+    : FPath(path), FOptions(std::move(options)), FRetentionDays(FOptions.RetentionDays)
 {
     FWorker = std::thread([this] { Run(); });
 }
@@ -288,6 +289,11 @@ void TPlayJournal::Prune()
         FPruneWanted = true;
     }
     Flush();
+}
+
+void TPlayJournal::SetRetentionDays(int days)
+{
+    FRetentionDays.store(std::max(days, 1));
 }
 
 bool TPlayJournal::Paused() const
@@ -452,7 +458,7 @@ bool TPlayJournal::WriteBatch(const std::vector<TJournalRecord>& batch, QString&
 void TPlayJournal::PruneNow()
 {
     const QDateTime now = Now();
-    const qint64 limit = now.addDays(-FOptions.RetentionDays).toMSecsSinceEpoch();
+    const qint64 limit = now.addDays(-FRetentionDays.load()).toMSecsSinceEpoch();
     QString error;
     bool ok = Execute(FDatabase, "BEGIN IMMEDIATE", error);
     for (const char* sql : JournalSchema::PruneStatements) {

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -55,6 +56,8 @@ public:
     void Flush();
     // Any thread: the retention pass now (it also runs once a day by itself).
     void Prune();
+    // Any thread: the days kept from the next pass on (at least 1).
+    void SetRetentionDays(int days);
 
     // Any thread. The journal could not write its last batch (it retries).
     bool Paused() const;
@@ -75,6 +78,7 @@ private:
 
     const QString FPath;
     const TOptions FOptions;
+    std::atomic<int> FRetentionDays;
     sqlite3* FDatabase = nullptr; // worker only, after the start
 
     mutable std::mutex FMutex; // guards the members below

@@ -74,6 +74,8 @@ int main(int argc, char* argv[])
         } else if (TerminationRequested()) {
             exitCode = 0; // asked to end during start-up: closing is all that is left
         } else {
+            recording->Journal().SetRetentionDays(form.Agent()->Settings().PlayJournalDays);
+            recording->SetMetricsFile(form.Agent()->Settings().MetricsFile);
             // The program ends when its operator window is closed, never when the last slide window is (the
             // evening's scheduled stop): an end the operator did not ask for would leave the next morning
             // dark.

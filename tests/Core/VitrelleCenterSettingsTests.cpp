@@ -54,6 +54,28 @@ TEST(VitrelleCenterSettings, DefaultsSaveEveryElementEmpty)
         "<VitrelleUpdateTime Periodicity=\"3\" Time=\"00:00:00\"/></VitrelleCenter>");
 }
 
+// The journal's and the metrics' settings are written only when set, and a number out of range keeps the
+// default rather than a journal that forgets everything at once.
+TEST(VitrelleCenterSettings, JournalDaysAndMetricsFileAreKeptWhenSetAndBoundedWhenRead)
+{
+    TTempFolder folder;
+    TVitrelleCenterSettings settings(folder.Path());
+    settings.MetricsFile = "/var/lib/node_exporter/vitrelle.prom";
+    settings.PlayJournalDays = 30;
+    ASSERT_TRUE(settings.Save());
+    TVitrelleCenterSettings read(folder.Path());
+    ASSERT_TRUE(read.Load());
+    EXPECT_EQ(read.MetricsFile, settings.MetricsFile);
+    EXPECT_EQ(read.PlayJournalDays, 30);
+    EXPECT_TRUE(read.Equals(&settings));
+    for (const char* days : {"0", "-5", "forever", "99999999999"}) {
+        folder.Write("VitrelleCenter.xml", QByteArray("<VitrelleCenter><PlayJournalDays>") + days +
+                                               "</PlayJournalDays></VitrelleCenter>");
+        ASSERT_TRUE(read.Load());
+        EXPECT_EQ(read.PlayJournalDays, TVitrelleCenterSettings::DefaultPlayJournalDays) << days;
+    }
+}
+
 TEST(VitrelleCenterSettings, FileWithThePasswordIsForItsOwnerOnly)
 {
     TTempFolder folder;
