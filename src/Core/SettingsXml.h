@@ -19,4 +19,5 @@ inline const QString LoginElement = QStringLiteral("Login");
 inline const QString PasswordElement = QStringLiteral("Password");
 inline const QString VitrelleAutoUpdateElement = QStringLiteral("VitrelleAutoUpdate");
 inline const QString VitrelleUpdateTimeElement = QStringLiteral("VitrelleUpdateTime");
+inline const QString SlideAllowedOriginsElement = QStringLiteral("SlideAllowedOrigins");
 } // namespace SettingsXml

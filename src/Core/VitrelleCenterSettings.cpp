@@ -57,6 +57,7 @@ void TVitrelleCenterSettings::Assign(const TVitrelleCenterSettings* source)
     FTypeFilePath = source->FTypeFilePath;
     FVitrelleListFilePath = source->FVitrelleListFilePath;
     VitrelleAutoUpdate = source->VitrelleAutoUpdate;
+    SlideAllowedOrigins = source->SlideAllowedOrigins;
     FVitrelleUpdateTime->Assign(source->FVitrelleUpdateTime.get());
 }
 
@@ -66,7 +67,8 @@ bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
            SamePath(FRepositoryPath, other->FRepositoryPath) && SamePath(FDevicePath, other->FDevicePath) &&
            SamePath(FTemplatePath, other->FTemplatePath) && SamePath(FTypeFilePath, other->FTypeFilePath) &&
            SamePath(FVitrelleListFilePath, other->FVitrelleListFilePath) &&
-           FHttpSettings->Equals(other->FHttpSettings.get());
+           FHttpSettings->Equals(other->FHttpSettings.get()) &&
+           SlideAllowedOrigins == other->SlideAllowedOrigins;
 }
 
 bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
@@ -82,6 +84,7 @@ bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
     FTypeFilePath = GetNodeValue(root, TypeFilePathElement, QString());
     FHttpSettings->Load(root);
     VitrelleAutoUpdate = GetNodeBoolValue(root, VitrelleAutoUpdateElement, false);
+    SlideAllowedOrigins = GetNodeValue(root, SlideAllowedOriginsElement, QString());
     const TXmlNode updateTime = root.SelectSingleNode(VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->LoadFromXML(updateTime);
     if (!updateTime.IsNull() && !TActionPeriodicity::TimeReadable(updateTime))
@@ -106,6 +109,9 @@ bool TVitrelleCenterSettings::SaveToFile(const QString& fileName) const
     AddNodeValue(&document, root, VitrelleAutoUpdateElement, BoolToText(VitrelleAutoUpdate));
     TXmlNode updateTime = document.AppendElement(root, VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->SaveToXML(&document, updateTime);
+    // Written only when set, so that a file without it stays as it was.
+    if (!SlideAllowedOrigins.isEmpty())
+        AddNodeValue(&document, root, SlideAllowedOriginsElement, SlideAllowedOrigins);
     document.SaveToFile(fileName, TAtomicFileWriter::OwnerOnlyPermissions);
     return true;
 }

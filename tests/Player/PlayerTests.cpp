@@ -230,7 +230,9 @@ TEST_F(PlayerTest, RunsHundredsOfSlidesInMomentsRenderingEachPageOnce)
     Player->StopPlaying(true);
     ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
 
-    EXPECT_EQ(ReadFileBytes(Cache("Text/s3.html")), cached) << "an existing page is shown as it is";
+    // A page this run did not render (an earlier run's, or one put there by anything else) is rendered anew.
+    EXPECT_NE(ReadFileBytes(Cache("Text/s3.html")), cached);
+    EXPECT_FALSE(ReadFileBytes(Cache("Text/s3.html")).isEmpty());
     EXPECT_TRUE(ReadFileBytes(Cache("Photo/s1.html")).contains("Harbour"));
     // The views take turns, and the slides come in order: s1 into the back view, s2 into the other...
     const QStringList slides{"s1", "s2", "s3"};
@@ -243,6 +245,28 @@ TEST_F(PlayerTest, RunsHundredsOfSlidesInMomentsRenderingEachPageOnce)
         ASSERT_EQ(QFileInfo(second.Navigations[i].toLocalFile()).completeBaseName(), slides[(2 * i + 1) % 3])
             << i;
     EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
+}
+
+TEST_F(PlayerTest, APageChangedBehindTheProgramsBackIsNotShown)
+{
+    Clock = std::make_shared<TManualSteadyClock>(true); // every tick at once
+    MakePlayer();
+    Views->ReadyAtOnce = true;
+    Player->SetSlideDuration(1);
+    ASSERT_TRUE(Player->Play("17"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->TickCount() >= 20; }));
+    const QByteArray rendered = ReadFileBytes(Cache("Text/s3.html"));
+    ASSERT_FALSE(rendered.isEmpty());
+    // Something else (a media file of the same name, say) takes the page's place while the show runs.
+    const QByteArray foreign = "<html><body><script>/* not rendered here */</script></body></html>";
+    App.Write("Cache/Text/s3.html", foreign);
+    const qint64 ticks = Player->TickCount();
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->TickCount() >= ticks + 60; }));
+    Player->StopPlaying(true);
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    // It was refused once, then rendered anew.
+    EXPECT_EQ(ReadFileBytes(Cache("Text/s3.html")), rendered);
+    EXPECT_EQ(ErrorLines(Log).size(), 1) << LogText(Log);
 }
 
 // The same show on two displays, and a scheduled update while it plays: the vitrelle is loaded again under
