@@ -80,11 +80,17 @@ QString TSlideRequestGuard::OriginText(const QUrl& url)
 
 bool TSlideRequestGuard::Allows(const QUrl& url) const
 {
+    const QString scheme = url.scheme().toLower();
+    // What never leaves the engine: inline data, an empty frame, and an object URL of an allowed origin.
+    if (scheme == QStringLiteral("data") || url == QUrl(QStringLiteral("about:blank")) ||
+        url == QUrl(QStringLiteral("about:srcdoc")))
+        return true;
+    if (scheme == QStringLiteral("blob"))
+        return Allows(QUrl(url.path()));
     const QString origin = OriginText(url);
     if (origin == FOwnOrigin)
         return true;
     // Only plain web origins are given (the content server's); a given ws: or file: would not pass.
-    const QString scheme = url.scheme().toLower();
     return (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) &&
            FOrigins.contains(origin);
 }
@@ -163,6 +169,11 @@ TSlidePage::TSlidePage(QWebEngineProfile* profile, const QString& ownOrigin, QOb
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::fullScreenRequested, this,
             [](QWebEngineFullScreenRequest request) { request.reject(); });
+}
+
+TSlidePage::~TSlidePage()
+{
+    setUrlRequestInterceptor(nullptr);
 }
 
 void TSlidePage::LoadSlide(const QUrl& url)

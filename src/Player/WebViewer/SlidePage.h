@@ -12,8 +12,9 @@
 class TSlidePage;
 
 // Decides what a slide page may load: its own origin on the program's scheme and the origins it is given
-// (the content server's); everything else is blocked (other hosts and ports, file:, WebSockets, beacons,
-// form posts elsewhere, service workers). Each blocked origin is logged once per slide. Main thread only (the
+// (the content server's), with inline data, empty frames and object URLs of those origins; everything else
+// is blocked (other hosts and ports, file:, WebSockets, beacons, form posts elsewhere, service and shared
+// workers, plugin content). Each blocked origin is logged once per slide. Main thread only (the
 // engine asks there).
 class TSlideRequestGuard : public QWebEngineUrlRequestInterceptor
 {
@@ -61,6 +62,7 @@ public:
 
     // ownOrigin: the origin of the page's documents on the program's scheme.
     TSlidePage(QWebEngineProfile* profile, const QString& ownOrigin, QObject* parent = nullptr);
+    ~TSlidePage() override;
 
     // Stops a load still running, then loads the url: the one main-frame navigation the page accepts.
     void LoadSlide(const QUrl& url);

@@ -1024,8 +1024,9 @@ TEST_F(WebSlideViewTest, TheSchemeServesByteRangesAndContentTypes)
         << view->View().title().toStdString();
 }
 
-// A page that floods the program with title changes and console messages is replaced: the program's memory
-// stays flat, its main thread free, and the next slide in the same view shows.
+// A page that floods the program with title changes or console messages, hangs after it painted, or grows its
+// renderer past the bound is given up with one line: the program's memory stays flat, its main thread free,
+// and the next slide in the same view shows.
 TEST_F(WebSlideViewTest, AFloodingOrHungPageIsReplacedAndTheNextSlideShows)
 {
     struct TRow
@@ -1048,6 +1049,10 @@ TEST_F(WebSlideViewTest, AFloodingOrHungPageIsReplacedAndTheNextSlideShows)
         {"endless loop after paint",
          "addEventListener('load', function () { setTimeout(function () { for (;;) {} }, 300); });",
          "its page has not answered for more than 1000 ms", 2000},
+        {"renderer that eats memory",
+         "var kept = []; function f() { if (kept.length < 24) { var a = new Uint8Array(32 << 20);"
+         " a.fill(1); kept.push(a); setTimeout(f, 20); } } f();",
+         "more than 512 MiB", 3000},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Case);
@@ -1081,6 +1086,28 @@ TEST_F(WebSlideViewTest, AFloodingOrHungPageIsReplacedAndTheNextSlideShows)
         EXPECT_TRUE(lines[0].startsWith("[2] TWebSlideView: Slide bad of vitrelle v1: "))
             << lines[0].toStdString();
     }
+}
+
+// What a slide stores (local and session storage, IndexedDB) is gone when the next slide of its view begins;
+// the other view's slides never see it.
+TEST_F(WebSlideViewTest, WhatASlideStoresIsGoneForTheNextSlide)
+{
+    const auto view = NewView();
+    const auto other = NewView();
+    view->Navigate(Write("stores.html",
+                         Page({}, "<script>localStorage.setItem('k', 'v'); sessionStorage.setItem('k', 'v');"
+                                  "var r = indexedDB.open('db', 1); r.onupgradeneeded = function () {"
+                                  " r.result.createObjectStore('s'); }; r.onsuccess = function () {"
+                                  " r.result.close(); document.title = 'stored'; };</script>")));
+    ASSERT_TRUE(WaitTitle(view->View(), "stored"));
+    const QByteArray look =
+        Page({}, "<script>setTimeout(function () { indexedDB.databases().then(function (d) {"
+                 " document.title = 'seen ' + localStorage.length + ' ' + sessionStorage.length"
+                 " + ' ' + d.length; }); }, 200);</script>");
+    other->Navigate(Write("other.html", look));
+    EXPECT_TRUE(WaitTitle(other->View(), "seen 0 0 0")) << other->View().title().toStdString();
+    view->Navigate(Write("next.html", look));
+    EXPECT_TRUE(WaitTitle(view->View(), "seen 0 0 0")) << view->View().title().toStdString();
 }
 
 } // namespace
