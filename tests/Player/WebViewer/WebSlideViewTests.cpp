@@ -832,6 +832,13 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
                   "<VitrelleCenter><Password>" + secret.toUtf8() + "</Password></VitrelleCenter>");
     FFolder.Write("Templates/Type.xsl", "<xsl:stylesheet/>");
     FFolder.Write("Cache/Type/data.txt", "0123456789");
+    FFolder.Write(
+        "Cache/Type/worker.js",
+        QStringLiteral("var x = new XMLHttpRequest(); x.onload = function () { postMessage('read ' + "
+                       "x.responseText); }; x.onerror = function () { postMessage('refused'); };"
+                       "x.open('GET', 'http://127.0.0.2:%1/worker'); x.send();")
+            .arg(otherHost.serverPort())
+            .toUtf8());
     ASSERT_TRUE(QFile::link(FFolder.File("VitrelleCenter.xml"), FFolder.File("Cache/Type/link.txt")));
     const QString hostName = QString::fromUtf8(ReadFileBytes(QStringLiteral("/etc/hostname")).trimmed());
     const QString elsewhere = otherHost.Origin();
@@ -909,6 +916,12 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
              elsewhere + "/img';",
          "refused",
          {elsewhere}},
+        {"fetch from a worker",
+         {},
+         "try { var w = new Worker('worker.js'); w.onmessage = function (e) { done(e.data); };"
+         " w.onerror = function () { done('no worker'); }; } catch (e) { done('no worker'); }",
+         "refused",
+         {}},
         {"beacon",
          {},
          "navigator.sendBeacon('" + elsewhere +
