@@ -34,7 +34,7 @@ QUrl TSlideScheme::UrlOf(const QString& localPath, const QString& host)
     QUrl url;
     url.setScheme(Name);
     url.setHost(host);
-    url.setPath(QDir::cleanPath(QFileInfo(localPath).absoluteFilePath()));
+    url.setPath(QDir::cleanPath(QFileInfo(localPath).absoluteFilePath()), QUrl::DecodedMode);
     return url;
 }
 

@@ -340,6 +340,8 @@ TWebSlideViewFactory::TWebSlideViewFactory()
     settings->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
     settings->setAttribute(QWebEngineSettings::AllowGeolocationOnInsecureOrigins, false);
     settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    settings->setAttribute(QWebEngineSettings::TouchIconsEnabled, false);
 }
 
 TWebSlideViewFactory::~TWebSlideViewFactory() = default;

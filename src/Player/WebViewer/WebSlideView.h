@@ -117,9 +117,9 @@ private:
 // Profile settings (every page of it): local pages can read neither file: URLs nor remote URLs (the slides
 // come through the program's scheme, which is neither local nor secure); no clipboard, paste, plugins, PDF
 // viewer, hyperlink auditing pings, DNS prefetch, screen capture, full screen, window activation from a
-// script, navigation by dropping a file, insecure content in a secure page or location on insecure origins;
-// WebRTC sees public interfaces only; an HTTP cache of MaxHttpCacheBytes in memory. Videos play without a
-// user's gesture.
+// script, navigation by dropping a file, insecure content in a secure page or location on insecure origins,
+// no page icons fetched; WebRTC sees public interfaces only; an HTTP cache of MaxHttpCacheBytes in memory.
+// Videos play without a user's gesture.
 class TWebSlideViewFactory : public ISlideViewFactory
 {
 public:
