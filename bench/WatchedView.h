@@ -27,6 +27,7 @@ public:
         };
     }
     QWidget& Widget() override { return FInner->Widget(); }
+    void SetAccess(const TSlideAccess& access) override { FInner->SetAccess(access); }
     void Navigate(const QUrl& url) override
     {
         FUrl = url;

@@ -8,6 +8,9 @@ lay_out_demo_folder() {
   cp -rf scripts/demo/Templates/. "$folder/Templates/"
   cp -rf scripts/demo/Cache/. "$folder/Cache/"
   cp -f scripts/demo/Schedule.xml "$folder/Schedule.xml"
+  # What an earlier run recorded as run today would keep the play action from running again: a second demo
+  # the same day would show nothing.
+  rm -f "$folder/ScheduleState.xml"
 }
 
 # write_demo_settings <folder> [server base URL]: VitrelleCenter.xml with the folder's own paths and, when

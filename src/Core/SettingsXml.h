@@ -21,4 +21,5 @@ inline const QString VitrelleAutoUpdateElement = QStringLiteral("VitrelleAutoUpd
 inline const QString VitrelleUpdateTimeElement = QStringLiteral("VitrelleUpdateTime");
 inline const QString MetricsFileElement = QStringLiteral("MetricsFile");
 inline const QString PlayJournalDaysElement = QStringLiteral("PlayJournalDays");
+inline const QString SlideAllowedOriginsElement = QStringLiteral("SlideAllowedOrigins");
 } // namespace SettingsXml

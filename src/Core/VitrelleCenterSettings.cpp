@@ -59,6 +59,7 @@ void TVitrelleCenterSettings::Assign(const TVitrelleCenterSettings* source)
     VitrelleAutoUpdate = source->VitrelleAutoUpdate;
     MetricsFile = source->MetricsFile;
     PlayJournalDays = source->PlayJournalDays;
+    SlideAllowedOrigins = source->SlideAllowedOrigins;
     FVitrelleUpdateTime->Assign(source->FVitrelleUpdateTime.get());
 }
 
@@ -68,7 +69,8 @@ bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
            SamePath(FRepositoryPath, other->FRepositoryPath) && SamePath(FDevicePath, other->FDevicePath) &&
            SamePath(FTemplatePath, other->FTemplatePath) && SamePath(FTypeFilePath, other->FTypeFilePath) &&
            SamePath(FVitrelleListFilePath, other->FVitrelleListFilePath) &&
-           FHttpSettings->Equals(other->FHttpSettings.get()) && MetricsFile == other->MetricsFile &&
+           FHttpSettings->Equals(other->FHttpSettings.get()) &&
+           SlideAllowedOrigins == other->SlideAllowedOrigins && MetricsFile == other->MetricsFile &&
            PlayJournalDays == other->PlayJournalDays;
 }
 
@@ -89,6 +91,7 @@ bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
     bool daysRead = false;
     const int days = GetNodeValue(root, PlayJournalDaysElement, QString()).toInt(&daysRead);
     PlayJournalDays = daysRead && days >= 1 && days <= 36500 ? days : DefaultPlayJournalDays;
+    SlideAllowedOrigins = GetNodeValue(root, SlideAllowedOriginsElement, QString());
     const TXmlNode updateTime = root.SelectSingleNode(VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->LoadFromXML(updateTime);
     if (!updateTime.IsNull() && !TActionPeriodicity::TimeReadable(updateTime))
@@ -114,6 +117,8 @@ bool TVitrelleCenterSettings::SaveToFile(const QString& fileName) const
     TXmlNode updateTime = document.AppendElement(root, VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->SaveToXML(&document, updateTime);
     // Written only when set, so that a file without them stays as it was.
+    if (!SlideAllowedOrigins.isEmpty())
+        AddNodeValue(&document, root, SlideAllowedOriginsElement, SlideAllowedOrigins);
     if (!MetricsFile.isEmpty())
         AddNodeValue(&document, root, MetricsFileElement, MetricsFile);
     if (PlayJournalDays != DefaultPlayJournalDays)

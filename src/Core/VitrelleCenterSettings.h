@@ -56,6 +56,9 @@ public:
     THttpSettings& HttpSettings() { return *FHttpSettings; }
     const THttpSettings& HttpSettings() const { return *FHttpSettings; }
     bool VitrelleAutoUpdate = false;
+    // Origins (scheme://host[:port]) that slides may load from besides the content server's, separated by
+    // white space; empty (the default): none. For a widget of another site that an operator allows.
+    QString SlideAllowedOrigins;
     TActionPeriodicity& VitrelleUpdateTime() { return *FVitrelleUpdateTime; }
     const TActionPeriodicity& VitrelleUpdateTime() const { return *FVitrelleUpdateTime; }
     // Where the metrics file goes (Prometheus text format); empty (the default): none. Read at start-up.

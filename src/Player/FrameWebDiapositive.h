@@ -12,9 +12,20 @@ class TDiapositive;
 class TDiapositiveRender;
 class TVitrelleRepository;
 
+// What a slide's page may reach: its name for log lines ("Slide <id> of vitrelle <id>"), the cache and
+// template folders, and the origins of the content server's URLs (the settings' media and vitrelle URLs, the
+// media and type URLs of every slide type) with those the settings add. Main thread (the type registry).
+TSlideAccess SlideAccessOf(const TDiapositive& slide, const QString& vitrelleName,
+                           const TVitrelleRepository& repository);
+
 // The cached page of one slide, made where it cannot hold the window: taken on the main thread (where the
 // page goes, and a copy of what rendering needs), made on a worker (the transform and the atomic write with
 // its flush), then loaded into the back view on the main thread (TFrameWebDiapositive::LoadPage).
+//
+// Only a page this program has rendered in this run is shown: each page written is noted with its content
+// (RenderedHere), a page found in the cache that is not so noted (left by an earlier run, or put there by
+// anything else, such as a download) is rendered anew, and one whose content has changed since it was
+// written is not shown (level 1).
 class TSlidePageFile
 {
 public:
@@ -34,6 +45,10 @@ public:
     const QString& Path() const { return FPath; }
     // Make wrote the page (it was not in the cache).
     bool Written() const { return FWritten; }
+    // The file holds what this program rendered into it in this run. Any thread.
+    static bool RenderedHere(const QString& path);
+    // Forgets the page at that path (it is being removed). Any thread.
+    static void Forget(const QString& path);
 
 private:
     QString FPath;
@@ -74,8 +89,9 @@ public:
     // file is missing. False when there is no page to load (nothing is cached when rendering fails). Renders
     // on the calling thread: the player makes the page on its worker (TSlidePageFile) and calls LoadPage.
     bool PrepareSlide(const TDiapositive* slide, const TVitrelleRepository* repository);
-    // Starts loading the page file into the back view. False when there is no back view or no such file.
-    bool LoadPage(const QString& path);
+    // Starts loading the page file into the back view, which may reach what access gives. False when there
+    // is no back view, no such file, or a file this program did not render in this run (logged, level 1).
+    bool LoadPage(const QString& path, const TSlideAccess& access = {});
 
     ISlideView* Back() const { return FBack; }
     ISlideView* Front() const { return FFront; }

@@ -1,12 +1,24 @@
 #pragma once
 
 #include <QPoint>
+#include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
 #include <memory>
 
 class QWidget;
+
+// What the pages of a view may reach besides nothing: the slide they show, named in log lines ("Slide <id>
+// of vitrelle <id>"), the local folders they may read (the cache and the templates: a page's own files), and
+// the network origins (scheme://host[:port]) they may load from (the content server's).
+struct TSlideAccess
+{
+    QString Name;
+    QStringList Folders;
+    QStringList Origins;
+};
 
 // One of the two stacked browsers of a slide window, configured for a kiosk: no scroll bars, no menu of its
 // own, no dialogs, no navigation away from the slide, no new windows, downloads or permissions, no mouse
@@ -23,6 +35,8 @@ public:
     // Stops a load that is still running, then loads the page. OnReady follows once this page has loaded and
     // painted one frame; an earlier navigation reports nothing any more.
     virtual void Navigate(const QUrl& url) = 0;
+    // What the pages of the next Navigate may reach; until the first call, their own file alone.
+    virtual void SetAccess(const TSlideAccess& access) { (void)access; }
 
     // The page of the last Navigate has loaded and is painted.
     std::function<void()> OnReady;

@@ -36,7 +36,10 @@ public:
     {
         return FFrame->PrepareSlide(slide, repository);
     }
-    bool LoadPage(const QString& path) { return FFrame->LoadPage(path); }
+    bool LoadPage(const QString& path, const TSlideAccess& access = {})
+    {
+        return FFrame->LoadPage(path, access);
+    }
     void ShowPreparedSlide() { FFrame->ShowPreparedSlide(); }
     void SetOnSlideReady(std::function<void()> handler) { FFrame->OnSlideReady = std::move(handler); }
     void SetOnSlideShown(std::function<void()> handler) { FFrame->OnSlideShown = std::move(handler); }

@@ -43,6 +43,7 @@ struct TVitrellePlayer::TPreparation
     QString Id;
     QString TypeName;
     TSlidePageFile Page;
+    TSlideAccess Access;
     // The content the slide came from; expired once an update has replaced it.
     std::weak_ptr<const TXmlDocument> Source;
     bool Sourced = false;
@@ -437,7 +438,11 @@ std::optional<TVitrellePlayer::TPreparation> TVitrellePlayer::BeginSlide()
         return std::nullopt;
     }
     FSlideStatus.store(ssPreparing);
-    return TPreparation{slide->Id, slide->TypeName, TSlidePageFile(slide, &FRepository), slide->Document(),
+    return TPreparation{slide->Id,
+                        slide->TypeName,
+                        TSlidePageFile(slide, &FRepository),
+                        SlideAccessOf(*slide, FVitrelle->Name, FRepository),
+                        slide->Document(),
                         slide->Document() != nullptr};
 }
 
@@ -449,6 +454,7 @@ bool TVitrellePlayer::DropStalePage(const TPreparation& preparation)
     // The content was updated while the page was made from the old one, and the update has already cleared
     // the cache: the old page must not stay there in place of the new slide's.
     QFile::remove(preparation.Page.Path());
+    TSlidePageFile::Forget(preparation.Page.Path());
     WriteLog(LogSource, 3,
              QStringLiteral("Vitrelle %1 : slide '%2' was updated while it was prepared")
                  .arg(FVitrelle ? FVitrelle->Name : QString(), preparation.Id));
@@ -466,7 +472,7 @@ void TVitrellePlayer::FinishSlide(const TPreparation& preparation, bool made)
         FJournalPrepared.reset();
         return;
     }
-    if (!made || !FForm->LoadPage(preparation.Page.Path())) {
+    if (!made || !FForm->LoadPage(preparation.Page.Path(), preparation.Access)) {
         FSlideStatus.store(ssFailed);
         JournalMiss(preparation.Id, QStringLiteral("rendering failed"));
         FJournalPrepared.reset();

@@ -296,7 +296,9 @@ TEST_F(PlayerTest, RunsHundredsOfSlidesInMomentsRenderingEachPageOnce)
     Player->StopPlaying(true);
     ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
 
-    EXPECT_EQ(ReadFileBytes(Cache("Text/s3.html")), cached) << "an existing page is shown as it is";
+    // A page this run did not render (an earlier run's, or one put there by anything else) is rendered anew.
+    EXPECT_NE(ReadFileBytes(Cache("Text/s3.html")), cached);
+    EXPECT_FALSE(ReadFileBytes(Cache("Text/s3.html")).isEmpty());
     EXPECT_TRUE(ReadFileBytes(Cache("Photo/s1.html")).contains("Harbour"));
     // The views take turns, and the slides come in order: s1 into the back view, s2 into the other...
     const QStringList slides{"s1", "s2", "s3"};
@@ -309,6 +311,47 @@ TEST_F(PlayerTest, RunsHundredsOfSlidesInMomentsRenderingEachPageOnce)
         ASSERT_EQ(QFileInfo(second.Navigations[i].toLocalFile()).completeBaseName(), slides[(2 * i + 1) % 3])
             << i;
     EXPECT_TRUE(ErrorLines(Log).isEmpty()) << LogText(Log);
+}
+
+TEST_F(PlayerTest, ASlideMayReachItsFoldersAndTheContentServerOnly)
+{
+    // Two origins an operator adds for a widget, one of them twice; the content server's port is not the
+    // default one and must stay in its origin.
+    Settings->SlideAllowedOrigins = QStringLiteral(" https://weather.example  http://127.0.0.9:81/path\n"
+                                                   "https://weather.example ");
+    Play("17");
+    const TFakeSlideView& view = *Views->Views().at(1);
+    ASSERT_EQ(view.Navigations.size(), 1);
+    EXPECT_EQ(view.Access.Name, QStringLiteral("Slide s1 of vitrelle %1").arg(Player->Vitrelle()->Name));
+    EXPECT_EQ(view.Access.Folders, (QStringList{Settings->GetRepositoryPath(), Settings->GetTemplatePath()}));
+    EXPECT_EQ(view.Access.Origins,
+              (QStringList{Server.BaseUrl(), "https://weather.example", "http://127.0.0.9:81"}));
+}
+
+TEST_F(PlayerTest, APageChangedBehindTheProgramsBackIsNotShown)
+{
+    Clock = std::make_shared<TManualSteadyClock>(true); // every tick at once
+    MakePlayer();
+    Views->ReadyAtOnce = true;
+    Player->SetSlideDuration(1);
+    ASSERT_TRUE(Player->Play("17"));
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->TickCount() >= 20; }));
+    const QByteArray rendered = ReadFileBytes(Cache("Text/s3.html"));
+    ASSERT_FALSE(rendered.isEmpty());
+    // Something else (a media file of the same name, say) takes the page's place while the show runs.
+    const QByteArray foreign = "<html><body><script>/* not rendered here */</script></body></html>";
+    App.Write("Cache/Text/s3.html", foreign);
+    const qint64 ticks = Player->TickCount();
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->TickCount() >= ticks + 60; }));
+    Player->StopPlaying(true);
+    ASSERT_TRUE(ServeEventsUntil([&] { return Player->State() == psLoaded; }));
+    // It was refused (when the change came between the page's making and its loading, with the line of
+    // the view's refusal), then rendered anew.
+    EXPECT_EQ(ReadFileBytes(Cache("Text/s3.html")), rendered);
+    const QStringList errors = ErrorLines(Log);
+    EXPECT_FALSE(errors.isEmpty());
+    for (const QString& line : errors)
+        EXPECT_TRUE(line.contains("s3")) << LogText(Log);
 }
 
 // The same show on two displays, and a scheduled update while it plays: the vitrelle is loaded again under

@@ -18,6 +18,7 @@ public:
 
     QWidget& Widget() override { return *this; }
     void Navigate(const QUrl& url) override;
+    void SetAccess(const TSlideAccess& access) override { Access = access; }
 
     // The page of the last navigation has loaded and painted (nothing before the first navigation).
     void MakeReady();
@@ -27,6 +28,8 @@ public:
     // Every page asked for, in order.
     QList<QUrl> Navigations;
     QUrl Page() const { return Navigations.isEmpty() ? QUrl() : Navigations.last(); }
+    // What the last SetAccess gave.
+    TSlideAccess Access;
     // Each navigation is ready at once, inside Navigate (a page that loads and paints instantly).
     bool ReadyAtOnce = false;
     // Navigate raises EVitrelleError.

@@ -1,14 +1,20 @@
 #include "SlidePage.h"
 
+#include "Log.h"
 #include "MainThread.h"
+#include "SlideScheme.h"
 
 #include <QColor>
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInfo>
 
 namespace {
 
@@ -24,11 +30,108 @@ QString LeaveQuestion()
         "Are you sure you want to leave this page? Changes that you made may not be saved.");
 }
 
+// Run in the program's script world as each document of the main frame begins, before the document's own
+// scripts: what the page's earlier slide stored (its documents share the page's origin) is given back.
+const QString ClearStorage = QStringLiteral(
+    "(function () {"
+    "  try { localStorage.clear(); } catch (e) {}"
+    "  try { sessionStorage.clear(); } catch (e) {}"
+    "  try { indexedDB.databases().then(function (all) {"
+    "    all.forEach(function (d) { indexedDB.deleteDatabase(d.name); }); }, function () {}); } catch (e) {}"
+    "})();");
+
 } // namespace
 
-TSlidePage::TSlidePage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent)
+// ---- TSlideRequestGuard ----
+
+TSlideRequestGuard::TSlideRequestGuard(QString ownOrigin, QObject* parent)
+    : QWebEngineUrlRequestInterceptor(parent), FOwnOrigin(std::move(ownOrigin))
+{
+}
+
+void TSlideRequestGuard::SetSlide(const QString& name, const QStringList& origins)
+{
+    FName = name;
+    FOrigins.clear();
+    for (const QString& origin : origins) {
+        const QString text = OriginText(QUrl(origin));
+        if (!text.isEmpty())
+            FOrigins.insert(text);
+    }
+    FLogged.clear();
+    FLoggedMore = false;
+}
+
+QString TSlideRequestGuard::OriginText(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme.isEmpty())
+        return {};
+    if (url.host().isEmpty())
+        return scheme + ':';
+    QString text = scheme + QStringLiteral("://") + url.host(QUrl::FullyEncoded).toLower();
+    const int defaultPort = scheme == QStringLiteral("https") || scheme == QStringLiteral("wss") ? 443
+                            : scheme == QStringLiteral("http") || scheme == QStringLiteral("ws") ? 80
+                                                                                                 : -1;
+    if (url.port() != -1 && url.port() != defaultPort)
+        text += ':' + QString::number(url.port());
+    return text;
+}
+
+bool TSlideRequestGuard::Allows(const QUrl& url) const
+{
+    const QString scheme = url.scheme().toLower();
+    // What never leaves the engine: inline data, an empty frame, and an object URL of an allowed origin.
+    if (scheme == QStringLiteral("data") || url == QUrl(QStringLiteral("about:blank")) ||
+        url == QUrl(QStringLiteral("about:srcdoc")))
+        return true;
+    if (scheme == QStringLiteral("blob"))
+        return Allows(QUrl(url.path()));
+    const QString origin = OriginText(url);
+    if (origin == FOwnOrigin)
+        return true;
+    // Only plain web origins are given (the content server's); a given ws: or file: would not pass.
+    return (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) &&
+           FOrigins.contains(origin);
+}
+
+void TSlideRequestGuard::Blocked(const QUrl& url)
+{
+    const QString origin = OriginText(url);
+    if (FLogged.contains(origin) || FLoggedMore)
+        return;
+    const QString name = FName.isEmpty() ? QStringLiteral("A slide") : FName;
+    if (FLogged.size() >= MaxLoggedOrigins) {
+        FLoggedMore = true;
+        WriteLog(LogSource, 2,
+                 QStringLiteral("%1: blocked requests to more origins, not logged one by one").arg(name));
+        return;
+    }
+    FLogged.insert(origin);
+    WriteLog(LogSource, 2, QStringLiteral("%1: blocked a request to %2").arg(name, origin));
+}
+
+void TSlideRequestGuard::interceptRequest(QWebEngineUrlRequestInfo& info)
+{
+    // A service worker would outlive the slide; a ping (beacon, <a ping>) and a report only send.
+    const auto type = info.resourceType();
+    const bool neverNeeded = type == QWebEngineUrlRequestInfo::ResourceTypeServiceWorker ||
+                             type == QWebEngineUrlRequestInfo::ResourceTypeSharedWorker ||
+                             type == QWebEngineUrlRequestInfo::ResourceTypePluginResource ||
+                             type == QWebEngineUrlRequestInfo::ResourceTypeObject;
+    if (!neverNeeded && Allows(info.requestUrl()))
+        return;
+    info.block(true);
+    Blocked(info.requestUrl());
+}
+
+// ---- TSlidePage ----
+
+TSlidePage::TSlidePage(QWebEngineProfile* profile, const QString& ownOrigin, QObject* parent)
+    : QWebEnginePage(profile, parent), FGuard(ownOrigin)
 {
     VC_ASSERT_MAIN_THREAD();
+    setUrlRequestInterceptor(&FGuard);
     // Black underneath, so that nothing flashes white before a document paints.
     setBackgroundColor(Qt::black);
     // A failed load leaves the view as it was instead of showing the engine's error page.
@@ -37,6 +140,24 @@ TSlidePage::TSlidePage(QWebEngineProfile* profile, QObject* parent) : QWebEngine
     settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     // A page that is not in front is still painted, so that it is on screen the moment it is raised.
     setLifecycleState(LifecycleState::Active);
+
+    QWebEngineScript clearStorage;
+    clearStorage.setName(QStringLiteral("vitrelle-clear-storage"));
+    clearStorage.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    clearStorage.setWorldId(QWebEngineScript::ApplicationWorld);
+    clearStorage.setRunsOnSubFrames(false);
+    clearStorage.setSourceCode(ClearStorage);
+    scripts().insert(clearStorage);
+
+    // What a document can make the engine tell the program as often as it likes. The connections only count:
+    // nothing the page sends is kept.
+    connect(this, &QWebEnginePage::titleChanged, this, &TSlidePage::CountEvent);
+    connect(this, &QWebEnginePage::iconChanged, this, &TSlidePage::CountEvent);
+    connect(this, &QWebEnginePage::iconUrlChanged, this, &TSlidePage::CountEvent);
+    connect(this, &QWebEnginePage::urlChanged, this, &TSlidePage::CountEvent);
+    connect(this, &QWebEnginePage::selectionChanged, this, &TSlidePage::CountEvent);
+    connect(this, &QWebEnginePage::recentlyAudibleChanged, this, &TSlidePage::CountEvent);
+    connect(this, &QWebEnginePage::linkHovered, this, &TSlidePage::CountEvent);
 
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl& origin, Feature feature) {
@@ -50,35 +171,73 @@ TSlidePage::TSlidePage(QWebEngineProfile* profile, QObject* parent) : QWebEngine
             [](QWebEngineFullScreenRequest request) { request.reject(); });
 }
 
+TSlidePage::~TSlidePage()
+{
+    setUrlRequestInterceptor(nullptr);
+}
+
 void TSlidePage::LoadSlide(const QUrl& url)
 {
     VC_ASSERT_MAIN_THREAD();
     triggerAction(Stop);
+    FExpected = url;
     load(url);
 }
 
-void TSlidePage::ProbePainted(const QString& token)
+void TSlidePage::CountEvent()
+{
+    if (FFlooded)
+        return;
+    if (!FWindow.isValid() || FWindow.elapsed() >= 1000) {
+        FWindow.start();
+        FEvents = 0;
+    }
+    if (++FEvents <= FloodEventsPerSecond)
+        return;
+    FFlooded = true;
+    if (OnFlood)
+        QMetaObject::invokeMethod(
+            this, [this] { OnFlood(); }, Qt::QueuedConnection);
+}
+
+void TSlidePage::ProbePainted(const QString& token, const QUrl& url)
 {
     // A requestAnimationFrame callback runs before the document's next frame is produced; in the callback of
     // the second, the frame with the loaded document has gone to the compositor, and in that of the third it
     // has had a whole frame's time to reach the view. Measured against the view's pixels at the moment of the
     // report: one round trip shows the page before in about a fifth of the reports, two in a few of a hundred
     // when the page is new to its view, three in none.
-    runJavaScript(QStringLiteral("requestAnimationFrame(function () {"
-                                 "  requestAnimationFrame(function () {"
-                                 "    requestAnimationFrame(function () { console.log('%1'); });"
-                                 "  });"
-                                 "});")
-                      .arg(PaintedPrefix + token),
-                  QWebEngineScript::ApplicationWorld);
+    const QByteArray where =
+        QJsonDocument(QJsonArray{url.host(QUrl::FullyDecoded), url.path(QUrl::FullyDecoded)})
+            .toJson(QJsonDocument::Compact);
+    runJavaScript(
+        QStringLiteral("(function (where) {"
+                       "  if (location.host !== where[0] || decodeURIComponent(location.pathname) !== "
+                       "where[1]) return;"
+                       "  requestAnimationFrame(function () {"
+                       "    requestAnimationFrame(function () {"
+                       "      requestAnimationFrame(function () { console.log('%1'); });"
+                       "    });"
+                       "  });"
+                       "})(%2);")
+            .arg(PaintedPrefix + token, QString::fromUtf8(where)),
+        QWebEngineScript::ApplicationWorld);
 }
 
-bool TSlidePage::acceptNavigationRequest(const QUrl&, NavigationType type, bool isMainFrame)
+bool TSlidePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
-    if (!isMainFrame)
-        return true;
-    // load() is the only source of typed navigations; a server's redirect continues one that was accepted.
-    return type == NavigationTypeTyped || type == NavigationTypeRedirect;
+    if (!isMainFrame) {
+        if (FGuard.Allows(url))
+            return true;
+        FGuard.Blocked(url);
+        return false;
+    }
+    // The one navigation accepted is the load of LoadSlide, once: a meta refresh or a script's
+    // location.replace reports as a redirect, and the program's slides never redirect.
+    if (type != NavigationTypeTyped || FExpected.isEmpty() || url != FExpected)
+        return false;
+    FExpected.clear();
+    return true;
 }
 
 QWebEnginePage* TSlidePage::createWindow(WebWindowType)
@@ -109,6 +268,7 @@ bool TSlidePage::javaScriptPrompt(const QUrl&, const QString&, const QString&, Q
 void TSlidePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
                                           const QString&)
 {
+    CountEvent();
     if (OnPainted && message.startsWith(PaintedPrefix))
         OnPainted(message.mid(PaintedPrefix.size()));
 }

@@ -3,15 +3,19 @@
 #include "Log.h"
 #include "MainThread.h"
 #include "SlidePage.h"
+#include "SlideScheme.h"
 #include "WBContainer.h"
 
 #include <QChildEvent>
 #include <QDialog>
+#include <QFile>
+#include <QFileInfo>
 #include <QQuickWidget>
 #include <QQuickWindow>
 #include <QUuid>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -32,9 +36,37 @@ QString StatusText(QWebEnginePage::RenderProcessTerminationStatus status)
     return QStringLiteral("ended");
 }
 
+// The resident memory of a process, in bytes; -1 when it cannot be read (the process is gone).
+qint64 ResidentBytes(qint64 pid)
+{
+    if (pid <= 0)
+        return -1;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+// The engine takes schemes only before it starts, which is before any application object exists: every
+// program with web views registers the slides' scheme while its statics are made.
+[[maybe_unused]] const bool SchemeRegistered = [] {
+    TSlideScheme::Register();
+    return true;
+}();
+
+QString NextHost()
+{
+    static quint64 views = 0;
+    return QStringLiteral("view%1").arg(++views);
+}
+
 } // namespace
 
-TWebSlideView::TWebSlideView(QWebEngineProfile& profile, QWidget* parent) : FProfile(profile)
+TWebSlideView::TWebSlideView(QWebEngineProfile& profile, TSlideSchemeHandler& files, QWidget* parent)
+    : FProfile(profile), FFiles(files), FSchemeHost(NextHost())
 {
     VC_ASSERT_MAIN_THREAD();
     FView = new QWebEngineView(parent);
@@ -45,7 +77,7 @@ TWebSlideView::TWebSlideView(QWebEngineProfile& profile, QWidget* parent) : FPro
     FView->setCursor(Qt::BlankCursor);
     // The render widgets come and go with pages and renderers; each gets the blank cursor.
     FView->installEventFilter(this);
-    SetPage(std::make_unique<TSlidePage>(&FProfile));
+    SetPage(NewPage());
 
     FHost = std::make_unique<TWBContainer>(FView.data());
     FHost->SetUseCustomCtxMenu(true);
@@ -58,10 +90,15 @@ TWebSlideView::TWebSlideView(QWebEngineProfile& profile, QWidget* parent) : FPro
         if (OnContextMenu)
             OnContextMenu(globalPos);
     };
+    FProbeTimer.setInterval(ProbeEveryMs);
+    connect(&FProbeTimer, &QTimer::timeout, this, &TWebSlideView::Probe);
+    FProbeTimer.start();
 }
 
 TWebSlideView::~TWebSlideView()
 {
+    FProbeTimer.stop();
+    FFiles.Forget(this);
     // The host lets go of the view, the view of the page, then the page goes.
     FHost.reset();
     if (FView) {
@@ -79,17 +116,28 @@ QWidget& TWebSlideView::Widget()
     return *FView;
 }
 
+std::unique_ptr<TSlidePage> TWebSlideView::NewPage() const
+{
+    return std::make_unique<TSlidePage>(&FProfile, TSlideScheme::OriginOf(FSchemeHost));
+}
+
 void TWebSlideView::SetPage(std::unique_ptr<TSlidePage> page)
 {
     connect(page.get(), &QWebEnginePage::loadFinished, this, &TWebSlideView::LoadFinished);
     connect(page.get(), &QWebEnginePage::renderProcessTerminated, this, &TWebSlideView::RendererEnded);
     page->OnPainted = [this](const QString& token) { Painted(token); };
+    page->OnFlood = [this] {
+        Replace(QStringLiteral("its page sends the program more than %1 events a second (title, icon, "
+                               "console messages)")
+                    .arg(TSlidePage::FloodEventsPerSecond));
+    };
     FView->setPage(page.get());
     if (FPage) {
         // The old page may be the one whose signal led here: it goes once the event loop is back.
         FPage->triggerAction(QWebEnginePage::Stop);
         disconnect(FPage.get(), nullptr, this, nullptr);
         FPage->OnPainted = nullptr;
+        FPage->OnFlood = nullptr;
         FRetired.removeAll(nullptr);
         FRetired.append(FPage.get());
         FPage.release()->deleteLater();
@@ -105,25 +153,101 @@ void TWebSlideView::Navigate(const QUrl& url)
     // A page whose last navigation never painted may be held by a renderer that never gets out of a script
     // loop, and a renderer that ended leaves nothing to load into: either way the slide starts on a new page,
     // which also leaves nothing of the earlier load that could still report.
-    if (FRendererGone || FPending) {
+    // A page that stopped answering after its slide painted would take the next slide into its busy
+    // renderer and never show it.
+    const bool hung = !FRendererGone && !FPending && Hung();
+    if (hung)
+        WriteLog(LogSource, 2,
+                 QStringLiteral("%1: its page has not answered for more than %2 ms (a script that does not "
+                                "end); the next slide starts on a new page")
+                     .arg(SlideName(), QString::number(HangAfterMs)));
+    if (FRendererGone || FPending || hung) {
         FRendererGone = false;
-        SetPage(std::make_unique<TSlidePage>(&FProfile));
+        SetPage(NewPage());
     }
+    FProbing = false;
+    ++FProbeSerial;
+    FSlideName = FAccess.Name;
+    QUrl target = url;
+    QStringList folders = FAccess.Folders;
+    if (url.isLocalFile()) {
+        target = TSlideScheme::UrlOf(url.toLocalFile(), FSchemeHost);
+        folders << QFileInfo(url.toLocalFile()).absolutePath();
+    }
+    FFiles.SetFolders(this, folders);
+    FPage->Guard().SetSlide(FAccess.Name, FAccess.Origins);
     FUrl = url;
+    FTarget = target;
     ++FNavigation;
     FPending = true;
     FAwaitingLoad = true;
     FToken.clear();
-    FPage->LoadSlide(url);
+    FPage->LoadSlide(target);
+}
+
+void TWebSlideView::SetAccess(const TSlideAccess& access)
+{
+    VC_ASSERT_MAIN_THREAD();
+    FAccess = access;
+}
+
+QString TWebSlideView::SlideName() const
+{
+    return FSlideName.isEmpty() ? QStringLiteral("The slide %1").arg(FUrl.toDisplayString()) : FSlideName;
+}
+
+bool TWebSlideView::Hung() const
+{
+    return FProbing && FProbeSent.isValid() && FProbeSent.elapsed() > HangAfterMs;
+}
+
+void TWebSlideView::Probe()
+{
+    if (!FPage || FRendererGone)
+        return;
+    const qint64 resident = ResidentBytes(FPage->renderProcessPid());
+    if (resident > MaxRendererBytes) {
+        Replace(QStringLiteral("its renderer uses %1 MiB, more than %2 MiB")
+                    .arg(QString::number(resident / (1024 * 1024)),
+                         QString::number(MaxRendererBytes / (1024 * 1024))));
+        return;
+    }
+    // A document that is still on its way may never answer: only a painted slide is asked.
+    if (FPending || FProbing)
+        return;
+    FProbing = true;
+    FProbeSent.start();
+    FPage->runJavaScript(QStringLiteral("0"), QWebEngineScript::ApplicationWorld,
+                         [view = QPointer<TWebSlideView>(this), serial = FProbeSerial](const QVariant&) {
+                             if (view && serial == view->FProbeSerial)
+                                 view->FProbing = false;
+                         });
+}
+
+void TWebSlideView::Replace(const QString& reason)
+{
+    WriteLog(LogSource, 2,
+             QStringLiteral("%1: %2; its page is replaced by a new one and the slide is skipped")
+                 .arg(SlideName(), reason));
+    SetPage(NewPage());
+    FRendererGone = false;
+    FPending = false;
+    FAwaitingLoad = false;
+    FToken.clear();
+    FProbing = false;
+    ++FProbeSerial;
+    ++FNavigation;
 }
 
 void TWebSlideView::LoadFinished(bool ok)
 {
-    if (!ok || !FAwaitingLoad)
+    if (!FAwaitingLoad)
         return;
-    FAwaitingLoad = false;
+    // A failed load may be the slide's own refused navigation: the probe asks whichever document is there.
+    if (ok)
+        FAwaitingLoad = false;
     FToken = QUuid::createUuid().toString(QUuid::Id128);
-    FPage->ProbePainted(FToken);
+    FPage->ProbePainted(FToken, FTarget);
 }
 
 void TWebSlideView::Painted(const QString& token)
@@ -188,20 +312,41 @@ TWebSlideViewFactory::TWebSlideViewFactory()
 {
     VC_ASSERT_MAIN_THREAD();
     // A profile without a storage name is off the record: cache, cookies and storage live in memory only.
+    FFiles = std::make_unique<TSlideSchemeHandler>();
     FProfile = std::make_unique<QWebEngineProfile>();
     Q_ASSERT(FProfile->isOffTheRecord());
+    FProfile->installUrlSchemeHandler(QByteArray(TSlideScheme::Name.data(), TSlideScheme::Name.size()),
+                                      FFiles.get());
+    FProfile->setHttpCacheMaximumSize(MaxHttpCacheBytes);
     QObject::connect(FProfile.get(), &QWebEngineProfile::downloadRequested, FProfile.get(),
                      [](QWebEngineDownloadRequest* download) { download->cancel(); });
-    // Nobody is in front of the wall to click: a slide's video plays by itself. A slide is a local file
-    // made from the content server's template, and may show pictures from that server.
+    // Nobody is in front of the wall to click: a slide's video plays by itself. Everything else a page could
+    // use to reach out of its slide is off (see the class comment); the pages of the program's scheme are not
+    // local, so the two local-content settings only matter to a file: page, which the views never load.
     QWebEngineSettings* settings = FProfile->settings();
     settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanPaste, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    settings->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
+    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    settings->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    settings->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    settings->setAttribute(QWebEngineSettings::AllowWindowActivationFromJavaScript, false);
+    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    settings->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
+    settings->setAttribute(QWebEngineSettings::AllowGeolocationOnInsecureOrigins, false);
+    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    settings->setAttribute(QWebEngineSettings::TouchIconsEnabled, false);
 }
 
 TWebSlideViewFactory::~TWebSlideViewFactory() = default;
 
 std::unique_ptr<ISlideView> TWebSlideViewFactory::CreateView(QWidget* parent) const
 {
-    return std::make_unique<TWebSlideView>(*FProfile, parent);
+    return std::make_unique<TWebSlideView>(*FProfile, *FFiles, parent);
 }
