@@ -60,7 +60,7 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
       FRepository(std::make_unique<TVitrelleRepository>(
           *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, FPlatform.Network,
                                           FPlatform.Downloaders, FPlatform.Clock})),
-      FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor)),
+      FScheduler(std::make_unique<TVitrelleScheduler>(FPlatform.Clock, FPlatform.SleepInhibitor)),
       FScheduleSource(
           std::make_unique<TAgentScheduleSource>(*FPlatform.Display, FPlatform.PowerAllPause, &FDevices))
 {
@@ -93,6 +93,8 @@ void TVitrelleCenterAgent::Initialize()
     // An unparsable file gives false and keeps the defaults; a missing one is logged.
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->Load(); });
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->RemoveLeftoverFiles(); });
+    // Before the displays read their files and the schedule is read: both may be half-way through a rename.
+    LogErrors(LogSource, [this] { FinishInterruptedRename(); });
     DetectDisplayDevices();
     LoadDeviceSettings();
     ConfigureDevices();
@@ -246,6 +248,7 @@ TVitrelleDevice* TVitrelleCenterAgent::AddDevice(const TDesktopMonitor& monitor,
     if (!device->IsActive())
         return nullptr;
     device->Index = DeviceCount() + 1;
+    device->PublishName();
     TVitrelleDevice& added = *FDevices.emplace_back(std::move(device));
     // One display that cannot be read must not keep the others dark: it goes on with what was read.
     LogErrors(TVitrelleDevice::LogSource, [&] {

@@ -104,8 +104,6 @@ private:
     void VitrelleListChanged();
     void DevicesAdded();
     void DeviceRenamed(int device, const QString& oldName);
-    // Running source names of the displays whose settings files hold another name, with that name.
-    TVitrelleScheduler::TRenames StoredSourceNames() const;
 
     TVitrelleCenterAgent& FAgent; // its devices and players
     TVitrelleScheduler& FLive;

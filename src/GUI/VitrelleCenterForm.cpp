@@ -113,6 +113,9 @@ void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform pla
         return; // the error has been shown; the program ends with exit code 1
     FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
     FAgent->OnDevicesAdded = [events = FPageEvents] { Q_EMIT events->DevicesAdded(); };
+    FAgent->OnDeviceRenamed = [events = FPageEvents](int device, const QString& oldName) {
+        Q_EMIT events->DeviceRenamed(device, oldName);
+    };
     sbDevicesClick();
 }
 
@@ -124,8 +127,10 @@ void TfrmVitrelleCenter::FormDestroy()
     // the objects being freed meanwhile. The pages themselves go afterwards, with MainPanel.
     for (TActionList* actions : MainPanel->findChildren<TActionList*>())
         actions->Stop();
-    if (FAgent)
+    if (FAgent) {
         FAgent->OnDevicesAdded = nullptr;
+        FAgent->OnDeviceRenamed = nullptr;
+    }
     FAgent.reset();
 }
 

@@ -83,14 +83,16 @@ struct TEditCase
     std::function<void(QWidget*)> Edit; // on the page
     QString SavedFile;
     std::function<void(const TVitrelleDeviceSettings&)> Check; // the live settings after Apply
+    bool Renames = false; // a name is stored at once: Apply writes the file and leaves nothing to save
 };
 
 class EditTest : public DevicesPageTest, public ::testing::WithParamInterface<TEditCase>
 {
 };
 
-// Each edit is offered to Apply and Save; Apply hands it to the display and leaves Save offered; Save writes
-// the file and is offered no more.
+// Each edit is offered to Apply and Save; Apply hands it to the display and leaves Save offered, except for
+// a new name or file name, which the display takes in its file at once; Save writes the file and is offered
+// no more.
 TEST_P(EditTest, ApplyAndSaveFollowTheEdit)
 {
     OpenPage();
@@ -99,9 +101,17 @@ TEST_P(EditTest, ApplyAndSaveFollowTheEdit)
     EXPECT_TRUE(SaveEnabled());
     Click("btnApplySettings");
     EXPECT_FALSE(ApplyEnabled());
-    EXPECT_TRUE(SaveEnabled());
+    EXPECT_EQ(SaveEnabled(), !GetParam().Renames);
     GetParam().Check(Agent().Devices(0).Settings());
-    EXPECT_FALSE(QFile::exists(DeviceFile(GetParam().SavedFile)));
+    EXPECT_EQ(QFile::exists(DeviceFile(GetParam().SavedFile)), GetParam().Renames);
+    if (GetParam().Renames) {
+        TVitrelleDeviceSettings stored;
+        ASSERT_TRUE(stored.LoadFromFile(DeviceFile(GetParam().SavedFile)));
+        GetParam().Check(stored);
+        // Edited again, so that Save has something to write.
+        Find<QCheckBox>(CurrentPage, "cbDeviceFullScreen0")->setChecked(true);
+        EXPECT_TRUE(SaveEnabled());
+    }
 
     Click("btnSaveSettings");
     EXPECT_FALSE(SaveEnabled());
@@ -114,11 +124,11 @@ INSTANTIATE_TEST_SUITE_P(
     Devices, EditTest,
     ::testing::Values(
         TEditCase{"Name", [](QWidget* page) { Find<QLineEdit>(page, "edDeviceName0")->setText("Lobby"); },
-                  "Device 1.xml", [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.Name, "Lobby"); }},
+                  "Device 1.xml", [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.Name, "Lobby"); }, true},
         TEditCase{"FileName",
                   [](QWidget* page) { Find<QLineEdit>(page, "edDeviceSettingFileName0")->setText("Hall"); },
                   "Hall.xml",
-                  [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.GetFileName(), "Hall.xml"); }},
+                  [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.GetFileName(), "Hall.xml"); }, true},
         TEditCase{"DisplayMode",
                   [](QWidget* page) { Find<QComboBox>(page, "cmbDeviceDisplayMode0")->setCurrentIndex(2); },
                   "Device 1.xml",
