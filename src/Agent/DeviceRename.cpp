@@ -2,6 +2,8 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
+#include "LogErrors.h"
+#include "ScheduleRunState.h"
 #include "VitrellePlayer.h"
 #include "XmlDocument.h"
 #include "XmlHelpers.h"
@@ -96,8 +98,10 @@ void CarryOutDeviceRename(const TDeviceRename& rename, const TDeviceRenamePlaces
     const TVitrelleScheduler::TRenames renames = rename.SourceRenames();
     TVitrelleScheduler::RenameSourcesInFile(places.ScheduleFile, renames); // false: nothing of it named
     ++stepsDone;
+    // As for a run recorded: a state file that cannot be written costs at most a second run of today's
+    // actions, not the rename (the records in memory are renamed).
     if (places.RenameRunRecords)
-        places.RenameRunRecords(renames);
+        LogErrors(TScheduleRunState::LogSource, [&] { places.RenameRunRecords(renames); });
     ++stepsDone;
     // Last: until the new file is there, the old one is what the next start would find.
     if (!rename.OldFile.isEmpty() && rename.OldFile != rename.NewFile) {

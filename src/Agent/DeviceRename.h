@@ -51,6 +51,6 @@ void WriteDeviceRenameJournal(const QString& path, const TDeviceRename& rename);
 // missing one).
 TDeviceRename ReadDeviceRenameJournal(const QString& path);
 // The steps, in order: the settings file under its new name, the schedule file's sources, the run state's
-// records, the old file removed (when the name changed). Each may be done again with the same outcome.
-// stepsDone counts the steps that ended; the first error is raised.
+// records (an error there is logged, not raised), the old file removed (when the name changed). Each may be
+// done again with the same outcome. stepsDone counts the steps that ended; the first error is raised.
 void CarryOutDeviceRename(const TDeviceRename& rename, const TDeviceRenamePlaces& places, int& stepsDone);
