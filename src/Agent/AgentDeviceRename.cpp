@@ -166,7 +166,9 @@ void TVitrelleCenterAgent::RenameDevice(int index, const QString& name, const QS
                  QStringLiteral("Cannot remove %1; the next start does the rename again").arg(journal));
 
     TVitrelleDeviceSettings& live = device.Settings();
-    live.Name = name;
+    // Moved in: the assignment is then compiled here, where ThreadSanitizer sees a reader on another thread,
+    // rather than inside the toolkit's uninstrumented library.
+    live.Name = QString(name);
     live.FileName = newFile;
     device.PublishName();
     WriteLog(

@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 class Agent : public ::testing::Test
@@ -496,8 +499,9 @@ protected:
     {
         auto agent = CreateAgent(Folder.Path(), Platform());
         EXPECT_NE(agent, nullptr);
-        if (agent != nullptr)
+        if (agent != nullptr) {
             EXPECT_EQ(agent->DeviceCount(), 2);
+        }
         return agent;
     }
     QStringList DeviceFiles() const
@@ -633,7 +637,7 @@ TEST_F(AgentRename, RenamesWhileTheDisplaysActionsRun)
     auto agent = Start();
     ASSERT_NE(agent, nullptr);
     TVitrelleScheduler& scheduler = agent->Scheduler();
-    scheduler.StopTicking(); // ticked here, an hour later each time
+    scheduler.StopTicking(); // ticked below, an hour later each time
     scheduler.Clear();
     Log.Clear(); // what the start ran
     Fakes.Clock->Set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
@@ -655,12 +659,29 @@ TEST_F(AgentRename, RenamesWhileTheDisplaysActionsRun)
         }
     });
     renamer.start();
+    // And a reader of its own, which has no hand-over with the main thread at all.
+    const IScheduleSource& device = agent->Devices(0);
+    const IScheduleSource& player = agent->Players(0);
+    std::atomic<bool> reading = true;
+    std::atomic<qsizetype> read = 0;
+    std::thread reader([&] {
+        while (reading)
+            read += device.GetSourceName().size() + player.GetSourceName().size();
+    });
     constexpr int Hours = 20;
-    for (int hour = 0; hour < Hours; ++hour) {
+    for (int hour = 1; hour <= Hours; ++hour) {
         Fakes.Clock->AdvanceSeconds(3600);
-        scheduler.Tick(); // serves events, the renames among them, until both lanes have ended
+        // Ticked on its worker, as in the program: the main thread meanwhile only serves its events, the
+        // renames among them, and takes none of the scheduler's locks.
+        scheduler.StartTicking();
+        EXPECT_TRUE(
+            ServeEventsUntil([&] { return Log.Lines().filter("is rescheduled").size() >= 2 * hour; }, 20000));
+        scheduler.StopTicking();
     }
     renamer.stop();
+    reading = false;
+    reader.join();
+    EXPECT_GT(read.load(), 0);
     EXPECT_GT(renames, Hours);
     EXPECT_EQ(Log.Lines().filter("is rescheduled").size(), 2 * Hours) << "every action ran every hour";
     EXPECT_EQ(agent->Scheduler().FindSource(agent->Devices(0).GetDisplayName()), &agent->Devices(0));
