@@ -686,3 +686,28 @@ TEST_F(AgentRename, RenamesWhileTheDisplaysActionsRun)
     EXPECT_EQ(Log.Lines().filter("is rescheduled").size(), 2 * Hours) << "every action ran every hour";
     EXPECT_EQ(agent->Scheduler().FindSource(agent->Devices(0).GetDisplayName()), &agent->Devices(0));
 }
+
+// What ran today under the old name has run under the new one: neither an Apply of the Schedule page nor a
+// restart runs it again.
+TEST_F(AgentRename, WhatRanBeforeTheRenameDoesNotRunAgain)
+{
+    const QDate today = Fakes.Clock->Now().date();
+    {
+        auto agent = Start(); // its first tick runs Hall's power-on of 07:15
+        ASSERT_NE(agent, nullptr);
+        ASSERT_TRUE(ServeEventsUntil([&] { return !Log.Lines().filter("'Hall' is rescheduled").isEmpty(); }))
+            << Log.Lines().join('\n').toStdString();
+        agent->Scheduler().StopTicking();
+        agent->RenameDevice(0, "Lobby", "Lobby");
+        TVitrelleScheduler& scheduler = agent->Scheduler();
+        scheduler.Assign(scheduler.Clone().get()); // as the Schedule page's Apply
+        const TScheduleAction* on = scheduler.Actions().Find("Lobby", 0);
+        ASSERT_NE(on, nullptr);
+        EXPECT_EQ(on->NextTime.date(), today.addDays(1));
+    }
+    auto agent = Start();
+    ASSERT_NE(agent, nullptr);
+    const TScheduleAction* on = agent->Scheduler().Actions().Find("Lobby", 0);
+    ASSERT_NE(on, nullptr);
+    EXPECT_EQ(on->NextTime.date(), today.addDays(1));
+}
