@@ -1,6 +1,8 @@
 // Kills a process doing the program's file work (CrashVictim) with SIGKILL at random moments, as a power cut
 // would, then lets the program start again and checks what the kill left: every file whole (the old or the
 // new version) and readable by the program, and none of its temporary files left anywhere.
+// A second test kills a process renaming a display back and forth: every next start finds the display under
+// one of its names, with its actions, in one file, and the rename finished.
 //
 // VC_CRASH_KILLS sets the number of kills (default 20); VC_CRASH_SEED the random seed of the kill delays.
 
