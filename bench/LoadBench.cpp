@@ -131,7 +131,7 @@ void BareParse(benchmark::State& state, const QString& path)
 void LoadSchedule(benchmark::State& state, const QString& path, qsizetype expectedActions)
 {
     TFixture& fixture = Fixture();
-    TVitrelleScheduler scheduler(nullptr, std::make_shared<TFixedClock>());
+    TVitrelleScheduler scheduler(std::make_shared<TFixedClock>());
     for (const auto& source : fixture.Sources)
         scheduler.RegisterSource(source.get());
     for (auto _ : state) {

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FuzzWriteFile(QStringLiteral("Schedule.xml"),
                       QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     {
-        TVitrelleScheduler live(nullptr, std::make_shared<TFixedClock>());
+        TVitrelleScheduler live(std::make_shared<TFixedClock>());
         live.RegisterSource(&agent);
         live.RegisterSource(&player);
         live.RegisterSource(&device);

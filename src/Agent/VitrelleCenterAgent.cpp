@@ -61,7 +61,7 @@ TVitrelleCenterAgent::TVitrelleCenterAgent(const QString& appFolder, TAgentPlatf
       FRepository(std::make_unique<TVitrelleRepository>(
           *FSettings, TRepositoryServices{[this] { return FScheduler.get(); }, FPlatform.Network,
                                           FPlatform.Downloaders, FPlatform.Clock})),
-      FScheduler(std::make_unique<TVitrelleScheduler>(this, FPlatform.Clock, FPlatform.SleepInhibitor)),
+      FScheduler(std::make_unique<TVitrelleScheduler>(FPlatform.Clock, FPlatform.SleepInhibitor)),
       FScheduleSource(
           std::make_unique<TAgentScheduleSource>(*FPlatform.Display, FPlatform.PowerAllPause, &FDevices))
 {
@@ -95,6 +95,8 @@ void TVitrelleCenterAgent::Initialize()
     // An unparsable file gives false and keeps the defaults; a missing one is logged.
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->Load(); });
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->RemoveLeftoverFiles(); });
+    // Before the displays read their files and the schedule is read: both may be half-way through a rename.
+    LogErrors(LogSource, [this] { FinishInterruptedRename(); });
     DetectDisplayDevices();
     LoadDeviceSettings();
     ConfigureDevices();
@@ -386,6 +388,7 @@ TVitrelleDevice* TVitrelleCenterAgent::AddDevice(const TDesktopMonitor& monitor,
                        [&](const auto& other) { return other->Index == number; }))
         ++number;
     device->Index = number;
+    device->PublishName();
     TVitrelleDevice& added = *FDevices.emplace_back(std::move(device));
     // One display that cannot be read must not keep the others dark: it goes on with what was read.
     LogErrors(TVitrelleDevice::LogSource, [&] {

@@ -107,6 +107,21 @@ public:
     // tabs, and must not reach it any more); the lists hold the devices after it one index lower.
     std::function<void(int index)> OnDeviceRemoved;
 
+    // Main thread. Gives the display at this index another name and settings file name (a plain file name of
+    // the device folder; the .xml extension is forced), at once in the running program and on disk: its
+    // settings file is written under the new file name with the new name (the settings it last saved, or its
+    // defaults when it has no file), its actions and its player's in the schedule file and the run state
+    // follow the new name, and the old file is removed when the file name changed. A kill at any moment
+    // leaves the next start one name or the other with everything that goes with it. Raises EVitrelleError,
+    // changing nothing, for a name (letter case aside) that another display has, running or in its settings
+    // file, and for a file name that is no plain file name or is another display's file (or any other file of
+    // the device folder); the file layer's errors when the disk refuses, after taking back what was done.
+    // Then OnDeviceRenamed is called.
+    void RenameDevice(int index, const QString& name, const QString& fileName);
+    // Called on the main thread after RenameDevice has renamed the device at this index (the pages follow);
+    // oldName is the display name it had.
+    std::function<void(int device, const QString& oldName)> OnDeviceRenamed;
+
     // The effective device and template folders, absolute; created with their parents when missing.
     QString GetDeviceFolder() const;
     QString GetTemplateFolder() const;
@@ -137,6 +152,12 @@ private:
     void ChangeMonitors(bool releaseFirst);
     void MonitorsChangedOnce();
     void AddPlayer(TVitrelleDevice& device);
+    // Raises when the display cannot take the name or the file name; an empty one is not checked.
+    void CheckRenameIsFree(int index, const QString& displayName, const QString& fileName,
+                           const QString& ownFile) const;
+    // A rename interrupted by the end of the program is finished, before the displays read their files.
+    void FinishInterruptedRename();
+    QString RenameJournalPath() const;
 
     TAgentPlatform FPlatform;
     std::unique_ptr<TVitrelleCenterSettings> FSettings;

@@ -161,9 +161,9 @@ void TVitrelleDevice::ApplySettings(const TVitrelleDeviceSettings* settings)
 {
     if (settings != nullptr)
         FSettings->Assign(settings);
-    StoredName = FSettings->Name;
     // The identity of the display actually present, so that a later save writes that one.
     FSettings->DeviceInfo().Assign(FInfo.get());
+    PublishName();
     if (FServices.Scheduler)
         if (TVitrelleScheduler* scheduler = FServices.Scheduler())
             scheduler->RegisterSource(this);
@@ -172,6 +172,22 @@ void TVitrelleDevice::ApplySettings(const TVitrelleDeviceSettings* settings)
 QString TVitrelleDevice::GetDisplayName() const
 {
     return DisplayNameOf(FSettings->Name);
+}
+
+void TVitrelleDevice::PublishName()
+{
+    VC_ASSERT_MAIN_THREAD();
+    QString name = GetDisplayName();
+    std::lock_guard lock(FNameMutex);
+    FPublishedName = std::move(name);
+}
+
+QString TVitrelleDevice::GetSourceName() const
+{
+    if (OnMainThread())
+        return GetDisplayName();
+    std::lock_guard lock(FNameMutex);
+    return FPublishedName;
 }
 
 QString TVitrelleDevice::DisplayNameOf(const QString& name) const

@@ -79,9 +79,6 @@ public:
     int Index = -1;
     // The desktop monitor this device stands for, set by the agent.
     std::optional<TDesktopMonitor> Monitor;
-    // The name its settings file holds: the one it is configured with, then the last one saved. The next
-    // start finds the device (and its scheduled actions) under this name, whatever name was applied since.
-    QString StoredName;
     // Called on the main thread after every power command that reached its end (the Devices page shows the
     // state).
     std::function<void(TVitrelleDevice&)> OnPowerStatusChange;
@@ -105,15 +102,16 @@ public:
     // Switches to the mode for this session when it is supported and not the current one; silent.
     void SetDisplayMode(const IDisplayMode* mode);
 
-    // Copies the settings (null: keeps its own) and takes their name as the stored one, takes the identity
-    // read from the system into them and registers the device with the scheduler.
+    // Copies the settings (null: keeps its own), takes the identity read from the system into them,
+    // publishes the name and registers the device with the scheduler.
     void ApplySettings(const TVitrelleDeviceSettings* settings);
 
     QString GetDisplayName() const;
     // The display name this device has with the given settings' name (a name about to be saved).
     QString DisplayNameOf(const QString& name) const;
-    // The display name the next start gives the device: that of StoredName.
-    QString StoredDisplayName() const { return DisplayNameOf(StoredName); }
+    // Takes the display name as it is now for the readers on other threads (GetSourceName). Called by
+    // whoever changes what the name depends on: the settings' name, Index or Monitor.
+    void PublishName();
     QString GetCaption() const;
     QString GetConfigFileName() const;
 
@@ -151,8 +149,9 @@ public:
     static bool PowerAll(bool on, IDisplaySystem& system, const TDeviceList& devices,
                          std::chrono::milliseconds pause = PowerAllPause);
 
-    // IScheduleSource
-    QString GetSourceName() const override { return GetDisplayName(); }
+    // IScheduleSource. Any thread: the display name on the main thread; elsewhere (the scheduler's tick and
+    // lanes) the copy the main thread last published, since the settings are the main thread's.
+    QString GetSourceName() const override;
     std::unique_ptr<TScheduleAction> CreateDefaultAction(qint32 actionCode) override;
     QString GetActionDescription(const TScheduleAction* action) const override;
     void FilterActions(TScheduleActionList& actions) override;
@@ -183,7 +182,9 @@ private:
     std::unique_ptr<TVitrelleDeviceInfo> FInfo;
     std::unique_ptr<TVitrelleDeviceSettings> FSettings;
     std::unique_ptr<TDeviceControl> FControl; // after the settings: it is bound to their control settings
-    mutable std::mutex FMutex;                // guards the command records below
+    mutable std::mutex FNameMutex;            // guards FPublishedName
+    QString FPublishedName;
+    mutable std::mutex FMutex; // guards the command records below
     std::optional<TPowerCommandRecord> FLastPowerCommand;
     std::optional<TPowerCommandRecord> FCommandInProgress;
     int FCommandsInProgress = 0;

@@ -38,25 +38,34 @@ bool TVitrelleDeviceSettings::LoadFromFile(const QString& path)
     const TXmlNode root = document.DocumentElement();
     if (root.IsNull() || root.Name().compare(RootElement, Qt::CaseInsensitive) != 0)
         return false;
-    Name = GetNodeValue(root, NameElement, QString());
-    FDeviceInfo->LoadFromXML(root);
-    FDisplayMode->LoadFromXML(root);
-    FullScreen = GetNodeBoolValue(root, FullScreenElement, false);
-    FControlSettings->LoadFromXML(root, path);
+    LoadFromXML(root, path);
     return true;
+}
+
+void TVitrelleDeviceSettings::LoadFromXML(TXmlNode element, const QString& source)
+{
+    Name = GetNodeValue(element, NameElement, QString());
+    FDeviceInfo->LoadFromXML(element);
+    FDisplayMode->LoadFromXML(element);
+    FullScreen = GetNodeBoolValue(element, FullScreenElement, false);
+    FControlSettings->LoadFromXML(element, source);
 }
 
 bool TVitrelleDeviceSettings::SaveToFile(const QString& path) const
 {
     TXmlDocument document;
-    const TXmlNode root = document.CreateDocumentElement(RootElement);
-    AddNodeValue(&document, root, NameElement, Name);
-    FDeviceInfo->SaveToXML(&document, root);
-    FDisplayMode->SaveToXML(&document, root);
-    AddNodeValue(&document, root, FullScreenElement, BoolToText(FullScreen));
-    FControlSettings->SaveToXML(&document, root);
+    SaveToXML(&document, document.CreateDocumentElement(RootElement));
     document.SaveToFile(path);
     return true;
+}
+
+void TVitrelleDeviceSettings::SaveToXML(TXmlDocument* document, TXmlNode element) const
+{
+    AddNodeValue(document, element, NameElement, Name);
+    FDeviceInfo->SaveToXML(document, element);
+    FDisplayMode->SaveToXML(document, element);
+    AddNodeValue(document, element, FullScreenElement, BoolToText(FullScreen));
+    FControlSettings->SaveToXML(document, element);
 }
 
 void TVitrelleDeviceSettings::Assign(const TVitrelleDeviceSettings* other)

@@ -3,6 +3,7 @@
 #include "DeviceControl.h"
 #include "DisplayMode.h"
 #include "VitrelleDeviceInfo.h"
+#include "XmlDocument.h"
 
 #include <QString>
 
@@ -42,6 +43,10 @@ public:
     bool LoadFromFile(const QString& path);
     // Writes the whole file atomically; errors of the XML layer or the disk are raised.
     bool SaveToFile(const QString& path) const;
+    // The same content as children of an element of another document (a file that carries settings to be
+    // written later), and read back from one; source names where they came from in messages.
+    void SaveToXML(TXmlDocument* document, TXmlNode element) const;
+    void LoadFromXML(TXmlNode element, const QString& source);
 
     // Null: nothing. FileName takes the other's effective file name.
     void Assign(const TVitrelleDeviceSettings* other);

@@ -15,7 +15,7 @@
 #include "VitrelleCenterApplication.h"
 #include "VitrelleCenterSettings.h"
 #include "VitrellePlayer.h"
-#include "VitrelleScheduler.h"
+#include "XmlHelpers.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -344,19 +344,38 @@ void TFrameVitrelleDevice::btnCommandSettingsClick()
         TControlCommandSettingForm::Instance().EditControlCodes(copies->Edited().ControlSettings(), this);
 }
 
+void TFrameVitrelleDevice::RenameWhenEdited(int index, TCopies& copies)
+{
+    const TVitrelleDevice& device = FAgent.Devices(index);
+    const TVitrelleDeviceSettings& edited = copies.Edited();
+    // As the display derives its own: an unnamed display shows "Device N" and its file is named after that.
+    const QString editedName = device.DisplayNameOf(edited.Name);
+    const QString editedFile =
+        edited.GetFileName().isEmpty() ? ForceXmlExtension(editedName) : edited.GetFileName();
+    if (editedName == device.GetDisplayName() &&
+        editedFile.compare(device.GetConfigFileName(), Qt::CaseInsensitive) == 0)
+        return;
+    // The agent renames the display, its settings file and its actions at once, and tells the pages.
+    FAgent.RenameDevice(index, edited.Name, editedFile);
+    const QString name = device.Settings().Name;
+    const QString file = device.Settings().GetFileName();
+    copies.Adjust([&](TVitrelleDeviceSettings& settings) {
+        settings.Name = name;
+        settings.FileName = file;
+    });
+    PageControl->setTabText(index, device.GetCaption());
+}
+
 void TFrameVitrelleDevice::ApplySelected()
 {
     TVitrelleDevice* device = SelectedDevice();
     TCopies* copies = SelectedCopies();
     if (device == nullptr || copies == nullptr)
         return;
-    const QString oldName = device->GetDisplayName();
-    if (device->DisplayNameOf(copies->Edited().Name) != oldName)
-        CheckNameIsFree(SelectedIndex(), copies->Edited().Name);
+    RenameWhenEdited(SelectedIndex(), *copies);
     copies->Apply(device->Settings());
+    device->PublishName();
     PageControl->setTabText(SelectedIndex(), device->GetCaption());
-    if (device->GetDisplayName() != oldName)
-        Q_EMIT FEvents.DeviceRenamed(SelectedIndex(), oldName);
 }
 
 void TFrameVitrelleDevice::SaveSelected()
@@ -365,48 +384,12 @@ void TFrameVitrelleDevice::SaveSelected()
     TCopies* copies = SelectedCopies();
     if (device == nullptr || copies == nullptr)
         return;
-    const QString name = copies->Edited().GetFileName();
-    // The agent reads the settings files of the device folder itself only: a name that leads elsewhere
-    // would be saved where it is never read again.
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
-        name == QLatin1String(".."))
-        throw EVitrelleError(
-            QStringLiteral("The settings file name '%1' is not a file name of the devices folder").arg(name));
-    const QString path = FAgent.GetDeviceFolder() + name;
-    const QString oldName = device->StoredDisplayName();
-    if (device->DisplayNameOf(copies->Edited().Name) != oldName)
-        CheckNameIsFree(SelectedIndex(), copies->Edited().Name);
+    RenameWhenEdited(SelectedIndex(), *copies);
+    const QString path = FAgent.GetDeviceFolder() + device->GetConfigFileName();
     copies->Save([&](const TVitrelleDeviceSettings& settings) {
         if (!settings.SaveToFile(path))
             throw EVitrelleError(QStringLiteral("Cannot save the device settings to %1").arg(path));
     });
-    device->StoredName = copies->Saved().Name;
-    const QString newName = device->StoredDisplayName();
-    if (!oldName.isEmpty() && !newName.isEmpty() && newName != oldName)
-        RenameScheduledSources(oldName, newName);
-}
-
-void TFrameVitrelleDevice::CheckNameIsFree(int index, const QString& name) const
-{
-    const TVitrelleDevice& device = FAgent.Devices(index);
-    const IScheduleSource* player = index < FAgent.PlayerCount() ? &FAgent.Players(index) : nullptr;
-    const QString displayName = device.DisplayNameOf(name);
-    for (const QString& sourceName : {displayName, TVitrellePlayer::SourceNameOf(displayName)}) {
-        const IScheduleSource* found = FAgent.Scheduler().FindSource(sourceName);
-        if (found != nullptr && found != &device && found != player)
-            throw EVitrelleError(
-                QStringLiteral("The name '%1' is already used by another display; give this one another name")
-                    .arg(displayName));
-    }
-}
-
-void TFrameVitrelleDevice::RenameScheduledSources(const QString& oldName, const QString& newName) const
-{
-    const QString path = FAgent.Settings().GetScheduleFileName();
-    if (TVitrelleScheduler::RenameSourcesInFile(path, TPageEvents::SourceRenames(oldName, newName)))
-        WriteLog(LogSource, 3,
-                 QStringLiteral("The scheduled actions of display '%1' are now those of '%2' in %3")
-                     .arg(oldName, newName, path));
 }
 
 void TFrameVitrelleDevice::RefreshActivity()

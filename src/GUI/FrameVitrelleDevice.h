@@ -69,14 +69,11 @@ private:
     TCopies* SelectedCopies() const;
     template <class TControl> TControl* TabControl(int index, const char* prefix) const;
 
+    // Apply and Save: a new name or file name first goes through the agent, which renames the display and
+    // its settings file at once; both copies then hold the new names, so that no change of them is pending.
     void ApplySelected();
     void SaveSelected();
-    // Scheduled actions belong to their source by name: a display named like another display (or its
-    // player like another source) would take that one's actions or lose its own. Raises when it would.
-    void CheckNameIsFree(int index, const QString& name) const;
-    // The schedule file names its actions by source; a display saved under another name takes its
-    // actions (and its player's) along, so that the next start finds them.
-    void RenameScheduledSources(const QString& oldName, const QString& newName) const;
+    void RenameWhenEdited(int index, TCopies& copies);
 
     TVitrelleCenterAgent& FAgent;
     TPageEvents& FEvents;

@@ -104,9 +104,8 @@ TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenter
         [this](QAction& action) { action.setEnabled(FCopies->CanSave()); },
         [this] {
             const QString path = FSettings.GetScheduleFileName();
-            const TVitrelleScheduler::TRenames renames = StoredSourceNames();
             FCopies->Save([&](const TVitrelleScheduler& schedule) {
-                if (!schedule.SaveToFile(path, renames))
+                if (!schedule.SaveToFile(path))
                     throw EFileError(QStringLiteral("The schedule could not be saved to %1").arg(path));
             });
         });
@@ -457,22 +456,6 @@ void TFrameVitrelleScheduler::VitrelleListChanged()
     for (size_t i = 0; i < FVitrelleTabs.size(); ++i)
         if (FVitrelleTabs[i].Id.compare(currentId, Qt::CaseInsensitive) == 0)
             vitrellePageControl->setCurrentIndex(static_cast<int>(i));
-}
-
-// A display renamed but not saved (or saved but not applied) is found at the next start under the name its
-// settings file holds: its actions and its player's are written under that name.
-TVitrelleScheduler::TRenames TFrameVitrelleScheduler::StoredSourceNames() const
-{
-    TVitrelleScheduler::TRenames renames;
-    for (int device = 0; device < FAgent.DeviceCount(); ++device) {
-        const TVitrelleDevice& display = FAgent.Devices(device);
-        const QString stored = display.StoredDisplayName();
-        if (stored.isEmpty() || stored == display.GetDisplayName())
-            continue;
-        for (auto& rename : TPageEvents::SourceRenames(display.GetDisplayName(), stored))
-            renames.push_back(std::move(rename));
-    }
-    return renames;
 }
 
 // The copies name their actions' sources: without this, the renamed display's rows would show (and Apply

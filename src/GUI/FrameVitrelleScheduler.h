@@ -106,8 +106,6 @@ private:
     // The device tabs are made again for the agent's devices (their rows name devices by index).
     void DeviceRemoved();
     void DeviceRenamed(int device, const QString& oldName);
-    // Running source names of the displays whose settings files hold another name, with that name.
-    TVitrelleScheduler::TRenames StoredSourceNames() const;
 
     TVitrelleCenterAgent& FAgent; // its devices and players
     TVitrelleScheduler& FLive;

@@ -1,30 +1,16 @@
 #pragma once
 
-#include "VitrellePlayer.h"
-
 #include <QObject>
 #include <QString>
 
-#include <utility>
-#include <vector>
-
-// News the pages pass on to each other: the Settings page has loaded a new vitrelle list, displays have
-// appeared or been let go while the program runs, or the Devices page has given a display another name. The
-// main window owns it and gives it to every page.
+// News the pages pass on to each other: the Settings page has loaded a new vitrelle list; and news of the
+// agent: displays have appeared or been let go while the program runs, or a display has been given another
+// name. The main window owns it and gives it to every page.
 class TPageEvents : public QObject
 {
     Q_OBJECT
 public:
     using QObject::QObject;
-
-    // The schedule's renames when a display is given another name: its own actions and its player's.
-    static std::vector<std::pair<QString, QString>> SourceRenames(const QString& oldDisplayName,
-                                                                  const QString& newDisplayName)
-    {
-        return {
-            {oldDisplayName, newDisplayName},
-            {TVitrellePlayer::SourceNameOf(oldDisplayName), TVitrellePlayer::SourceNameOf(newDisplayName)}};
-    }
 
 Q_SIGNALS:
     void VitrelleListChanged();

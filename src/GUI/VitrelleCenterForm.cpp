@@ -115,6 +115,9 @@ void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform pla
     FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
     FAgent->OnDevicesAdded = [events = FPageEvents] { Q_EMIT events->DevicesAdded(); };
     FAgent->OnDeviceRemoved = [events = FPageEvents](int device) { Q_EMIT events->DeviceRemoved(device); };
+    FAgent->OnDeviceRenamed = [events = FPageEvents](int device, const QString& oldName) {
+        Q_EMIT events->DeviceRenamed(device, oldName);
+    };
     sbDevicesClick();
 }
 
@@ -129,6 +132,7 @@ void TfrmVitrelleCenter::FormDestroy()
     if (FAgent) {
         FAgent->OnDevicesAdded = nullptr;
         FAgent->OnDeviceRemoved = nullptr;
+        FAgent->OnDeviceRenamed = nullptr;
     }
     FAgent.reset();
 }

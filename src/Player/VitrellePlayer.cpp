@@ -572,7 +572,7 @@ QString TVitrellePlayer::GetSourceName() const
 {
     if (FDevice == nullptr)
         return QStringLiteral("Player");
-    return SourceNameOf(FDevice->GetDisplayName());
+    return SourceNameOf(FDevice->GetSourceName()); // the device's copy off the main thread
 }
 
 QString TVitrellePlayer::SourceNameOf(const QString& displayName)

@@ -150,7 +150,7 @@ public:
     void ThreadExecute() override;
     void ThreadTerminated() override;
 
-    // IScheduleSource
+    // IScheduleSource. GetSourceName: any thread (the device's published name off the main thread).
     QString GetSourceName() const override;
     // The source name of the player of a display with this name.
     static QString SourceNameOf(const QString& displayName);

@@ -115,6 +115,40 @@ void TScheduleRunState::Record(const QString& source, qint32 action, const QTime
         WriteLocked();
 }
 
+bool TScheduleRunState::RenameSources(const std::vector<std::pair<QString, QString>>& renames)
+{
+    std::lock_guard lock(FMutex);
+    bool renamed = false;
+    for (TEntry& entry : FEntries) {
+        // The first rename that matches: A to B and B to C move A to B, not to C.
+        const auto match = std::find_if(renames.begin(), renames.end(), [&entry](const auto& rename) {
+            return entry.Source.compare(rename.first, Qt::CaseInsensitive) == 0;
+        });
+        if (match == renames.end() || match->second.isEmpty() || entry.Source == match->second)
+            continue;
+        entry.Source = match->second;
+        renamed = true;
+    }
+    if (!renamed)
+        return false;
+    // Two records of one action now: the later run is the one that counts.
+    std::vector<TEntry> kept;
+    for (TEntry& entry : FEntries) {
+        const auto same = std::find_if(kept.begin(), kept.end(), [&entry](const TEntry& other) {
+            return other.Action == entry.Action && other.Second == entry.Second &&
+                   other.Source.compare(entry.Source, Qt::CaseInsensitive) == 0;
+        });
+        if (same == kept.end())
+            kept.push_back(std::move(entry));
+        else if (entry.At > same->At)
+            *same = std::move(entry);
+    }
+    FEntries = std::move(kept);
+    if (!FPath.isEmpty())
+        WriteLocked();
+    return true;
+}
+
 void TScheduleRunState::WriteLocked() const
 {
     TXmlDocument document;

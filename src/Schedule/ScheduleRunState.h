@@ -6,6 +6,7 @@
 
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class TScheduleAction;
@@ -40,6 +41,10 @@ public:
     // Records the moment the action started and, with a file open, writes the file atomically. Raises the
     // file layer's errors (the record stays in memory).
     void Record(const QString& source, qint32 action, const QTime& time, const QDateTime& at);
+    // A source has been given another name: its records (and those of any other pair) move to that name,
+    // where the later of two records of one action wins. With a file open it is written when a record moved.
+    // Whether any moved; raises the file layer's errors (the records stay renamed in memory).
+    bool RenameSources(const std::vector<std::pair<QString, QString>>& renames);
 
 private:
     struct TEntry

@@ -116,10 +116,10 @@ private:
     TVitrelleScheduler& FOwner;
 };
 
-TVitrelleScheduler::TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
+TVitrelleScheduler::TVitrelleScheduler(std::shared_ptr<const IClock> clock,
                                        std::shared_ptr<ISleepInhibitor> inhibitor,
                                        std::chrono::milliseconds tickPeriod)
-    : FAgent(agent), FClock(std::move(clock)),
+    : FClock(std::move(clock)),
       FInhibitor(inhibitor ? std::move(inhibitor) : std::make_shared<TNoSleepInhibitor>()),
       FTickPeriod(tickPeriod), FLink(std::make_unique<TThreadLink>(*this))
 {
@@ -128,8 +128,8 @@ TVitrelleScheduler::TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_
 }
 
 TVitrelleScheduler::TVitrelleScheduler(const TVitrelleScheduler& live, std::chrono::milliseconds tickPeriod)
-    : FAgent(live.FAgent), FLive(&live), FClock(live.FClock), FInhibitor(live.FInhibitor),
-      FTickPeriod(tickPeriod), FLink(std::make_unique<TThreadLink>(*this))
+    : FLive(&live), FClock(live.FClock), FInhibitor(live.FInhibitor), FTickPeriod(tickPeriod),
+      FLink(std::make_unique<TThreadLink>(*this))
 {
 }
 
@@ -415,6 +415,12 @@ bool TVitrelleScheduler::RenameSourcesInFile(const QString& path, const TRenames
     return true;
 }
 
+void TVitrelleScheduler::RenameRunRecords(const TRenames& renames)
+{
+    if (!IsCopy())
+        FRunState.RenameSources(renames);
+}
+
 bool TVitrelleScheduler::RenameSources(TXmlDocument& document, const TXmlNode& root, const TRenames& renames)
 {
     bool renamed = false;
@@ -500,7 +506,7 @@ bool TVitrelleScheduler::SkipWhatRanLocked(TScheduleAction* action)
     return true;
 }
 
-bool TVitrelleScheduler::SaveToFile(const QString& path, const TRenames& renames) const
+bool TVitrelleScheduler::SaveToFile(const QString& path) const
 {
     TXmlDocument document;
     const TXmlNode root = document.CreateDocumentElement(ScheduleXml::RootElement);
@@ -509,7 +515,6 @@ bool TVitrelleScheduler::SaveToFile(const QString& path, const TRenames& renames
         for (const TScheduleAction* action : FActions)
             action->SaveToXML(&document, root);
     }
-    RenameSources(document, root, renames);
     document.SaveToFile(path);
     return true;
 }

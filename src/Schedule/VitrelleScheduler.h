@@ -18,7 +18,6 @@
 #include <utility>
 #include <vector>
 
-class TVitrelleCenterAgent;
 class TXmlDocument;
 class TXmlNode;
 
@@ -48,16 +47,14 @@ public:
     static constexpr std::chrono::milliseconds DefaultTickPeriod{15000};
 
     // The clock is required (EVitrelleError without one); a null inhibitor holds nothing.
-    TVitrelleScheduler(TVitrelleCenterAgent* agent, std::shared_ptr<const IClock> clock,
-                       std::shared_ptr<ISleepInhibitor> inhibitor = nullptr,
-                       std::chrono::milliseconds tickPeriod = DefaultTickPeriod);
+    explicit TVitrelleScheduler(std::shared_ptr<const IClock> clock,
+                                std::shared_ptr<ISleepInhibitor> inhibitor = nullptr,
+                                std::chrono::milliseconds tickPeriod = DefaultTickPeriod);
     // Stops the tick worker and every lane and waits for them, serving their hand-overs meanwhile.
     ~TVitrelleScheduler();
 
     TVitrelleScheduler(const TVitrelleScheduler&) = delete;
     TVitrelleScheduler& operator=(const TVitrelleScheduler&) = delete;
-
-    TVitrelleCenterAgent* Agent() const { return FAgent; }
 
     // Ignored for null, a source registered already, and by copies; a source whose name (any letter case) is
     // registered already is ignored with a level-2 line.
@@ -106,6 +103,10 @@ public:
     // none of them. Atomic; raises the file layer's errors.
     using TRenames = std::vector<std::pair<QString, QString>>;
     static bool RenameSourcesInFile(const QString& path, const TRenames& renames);
+    // The run state's records of renamed sources follow them (in memory and in the state file), so that an
+    // Apply of the Schedule page does not run again under the new name what ran today under the old one.
+    // Raises the file layer's errors. Nothing for a copy.
+    void RenameRunRecords(const TRenames& renames);
     // A copy for editing, bound to the live scheduler (a copy's copy is bound to the same one); it never
     // ticks.
     std::unique_ptr<TVitrelleScheduler> Clone() const;
@@ -121,10 +122,8 @@ public:
     // Where the moments at which actions start are recorded (TScheduleRunState: read now, written by the
     // lanes after each action); without a file they are kept in memory only. Call before LoadFromFile.
     void UseStateFile(const QString& path);
-    // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors. Sources are
-    // written under their names, or under the other name renames gives for one (the name a source will have
-    // when the file is next read).
-    bool SaveToFile(const QString& path, const TRenames& renames = {}) const;
+    // Atomic: the file is replaced whole or left as it was. Raises the file layer's errors.
+    bool SaveToFile(const QString& path) const;
 
     // Starts the tick worker (a new one when an earlier run has ended); the first tick runs at once. Nothing
     // for a copy.
@@ -187,7 +186,6 @@ private:
     void JoinLane(TLane& lane);
     bool StopRequested(const TThreadLink& link);
 
-    TVitrelleCenterAgent* FAgent;
     const TVitrelleScheduler* const FLive = nullptr; // copies only: the live scheduler
     const std::shared_ptr<const IClock> FClock;
     const std::shared_ptr<ISleepInhibitor> FInhibitor;

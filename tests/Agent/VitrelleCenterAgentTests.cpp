@@ -1,3 +1,5 @@
+#include "ActionPeriodicity.h"
+#include "DeviceRename.h"
 #include "DiapositiveType.h"
 #include "Errors.h"
 #include "EventWait.h"
@@ -10,9 +12,14 @@
 #include "VitrelleForm.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -647,4 +654,241 @@ TEST_F(Agent, LetsGoOfDisplaysThatLeave)
     EXPECT_EQ(agent->Devices(3).Index, 4);
     EXPECT_EQ(agent->Devices(3).GetDisplayName(), "Device 4");
     EXPECT_EQ(agent->Scheduler().FindSource("Player Device 4"), &agent->Players(3));
+}
+
+namespace {
+
+// Two displays with settings files of their own (Hall and Bar), Hall's actions and its player's in the
+// schedule.
+class AgentRename : public Agent
+{
+protected:
+    void SetUp() override
+    {
+        WriteTypes();
+        Fakes.Display->AddOutput("HDMI-1", ReadFileBytes(TestDataPath("edid/office-monitor.bin")));
+        Fakes.Display->AddOutput("HDMI-2", ReadFileBytes(TestDataPath("edid/tv-256.bin")));
+        Folder.Write("Devices/DEVICE1.xml",
+                     "<VitrelleDevice><Name>Hall</Name><FullScreen>-1</FullScreen></VitrelleDevice>");
+        Folder.Write("Devices/DEVICE2.xml", "<VitrelleDevice><Name>Bar</Name></VitrelleDevice>");
+        Folder.Write("Schedule.xml",
+                     R"(<Schedule><ScheduleAction Source="Hall" Action="0" Periodicity="0" Time="07:15:00" )"
+                     R"(Enabled="-1"/><ScheduleAction Source="Player Hall" Action="1" Periodicity="0" )"
+                     R"(Time="21:00:00" Enabled="-1"/></Schedule>)");
+    }
+    std::unique_ptr<TVitrelleCenterAgent> Start()
+    {
+        auto agent = CreateAgent(Folder.Path(), Platform());
+        EXPECT_NE(agent, nullptr);
+        if (agent != nullptr) {
+            EXPECT_EQ(agent->DeviceCount(), 2);
+        }
+        return agent;
+    }
+    QStringList DeviceFiles() const
+    {
+        return QDir(Folder.File("Devices")).entryList(QDir::Files, QDir::Name);
+    }
+    QString Journal() const { return Folder.File("DeviceRename.pending"); }
+};
+
+} // namespace
+
+// Renamed with a new file name: the running display, its player and their actions take the new name at once,
+// and the next start finds the display under it with its actions and the rest of its file, the old file gone.
+TEST_F(AgentRename, ARenamedDisplayKeepsItsNameAndActionsAfterARestart)
+{
+    {
+        auto agent = Start();
+        ASSERT_NE(agent, nullptr);
+        ASSERT_EQ(agent->Devices(0).GetDisplayName(), "Hall");
+        QList<std::pair<int, QString>> told;
+        agent->OnDeviceRenamed = [&](int device, const QString& oldName) { told.append({device, oldName}); };
+        agent->RenameDevice(0, "Lobby", "Lobby");
+        EXPECT_EQ(told, (QList<std::pair<int, QString>>{{0, "Hall"}}));
+        EXPECT_EQ(agent->Devices(0).GetDisplayName(), "Lobby");
+        EXPECT_EQ(agent->Devices(0).GetConfigFileName(), "Lobby.xml");
+        EXPECT_EQ(agent->Scheduler().FindSource("Player Lobby"), &agent->Players(0));
+        EXPECT_NE(agent->Scheduler().Actions().Find("Lobby", 0), nullptr);
+        EXPECT_EQ(DeviceFiles(), QStringList({"DEVICE2.xml", "Lobby.xml"}));
+        EXPECT_FALSE(QFile::exists(Journal()));
+        EXPECT_EQ(Log.Lines().filter("[3] TVitrelleCenterAgent: Display device 'Hall' is now 'Lobby'").size(),
+                  1)
+            << Log.Lines().join('\n').toStdString();
+    }
+    auto agent = Start();
+    ASSERT_NE(agent, nullptr);
+    const TVitrelleDevice& device = agent->Devices(0);
+    EXPECT_EQ(device.GetDisplayName(), "Lobby");
+    EXPECT_TRUE(device.Settings().FullScreen) << "the rest of its file came along";
+    EXPECT_EQ(agent->Devices(1).GetDisplayName(), "Bar");
+    const TScheduleAction* on = agent->Scheduler().Actions().Find("Lobby", 0);
+    ASSERT_NE(on, nullptr) << Log.Lines().join('\n').toStdString();
+    EXPECT_EQ(on->Periodicity.Time, QTime(7, 15));
+    EXPECT_NE(agent->Scheduler().Actions().Find("Player Lobby", 1), nullptr);
+    EXPECT_EQ(DeviceFiles(), QStringList({"DEVICE2.xml", "Lobby.xml"}));
+}
+
+struct TRefusedRename
+{
+    const char* Name;
+    QString NewName;
+    QString NewFile;
+    const char* Says;
+};
+
+class RefusedRename : public AgentRename, public ::testing::WithParamInterface<TRefusedRename>
+{
+};
+
+// A name or file name another display has, running or only in its settings file, is refused and changes
+// nothing: two displays of one name would share their actions (and, in the end, their file).
+TEST_P(RefusedRename, ChangesNothing)
+{
+    auto agent = Start();
+    ASSERT_NE(agent, nullptr);
+    // A display that is not here today: its file still names it, and it gets its actions back when it is.
+    Folder.Write("Devices/Spare.xml", "<VitrelleDevice><Name>Lobby</Name></VitrelleDevice>");
+    const QByteArray schedule = ReadFileBytes(Folder.File("Schedule.xml"));
+    const QStringList files = DeviceFiles();
+    bool told = false;
+    agent->OnDeviceRenamed = [&](int, const QString&) { told = true; };
+    try {
+        agent->RenameDevice(0, GetParam().NewName, GetParam().NewFile);
+        ADD_FAILURE() << "the rename is refused";
+    } catch (const EVitrelleError& error) {
+        EXPECT_TRUE(error.Message().contains(QLatin1String(GetParam().Says)))
+            << error.Message().toStdString();
+    }
+    EXPECT_FALSE(told);
+    EXPECT_EQ(agent->Devices(0).GetDisplayName(), "Hall");
+    EXPECT_EQ(agent->Devices(0).GetConfigFileName(), "DEVICE1.xml");
+    EXPECT_EQ(DeviceFiles(), files);
+    EXPECT_EQ(ReadFileBytes(Folder.File("Schedule.xml")), schedule);
+    EXPECT_FALSE(QFile::exists(Journal()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Agent, RefusedRename,
+    ::testing::Values(TRefusedRename{"NameOfARunningDisplay", "BAR", "Other",
+                                     "already used by another display"},
+                      TRefusedRename{"NameOnlyInAFile", "lobby", "Other", "already used by another display"},
+                      TRefusedRename{"NameOfAnotherSource", "VitrelleCenterAgent", "Other",
+                                     "already used by another display"},
+                      TRefusedRename{"FileOfARunningDisplay", "Other", "device2", "is already used"},
+                      TRefusedRename{"FileOfNoRunningDisplay", "Other", "SPARE.xml", "has a file"},
+                      TRefusedRename{"FileOutsideTheFolder", "Other", "../Other", "not a file name"},
+                      TRefusedRename{"NoFile", "Other", "", "not a file name"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A rename the program did not finish (killed half-way) is finished by the next start, before the displays
+// read their files: the display comes back under the new name with its actions.
+TEST_F(AgentRename, TheNextStartFinishesARenameThatWasCutShort)
+{
+    TDeviceRename rename;
+    rename.OldName = "Hall";
+    rename.NewName = "Lobby";
+    rename.OldFile = "DEVICE1.xml";
+    rename.NewFile = "Lobby.xml";
+    rename.Settings = std::make_unique<TVitrelleDeviceSettings>();
+    ASSERT_TRUE(rename.Settings->LoadFromFile(Folder.File("Devices/DEVICE1.xml")));
+    rename.Settings->Name = "Lobby";
+    rename.Settings->DeviceInfo().ReadFromSystem(*Fakes.Display, "HDMI-1");
+    WriteDeviceRenameJournal(Journal(), rename);
+    // Killed after the settings file was written: the step is done again, harmlessly.
+    rename.Settings->SaveToFile(Folder.File("Devices/Lobby.xml"));
+
+    auto agent = Start();
+    ASSERT_NE(agent, nullptr);
+    EXPECT_EQ(agent->Devices(0).GetDisplayName(), "Lobby");
+    EXPECT_NE(agent->Scheduler().Actions().Find("Lobby", 0), nullptr);
+    EXPECT_NE(agent->Scheduler().Actions().Find("Player Lobby", 1), nullptr);
+    EXPECT_EQ(DeviceFiles(), QStringList({"DEVICE2.xml", "Lobby.xml"}));
+    EXPECT_FALSE(QFile::exists(Journal()));
+    EXPECT_EQ(Log.Lines().filter("[2] TVitrelleCenterAgent: The rename of display 'Hall' to 'Lobby'").size(),
+              1)
+        << Log.Lines().join('\n').toStdString();
+}
+
+// The scheduler's lanes name the display and its player (their log lines, the run state) while the operator
+// renames it on the main thread: they read the name the main thread published, never the settings being
+// changed (the suite runs under ThreadSanitizer too).
+TEST_F(AgentRename, RenamesWhileTheDisplaysActionsRun)
+{
+    auto agent = Start();
+    ASSERT_NE(agent, nullptr);
+    TVitrelleScheduler& scheduler = agent->Scheduler();
+    scheduler.StopTicking(); // ticked below, an hour later each time
+    scheduler.Clear();
+    Log.Clear(); // what the start ran
+    Fakes.Clock->Set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
+    scheduler.AddAction(TScheduleAction::CreateAction(&agent->Devices(0), TVitrelleDevice::PowerOnAction,
+                                                      TActionPeriodicity::EveryHour, QTime(8, 0), true));
+    scheduler.AddAction(TScheduleAction::CreateAction(&agent->Players(0), TVitrellePlayer::StopAction,
+                                                      TActionPeriodicity::EveryHour, QTime(8, 30), true));
+    int renames = 0;
+    QTimer renamer;
+    renamer.setInterval(0);
+    QObject::connect(&renamer, &QTimer::timeout, [&] {
+        const bool hall = agent->Devices(0).GetDisplayName() == "Hall";
+        try {
+            agent->RenameDevice(0, hall ? "Lobby" : "Hall", hall ? "Lobby" : "DEVICE1");
+            ++renames;
+        } catch (const EVitrelleError& error) {
+            ADD_FAILURE() << error.Message().toStdString();
+            renamer.stop();
+        }
+    });
+    renamer.start();
+    // And a reader of its own, which has no hand-over with the main thread at all.
+    const IScheduleSource& device = agent->Devices(0);
+    const IScheduleSource& player = agent->Players(0);
+    std::atomic<bool> reading = true;
+    std::atomic<qsizetype> read = 0;
+    std::thread reader([&] {
+        while (reading)
+            read += device.GetSourceName().size() + player.GetSourceName().size();
+    });
+    constexpr int Hours = 20;
+    for (int hour = 1; hour <= Hours; ++hour) {
+        Fakes.Clock->AdvanceSeconds(3600);
+        // Ticked on its worker, as in the program: the main thread meanwhile only serves its events, the
+        // renames among them, and takes none of the scheduler's locks.
+        scheduler.StartTicking();
+        EXPECT_TRUE(
+            ServeEventsUntil([&] { return Log.Lines().filter("is rescheduled").size() >= 2 * hour; }, 20000));
+        scheduler.StopTicking();
+    }
+    renamer.stop();
+    reading = false;
+    reader.join();
+    EXPECT_GT(read.load(), 0);
+    EXPECT_GT(renames, Hours);
+    EXPECT_EQ(Log.Lines().filter("is rescheduled").size(), 2 * Hours) << "every action ran every hour";
+    EXPECT_EQ(agent->Scheduler().FindSource(agent->Devices(0).GetDisplayName()), &agent->Devices(0));
+}
+
+// What ran today under the old name has run under the new one: neither an Apply of the Schedule page nor a
+// restart runs it again.
+TEST_F(AgentRename, WhatRanBeforeTheRenameDoesNotRunAgain)
+{
+    const QDate today = Fakes.Clock->Now().date();
+    {
+        auto agent = Start(); // its first tick runs Hall's power-on of 07:15
+        ASSERT_NE(agent, nullptr);
+        ASSERT_TRUE(ServeEventsUntil([&] { return !Log.Lines().filter("'Hall' is rescheduled").isEmpty(); }))
+            << Log.Lines().join('\n').toStdString();
+        agent->Scheduler().StopTicking();
+        agent->RenameDevice(0, "Lobby", "Lobby");
+        TVitrelleScheduler& scheduler = agent->Scheduler();
+        scheduler.Assign(scheduler.Clone().get()); // as the Schedule page's Apply
+        const TScheduleAction* on = scheduler.Actions().Find("Lobby", 0);
+        ASSERT_NE(on, nullptr);
+        EXPECT_EQ(on->NextTime.date(), today.addDays(1));
+    }
+    auto agent = Start();
+    ASSERT_NE(agent, nullptr);
+    const TScheduleAction* on = agent->Scheduler().Actions().Find("Lobby", 0);
+    ASSERT_NE(on, nullptr);
+    EXPECT_EQ(on->NextTime.date(), today.addDays(1));
 }

@@ -33,7 +33,7 @@ protected:
 
     std::shared_ptr<TSimulatedDisplaySystem> System = std::make_shared<TSimulatedDisplaySystem>();
     std::shared_ptr<TFakeSerialPorts> Ports = std::make_shared<TFakeSerialPorts>();
-    TVitrelleScheduler Scheduler{nullptr, std::make_shared<TManualClock>()};
+    TVitrelleScheduler Scheduler{std::make_shared<TManualClock>()};
     TLogCapture Log;
 };
 

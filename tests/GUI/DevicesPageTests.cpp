@@ -86,14 +86,15 @@ struct TEditCase
     std::function<void(QWidget*)> Edit; // on the page
     QString SavedFile;
     std::function<void(const TVitrelleDeviceSettings&)> Check; // the live settings after Apply
+    bool Renames = false; // a name is stored at once: Apply writes the file
 };
 
 class EditTest : public DevicesPageTest, public ::testing::WithParamInterface<TEditCase>
 {
 };
 
-// Each edit is offered to Apply and Save; Apply hands it to the display and leaves Save offered; Save writes
-// the file and is offered no more.
+// Each edit is offered to Apply and Save; Apply hands it to the display and leaves Save offered (a new name
+// or file name is in the display's file at once); Save writes the file and is offered no more.
 TEST_P(EditTest, ApplyAndSaveFollowTheEdit)
 {
     OpenPage();
@@ -102,9 +103,14 @@ TEST_P(EditTest, ApplyAndSaveFollowTheEdit)
     EXPECT_TRUE(SaveEnabled());
     Click("btnApplySettings");
     EXPECT_FALSE(ApplyEnabled());
-    EXPECT_TRUE(SaveEnabled());
+    EXPECT_TRUE(SaveEnabled()) << "the display mode the list shows is not in the file yet";
     GetParam().Check(Agent().Devices(0).Settings());
-    EXPECT_FALSE(QFile::exists(DeviceFile(GetParam().SavedFile)));
+    EXPECT_EQ(QFile::exists(DeviceFile(GetParam().SavedFile)), GetParam().Renames);
+    if (GetParam().Renames) {
+        TVitrelleDeviceSettings stored;
+        ASSERT_TRUE(stored.LoadFromFile(DeviceFile(GetParam().SavedFile)));
+        GetParam().Check(stored);
+    }
 
     Click("btnSaveSettings");
     EXPECT_FALSE(SaveEnabled());
@@ -117,11 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
     Devices, EditTest,
     ::testing::Values(
         TEditCase{"Name", [](QWidget* page) { Find<QLineEdit>(page, "edDeviceName0")->setText("Lobby"); },
-                  "Device 1.xml", [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.Name, "Lobby"); }},
+                  "Device 1.xml", [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.Name, "Lobby"); }, true},
         TEditCase{"FileName",
                   [](QWidget* page) { Find<QLineEdit>(page, "edDeviceSettingFileName0")->setText("Hall"); },
                   "Hall.xml",
-                  [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.GetFileName(), "Hall.xml"); }},
+                  [](const TVitrelleDeviceSettings& s) { EXPECT_EQ(s.GetFileName(), "Hall.xml"); }, true},
         TEditCase{"DisplayMode",
                   [](QWidget* page) { Find<QComboBox>(page, "cmbDeviceDisplayMode0")->setCurrentIndex(2); },
                   "Device 1.xml",
@@ -161,6 +167,27 @@ TEST_F(DevicesPageTest, ANameAnotherDisplayHasIsRefused)
     EXPECT_FALSE(QFile::exists(DeviceFile("DEVICE 2.xml")));
     EXPECT_FALSE(QFile::exists(DeviceFile("Device 1.xml")));
     EXPECT_TRUE(ApplyEnabled());
+}
+
+// A name given up by Apply is given up in the display's file too: another display may take it, and the next
+// start finds each display under the name it was given last.
+TEST_F(DevicesPageTest, ANameGivenUpOnApplyIsFreeForAnotherDisplayAfterARestartToo)
+{
+    WriteDeviceFile("DEVICE2.xml", [](TVitrelleDeviceSettings& s) { s.Name = "Lobby"; });
+    OpenPage();
+    Tabs()->setCurrentIndex(1);
+    Control<QLineEdit>("edDeviceName1")->setText("Bar");
+    Click("btnApplySettings");
+    Tabs()->setCurrentIndex(0);
+    Control<QLineEdit>("edDeviceName0")->setText("Lobby");
+    Click("btnSaveSettings");
+    EXPECT_FALSE(TMessageBox::TakeLastText().has_value());
+    EXPECT_FALSE(SaveEnabled());
+
+    Form.reset(); // the next start
+    OpenPage();
+    EXPECT_EQ(Agent().Devices(0).GetDisplayName(), "Lobby");
+    EXPECT_EQ(Agent().Devices(1).GetDisplayName(), "Bar");
 }
 
 // What the display plays now, and its last power command, shown without asking.

@@ -37,7 +37,7 @@ protected:
         for (const char* path : {"/media/p1.jpg", "/media/p2.jpg", "/templates/Text/t.png",
                                  "/templates/Photo/style.css", "/templates/Text/text.css"})
             Server.SetFile(path, QByteArray("content of ") + path);
-        Scheduler = std::make_unique<TVitrelleScheduler>(nullptr, Clock);
+        Scheduler = std::make_unique<TVitrelleScheduler>(Clock);
         MakeRepository();
         // As the agent sets them: nested vitrelle files are read from the cache and the templates only.
         SetXmlReadableFolders({App.File("Templates"), Cache()});

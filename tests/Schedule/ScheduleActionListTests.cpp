@@ -33,7 +33,7 @@ TEST_F(ActionList, FindComparesNamesWithCaseWhileTheSchedulerDoesNot)
     EXPECT_EQ(List.Find("Player 1", 1), stop);
     EXPECT_EQ(List.Find("player 1", 1), nullptr);
     EXPECT_EQ(List.Find("Player 1", 2), nullptr);
-    TVitrelleScheduler scheduler(nullptr, std::make_shared<TManualClock>());
+    TVitrelleScheduler scheduler(std::make_shared<TManualClock>());
     scheduler.RegisterSource(&Player);
     EXPECT_EQ(scheduler.FindSource("player 1"), &Player);
 

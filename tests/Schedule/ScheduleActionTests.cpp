@@ -195,7 +195,7 @@ class LoadAction : public ::testing::TestWithParam<TLoadCase>
 protected:
     TLogCapture Log;
     TTestSource Source{"Player 1"};
-    TVitrelleScheduler Scheduler{nullptr, std::make_shared<TManualClock>()};
+    TVitrelleScheduler Scheduler{std::make_shared<TManualClock>()};
 };
 
 } // namespace
@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Inputs, LoadAction, ::testing::ValuesIn(LoadCases),
 TEST(ScheduleAction, SavesAttributesInOrderAndParametersAsElementText)
 {
     TTestSource source("Player 1");
-    TVitrelleScheduler scheduler(nullptr, std::make_shared<TManualClock>());
+    TVitrelleScheduler scheduler(std::make_shared<TManualClock>());
     scheduler.RegisterSource(&source);
     const QStringList params{"vitrelleID=lobby,hall", "title=a=b & <c> caf\u00e9 \u2615", "=orphan",
                              "no separator", "empty="};
@@ -327,7 +327,7 @@ TEST_F(ParisTime, HourlyActionsCountElapsedHours)
 TEST(ScheduleAction, ParametersLoadAsIfSetOneByOne)
 {
     TTestSource source("Player 1");
-    TVitrelleScheduler scheduler(nullptr, std::make_shared<TManualClock>());
+    TVitrelleScheduler scheduler(std::make_shared<TManualClock>());
     scheduler.RegisterSource(&source);
     const std::vector<std::vector<std::pair<QString, QString>>> cases = {
         {{"a", "1"}, {"b", "2"}, {"A", "3"}},

@@ -70,7 +70,7 @@ TEST_P(SlowAction, HoldsOnlyItsOwnLane)
     TTestSource slow("Slow screen");
     TTestSource fast("Fast screen");
     slow.BlockOnCode = 0;
-    TVitrelleScheduler scheduler(nullptr, clock, nullptr, 5ms);
+    TVitrelleScheduler scheduler(clock, nullptr, 5ms);
     scheduler.RegisterSource(&slow);
     scheduler.RegisterSource(&fast);
     TScheduleAction* blocking = scheduler.AddAction(MakeAction(slow, 0, 0, QTime(8, 0)));
@@ -182,13 +182,13 @@ TEST_P(Restart, RunsOnlyWhatHasNotRunSince)
         ASSERT_TRUE(scheduler.LoadFromFile(scheduleFile));
     };
     {
-        TVitrelleScheduler writer(nullptr, clock);
+        TVitrelleScheduler writer(clock);
         writer.RegisterSource(&screen);
         writer.AddAction(MakeAction(screen, 0, param.Kind, param.Time));
         ASSERT_TRUE(writer.SaveToFile(scheduleFile));
     }
 
-    auto first = std::make_unique<TVitrelleScheduler>(nullptr, clock);
+    auto first = std::make_unique<TVitrelleScheduler>(clock);
     start(*first);
     first->Tick();
     ASSERT_EQ(screen.ExecutedCodes().size(), size_t(param.RunsFirst));
@@ -205,7 +205,7 @@ TEST_P(Restart, RunsOnlyWhatHasNotRunSince)
         first.reset();
         if (param.Way == TRestart::BrokenStateFile)
             folder.Write(QStringLiteral("ScheduleState.xml"), "<ScheduleState><Ran Source=");
-        TVitrelleScheduler second(nullptr, clock);
+        TVitrelleScheduler second(clock);
         start(second);
         second.Tick();
         if (param.Way == TRestart::BrokenStateFile) {

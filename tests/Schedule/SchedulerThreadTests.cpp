@@ -27,7 +27,7 @@ TEST(SchedulerThread, ActionsRunOnTheSourcesLaneAndAFailureDoesNotStopTheTicks)
     auto inhibitor = std::make_shared<TFakeSleepInhibitor>();
     TTestSource screen("Hall screen");
     screen.ThrowOnCode = 0;
-    TVitrelleScheduler scheduler(nullptr, clock, inhibitor, std::chrono::milliseconds(5));
+    TVitrelleScheduler scheduler(clock, inhibitor, std::chrono::milliseconds(5));
     scheduler.RegisterSource(&screen);
     scheduler.AddAction(MakeAction(screen, 0, 0, QTime(8, 0)));
 
@@ -63,7 +63,7 @@ TEST(SchedulerThread, DestroyingTheSchedulerStopsTheRunningActionAndServesItsHan
     screen.OnStop = [&handedOver] { RunOnMainThread([&handedOver] { handedOver = true; }); };
     QElapsedTimer elapsed;
     {
-        TVitrelleScheduler scheduler(nullptr, clock);
+        TVitrelleScheduler scheduler(clock);
         scheduler.RegisterSource(&screen);
         scheduler.AddAction(MakeAction(screen, 0, 0, QTime(8, 0)));
         scheduler.StartTicking();
@@ -86,7 +86,7 @@ TEST(SchedulerThread, ChangesFromTheMainThreadWhileTicking)
     auto clock = std::make_shared<TManualClock>(At(7, 10));
     TTestSource player("Player 1", TFilter::FirstOfTwo);
     std::vector<std::unique_ptr<TTestSource>> gone;
-    TVitrelleScheduler scheduler(nullptr, clock, nullptr, std::chrono::milliseconds(1));
+    TVitrelleScheduler scheduler(clock, nullptr, std::chrono::milliseconds(1));
     scheduler.RegisterSource(&player);
     scheduler.AddAction(MakeAction(player, 0, 3, QTime(8, 5)));
     scheduler.AddAction(MakeAction(player, 1, 3, QTime(8, 35)));

@@ -37,7 +37,7 @@ protected:
     TTestSource Screen{"Hall screen"};
     TTestSource Downloader{"Vitrelle lobby downloader", TFilter::AllWhileOffline};
     TTempFolder Folder;
-    TVitrelleScheduler Schedule{nullptr, Clock};
+    TVitrelleScheduler Schedule{Clock};
 };
 
 } // namespace
@@ -127,7 +127,7 @@ TEST_F(Scheduler, SavingAndLoadingGiveAnEqualSchedule)
                                        "Action=\"0\" Periodicity=\"3\" Time=\"00:00:00\" Enabled=\"-1\"/>"
                                        "<ScheduleAction Source=\"Hall screen\""));
 
-    TVitrelleScheduler loaded(nullptr, Clock);
+    TVitrelleScheduler loaded(Clock);
     for (IScheduleSource* source : Schedule.Sources())
         loaded.RegisterSource(source);
     ASSERT_TRUE(loaded.LoadFromFile(file));
@@ -258,7 +258,7 @@ TEST_F(Scheduler, CopiesAreDueTodayAndNeverTick)
     EXPECT_EQ(copy->Actions().At(0)->NextTime, At(7, 8));
     EXPECT_FALSE(copy->IsTicking());
 
-    TVitrelleScheduler other(nullptr, Clock);
+    TVitrelleScheduler other(Clock);
     other.RegisterSource(&Screen);
     other.RegisterSource(&Player);
     other.Assign(copy.get());

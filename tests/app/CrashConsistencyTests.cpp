@@ -1,6 +1,8 @@
 // Kills a process doing the program's file work (CrashVictim) with SIGKILL at random moments, as a power cut
 // would, then lets the program start again and checks what the kill left: every file whole (the old or the
 // new version) and readable by the program, and none of its temporary files left anywhere.
+// A second test kills a process renaming a display back and forth: every next start finds the display under
+// one of its names, with its actions, in one file, and the rename finished.
 //
 // VC_CRASH_KILLS sets the number of kills (default 20); VC_CRASH_SEED the random seed of the kill delays.
 
@@ -13,6 +15,7 @@
 #include "VitrelleScheduler.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
@@ -140,7 +143,7 @@ protected:
             !device.LoadFromFile(settings.GetDevicePath() + "Hall.xml"))
             faults << "the device settings do not load";
         TTestSource source("Test");
-        TVitrelleScheduler scheduler(nullptr, std::make_shared<TManualClock>());
+        TVitrelleScheduler scheduler(std::make_shared<TManualClock>());
         scheduler.RegisterSource(&source);
         if (checkVersion("Schedule.xml", settings.GetScheduleFileName(), false) &&
             (!scheduler.LoadFromFile(settings.GetScheduleFileName()) || scheduler.ActionCount() == 0))
@@ -223,6 +226,106 @@ TEST_F(CrashConsistency, EveryFileIsWholeAndNoTemporaryFileRemainsAfterAKill)
               << elapsed.elapsed() / 1000.0 << " s, seed " << seed << "\n  killed during:";
     for (const auto& [kind, count] : killedDuring)
         std::cout << ' ' << kind.toStdString() << ' ' << count;
+    std::cout << std::endl;
+    EXPECT_EQ(failures, 0);
+}
+
+// A display renamed back and forth (Hall in Hall.xml, Lobby in Lobby.xml), killed at random moments: every
+// next start finds it under exactly one of the names, in that name's file only, with its actions and its
+// player's, and nothing of the rename left over.
+class RenameCrash : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        App.Write("Devices/Hall.xml",
+                  "<VitrelleDevice><Name>Hall</Name><DeviceInfo><PnpID>HDMI-1</PnpID></DeviceInfo>"
+                  "</VitrelleDevice>");
+        App.Write("Schedule.xml",
+                  R"(<Schedule><ScheduleAction Source="Hall" Action="0" Periodicity="0" Time="07:15:00" )"
+                  R"(Enabled="-1"/><ScheduleAction Source="Player Hall" Action="1" Periodicity="0" )"
+                  R"(Time="21:00:00" Enabled="-1"/></Schedule>)");
+    }
+
+    // What is wrong after a start; its output names the displays it found.
+    QStringList Faults(const QString& started) const
+    {
+        QStringList faults;
+        const QStringList displays = started.split('\n', Qt::SkipEmptyParts);
+        if (displays.size() != 1)
+            return {"the start found " + QString::number(displays.size()) + " displays: " + started};
+        const QStringList fields = displays.first().split(' ');
+        const QString name = fields.value(1);
+        if (fields.size() != 4 || fields.first() != "display" || (name != "Hall" && name != "Lobby"))
+            return {"the display is neither Hall nor Lobby: " + displays.first()};
+        if (fields.value(2) != "1" || fields.value(3) != "1")
+            faults << "the actions of " + name + " and its player are not there: " + displays.first();
+        const QStringList files = QDir(App.File("Devices")).entryList(QDir::Files | QDir::Hidden);
+        if (files != QStringList{name + ".xml"})
+            faults << name + " is not alone in its file: " + files.join(", ");
+        if (QFile::exists(App.File("DeviceRename.pending")))
+            faults << "the rename journal is left after the start";
+        if (LeftoverCount(App.Path()) > 0)
+            faults << "temporary files remain after the start";
+        return faults;
+    }
+
+    TTempFolder App;
+};
+
+TEST_F(RenameCrash, TheDisplayComesBackUnderOneNameWithItsActions)
+{
+    const int kills = EnvironmentNumber("VC_CRASH_KILLS", 20);
+    const auto seed = static_cast<unsigned>(EnvironmentNumber("VC_CRASH_SEED", std::random_device()()));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> delays(0, MaxKillDelayMs);
+    std::map<QString, int> namesFound;
+    int renames = 0;
+    int failures = 0;
+
+    for (int kill = 0; kill < kills; ++kill) {
+        QProcess victim;
+        victim.start(QStringLiteral(VC_CRASH_VICTIM), {"rename", App.Path()});
+        ASSERT_TRUE(victim.waitForStarted(10000));
+        const auto readLines = [&] {
+            while (victim.canReadLine())
+                renames += QString::fromUtf8(victim.readLine()).trimmed() == "rename" ? 1 : 0;
+        };
+        // Aimed once the renames have begun: the start-up before them is no part of it.
+        const int before = renames;
+        const QDeadlineTimer ready(30000);
+        while (renames == before && !ready.hasExpired() && victim.state() == QProcess::Running) {
+            victim.waitForReadyRead(100);
+            readLines();
+        }
+        ASSERT_GT(renames, before) << "the victim did not rename: "
+                                   << victim.readAllStandardError().toStdString();
+        const QDeadlineTimer delay(delays(random));
+        while (!delay.hasExpired()) {
+            victim.waitForReadyRead(static_cast<int>(std::max<qint64>(1, delay.remainingTime())));
+            readLines();
+        }
+        ASSERT_EQ(victim.state(), QProcess::Running) << victim.readAllStandardError().toStdString();
+        ::kill(static_cast<pid_t>(victim.processId()), SIGKILL);
+        ASSERT_TRUE(victim.waitForFinished(10000));
+        readLines();
+
+        QProcess start;
+        start.start(QStringLiteral(VC_CRASH_VICTIM), {"start", App.Path()});
+        ASSERT_TRUE(start.waitForStarted(10000));
+        ASSERT_TRUE(start.waitForFinished(60000));
+        ASSERT_EQ(start.exitCode(), 0) << start.readAllStandardError().toStdString();
+        const QString started = QString::fromUtf8(start.readAllStandardOutput());
+        ++namesFound[started.section(' ', 1, 1)];
+        const QStringList faults = Faults(started);
+        if (!faults.isEmpty() && ++failures <= 5)
+            ADD_FAILURE() << "after kill " << kill + 1 << ": " << faults.join("; ").toStdString();
+    }
+
+    std::cout << "rename crash consistency: " << kills << " kills over " << renames << " renames, "
+              << failures << " with faults, seed " << seed << "\n  names found:";
+    for (const auto& [name, count] : namesFound)
+        std::cout << ' ' << name.toStdString() << ' ' << count;
     std::cout << std::endl;
     EXPECT_EQ(failures, 0);
 }

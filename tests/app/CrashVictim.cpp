@@ -7,8 +7,13 @@
 //                                               starts ("settings", "device", "schedule", "render", "media")
 //   CrashVictim reference <application folder>  writes both versions of each file below v0/ and v1/, and the
 //                                               cache's files once, then ends: what an unkilled run writes
-//   CrashVictim start <application folder>      the program's start-up (the agent's, on fake devices), then
-//                                               ends: what the next start does with what a kill left
+//   CrashVictim rename <application folder>     renames the display of monitor HDMI-1 from Hall (Hall.xml) to
+//                                               Lobby (Lobby.xml) and back through the agent, until killed;
+//                                               prints "rename" before each
+//   CrashVictim start <application folder>      the program's start-up (the agent's, on fake devices with one
+//                                               monitor, HDMI-1), then ends: what the next start does with
+//                                               what a kill left. Prints one line per display: "display
+//                                               <name> <actions of it> <actions of its player>"
 //
 // The folder is prepared by the test: settings pointing at its content server, the templates and types in
 // Templates/, the vitrelle list in Cache/.
@@ -22,6 +27,8 @@
 #include "Log.h"
 #include "ManualClock.h"
 #include "Paths.h"
+#include "ScheduleAction.h"
+#include "ScheduleActionList.h"
 #include "TestPlatform.h"
 #include "TestScheduleSource.h"
 #include "VitrelleCenterAgent.h"
@@ -133,7 +140,7 @@ struct TWork
     TTestPlatform Platform = TestPlatform();
     TVitrelleCenterSettings Settings;
     TTestSource Source{QStringLiteral("Test")};
-    TVitrelleScheduler Scheduler{nullptr, Platform.Clock};
+    TVitrelleScheduler Scheduler{Platform.Clock};
     std::unique_ptr<TVitrelleRepository> Repository;
     std::shared_ptr<TVitrelle> Vitrelle;
     TVitrelleDownloader* Downloader = nullptr;
@@ -180,10 +187,48 @@ int Reference(const QString& folder)
     return 0;
 }
 
+// The platform of the agent in both modes that start it.
+TTestPlatform AgentPlatform()
+{
+    TTestPlatform platform = TestPlatform();
+    platform.Display->AddOutput(QStringLiteral("HDMI-1"));
+    return platform;
+}
+
+[[noreturn]] void RunRenames(const QString& folder)
+{
+    const TTestPlatform platform = AgentPlatform();
+    TVitrelleCenterAgent agent(folder, platform.Agent());
+    agent.Initialize();
+    agent.Scheduler().StopTicking();
+    if (agent.DeviceCount() != 1)
+        throw EVitrelleError(QStringLiteral("No display to rename"));
+    for (;;) {
+        const QString name = agent.Devices(0).GetDisplayName() == QLatin1String("Hall")
+                                 ? QStringLiteral("Lobby")
+                                 : QStringLiteral("Hall");
+        Announce("rename");
+        agent.RenameDevice(0, name, name);
+    }
+}
+
 int Start(const QString& folder)
 {
-    TVitrelleCenterAgent agent(folder, TestPlatform().Agent());
+    const TTestPlatform platform = AgentPlatform();
+    TVitrelleCenterAgent agent(folder, platform.Agent());
     agent.Initialize();
+    const TScheduleActionList& actions = agent.Scheduler().Actions();
+    for (int i = 0; i < agent.DeviceCount(); ++i) {
+        const auto count = [&actions](const QString& source) {
+            int found = 0;
+            for (const TScheduleAction* action : actions)
+                found += action->Source->GetSourceName() == source ? 1 : 0;
+            return found;
+        };
+        const QString name = agent.Devices(i).GetDisplayName();
+        std::printf("display %s %d %d\n", qPrintable(name), count(name),
+                    count(agent.Players(i).GetSourceName()));
+    }
     return 0;
 }
 
@@ -195,13 +240,15 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() != 3) {
-        std::fputs("usage: CrashVictim run|reference|start <application folder>\n", stderr);
+        std::fputs("usage: CrashVictim run|rename|reference|start <application folder>\n", stderr);
         return 2;
     }
     const QString folder = arguments.at(2);
     try {
         if (arguments.at(1) == QLatin1String("run"))
             Run(folder);
+        if (arguments.at(1) == QLatin1String("rename"))
+            RunRenames(folder);
         if (arguments.at(1) == QLatin1String("reference"))
             return Reference(folder);
         if (arguments.at(1) == QLatin1String("start"))
