@@ -92,6 +92,8 @@ void TVitrelleCenterAgent::Initialize()
         WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("Remote desktop detected"));
     // An unparsable file gives false and keeps the defaults; a missing one is logged.
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->Load(); });
+    // Before anything is removed from or written into the cache.
+    const bool cacheUsable = CheckFolders();
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->RemoveLeftoverFiles(); });
     DetectDisplayDevices();
     LoadDeviceSettings();
@@ -101,8 +103,10 @@ void TVitrelleCenterAgent::Initialize()
     // server that is down or a damaged list file must not keep the displays dark and the schedule dead: the
     // error is logged and start-up goes on with what the repository has.
     try {
-        FRepository->LoadList();
-        FRepository->PrepareDownloaders();
+        if (cacheUsable) {
+            FRepository->LoadList();
+            FRepository->PrepareDownloaders();
+        }
     } catch (const EVitrelleListError&) {
         // already logged by the list
     } catch (const EDownloadCancelled& cancelled) {
@@ -126,6 +130,28 @@ void TVitrelleCenterAgent::Initialize()
     FScheduler->StartTicking();
     FPlatform.Display->SetOnMonitorsChanged([this] { LogErrors(LogSource, [this] { MonitorsChanged(); }); });
     WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
+}
+
+bool TVitrelleCenterAgent::CheckFolders()
+{
+    const QString conflict = FSettings->FolderConflict();
+    if (conflict.isEmpty())
+        return true;
+    // An operator's slip: the server's files must not replace the program's own, and the displays should
+    // not go dark for it. This run uses the default cache and list (where the content was before the
+    // slip, most likely); the settings file keeps what was set, for the operator to correct.
+    FSettings->SetRepositoryPath(QString());
+    FSettings->SetVitrelleListFilePath(QString());
+    const QString left = FSettings->FolderConflict();
+    if (left.isEmpty()) {
+        WriteLog(
+            LogSource, 1,
+            QStringLiteral("%1. The default cache folder %2 is used instead")
+                .arg(conflict, IncludeTrailingPathDelimiter(AbsolutePath(FSettings->GetRepositoryPath()))));
+        return true;
+    }
+    WriteLog(LogSource, 1, QStringLiteral("%1. No vitrelle is downloaded or shown").arg(left));
+    return false;
 }
 
 TVitrelleDevice& TVitrelleCenterAgent::Devices(int index) const

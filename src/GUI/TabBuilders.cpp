@@ -31,6 +31,13 @@ QWidget* AddTabSheet(QTabWidget* pageControl, const QString& caption)
     return sheet;
 }
 
+QString LiteralTabCaption(const QString& text)
+{
+    QString caption = text;
+    caption.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return caption;
+}
+
 int TabSheetIndex(const QWidget* sheet)
 {
     if (sheet == nullptr)
@@ -51,7 +58,9 @@ QString TabControlName(const QWidget* parent, const QString& name)
 QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold, int top,
                        int left)
 {
-    auto* label = new QLabel(caption, parent);
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(caption);
     label->setObjectName(TabControlName(parent, name));
     if (bold) {
         QFont font = label->font();

@@ -22,11 +22,16 @@ class QWidget;
 
 // A new last tab of the page control, captioned; the controls of the tab are built on it.
 QWidget* AddTabSheet(QTabWidget* pageControl, const QString& caption);
+// A tab caption that shows the text as it is (a name from the content server): an "&" in it is shown, not
+// taken for a keyboard shortcut.
+QString LiteralTabCaption(const QString& text);
 // The index of the tab sheet in its page control; -1 for a widget that is not a tab sheet.
 int TabSheetIndex(const QWidget* sheet);
 // The base name, followed by the index when the parent is a tab sheet.
 QString TabControlName(const QWidget* parent, const QString& name);
 
+// Its text is plain text, whatever it holds (names and messages from the content server among them): markup
+// is shown as it is, never rendered or followed.
 QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold, int top,
                        int left);
 QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& text, int width, int top,
