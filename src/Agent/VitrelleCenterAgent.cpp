@@ -13,7 +13,9 @@
 #include <QDir>
 
 #include <QFileInfo>
+
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -138,19 +140,39 @@ bool TVitrelleCenterAgent::CheckFolders()
     if (conflict.isEmpty())
         return true;
     // An operator's slip: the server's files must not replace the program's own, and the displays should
-    // not go dark for it. This run uses the default cache and list (where the content was before the
-    // slip, most likely); the settings file keeps what was set, for the operator to correct.
-    FSettings->SetRepositoryPath(QString());
-    FSettings->SetVitrelleListFilePath(QString());
-    const QString left = FSettings->FolderConflict();
-    if (left.isEmpty()) {
-        WriteLog(
-            LogSource, 1,
-            QStringLiteral("%1. The default cache folder %2 is used instead")
-                .arg(conflict, IncludeTrailingPathDelimiter(AbsolutePath(FSettings->GetRepositoryPath()))));
+    // not go dark for it. This run uses the default cache or list file instead (where the content was before
+    // the slip, most likely), changing as little as it can; the settings file keeps what was set, for the
+    // operator to correct.
+    const auto useDefaultList = [](TVitrelleCenterSettings& settings) {
+        settings.SetVitrelleListFilePath({});
+    };
+    const auto useDefaultCache = [](TVitrelleCenterSettings& settings) { settings.SetRepositoryPath({}); };
+    const auto useBoth = [&](TVitrelleCenterSettings& settings) {
+        useDefaultList(settings);
+        useDefaultCache(settings);
+    };
+    const std::function<void(TVitrelleCenterSettings&)> fallbacks[] = {useDefaultList, useDefaultCache,
+                                                                       useBoth};
+    QString left;
+    for (const auto& fallback : fallbacks) {
+        const std::unique_ptr<TVitrelleCenterSettings> trial = FSettings->Clone();
+        fallback(*trial);
+        left = trial->FolderConflict();
+        if (!left.isEmpty())
+            continue;
+        FSettings->Assign(trial.get());
+        WriteLog(LogSource, 1,
+                 QStringLiteral("%1. This run uses the cache folder %2 and the vitrelle list file %3")
+                     .arg(conflict,
+                          IncludeTrailingPathDelimiter(AbsolutePath(FSettings->GetRepositoryPath())),
+                          AbsolutePath(FSettings->GetVitrelleListFilePath())));
         return true;
     }
-    WriteLog(LogSource, 1, QStringLiteral("%1. No vitrelle is downloaded or shown").arg(left));
+    WriteLog(LogSource, 1,
+             (left == conflict
+                  ? conflict
+                  : QStringLiteral("%1. The defaults cannot be used either: %2").arg(conflict, left)) +
+                 QStringLiteral(". No vitrelle is downloaded or shown"));
     return false;
 }
 
