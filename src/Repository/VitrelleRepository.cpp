@@ -91,26 +91,44 @@ void TVitrelleRepository::Refuse(const QString& what, const QString& name, TRefu
                  QStringLiteral("%1 '%2' is not a plain file name: refused").arg(what, Printable(name)));
 }
 
+TVitrelleRepository::TKeptPlaces TVitrelleRepository::KeptPlaces() const
+{
+    const QString key = FSettings.BasePath() + QChar(0) + FSettings.RepositoryPath() + QChar(0) +
+                        FSettings.DevicePath() + QChar(0) + FSettings.TemplatePath() + QChar(0) +
+                        FSettings.VitrelleListFilePath();
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(FKeptMutex);
+    if (FKept && FKept->Key == key && now - FKept->Since < KeptPlacesLifetime)
+        return FKept->Places;
+    TKeptPlaces places;
+    places.Cache = IncludeTrailingPathDelimiter(ResolvedPath(FSettings.GetRepositoryPath()));
+    places.Base = ResolvedPath(FSettings.GetBasePath());
+    places.Devices = {IncludeTrailingPathDelimiter(ResolvedPath(FSettings.GetDevicePath())),
+                      IncludeTrailingPathDelimiter(AbsolutePath(FSettings.GetDevicePath()))};
+    places.Templates = {IncludeTrailingPathDelimiter(ResolvedPath(FSettings.GetTemplatePath())),
+                        IncludeTrailingPathDelimiter(AbsolutePath(FSettings.GetTemplatePath()))};
+    places.List = AbsolutePath(FSettings.GetVitrelleListFilePath());
+    FKept = TKeptPlacesMemo{key, now, places};
+    return places;
+}
+
 QString TVitrelleRepository::ForeignFileReason(const QString& path, TPlace place) const
 {
+    const TKeptPlaces kept = KeptPlaces();
     // The file's folder resolved, not the file: a link in the file's place is replaced by the write (or
     // removed by the delete), so where it points is never touched.
     const QString folder = ResolvedPath(QFileInfo(path).absolutePath());
-    const QString file = IncludeTrailingPathDelimiter(folder) + QFileInfo(path).fileName();
-    const auto within = [&](const QString& other) {
-        const QString resolved = IncludeTrailingPathDelimiter(ResolvedPath(other));
-        return IncludeTrailingPathDelimiter(file).startsWith(resolved);
-    };
-    if (place == TPlace::InCache && !within(RepositoryFolder()))
+    const QString file =
+        IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(folder) + QFileInfo(path).fileName());
+    if (place == TPlace::InCache && !file.startsWith(kept.Cache))
         return QStringLiteral("it lies outside the cache folder");
-    if (folder == ResolvedPath(FSettings.GetBasePath()))
+    if (folder == kept.Base)
         return QStringLiteral("it lies in the application folder, beside the settings and the schedule");
-    const std::pair<QString, QString> kept[] = {
-        {FSettings.GetDevicePath(), QStringLiteral("device folder")},
-        {FSettings.GetTemplatePath(), QStringLiteral("template folder")}};
-    for (const auto& [keptFolder, what] : kept)
-        if (within(keptFolder))
-            return QStringLiteral("it lies inside the %1 %2").arg(what, AbsolutePath(keptFolder));
+    const std::pair<const std::pair<QString, QString>&, QString> folders[] = {
+        {kept.Devices, QStringLiteral("device folder")}, {kept.Templates, QStringLiteral("template folder")}};
+    for (const auto& [keptFolder, what] : folders)
+        if (file.startsWith(keptFolder.first))
+            return QStringLiteral("it lies inside the %1 %2").arg(what, keptFolder.second);
     return {};
 }
 
@@ -126,7 +144,7 @@ bool TVitrelleRepository::IsPageFolder(const QString& folder) const
 
 bool TVitrelleRepository::IsListFile(const QString& path) const
 {
-    const QString list = ListFilePath();
+    const QString list = KeptPlaces().List;
     return SamePath(path, list) || SamePath(path, list + QLatin1String(".download"));
 }
 

@@ -8,8 +8,12 @@
 #include <QDateTime>
 #include <QHash>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class TDiapositive;
@@ -173,6 +177,19 @@ private:
         Anywhere,
     };
     QString ForeignFileReason(const QString& path, TPlace place = TPlace::InCache) const;
+    // The places a cached file is checked against, resolved (folders ending with "/"; the device and
+    // template folders with their unresolved path, for the log). Worked out again when the configured
+    // paths change or after KeptPlacesLifetime, so that the paths of a long media list cost one resolution.
+    struct TKeptPlaces
+    {
+        QString Cache;
+        QString Base; // without the trailing "/"
+        std::pair<QString, QString> Devices;
+        std::pair<QString, QString> Templates;
+        QString List; // the list file, absolute
+    };
+    static constexpr std::chrono::seconds KeptPlacesLifetime{1};
+    TKeptPlaces KeptPlaces() const;
     // Whether the folder (absolute) is one where slide pages are made: the folder of a registered type.
     bool IsPageFolder(const QString& folder) const;
     // Whether the path is the list file or the file it is fetched into.
@@ -184,5 +201,13 @@ private:
     QHash<QString, TVitrelleUpdateRecord> FUpdateRecords;
     TVitrelleList FList;
     TVitrelleCenterSettings& FSettings;
+    struct TKeptPlacesMemo
+    {
+        QString Key; // the configured paths
+        std::chrono::steady_clock::time_point Since;
+        TKeptPlaces Places;
+    };
+    mutable std::mutex FKeptMutex; // guards FKept: paths may be asked for on a worker too
+    mutable std::optional<TKeptPlacesMemo> FKept;
     const TRepositoryServices FServices;
 };
