@@ -142,6 +142,15 @@ bool TVitrelleRepository::IsPageFolder(const QString& folder) const
     return false;
 }
 
+bool TVitrelleRepository::IsTypeResource(const TVitrelleResource* resource)
+{
+    for (const std::unique_ptr<TDiapositiveType>& type : TDiapositiveType::Types())
+        for (const std::unique_ptr<TVitrelleResource>& own : type->Resources)
+            if (own.get() == resource)
+                return true;
+    return false;
+}
+
 bool TVitrelleRepository::IsListFile(const QString& path) const
 {
     const QString list = KeptPlaces().List;
@@ -256,7 +265,8 @@ QString TVitrelleRepository::ResourceFilePath(const TVitrelleResource* resource,
     // the program makes or reads as something else (a page it shows, a vitrelle or list file it loads).
     if (IsListFile(path))
         reason = QStringLiteral("it would take the place of the vitrelle list file");
-    else if (resource->Id.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) && IsPageFolder(folder))
+    else if (resource->Id.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) &&
+             !IsTypeResource(resource) && IsPageFolder(folder))
         reason = QStringLiteral("it would take the place of a slide page in %1").arg(folder);
     else if (resource->Id.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive) &&
              ResolvedPath(folder) == ResolvedPath(RepositoryFolder()))

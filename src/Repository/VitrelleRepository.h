@@ -55,13 +55,14 @@ bool IsPlainFileName(const QString& name);
 //   <repository folder>/<type name>/<media folder>/<resource id>  a slide's media
 // plus the list file (by default <repository folder>/VitrelleList.xml). Ids that are not plain file names
 // are refused and logged, so no server-provided name ever leads outside the repository folder. Nor does a
-// name take the place of another kind of file: a media or resource file is refused where it would be a
-// slide's page (a name ending in ".html", any letter case, in a folder where pages are made), a vitrelle
-// file (ending in ".xml" in the repository folder) or the list file; a page is refused where it would be a
-// type's resource. Every file written or deleted here must also resolve (its folder's symbolic links
-// followed) inside the repository folder, not directly into the application folder (the settings, the
-// schedule, its run state, the run marker) and not inside the device or template folder: otherwise it is
-// refused and logged at level 1, also when the cache folder has been set to overlap those folders.
+// name take the place of another kind of file: a slide's media file is refused where it would be a slide's
+// page (a name ending in ".html", any letter case, in a folder where pages are made), and a media or
+// resource file where it would be a vitrelle file (ending in ".xml" in the repository folder) or the list
+// file; a page is refused where it would be one of its type's own files (any letter case). Every file written
+// or deleted here must also resolve (its folder's symbolic links followed) inside the repository folder, not
+// directly into the application folder (the settings, the schedule, its run state, the run marker) and not
+// inside the device or template folder: otherwise it is refused and logged at level 1, also when the cache
+// folder has been set to overlap those folders.
 //
 // Vitrelles are shared: a player that holds one keeps it alive, also when a reloaded list drops it.
 // Everything runs on the main thread, except FetchList (any thread), GetVitrelle called on a worker and the
@@ -192,6 +193,9 @@ private:
     TKeptPlaces KeptPlaces() const;
     // Whether the folder (absolute) is one where slide pages are made: the folder of a registered type.
     bool IsPageFolder(const QString& folder) const;
+    // Whether the resource is one of a registered type's own files, named by the types file (the
+    // operator's): those keep their names, and a page that would take one's place is refused instead.
+    static bool IsTypeResource(const TVitrelleResource* resource);
     // Whether the path is the list file or the file it is fetched into.
     bool IsListFile(const QString& path) const;
 

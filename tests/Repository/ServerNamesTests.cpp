@@ -20,6 +20,8 @@ const QByteArray MoreTypes = "<DiapositiveTypes>"
                              "<MediaDir>..</MediaDir></DiapositiveType>"
                              "<DiapositiveType><Name>Dev</Name><MediaURL>{server}/media/%s</MediaURL>"
                              "<MediaDir>../Devices</MediaDir></DiapositiveType>"
+                             "<DiapositiveType><Name>Framed</Name><URL>{server}/templates/Framed/%s</URL>"
+                             "<Resource id=\"frame.html\"/></DiapositiveType>"
                              "</DiapositiveTypes>";
 
 class ServerNames : public RepositoryTest
@@ -111,6 +113,29 @@ INSTANTIATE_TEST_SUITE_P(
                       TPageCase{"a picture beside the pages", "Text", "v2.png", "Text/v2.png"},
                       TPageCase{"an html file in a media folder", "Photo", "v2.html", "Photo/img/v2.html"}),
     [](const auto& info) { return CaseName(info.index, info.param.Why); });
+
+// A type's own files are named by the operator's types file and keep working, an HTML one too; a slide
+// named after one (by the server) would show that file as its page, so its page is refused.
+TEST_F(ServerNames, ASlideNamedAfterItsTypesOwnFileHasNoPage)
+{
+    Server.SetFile("/templates/Framed/frame.html", "<p>the template's frame</p>");
+    Server.SetFile("/vitrelles/framed.xml",
+                   "<Vitrelle name=\"Framed\"><Diapositive id=\"frame\" type=\"Framed\"/>"
+                   "<Diapositive id=\"FRAME\" type=\"Framed\"/>"
+                   "<Diapositive id=\"other\" type=\"Framed\"/></Vitrelle>");
+    ListOnly("framed");
+    ASSERT_NE(Repository->LoadList(), nullptr);
+    const std::shared_ptr<TVitrelle> vitrelle = Repository->GetVitrelle("framed");
+    ASSERT_NE(vitrelle, nullptr) << LogText(Log);
+    ASSERT_TRUE(WaitForMedia(*Repository->GetDownloader("framed")));
+
+    EXPECT_EQ(ReadFileBytes(Cache("Framed/frame.html")), "<p>the template's frame</p>");
+    EXPECT_TRUE(Repository->DiapositiveFilePath(vitrelle->DiapositiveAt(0)).isEmpty());
+    EXPECT_TRUE(Repository->DiapositiveFilePath(vitrelle->DiapositiveAt(1)).isEmpty());
+    EXPECT_EQ(Repository->DiapositiveFilePath(vitrelle->DiapositiveAt(2)), Cache("Framed/other.html"));
+    EXPECT_EQ(ErrorLines(Log).filter("would be the resource of type 'Framed': refused").size(), 2)
+        << LogText(Log);
+}
 
 // ---- names that aim at the program's own files ----
 
