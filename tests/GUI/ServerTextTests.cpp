@@ -3,11 +3,17 @@
 
 #include "PageFixture.h"
 
+#include "MessageBox.h"
 #include "RepositoryTestSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTabWidget>
+#include <QTimer>
+
+#include <optional>
 
 namespace {
 
@@ -74,4 +80,22 @@ TEST_F(ServerText, AVitrellesNameIsShownAsItIsWritten)
     EXPECT_EQ(labels, 1) << "the Devices page's Playing: label";
     EXPECT_EQ(tabs, 1) << "the Schedule page's tab of the vitrelle";
     EXPECT_GE(combos, 2) << "the Vitrelles and Schedule pages' choices";
+}
+
+// Error boxes quote what the server sent (its answers, names in messages).
+TEST(ServerTextBox, AnErrorBoxShowsItsMessageAsItIsWritten)
+{
+    std::optional<Qt::TextFormat> format;
+    QString text;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        format = box->textFormat();
+        text = box->text();
+        box->accept();
+    });
+    TMessageBox::Error(nullptr, "Cannot load vitrelle " + RichName);
+    TMessageBox::TakeLastText();
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(text, "Cannot load vitrelle " + RichName);
 }
