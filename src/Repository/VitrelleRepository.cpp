@@ -93,21 +93,25 @@ void TVitrelleRepository::Refuse(const QString& what, const QString& name, TRefu
 
 TVitrelleRepository::TKeptPlaces TVitrelleRepository::KeptPlaces() const
 {
-    const QString key = FSettings.BasePath() + QChar(0) + FSettings.RepositoryPath() + QChar(0) +
-                        FSettings.DevicePath() + QChar(0) + FSettings.TemplatePath() + QChar(0) +
-                        FSettings.VitrelleListFilePath();
+    // The effective paths: a configured folder created meanwhile takes the default's place at once.
+    const QString cache = FSettings.GetRepositoryPath();
+    const QString base = FSettings.GetBasePath();
+    const QString devices = FSettings.GetDevicePath();
+    const QString templates = FSettings.GetTemplatePath();
+    const QString list = FSettings.GetVitrelleListFilePath();
+    const QString key = cache + QChar(0) + base + QChar(0) + devices + QChar(0) + templates + QChar(0) + list;
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard lock(FKeptMutex);
     if (FKept && FKept->Key == key && now - FKept->Since < KeptPlacesLifetime)
         return FKept->Places;
     TKeptPlaces places;
-    places.Cache = IncludeTrailingPathDelimiter(ResolvedPath(FSettings.GetRepositoryPath()));
-    places.Base = ResolvedPath(FSettings.GetBasePath());
-    places.Devices = {IncludeTrailingPathDelimiter(ResolvedPath(FSettings.GetDevicePath())),
-                      IncludeTrailingPathDelimiter(AbsolutePath(FSettings.GetDevicePath()))};
-    places.Templates = {IncludeTrailingPathDelimiter(ResolvedPath(FSettings.GetTemplatePath())),
-                        IncludeTrailingPathDelimiter(AbsolutePath(FSettings.GetTemplatePath()))};
-    places.List = AbsolutePath(FSettings.GetVitrelleListFilePath());
+    places.Cache = IncludeTrailingPathDelimiter(ResolvedPath(cache));
+    places.Base = ResolvedPath(base);
+    places.Devices = {IncludeTrailingPathDelimiter(ResolvedPath(devices)),
+                      IncludeTrailingPathDelimiter(AbsolutePath(devices))};
+    places.Templates = {IncludeTrailingPathDelimiter(ResolvedPath(templates)),
+                        IncludeTrailingPathDelimiter(AbsolutePath(templates))};
+    places.List = AbsolutePath(list);
     FKept = TKeptPlacesMemo{key, now, places};
     return places;
 }

@@ -179,8 +179,9 @@ private:
     };
     QString ForeignFileReason(const QString& path, TPlace place = TPlace::InCache) const;
     // The places a cached file is checked against, resolved (folders ending with "/"; the device and
-    // template folders with their unresolved path, for the log). Worked out again when the configured
-    // paths change or after KeptPlacesLifetime, so that the paths of a long media list cost one resolution.
+    // template folders with their unresolved path, for the log). Worked out again when the effective
+    // paths change or after KeptPlacesLifetime (a link changed), so that the paths of a long media list
+    // cost one resolution.
     struct TKeptPlaces
     {
         QString Cache;
@@ -207,7 +208,7 @@ private:
     TVitrelleCenterSettings& FSettings;
     struct TKeptPlacesMemo
     {
-        QString Key; // the configured paths
+        QString Key; // the effective paths
         std::chrono::steady_clock::time_point Since;
         TKeptPlaces Places;
     };
