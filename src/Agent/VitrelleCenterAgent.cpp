@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -94,6 +95,8 @@ void TVitrelleCenterAgent::Initialize()
         WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("Remote desktop detected"));
     // An unparsable file gives false and keeps the defaults; a missing one is logged.
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->Load(); });
+    // Before anything is removed from or written into the cache.
+    const bool cacheUsable = CheckFolders();
     LogErrors(TVitrelleCenterSettings::LogSource, [this] { FSettings->RemoveLeftoverFiles(); });
     // Before the displays read their files and the schedule is read: both may be half-way through a rename.
     LogErrors(LogSource, [this] { FinishInterruptedRename(); });
@@ -105,8 +108,10 @@ void TVitrelleCenterAgent::Initialize()
     // server that is down or a damaged list file must not keep the displays dark and the schedule dead: the
     // error is logged and start-up goes on with what the repository has.
     try {
-        FRepository->LoadList();
-        FRepository->PrepareDownloaders();
+        if (cacheUsable) {
+            FRepository->LoadList();
+            FRepository->PrepareDownloaders();
+        }
     } catch (const EVitrelleListError&) {
         // already logged by the list
     } catch (const EDownloadCancelled& cancelled) {
@@ -135,6 +140,48 @@ void TVitrelleCenterAgent::Initialize()
                      [this] { LogErrors(LogSource, [this] { ReleaseLostDevices(); }); });
     FReleaseTimer->start();
     WriteLog(TVitrelleCenterAgent::LogSource, 3, QStringLiteral("VitrelleCenter successfully initialized"));
+}
+
+bool TVitrelleCenterAgent::CheckFolders()
+{
+    const QString conflict = FSettings->FolderConflict();
+    if (conflict.isEmpty())
+        return true;
+    // An operator's slip: the server's files must not replace the program's own, and the displays should
+    // not go dark for it. This run uses the default cache or list file instead (where the content was before
+    // the slip, most likely), changing as little as it can; the settings file keeps what was set, for the
+    // operator to correct.
+    const auto useDefaultList = [](TVitrelleCenterSettings& settings) {
+        settings.SetVitrelleListFilePath({});
+    };
+    const auto useDefaultCache = [](TVitrelleCenterSettings& settings) { settings.SetRepositoryPath({}); };
+    const auto useBoth = [&](TVitrelleCenterSettings& settings) {
+        useDefaultList(settings);
+        useDefaultCache(settings);
+    };
+    const std::function<void(TVitrelleCenterSettings&)> fallbacks[] = {useDefaultList, useDefaultCache,
+                                                                       useBoth};
+    QString left;
+    for (const auto& fallback : fallbacks) {
+        const std::unique_ptr<TVitrelleCenterSettings> trial = FSettings->Clone();
+        fallback(*trial);
+        left = trial->FolderConflict();
+        if (!left.isEmpty())
+            continue;
+        FSettings->Assign(trial.get());
+        WriteLog(LogSource, 1,
+                 QStringLiteral("%1. This run uses the cache folder %2 and the vitrelle list file %3")
+                     .arg(conflict,
+                          IncludeTrailingPathDelimiter(AbsolutePath(FSettings->GetRepositoryPath())),
+                          AbsolutePath(FSettings->GetVitrelleListFilePath())));
+        return true;
+    }
+    WriteLog(LogSource, 1,
+             (left == conflict
+                  ? conflict
+                  : QStringLiteral("%1. The defaults cannot be used either: %2").arg(conflict, left)) +
+                 QStringLiteral(". No vitrelle is downloaded or shown"));
+    return false;
 }
 
 TVitrelleDevice& TVitrelleCenterAgent::Devices(int index) const

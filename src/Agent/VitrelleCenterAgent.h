@@ -126,6 +126,12 @@ public:
     QString GetDeviceFolder() const;
     QString GetTemplateFolder() const;
 
+    // Start-up: the cache folder and the list file as set must not overlap the program's own folders
+    // (TVitrelleCenterSettings::FolderConflict). When they do, the conflict is logged at level 1 and this
+    // run uses the default list file, or the default cache folder, or both, the first of these that does
+    // not overlap (the settings file is not changed); when none does (the device or template folder set to
+    // the default cache), nothing is downloaded and the list is not loaded: false.
+    bool CheckFolders();
     void CheckXmlLibrary() const;
     bool IsRemoteDesktop() const;
 

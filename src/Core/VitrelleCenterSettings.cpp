@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
+
 using namespace SettingsXml;
 
 namespace {
@@ -181,6 +183,50 @@ QString TVitrelleCenterSettings::GetVitrelleListFilePath() const
 QString TVitrelleCenterSettings::GetTypeFilePath() const
 {
     return EffectiveFile(FTypeFilePath, GetTemplatePath() + QLatin1String("Types"));
+}
+
+QString TVitrelleCenterSettings::FolderConflict() const
+{
+    const auto folderText = [](const QString& path) {
+        return IncludeTrailingPathDelimiter(AbsolutePath(path));
+    };
+    const QString cache = GetRepositoryPath();
+    const QString base = GetBasePath();
+    if (PathWithin(base, cache))
+        return PathWithin(cache, base)
+                   ? QStringLiteral(
+                         "The cache folder %1 is the application folder: the cache needs a folder of "
+                         "its own")
+                         .arg(folderText(cache))
+                   : QStringLiteral(
+                         "The cache folder %1 contains the application folder %2: the cache needs a "
+                         "folder of its own")
+                         .arg(folderText(cache), folderText(base));
+    const std::pair<QString, QString> others[] = {{GetDevicePath(), QStringLiteral("device folder")},
+                                                  {GetTemplatePath(), QStringLiteral("template folder")}};
+    for (const auto& [folder, what] : others) {
+        const bool inside = PathWithin(cache, folder);
+        const bool contains = PathWithin(folder, cache);
+        if (!inside && !contains)
+            continue;
+        const QString relation = inside && contains ? QStringLiteral("is the %1 %2")
+                                 : inside           ? QStringLiteral("lies inside the %1 %2")
+                                                    : QStringLiteral("contains the %1 %2");
+        return QStringLiteral("The cache folder %1 %2: the cache needs a folder of its own")
+            .arg(folderText(cache), relation.arg(what, folderText(folder)));
+    }
+    const QString list = AbsolutePath(GetVitrelleListFilePath());
+    if (SamePath(ResolvedPath(QFileInfo(list).absolutePath()), ResolvedPath(base)))
+        return QStringLiteral(
+                   "The vitrelle list file %1 lies in the application folder, beside the program's own "
+                   "files: choose a file in another folder")
+            .arg(list);
+    for (const auto& [folder, what] : others)
+        if (PathWithin(list, folder))
+            return QStringLiteral("The vitrelle list file %1 lies inside the %2 %3: choose a file in another "
+                                  "folder")
+                .arg(list, what, folderText(folder));
+    return {};
 }
 
 void TVitrelleCenterSettings::ExpandPaths()

@@ -79,6 +79,14 @@ public:
     // Replaces the configured paths by the effective ones.
     void ExpandPaths();
 
+    // Why the effective locations may not be used together; empty when they may. The content server's files
+    // are written into the cache folder and the list file, so the cache folder may not be the application
+    // folder or contain it (the settings, the schedule and its run state live there; a sub-folder of it, as
+    // the default, is fine), nor be, contain or lie inside the device or template folder; the list file may
+    // not lie directly in the application folder nor inside the device or template folder. Paths are
+    // compared with symbolic links resolved as far as they exist. The text names both places.
+    QString FolderConflict() const;
+
 private:
     QString FBasePath;
     QString FRepositoryPath;

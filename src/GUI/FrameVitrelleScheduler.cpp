@@ -245,7 +245,7 @@ void TFrameVitrelleScheduler::BuildVitrelleTabs()
     }
     for (int i = 0; i < FRepository.Count(); ++i) {
         const TVitrelle& vitrelle = *FRepository.At(i);
-        QWidget* sheet = AddTabSheet(vitrellePageControl, VitrelleCaption(vitrelle));
+        QWidget* sheet = AddTabSheet(vitrellePageControl, LiteralTabCaption(VitrelleCaption(vitrelle)));
         TVitrelleTab tab;
         tab.Id = vitrelle.Id;
         tab.Update = BuildRow(

@@ -223,11 +223,20 @@ void TFrameVitrelleSettings::actApplySettingsUpdate(QAction& action)
     action.setEnabled(FCopies && FCopies->CanApply(&FLive));
 }
 
+void TFrameVitrelleSettings::CheckFolders() const
+{
+    // The message reaches the error display; the edit stays for the operator to correct.
+    if (const QString conflict = FCopies->Edited().FolderConflict(); !conflict.isEmpty())
+        throw EVitrelleError(conflict);
+}
+
 void TFrameVitrelleSettings::actApplySettingsExecute()
 {
     // Nothing is rebuilt: what reads the settings later reads the new values.
-    if (FCopies)
-        FCopies->Apply(FLive);
+    if (!FCopies)
+        return;
+    CheckFolders();
+    FCopies->Apply(FLive);
 }
 
 void TFrameVitrelleSettings::actSaveSettingsUpdate(QAction& action)
@@ -239,6 +248,7 @@ void TFrameVitrelleSettings::actSaveSettingsExecute()
 {
     if (!FCopies)
         return;
+    CheckFolders();
     // A failing write reaches the error display; the edit and the Save button stay as they were.
     FCopies->Save([](const TVitrelleCenterSettings& copy) {
         if (!copy.Save())

@@ -55,6 +55,8 @@ private:
     QWidget* BuildPathsTab();
     QWidget* BuildDownloadTab();
     void FillFromSettings(const TVitrelleCenterSettings& settings);
+    // Apply and Save refuse folders that overlap (TVitrelleCenterSettings::FolderConflict): EVitrelleError.
+    void CheckFolders() const;
     void BrowseFolderInto(QLineEdit* edit);
     void BrowseFileInto(QLineEdit* edit, const QString& folder);
     void ListDownloadEnded(bool fetched, std::exception_ptr error);

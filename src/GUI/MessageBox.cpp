@@ -47,6 +47,9 @@ QMessageBox::StandardButton TMessageBox::Show(QWidget* parent, QMessageBox::Icon
         NextAnswer.reset();
         return answer;
     }
-    QMessageBox box(icon, QApplication::applicationName(), shown, buttons, parent);
+    QMessageBox box(icon, QApplication::applicationName(), QString(), buttons, parent);
+    // Messages quote what the content server sent (names, its answers): shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(shown);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

@@ -49,6 +49,13 @@ void RemoveTabSheet(QTabWidget* pageControl, int index)
     }
 }
 
+QString LiteralTabCaption(const QString& text)
+{
+    QString caption = text;
+    caption.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return caption;
+}
+
 int TabSheetIndex(const QWidget* sheet)
 {
     if (sheet == nullptr)
@@ -69,7 +76,9 @@ QString TabControlName(const QWidget* parent, const QString& name)
 QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold, int top,
                        int left)
 {
-    auto* label = new QLabel(caption, parent);
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(caption);
     label->setObjectName(TabControlName(parent, name));
     if (bold) {
         QFont font = label->font();

@@ -25,11 +25,16 @@ QWidget* AddTabSheet(QTabWidget* pageControl, const QString& caption);
 // Removes the tab and frees its sheet; the controls of the tabs after it, now one index lower, are renamed
 // to carry their new index (edDeviceName2 becomes edDeviceName1), as lookups by index expect.
 void RemoveTabSheet(QTabWidget* pageControl, int index);
+// A tab caption that shows the text as it is (a name from the content server): an "&" in it is shown, not
+// taken for a keyboard shortcut.
+QString LiteralTabCaption(const QString& text);
 // The index of the tab sheet in its page control; -1 for a widget that is not a tab sheet.
 int TabSheetIndex(const QWidget* sheet);
 // The base name, followed by the index when the parent is a tab sheet.
 QString TabControlName(const QWidget* parent, const QString& name);
 
+// Its text is plain text, whatever it holds (names and messages from the content server among them): markup
+// is shown as it is, never rendered or followed.
 QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold, int top,
                        int left);
 QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& text, int width, int top,

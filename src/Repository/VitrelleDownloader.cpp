@@ -175,7 +175,7 @@ void TVitrelleDownloader::PrepareMediaDownload()
     for (const TDiapositive* slide : FVitrelle->AllDiapositives())
         add(slide->Resources);
     for (TMediaEntry& entry : FMediaList) {
-        entry.FilePath = FRepository->ResourceFilePath(entry.Resource);
+        entry.FilePath = FRepository->ResourceFilePath(entry.Resource, FVitrelle->Id);
         if (entry.FilePath.isEmpty())
             entry.Resource->Status = TVitrelleResource::Failed; // a refused name is never fetched
         else
@@ -232,9 +232,11 @@ void TVitrelleDownloader::DeleteDiapositiveFiles(const TDiapositive* slide)
     Require(FRepository != nullptr);
     if (slide == nullptr)
         return;
-    RemoveFile(FRepository->DiapositiveFilePath(slide));
+    // What was refused was logged when it was asked for, and was never written.
+    constexpr auto quiet = TVitrelleRepository::TRefusal::Quiet;
+    RemoveFile(FRepository->DiapositiveFilePath(slide, quiet));
     for (const std::unique_ptr<TVitrelleResource>& resource : slide->Resources)
-        RemoveFile(FRepository->ResourceFilePath(resource.get()));
+        RemoveFile(FRepository->ResourceFilePath(resource.get(), {}, quiet));
 }
 
 void TVitrelleDownloader::DeleteFiles()
@@ -248,16 +250,19 @@ void TVitrelleDownloader::DeleteFiles()
 
 QStringList TVitrelleDownloader::CachedFiles(const TVitrelle& vitrelle, TFiles which) const
 {
+    // Worked out again at every update, also for other vitrelles: a refused name was logged when it was
+    // fetched (or shown), and has no file here.
+    constexpr auto quiet = TVitrelleRepository::TRefusal::Quiet;
     QStringList files;
     for (const TDiapositive* slide : vitrelle.AllDiapositives()) {
         if (which == TFiles::All)
-            files << FRepository->DiapositiveFilePath(slide);
+            files << FRepository->DiapositiveFilePath(slide, quiet);
         for (const std::unique_ptr<TVitrelleResource>& resource : slide->Resources)
-            files << FRepository->ResourceFilePath(resource.get());
+            files << FRepository->ResourceFilePath(resource.get(), {}, quiet);
     }
     for (const TDiapositiveType* type : vitrelle.UsedTypes())
         for (const std::unique_ptr<TVitrelleResource>& resource : type->Resources)
-            files << FRepository->ResourceFilePath(resource.get());
+            files << FRepository->ResourceFilePath(resource.get(), {}, quiet);
     files.removeAll(QString());
     return files;
 }

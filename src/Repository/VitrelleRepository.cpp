@@ -21,6 +21,8 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <utility>
+
 namespace {
 
 // A name as the log can show it: control characters (a NUL among them) written as escapes.
@@ -82,10 +84,81 @@ void TVitrelleRepository::FreeDownloaders()
     old.clear();
 }
 
-void TVitrelleRepository::Refuse(const QString& what, const QString& name) const
+void TVitrelleRepository::Refuse(const QString& what, const QString& name, TRefusal refusal) const
 {
-    WriteLog(TVitrelleRepository::LogSource, 1,
-             QStringLiteral("%1 '%2' is not a plain file name: refused").arg(what, Printable(name)));
+    if (refusal == TRefusal::Logged)
+        WriteLog(TVitrelleRepository::LogSource, 1,
+                 QStringLiteral("%1 '%2' is not a plain file name: refused").arg(what, Printable(name)));
+}
+
+TVitrelleRepository::TKeptPlaces TVitrelleRepository::KeptPlaces() const
+{
+    // The effective paths: a configured folder created meanwhile takes the default's place at once.
+    const QString cache = FSettings.GetRepositoryPath();
+    const QString base = FSettings.GetBasePath();
+    const QString devices = FSettings.GetDevicePath();
+    const QString templates = FSettings.GetTemplatePath();
+    const QString list = FSettings.GetVitrelleListFilePath();
+    const QString key = cache + QChar(0) + base + QChar(0) + devices + QChar(0) + templates + QChar(0) + list;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(FKeptMutex);
+    if (FKept && FKept->Key == key && now - FKept->Since < KeptPlacesLifetime)
+        return FKept->Places;
+    TKeptPlaces places;
+    places.Cache = IncludeTrailingPathDelimiter(ResolvedPath(cache));
+    places.Base = ResolvedPath(base);
+    places.Devices = {IncludeTrailingPathDelimiter(ResolvedPath(devices)),
+                      IncludeTrailingPathDelimiter(AbsolutePath(devices))};
+    places.Templates = {IncludeTrailingPathDelimiter(ResolvedPath(templates)),
+                        IncludeTrailingPathDelimiter(AbsolutePath(templates))};
+    places.List = AbsolutePath(list);
+    FKept = TKeptPlacesMemo{key, now, places};
+    return places;
+}
+
+QString TVitrelleRepository::ForeignFileReason(const QString& path, TPlace place) const
+{
+    const TKeptPlaces kept = KeptPlaces();
+    // The file's folder resolved, not the file: a link in the file's place is replaced by the write (or
+    // removed by the delete), so where it points is never touched.
+    const QString folder = ResolvedPath(QFileInfo(path).absolutePath());
+    const QString file =
+        IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(folder) + QFileInfo(path).fileName());
+    if (place == TPlace::InCache && !file.startsWith(kept.Cache))
+        return QStringLiteral("it lies outside the cache folder");
+    if (folder == kept.Base)
+        return QStringLiteral("it lies in the application folder, beside the settings and the schedule");
+    const std::pair<const std::pair<QString, QString>&, QString> folders[] = {
+        {kept.Devices, QStringLiteral("device folder")}, {kept.Templates, QStringLiteral("template folder")}};
+    for (const auto& [keptFolder, what] : folders)
+        if (file.startsWith(keptFolder.first))
+            return QStringLiteral("it lies inside the %1 %2").arg(what, keptFolder.second);
+    return {};
+}
+
+bool TVitrelleRepository::IsPageFolder(const QString& folder) const
+{
+    const QString root = RepositoryFolder();
+    const QString resolved = ResolvedPath(folder);
+    for (const std::unique_ptr<TDiapositiveType>& type : TDiapositiveType::Types())
+        if (ResolvedPath(QDir::cleanPath(root + type->Name)) == resolved)
+            return true;
+    return false;
+}
+
+bool TVitrelleRepository::IsTypeResource(const TVitrelleResource* resource)
+{
+    for (const std::unique_ptr<TDiapositiveType>& type : TDiapositiveType::Types())
+        for (const std::unique_ptr<TVitrelleResource>& own : type->Resources)
+            if (own.get() == resource)
+                return true;
+    return false;
+}
+
+bool TVitrelleRepository::IsListFile(const QString& path) const
+{
+    const QString list = KeptPlaces().List;
+    return SamePath(path, list) || SamePath(path, list + QLatin1String(".download"));
 }
 
 QString TVitrelleRepository::RepositoryFolder() const
@@ -102,63 +175,119 @@ QString TVitrelleRepository::ListFilePath() const
     return path;
 }
 
-QString TVitrelleRepository::CacheFolder(const QString& relative) const
+QString TVitrelleRepository::CacheFolder(const QString& relative, TRefusal refusal) const
 {
     const QString root = RepositoryFolder();
     const QString folder = IncludeTrailingPathDelimiter(QDir::cleanPath(root + relative));
+    const auto refuse = [&] {
+        if (refusal == TRefusal::Logged)
+            WriteLog(
+                TVitrelleRepository::LogSource, 1,
+                QStringLiteral("Folder '%1' lies outside the repository: refused").arg(Printable(relative)));
+        return QString();
+    };
     // By name, and where symbolic links planted in the cache lead: before the folder is created (no folder
     // is made outside) and afterwards.
-    if (!folder.startsWith(root) || !ResolvesInside(folder, root)) {
-        WriteLog(TVitrelleRepository::LogSource, 1,
-                 QStringLiteral("Folder '%1' lies outside the repository: refused").arg(Printable(relative)));
-        return {};
-    }
+    if (!folder.startsWith(root) || !ResolvesInside(folder, root))
+        return refuse();
     ForceFolder(folder);
-    if (!ResolvesInside(folder, root)) {
-        WriteLog(TVitrelleRepository::LogSource, 1,
-                 QStringLiteral("Folder '%1' lies outside the repository: refused").arg(Printable(relative)));
-        return {};
-    }
+    if (!ResolvesInside(folder, root))
+        return refuse();
     return folder;
 }
 
-QString TVitrelleRepository::VitrelleFilePath(const QString& id) const
+QString TVitrelleRepository::VitrelleFilePath(const QString& id, TRefusal refusal) const
 {
     if (!IsPlainFileName(id)) {
-        Refuse(QStringLiteral("Vitrelle ID"), id);
+        Refuse(QStringLiteral("Vitrelle ID"), id, refusal);
         return {};
     }
     const QString path = RepositoryFolder() + id + QLatin1String(".xml");
-    if (SamePath(path, ListFilePath())) {
-        WriteLog(TVitrelleRepository::LogSource, 1,
-                 QStringLiteral("Vitrelle ID '%1' names the vitrelle list file: refused").arg(Printable(id)));
-        return {};
-    }
-    return path;
+    QString reason;
+    if (SamePath(path, ListFilePath()))
+        reason = QStringLiteral("Vitrelle ID '%1' names the vitrelle list file: refused").arg(Printable(id));
+    else if (const QString foreign = ForeignFileReason(path); !foreign.isEmpty())
+        reason = QStringLiteral("Vitrelle ID '%1' would write %2, but %3: refused")
+                     .arg(Printable(id), Printable(path), foreign);
+    if (reason.isEmpty())
+        return path;
+    if (refusal == TRefusal::Logged)
+        WriteLog(TVitrelleRepository::LogSource, 1, reason);
+    return {};
 }
 
-QString TVitrelleRepository::DiapositiveFilePath(const TDiapositive* slide) const
+QString TVitrelleRepository::DiapositiveFilePath(const TDiapositive* slide, TRefusal refusal) const
 {
     if (slide == nullptr || slide->DiapositiveType == nullptr)
         return {};
     if (!IsPlainFileName(slide->Id)) {
-        Refuse(QStringLiteral("Slide ID"), slide->Id);
+        Refuse(QStringLiteral("Slide ID"), slide->Id, refusal);
         return {};
     }
-    const QString folder = CacheFolder(slide->DiapositiveType->Name);
-    return folder.isEmpty() ? QString() : folder + slide->Id + QLatin1String(".html");
+    const QString folder = CacheFolder(slide->DiapositiveType->Name, refusal);
+    if (folder.isEmpty())
+        return {};
+    const QString name = slide->Id + QLatin1String(".html");
+    const QString path = folder + name;
+    QString reason;
+    // The type's own files come from the server as they are: a slide named after one would show it in
+    // place of its rendered page.
+    for (const std::unique_ptr<TDiapositiveType>& type : TDiapositiveType::Types())
+        for (const std::unique_ptr<TVitrelleResource>& resource : type->Resources)
+            if (reason.isEmpty() && resource->Id.compare(name, Qt::CaseInsensitive) == 0 &&
+                ResolvedPath(QDir::cleanPath(RepositoryFolder() + resource->Folder)) == ResolvedPath(folder))
+                reason = QStringLiteral("its page %1 would be the resource of type '%2'")
+                             .arg(Printable(path), type->Name);
+    if (reason.isEmpty() && IsListFile(path))
+        reason = QStringLiteral("its page %1 would be the vitrelle list file").arg(Printable(path));
+    if (reason.isEmpty())
+        if (const QString foreign = ForeignFileReason(path); !foreign.isEmpty())
+            reason = QStringLiteral("its page would be %1, but %2").arg(Printable(path), foreign);
+    if (reason.isEmpty())
+        return path;
+    if (refusal == TRefusal::Logged)
+        WriteLog(TVitrelleRepository::LogSource, 1,
+                 QStringLiteral("Slide ID '%1': %2: refused").arg(Printable(slide->Id), reason));
+    return {};
 }
 
-QString TVitrelleRepository::ResourceFilePath(const TVitrelleResource* resource) const
+QString TVitrelleRepository::ResourceFilePath(const TVitrelleResource* resource, const QString& vitrelleId,
+                                              TRefusal refusal) const
 {
     if (resource == nullptr || resource->Id.isEmpty())
         return {};
     if (!IsPlainFileName(resource->Id)) {
-        Refuse(QStringLiteral("Resource ID"), resource->Id);
+        Refuse(QStringLiteral("Resource ID"), resource->Id, refusal);
         return {};
     }
-    const QString folder = CacheFolder(resource->Folder);
-    return folder.isEmpty() ? QString() : folder + resource->Id;
+    const QString folder = CacheFolder(resource->Folder, refusal);
+    if (folder.isEmpty())
+        return {};
+    const QString path = folder + resource->Id;
+    QString reason;
+    // Media and resources are stored as the server sends them: one must never take the place of what
+    // the program makes or reads as something else (a page it shows, a vitrelle or list file it loads).
+    if (IsListFile(path))
+        reason = QStringLiteral("it would take the place of the vitrelle list file");
+    else if (resource->Id.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) &&
+             !IsTypeResource(resource) && IsPageFolder(folder))
+        reason = QStringLiteral("it would take the place of a slide page in %1").arg(folder);
+    else if (resource->Id.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive) &&
+             ResolvedPath(folder) == ResolvedPath(RepositoryFolder()))
+        reason = QStringLiteral("it would take the place of a vitrelle file in %1").arg(folder);
+    else if (const QString foreign = ForeignFileReason(path); !foreign.isEmpty())
+        reason = QStringLiteral("it would be %1, but %2").arg(Printable(path), foreign);
+    if (reason.isEmpty())
+        return path;
+    if (refusal == TRefusal::Logged)
+        WriteLog(TVitrelleRepository::LogSource, 1,
+                 QStringLiteral("Media file '%1'%2: %3: refused")
+                     .arg(Printable(resource->Id),
+                          vitrelleId.isEmpty()
+                              ? QString()
+                              : QStringLiteral(" of vitrelle ID = '%1'").arg(Printable(vitrelleId)),
+                          reason));
+    return {};
 }
 
 bool TVitrelleRepository::ServerConfigured() const
@@ -176,6 +305,11 @@ TVitrelleRepository::TListFetch TVitrelleRepository::PrepareListFetch() const
     TListFetch fetch;
     fetch.Settings.Assign(&FSettings.HttpSettings());
     fetch.ListFile = ListFilePath();
+    // The list file is the operator's choice and may lie outside the cache, but the server's list must not
+    // replace one of the program's own files.
+    if (const QString foreign = ForeignFileReason(fetch.ListFile, TPlace::Anywhere); !foreign.isEmpty())
+        throw EVitrelleError(
+            QStringLiteral("The vitrelle list is not downloaded into %1: %2").arg(fetch.ListFile, foreign));
     fetch.Downloaders = FServices.Downloaders;
     return fetch;
 }

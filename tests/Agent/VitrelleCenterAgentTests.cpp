@@ -6,9 +6,11 @@
 #include "LogCapture.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
+#include "TestContentServer.h"
 #include "TestFiles.h"
 #include "TestPlatform.h"
 #include "VitrelleCenterAgent.h"
+#include "VitrelleDownloader.h"
 #include "VitrelleForm.h"
 
 #include <QDir>
@@ -892,3 +894,106 @@ TEST_F(AgentRename, WhatRanBeforeTheRenameDoesNotRunAgain)
     ASSERT_NE(on, nullptr);
     EXPECT_EQ(on->NextTime.date(), today.addDays(1));
 }
+
+// An operator's slip in the settings file puts the cache where the program keeps its own files; the server's
+// list then names vitrelles after those files. Start-up says so at level 1 and goes on with the default cache
+// (or, when that overlaps too, without the list), and the program's files stay as they were, modes included.
+struct TCacheSlipCase
+{
+    const char* Why;
+    const char* Cache;   // relative to the application folder
+    const char* Devices; // the same; empty: the default
+    const char* Logged;  // the level-1 line's start; {app} stands for the application folder
+    bool ListLoaded;     // the default cache is used: the list is fetched there
+    friend void PrintTo(const TCacheSlipCase& c, std::ostream* os) { *os << c.Why; }
+};
+
+class AgentCacheSlip : public Agent, public ::testing::WithParamInterface<TCacheSlipCase>
+{
+};
+
+TEST_P(AgentCacheSlip, StartsWithoutLettingTheServerReplaceTheProgramsFiles)
+{
+    const TCacheSlipCase& c = GetParam();
+    TTestContentServer server;
+    WriteTypes();
+    for (const char* folder : {"Devices", "Templates/sub", "Cache"})
+        ASSERT_TRUE(QDir().mkpath(Folder.File(folder)));
+    const auto path = [&](const char* relative) {
+        return *relative == 0 ? QString() : QDir::cleanPath(Folder.Path() + "/" + relative);
+    };
+    TVitrelleCenterSettings settings(Folder.Path());
+    server.Configure(settings.HttpSettings());
+    settings.SetRepositoryPath(path(c.Cache));
+    settings.SetDevicePath(path(c.Devices));
+    ASSERT_TRUE(settings.Save()); // for its owner only
+    const QString schedule = Folder.Write("Schedule.xml", "<Schedule/>");
+    ASSERT_TRUE(QFile::setPermissions(schedule, QFile::ReadOwner | QFile::WriteOwner));
+    const QString device = Folder.Write("Devices/DEVICE1.xml", "<kept/>");
+    server.SetFile("/list/VitrelleList.xml", "<Vitrelles><Vitrelle id=\"VitrelleCenter\" name=\"Settings\"/>"
+                                             "<Vitrelle id=\"Schedule\" name=\"Schedule\"/>"
+                                             "<Vitrelle id=\"DEVICE1\" name=\"Device\"/></Vitrelles>");
+    for (const char* id : {"VitrelleCenter", "Schedule", "DEVICE1"})
+        server.SetFile(QString("/vitrelles/%1.xml").arg(id), "<Vitrelle name=\"replaced\"/>");
+    const auto state = [](const QString& file) -> QByteArray {
+        return ReadFileBytes(file).toHex() + "/" +
+               QByteArray::number(static_cast<int>(QFile::permissions(file)), 16);
+    };
+    const QStringList own = {settings.GetSettingsFileName(), schedule, device};
+    QList<QByteArray> before;
+    for (const QString& file : own)
+        before << state(file);
+
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    const QString logged = QString::fromLatin1(c.Logged).replace("{app}", Folder.Path());
+    EXPECT_EQ(Log.Lines().filter("[1] TVitrelleCenterAgent: " + logged).size(), 1)
+        << Log.Lines().join('\n').toStdString();
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_TRUE(agent->Scheduler().IsTicking());
+    if (c.ListLoaded) {
+        EXPECT_EQ(agent->Settings().GetRepositoryPath(), Folder.Path() + "/Cache/");
+        EXPECT_EQ(agent->Repository().Count(), 3) << "the show goes on from the default cache";
+        EXPECT_TRUE(QFile::exists(Folder.File("Cache/VitrelleList.xml")));
+    } else {
+        EXPECT_EQ(agent->Repository().Count(), 0);
+        EXPECT_EQ(server.TotalRequests(), 0);
+    }
+    // Whatever is played or updated, nothing of the list lands on the program's files.
+    for (const char* id : {"VitrelleCenter", "Schedule", "DEVICE1"})
+        agent->Repository().GetVitrelle(id);
+    for (int i = 0; i < agent->Repository().DownloaderCount(); ++i) {
+        TVitrelleDownloader* downloader = agent->Repository().DownloaderAt(i);
+        downloader->Update();
+        EXPECT_TRUE(ServeEventsUntil([&] { return !downloader->Downloading(); }));
+    }
+    agent.reset();
+    QList<QByteArray> after;
+    for (const QString& file : own)
+        after << state(file);
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(QFile::exists(Folder.File("Devices/DEVICE1.html")));
+    EXPECT_FALSE(QFile::exists(Folder.File("VitrelleList.xml")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AgentCacheSlip,
+    ::testing::Values(
+        TCacheSlipCase{
+            "the application folder", ".", "",
+            "The cache folder {app}/ is the application folder: the cache needs a folder of its own. "
+            "This run uses the cache folder {app}/Cache/ and the vitrelle list file "
+            "{app}/Cache/VitrelleList.xml",
+            true},
+        TCacheSlipCase{"a folder holding the application folder", "..", "", "The cache folder ", true},
+        TCacheSlipCase{"the device folder", "Devices", "",
+                       "The cache folder {app}/Devices/ is the device folder {app}/Devices/", true},
+        TCacheSlipCase{"inside the template folder", "Templates/sub", "",
+                       "The cache folder {app}/Templates/sub/ lies inside the template folder", true},
+        TCacheSlipCase{
+            "the default cache as device folder", ".", "Cache",
+            "The cache folder {app}/ is the application folder: the cache needs a folder of its own. "
+            "The defaults cannot be used either: The cache folder {app}/Cache/ is the device folder "
+            "{app}/Cache/: the cache needs a folder of its own. No vitrelle is downloaded or shown",
+            false}),
+    [](const auto& info) { return CaseName(info.index, info.param.Why); });

@@ -255,3 +255,81 @@ TEST(VitrelleCenterSettings, LeftoverFilesOfAKilledRunAreRemoved)
     for (const QString& name : kept)
         EXPECT_TRUE(QFileInfo::exists(folder.File(name))) << name.toStdString();
 }
+
+// The cache receives whatever the content server sends, so it must not overlap the folders of the program's
+// own files: with the folders as set (existing folders, a symbolic link among them) and the conflict told.
+struct TFolderCase
+{
+    const char* Why;
+    const char* Cache;   // relative to the application folder; "/.." for its parent; empty: the default
+    const char* Devices; // the same, for the device folder
+    const char* Templates;
+    const char* List;     // the list file, when set
+    const char* Conflict; // the start of the conflict's text; empty: none
+    friend void PrintTo(const TFolderCase& c, std::ostream* os) { *os << c.Why; }
+};
+
+class VitrelleCenterSettingsFolders : public ::testing::TestWithParam<TFolderCase>
+{
+};
+
+TEST_P(VitrelleCenterSettingsFolders, TheCacheMayNotOverlapTheProgramsFolders)
+{
+    TTempFolder app;
+    for (const char* folder :
+         {"Cache", "Devices", "Templates", "Devices/sub", "Templates/sub", "Cache/sub", "elsewhere"})
+        ASSERT_TRUE(QDir().mkpath(app.File(folder)));
+    ASSERT_TRUE(QFile::link(app.Path(), app.File("link-to-app")));
+    ASSERT_TRUE(QFile::link(app.File("Devices"), app.File("Cache/link-to-devices")));
+    app.Write("VitrelleCenter.xml", "<VitrelleCenter/>");
+    app.Write("mine.xml", "<Vitrelles/>");
+    app.Write("Devices/list.xml", "<Vitrelles/>");
+    app.Write("elsewhere/list.xml", "<Vitrelles/>");
+    const auto path = [&](const char* relative) {
+        const QString text = QString::fromLatin1(relative);
+        return text.isEmpty() ? text : QDir::cleanPath(app.Path() + "/" + text);
+    };
+    TVitrelleCenterSettings settings(app.Path());
+    settings.SetRepositoryPath(path(GetParam().Cache));
+    settings.SetDevicePath(path(GetParam().Devices));
+    settings.SetTemplatePath(path(GetParam().Templates));
+    settings.SetVitrelleListFilePath(path(GetParam().List));
+    const QString conflict = settings.FolderConflict();
+    const QString expected = QString::fromLatin1(GetParam().Conflict).replace("{app}", app.Path());
+    if (expected.isEmpty())
+        EXPECT_TRUE(conflict.isEmpty()) << conflict.toStdString();
+    else
+        EXPECT_TRUE(conflict.startsWith(expected)) << conflict.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VitrelleCenterSettingsFolders,
+    ::testing::Values(
+        TFolderCase{"the defaults", "", "", "", "", ""},
+        TFolderCase{"a sub-folder of the application folder", "elsewhere", "", "", "elsewhere/list.xml", ""},
+        TFolderCase{"the application folder", ".", "", "", "",
+                    "The cache folder {app}/ is the application folder"},
+        TFolderCase{"a link to the application folder", "link-to-app", "", "", "",
+                    "The cache folder {app}/link-to-app/ is the application folder"},
+        TFolderCase{"a folder that contains the application folder", "..", "", "", "", "The cache folder "},
+        TFolderCase{"the device folder", "Devices", "Devices", "", "",
+                    "The cache folder {app}/Devices/ is the device folder {app}/Devices/"},
+        TFolderCase{"inside the device folder", "Devices/sub", "", "", "",
+                    "The cache folder {app}/Devices/sub/ lies inside the device folder {app}/Devices/"},
+        TFolderCase{"a link into the device folder", "Cache/link-to-devices", "", "", "",
+                    "The cache folder {app}/Cache/link-to-devices/ is the device folder"},
+        TFolderCase{"containing the device folder", "", "Cache/sub", "", "",
+                    "The cache folder {app}/Cache/ contains the device folder {app}/Cache/sub/"},
+        TFolderCase{"the template folder", "Templates", "", "", "",
+                    "The cache folder {app}/Templates/ is the template folder"},
+        TFolderCase{"inside the template folder", "Templates/sub", "", "", "",
+                    "The cache folder {app}/Templates/sub/ lies inside the template folder"},
+        TFolderCase{"containing the template folder", "", "", "Cache/sub", "",
+                    "The cache folder {app}/Cache/ contains the template folder {app}/Cache/sub/"},
+        TFolderCase{"a list file in the application folder", "", "", "", "mine.xml",
+                    "The vitrelle list file {app}/mine.xml lies in the application folder"},
+        TFolderCase{"the settings file as list file", "", "", "", "VitrelleCenter.xml",
+                    "The vitrelle list file {app}/VitrelleCenter.xml lies in the application folder"},
+        TFolderCase{"a list file in the device folder", "", "", "", "Devices/list.xml",
+                    "The vitrelle list file {app}/Devices/list.xml lies inside the device folder"}),
+    [](const auto& info) { return CaseName(info.index, info.param.Why); });

@@ -435,3 +435,73 @@ TEST_F(SettingsPage, ADownloadUnderWayIsGivenUpWhenTheWindowCloses)
     EXPECT_EQ(TMessageBox::TakeLastText(), std::nullopt);
     TMessageBox::ResetForTests();
 }
+
+// The cache receives whatever the content server sends: a cache folder that overlaps the program's own
+// folders is refused by Apply and by Save with the reason, and the running program and the file keep what
+// they had.
+struct TCaseFolderSlip
+{
+    const char* Why;
+    const char* Edit;
+    const char* Folder;  // relative to the application folder; created (a link when Link is set)
+    const char* Link;    // where the link points, relative to the application folder
+    const char* Message; // its start; {app} stands for the application folder
+    friend void PrintTo(const TCaseFolderSlip& c, std::ostream* os) { *os << c.Why; }
+};
+
+class SettingsPageFolderSlip : public SettingsPage, public ::testing::WithParamInterface<TCaseFolderSlip>
+{
+};
+
+TEST_P(SettingsPageFolderSlip, IsRefusedByApplyAndSave)
+{
+    const TCaseFolderSlip& c = GetParam();
+    Open();
+    Settle();
+    const QString file = Agent().Settings().GetSettingsFileName();
+    const QByteArray saved = ReadFileBytes(file);
+    const QString folder = QDir::cleanPath(App.Path() + "/" + c.Folder);
+    if (c.Link != nullptr)
+        ASSERT_TRUE(QFile::link(QDir::cleanPath(App.Path() + "/" + c.Link), folder));
+    else
+        ASSERT_TRUE(QDir().mkpath(folder));
+    Edit(c.Edit)->setText(folder);
+    Idle();
+    ASSERT_TRUE(ApplyOffered());
+    const QString message = QString::fromLatin1(c.Message).replace("{app}", App.Path());
+
+    for (const char* button : {"btnApplySettings", "btnSaveSettings"}) {
+        TMessageBox::SetNextAnswer(QMessageBox::Ok);
+        Click(Button(button));
+        const QString shown = TMessageBox::TakeLastText().value_or("");
+        EXPECT_TRUE(shown.startsWith(message)) << button << ": " << shown.toStdString();
+        EXPECT_TRUE(Log.Lines().contains("[1] TFrameVitrelleSettings: " + shown)) << LogText(Log);
+    }
+    EXPECT_EQ(Agent().Settings().GetRepositoryPath(), AppFolder("Cache"));
+    EXPECT_EQ(Agent().Settings().GetDevicePath(), AppFolder("Devices"));
+    EXPECT_EQ(Agent().Settings().GetTemplatePath(), AppFolder("Templates"));
+    EXPECT_EQ(ReadFileBytes(file), saved);
+    EXPECT_EQ(Edit(c.Edit)->text(), folder) << "the edit stays for the operator to correct";
+    EXPECT_TRUE(ApplyOffered());
+    EXPECT_TRUE(SaveOffered());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsPageFolderSlip,
+    ::testing::Values(
+        TCaseFolderSlip{"the application folder", "edRepositoryPath", ".", nullptr,
+                        "The cache folder {app}/ is the application folder"},
+        TCaseFolderSlip{"a link to the application folder", "edRepositoryPath", "app-link", ".",
+                        "The cache folder {app}/app-link/ is the application folder"},
+        TCaseFolderSlip{"a folder that holds the application folder", "edRepositoryPath", "..", nullptr,
+                        "The cache folder "},
+        TCaseFolderSlip{"the device folder", "edRepositoryPath", "Devices", nullptr,
+                        "The cache folder {app}/Devices/ is the device folder {app}/Devices/"},
+        TCaseFolderSlip{"a folder inside the template folder", "edRepositoryPath", "Templates/cache", nullptr,
+                        "The cache folder {app}/Templates/cache/ lies inside the template folder "
+                        "{app}/Templates/"},
+        TCaseFolderSlip{"a device folder inside the cache", "edDevicePath", "Cache/devices", nullptr,
+                        "The cache folder {app}/Cache/ contains the device folder {app}/Cache/devices/"},
+        TCaseFolderSlip{"the cache as template folder", "edTemplatePath", "Cache", nullptr,
+                        "The cache folder {app}/Cache/ is the template folder {app}/Cache/"}),
+    [](const auto& info) { return CaseName(info.index, info.param.Why); });
