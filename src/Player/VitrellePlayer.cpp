@@ -9,7 +9,7 @@
 #include "MainThread.h"
 #include "ScheduleAction.h"
 #include "ScheduleActionList.h"
-#include "ScreenCapture.h"
+#include "ScreenPicture.h"
 #include "Sequence.h"
 #include "Vitrelle.h"
 #include "VitrelleDevice.h"
@@ -132,7 +132,7 @@ TVitrellePlayer::TVitrellePlayer(TVitrelleDevice* device, TVitrelleRepository& r
     FForm = std::make_unique<TVitrelleForm>(FServices.SlideViews);
     FForm->SetOnSlideReady([this] { SlideReady(); });
     FForm->OnClosed = [this] { StopPlaying(false); };
-    FCapture = std::make_unique<TScreenCapture>(FServices.ScreensFolder);
+    FCapture = std::make_unique<TScreenPicture>(FServices.ScreensFolder);
     FLink = std::make_unique<TThreadLink>(*this);
     if (TVitrelleScheduler* scheduler = Scheduler())
         scheduler->RegisterSource(this);

@@ -17,7 +17,7 @@
 #include <mutex>
 #include <optional>
 
-class TScreenCapture;
+class TScreenPicture;
 class TThreadLink;
 class TVitrelle;
 class TVitrelleDevice;
@@ -56,7 +56,7 @@ struct TPlayerServices
     std::shared_ptr<ISteadyClock> Clock = std::make_shared<TSystemSteadyClock>();
     // The local time the play journal's records carry; null: the system's.
     std::shared_ptr<const IClock> WallClock = nullptr;
-    // Where the picture of what the display shows goes (TScreenCapture); empty: nowhere.
+    // Where the picture of what the display shows goes (TScreenPicture); empty: nowhere.
     QString ScreensFolder = QString();
 };
 
@@ -189,7 +189,7 @@ private:
     bool FJournalPreparedLoaded = false;           // main thread: its page went into the back view
     std::optional<TJournalSlide> FJournalOnScreen; // main thread
     bool FDisplayPresent = true;                   // main thread
-    std::unique_ptr<TScreenCapture> FCapture;      // main thread
+    std::unique_ptr<TScreenPicture> FCapture;      // main thread
 
     TVitrelleDevice* const FDevice;
     TVitrelleRepository& FRepository;

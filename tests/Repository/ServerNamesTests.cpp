@@ -96,8 +96,9 @@ TEST_P(MediaNamedLikeAPage, NeverTakesThePlaceOfARenderedPage)
         EXPECT_EQ(Server.Requests(mediaPath), 0) << "a refused name is not asked for";
         EXPECT_EQ(refusals.size(), 1) << LogText(Log);
         EXPECT_TRUE(refusals.join("").contains("slide page")) << LogText(Log);
-        if (Cache("Text/" + media) != page)
+        if (Cache("Text/" + media) != page) {
             EXPECT_FALSE(QFile::exists(Cache("Text/" + media)));
+        }
     } else {
         EXPECT_EQ(resource->Status, TVitrelleResource::Present) << LogText(Log);
         EXPECT_EQ(ReadFileBytes(Cache(c.Stored)), Hostile);
@@ -185,8 +186,9 @@ TEST_P(NamesAimingAtOwnFiles, AreRefusedAndLeaveThemAsTheyWere)
     for (const QString& file : own)
         after << State(file);
     EXPECT_EQ(after, before);
-    if (!own.contains(target))
+    if (!own.contains(target)) {
         EXPECT_FALSE(QFile::exists(target));
+    }
     EXPECT_EQ(Server.Requests(c.Request), 0);
     EXPECT_FALSE(ErrorLines(Log).filter(QString::fromLatin1(c.Logged)).isEmpty()) << LogText(Log);
 }

@@ -1,4 +1,4 @@
-#include "ScreenCapture.h"
+#include "ScreenPicture.h"
 
 #include "AtomicFile.h"
 #include "Errors.h"
@@ -9,21 +9,21 @@
 #include <QBuffer>
 #include <QDir>
 
-TScreenCapture::TScreenCapture(QString folder, std::chrono::milliseconds interval)
+TScreenPicture::TScreenPicture(QString folder, std::chrono::milliseconds interval)
     : FFolder(std::move(folder)), FInterval(interval)
 {
     if (!FFolder.isEmpty())
         FQueue = std::make_unique<TWorkQueue>(QStringLiteral("Screen pictures"));
 }
 
-TScreenCapture::~TScreenCapture() = default;
+TScreenPicture::~TScreenPicture() = default;
 
-bool TScreenCapture::Due(std::chrono::milliseconds now)
+bool TScreenPicture::Due(std::chrono::milliseconds now)
 {
     return FQueue && (!FLast || now - *FLast >= FInterval);
 }
 
-QString TScreenCapture::FileOf(const QString& folder, const QString& displayName)
+QString TScreenPicture::FileOf(const QString& folder, const QString& displayName)
 {
     QString name;
     for (const QChar c : displayName)
@@ -35,7 +35,7 @@ QString TScreenCapture::FileOf(const QString& folder, const QString& displayName
     return QDir(folder).filePath(name + QStringLiteral(".jpg"));
 }
 
-void TScreenCapture::Write(const QString& displayName, QImage image, std::chrono::milliseconds now)
+void TScreenPicture::Write(const QString& displayName, QImage image, std::chrono::milliseconds now)
 {
     if (!FQueue || image.isNull())
         return;

@@ -15,18 +15,18 @@ class TWorkQueue;
 // interval, and whenever asked. Grabbing the view is the main thread's (a few milliseconds); scaling,
 // encoding and writing run on a worker of the capture's own (a picture taken while the last one is still
 // being written is dropped).
-class TScreenCapture
+class TScreenPicture
 {
 public:
-    static constexpr QLatin1StringView LogSource{"TScreenCapture"};
+    static constexpr QLatin1StringView LogSource{"TScreenPicture"};
     static constexpr int Width = 480;
     static constexpr std::chrono::milliseconds DefaultInterval{60000};
 
     // An empty folder: no pictures.
-    explicit TScreenCapture(QString folder, std::chrono::milliseconds interval = DefaultInterval);
-    ~TScreenCapture();
-    TScreenCapture(const TScreenCapture&) = delete;
-    TScreenCapture& operator=(const TScreenCapture&) = delete;
+    explicit TScreenPicture(QString folder, std::chrono::milliseconds interval = DefaultInterval);
+    ~TScreenPicture();
+    TScreenPicture(const TScreenPicture&) = delete;
+    TScreenPicture& operator=(const TScreenPicture&) = delete;
 
     // Main thread. Whether a swap at this moment (on the slide clock) is to be captured: the first one, and
     // then one per interval.
