@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "LogErrors.h"
 #include "PageEvents.h"
+#include "ScreenPicture.h"
 #include "TabBuilders.h"
 #include "Vitrelle.h"
 #include "VitrelleCenterAgent.h"
@@ -19,9 +20,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -29,6 +33,9 @@
 #include <QVBoxLayout>
 
 namespace {
+
+// The thumbnail of a display's screen on its tab.
+constexpr QSize ScreenPictureSize{160, 90};
 
 const QString PowerOnCaption = QStringLiteral("Power on");
 const QString PowerOffCaption = QStringLiteral("Power off");
@@ -122,6 +129,7 @@ void TFrameVitrelleDevice::RemoveDevice(int index)
         return;
     const auto at = static_cast<std::ptrdiff_t>(index);
     FPowerClicks.remove(FTabDevices[static_cast<size_t>(index)]);
+    FPictureTimes.remove(FTabDevices[static_cast<size_t>(index)]);
     FTabDevices.erase(FTabDevices.begin() + at);
     FModes.erase(FModes.begin() + at);
     if (static_cast<size_t>(index) < FCopies.size())
@@ -175,6 +183,14 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
     lastPower->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lastPower->setGeometry(120, 220, 340, 52);
     CreateTabLabel(tab, QStringLiteral("lblPlaying"), QString(), false, 408, 12);
+    // What the display shows, for the operator who is not in front of it.
+    CreateTabLabel(tab, QStringLiteral("lblOnScreen"), QStringLiteral("On screen now"), true, 8, 300);
+    QLabel* picture = CreateTabLabel(tab, QStringLiteral("imgOnScreen"), QString(), false, 34, 300);
+    picture->setGeometry(300, 34, ScreenPictureSize.width(), ScreenPictureSize.height());
+    picture->setAlignment(Qt::AlignCenter);
+    picture->setFrameShape(QFrame::StyledPanel);
+    CreateTabLabel(tab, QStringLiteral("lblOnScreenTime"), QString(), false,
+                   34 + ScreenPictureSize.height() + 4, 300);
 
     connect(name, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
     connect(mode, &QComboBox::currentIndexChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
@@ -406,7 +422,34 @@ void TFrameVitrelleDevice::RefreshActivity()
         SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(device));
         TabControl<QPushButton>(i, "btnPower")
             ->setEnabled(!FPowerClicks.contains(&device) && !device.PowerCommandInProgress());
+        ShowScreenPicture(i, device);
     }
+}
+
+void TFrameVitrelleDevice::ShowScreenPicture(int index, const TVitrelleDevice& device)
+{
+    const QString path = TScreenPicture::FileOf(
+        QDir(FAgent.Settings().GetBasePath()).filePath(QStringLiteral("Screens")), device.GetDisplayName());
+    const QFileInfo file(path);
+    const QDateTime written = file.exists() ? file.lastModified() : QDateTime();
+    auto shown = FPictureTimes.find(&device);
+    if (shown != FPictureTimes.end() && shown.value() == written)
+        return;
+    FPictureTimes.insert(&device, written);
+    auto* picture = TabControl<QLabel>(index, "imgOnScreen");
+    auto* time = TabControl<QLabel>(index, "lblOnScreenTime");
+    const QPixmap pixmap(written.isValid() ? path : QString());
+    if (pixmap.isNull()) {
+        picture->setPixmap(QPixmap());
+        picture->setText(QStringLiteral("No picture yet"));
+        time->setText(QString());
+        return;
+    }
+    picture->setPixmap(pixmap.scaled(ScreenPictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    const QString format = written.date() == QDate::currentDate() ? QStringLiteral("HH:mm:ss")
+                                                                  : QStringLiteral("yyyy-MM-dd HH:mm");
+    time->setText(QStringLiteral("at ") + written.toString(format));
+    time->adjustSize();
 }
 
 QString TFrameVitrelleDevice::LastPowerText(const TVitrelleDevice& device) const

@@ -5,7 +5,9 @@
 #include "EditedCopies.h"
 #include "VitrelleDeviceSettings.h"
 
+#include <QDateTime>
 #include <QFrame>
+#include <QHash>
 #include <QSet>
 
 #include <memory>
@@ -61,6 +63,8 @@ private:
     // Shows what each display plays and how its last power command ended; run when idle.
     void RefreshActivity();
     QString LastPowerText(const TVitrelleDevice& device) const;
+    // Shows the newest picture of what the display shows, when it has changed since it was last shown.
+    void ShowScreenPicture(int index, const TVitrelleDevice& device);
 
     int TabIndexOf(const TVitrelleDevice& device) const;
     // The active tab when it has its copies; -1 otherwise.
@@ -95,5 +99,7 @@ private:
     // The devices whose power button's click is being carried out (its state query, then its command); by
     // device, since the tabs move up when a display is let go.
     QSet<const TVitrelleDevice*> FPowerClicks;
+    // Per display: when the picture of its screen that its tab shows was written (invalid: none shown).
+    QHash<const TVitrelleDevice*, QDateTime> FPictureTimes;
     bool FFilling = false;
 };

@@ -190,14 +190,22 @@ TEST_F(DevicesPageTest, ANameGivenUpOnApplyIsFreeForAnotherDisplayAfterARestartT
     EXPECT_EQ(Agent().Devices(1).GetDisplayName(), "Bar");
 }
 
-// What the display plays now, and its last power command, shown without asking.
+// What the display plays now, what is on its screen, and its last power command, shown without asking.
 TEST_F(DevicesPageTest, ActivityFollowsThePlayer)
 {
+    Fakes.SlideViews->ReadyAtOnce = true;
     OpenPage();
     ASSERT_TRUE(Agent().PlayVitrelle("17", 0, 5));
     Idle();
     EXPECT_EQ(Control<QLabel>("lblPlaying0")->text(), "Playing: Lobby");
     EXPECT_EQ(Control<QLabel>("lblPlaying1")->text(), "Playing: Idle");
+    // The picture the player took of its first slide, with its time; none for the display that plays nothing.
+    EXPECT_TRUE(ServeEventsUntil([&] {
+        Idle();
+        return !Control<QLabel>("imgOnScreen0")->pixmap().isNull();
+    }));
+    EXPECT_TRUE(Control<QLabel>("lblOnScreenTime0")->text().startsWith("at "));
+    EXPECT_EQ(Control<QLabel>("imgOnScreen1")->text(), "No picture yet");
     Agent().StopPlayer(0);
     EXPECT_TRUE(ServeEventsUntil([&] {
         Idle();
