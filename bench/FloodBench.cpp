@@ -35,13 +35,7 @@ std::shared_ptr<TWebSlideViewFactory> WebViews;
 
 qint64 OwnResidentKiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
+    return static_cast<qint64>(SampleProcesses({::getpid()}).RssMiB * 1024);
 }
 
 int FloodSeconds()
