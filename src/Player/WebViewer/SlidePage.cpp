@@ -40,6 +40,16 @@ const QString ClearStorage = QStringLiteral(
     "    all.forEach(function (d) { indexedDB.deleteDatabase(d.name); }); }, function () {}); } catch (e) {}"
     "})();");
 
+// Run in the document's own world as each document begins, in every frame, before its scripts: a slide gets
+// no IndexedDB and no cache storage. The profile keeps them in the program's own memory (it is off the
+// record), without a bound a slide could be held to, and for as long as the program runs.
+const QString NoLastingStorage = QStringLiteral(
+    "(function () {"
+    "  ['indexedDB', 'caches'].forEach(function (name) {"
+    "    try { Object.defineProperty(window, name, { value: undefined, configurable: false }); } catch (e) {}"
+    "  });"
+    "})();");
+
 } // namespace
 
 // ---- TSlideRequestGuard ----
@@ -117,6 +127,8 @@ void TSlideRequestGuard::interceptRequest(QWebEngineUrlRequestInfo& info)
     const auto type = info.resourceType();
     const bool neverNeeded = type == QWebEngineUrlRequestInfo::ResourceTypeServiceWorker ||
                              type == QWebEngineUrlRequestInfo::ResourceTypeSharedWorker ||
+                             // a worker would have the storage the documents are denied
+                             type == QWebEngineUrlRequestInfo::ResourceTypeWorker ||
                              type == QWebEngineUrlRequestInfo::ResourceTypePluginResource ||
                              type == QWebEngineUrlRequestInfo::ResourceTypeObject;
     if (!neverNeeded && Allows(info.requestUrl()))
@@ -148,6 +160,13 @@ TSlidePage::TSlidePage(QWebEngineProfile* profile, const QString& ownOrigin, QOb
     clearStorage.setRunsOnSubFrames(false);
     clearStorage.setSourceCode(ClearStorage);
     scripts().insert(clearStorage);
+    QWebEngineScript noLastingStorage;
+    noLastingStorage.setName(QStringLiteral("vitrelle-no-lasting-storage"));
+    noLastingStorage.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    noLastingStorage.setWorldId(QWebEngineScript::MainWorld);
+    noLastingStorage.setRunsOnSubFrames(true);
+    noLastingStorage.setSourceCode(NoLastingStorage);
+    scripts().insert(noLastingStorage);
 
     // What a document can make the engine tell the program as often as it likes. The connections only count:
     // nothing the page sends is kept.

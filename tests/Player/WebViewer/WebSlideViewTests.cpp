@@ -234,6 +234,41 @@ protected:
         }));
     }
 
+    // Loads a slide that fills IndexedDB (of the window the script part names w) with 8 MiB records as fast
+    // as it can, then the next slide; the program's own memory must stay as it was.
+    void FillStorage(const char* where)
+    {
+        const auto view = NewView();
+        const qint64 before = OwnResidentKiB();
+        view->Navigate(Write(
+            "fill.html",
+            Page(QStringLiteral("<script>%1 if (!w.indexedDB) document.title = 'no storage';"
+                                " var r = w.indexedDB.open('fill', 1); r.onupgradeneeded = function () {"
+                                " r.result.createObjectStore('s'); }; r.onsuccess = function () {"
+                                " var db = r.result; var n = 0; function put() { if (n >= 256) {"
+                                " document.title = 'full ' + n; return; }"
+                                " var t = db.transaction('s', 'readwrite'); var a = new Uint8Array(8 << 20);"
+                                " a.fill(n & 255); t.objectStore('s').put(a, n); t.oncomplete = function () {"
+                                " ++n; put(); }; t.onabort = t.onerror = function () {"
+                                " document.title = 'refused at ' + n; }; } put(); };</script>")
+                     .arg(QString::fromUtf8(where)))));
+        ASSERT_TRUE(ServeEventsUntil(
+            [&] {
+                const QString title = view->View().title();
+                return title.startsWith("full") || title.startsWith("refused") || title == "no storage";
+            },
+            60000))
+            << view->View().title().toStdString();
+        const qint64 filled = OwnResidentKiB();
+        const int ready = Ready(*view);
+        view->Navigate(Write("next.html", ColourPage("blue")));
+        ASSERT_TRUE(WaitReady(*view, ready + 1, 5000));
+        Serve(1000);
+        const qint64 after = OwnResidentKiB();
+        EXPECT_LT(filled - before, 128 * 1024) << before << " KiB before, " << filled << " full";
+        EXPECT_LT(after - before, 128 * 1024) << before << " KiB before, " << after << " after";
+    }
+
     static TWebSlideViewFactory* Factory;
     TTempFolder FFolder;
     QWidget FWindow;
@@ -920,7 +955,7 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
          {},
          "try { var w = new Worker('worker.js'); w.onmessage = function (e) { done(e.data); };"
          " w.onerror = function () { done('no worker'); }; } catch (e) { done('no worker'); }",
-         "refused",
+         "no worker", // a worker would have the storage a document is denied: none runs
          {}},
         {"beacon",
          {},
@@ -1101,26 +1136,45 @@ TEST_F(WebSlideViewTest, AFloodingOrHungPageIsReplacedAndTheNextSlideShows)
     }
 }
 
+// A slide that fills IndexedDB (kept in the program's own process, the profile being off the record) as fast
+// as it can for its whole time: the storage is bounded while it plays and given back when the next slide
+// begins, so the program's memory does not keep what the slide stored.
+// A slide that fills IndexedDB as fast as it can for its whole time. The profile keeps such storage in the
+// program's own memory (it is off the record), so the slide's documents and workers get none: the program's
+// memory stays as it was while the slide plays and after it.
+TEST_F(WebSlideViewTest, ASlideFillingItsStorageLeavesTheProgramsMemoryAsItWas)
+{
+    FillStorage("var w = window;");
+}
+
+// Not yet: a frame the slide makes for itself starts as about:blank, where no script of the program's runs
+// before the slide's own, so its window still has IndexedDB (1.5 GB of the program's memory in this test).
+TEST_F(WebSlideViewTest, DISABLED_AFrameTheSlideMakesGetsNoStorageEither)
+{
+    FillStorage("var f = document.createElement('iframe'); document.body.appendChild(f);"
+                " var w = f.contentWindow;");
+}
+
 // What a slide stores (local and session storage, IndexedDB) is gone when the next slide of its view begins;
 // the other view's slides never see it.
 TEST_F(WebSlideViewTest, WhatASlideStoresIsGoneForTheNextSlide)
 {
     const auto view = NewView();
     const auto other = NewView();
-    view->Navigate(Write("stores.html",
-                         Page({}, "<script>localStorage.setItem('k', 'v'); sessionStorage.setItem('k', 'v');"
-                                  "var r = indexedDB.open('db', 1); r.onupgradeneeded = function () {"
-                                  " r.result.createObjectStore('s'); }; r.onsuccess = function () {"
-                                  " r.result.close(); document.title = 'stored'; };</script>")));
+    view->Navigate(
+        Write("stores.html", Page({}, "<script>localStorage.setItem('k', 'v');"
+                                      " sessionStorage.setItem('k', 'v'); document.title = 'stored';"
+                                      "</script>")));
     ASSERT_TRUE(WaitTitle(view->View(), "stored"));
-    const QByteArray look =
-        Page({}, "<script>setTimeout(function () { indexedDB.databases().then(function (d) {"
-                 " document.title = 'seen ' + localStorage.length + ' ' + sessionStorage.length"
-                 " + ' ' + d.length; }); }, 200);</script>");
+    const QByteArray look = Page({}, "<script>setTimeout(function () { document.title = 'seen ' +"
+                                     " localStorage.length + ' ' + sessionStorage.length + ' ' +"
+                                     " (typeof indexedDB) + ' ' + (typeof caches); }, 200);</script>");
     other->Navigate(Write("other.html", look));
-    EXPECT_TRUE(WaitTitle(other->View(), "seen 0 0 0")) << other->View().title().toStdString();
+    EXPECT_TRUE(WaitTitle(other->View(), "seen 0 0 undefined undefined"))
+        << other->View().title().toStdString();
     view->Navigate(Write("next.html", look));
-    EXPECT_TRUE(WaitTitle(view->View(), "seen 0 0 0")) << view->View().title().toStdString();
+    EXPECT_TRUE(WaitTitle(view->View(), "seen 0 0 undefined undefined"))
+        << view->View().title().toStdString();
 }
 
 } // namespace
