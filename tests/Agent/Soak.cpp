@@ -512,6 +512,7 @@ TSoakReport TSoak::Report() const
             sqlite3_finalize(statement);
             return rows;
         };
+        report.JournalFolder = FFolder.Path();
         report.JournalPlays = count("SELECT count(*) FROM plays");
         report.JournalMisses = count("SELECT count(*) FROM misses");
         report.JournalPowers = count("SELECT count(*) FROM power");

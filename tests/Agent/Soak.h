@@ -49,6 +49,7 @@ struct TSoakReport
     int WarningLines = 0;
     QStringList FirstErrors;
     // What the play journal (a real database in the soak's folder) holds of the same time.
+    QString JournalFolder; // where the journal is, for the export tool
     qint64 JournalPlays = 0;
     qint64 JournalMisses = 0;
     qint64 JournalPowers = 0;

@@ -1,5 +1,7 @@
 #include "Soak.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 // Two simulated days on two displays against a server that fails one request in ten and hangs on one in
@@ -32,6 +34,25 @@ TEST(Soak, TwoDaysAgainstAFlakyServerRunEveryDueActionOnce)
     EXPECT_EQ(report.JournalPowers, report.ByKind.at("display power").Run);
     EXPECT_EQ(report.JournalUpdatesSucceeded, report.UpdatesSucceeded);
     EXPECT_EQ(report.JournalUpdatesFailed, report.UpdatesFailed);
+    // The export tool says the same: a line per play in CSV (after its header), an object per play in JSON,
+    // and the hours' plays add up to them.
+    const auto exported = [&](const QStringList& arguments) {
+        QProcess tool;
+        tool.start(QStringLiteral(VC_PLAYS_EXECUTABLE),
+                   QStringList{"--folder", report.JournalFolder} + arguments);
+        EXPECT_TRUE(tool.waitForFinished(60000));
+        EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
+        return tool.readAllStandardOutput();
+    };
+    EXPECT_EQ(exported({}).count('\n') - 1, report.Swaps);
+    EXPECT_EQ(exported({"--format", "json"}).count("\n{"), report.Swaps);
+    QProcess hourly;
+    hourly.start(QStringLiteral(VC_PLAYS_EXECUTABLE), {"--folder", report.JournalFolder, "--hourly"});
+    ASSERT_TRUE(hourly.waitForFinished(60000));
+    qint64 hourlyPlays = 0;
+    for (const QByteArray& line : hourly.readAllStandardOutput().split('\n').mid(1))
+        hourlyPlays += line.split(',').value(5).toLongLong();
+    EXPECT_EQ(hourlyPlays, report.Swaps);
     ASSERT_EQ(cacheFiles.size(), 2u);
     EXPECT_EQ(cacheFiles[1], cacheFiles[0]) << "each day's content replaces the day before's";
 }
