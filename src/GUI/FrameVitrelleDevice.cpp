@@ -191,6 +191,9 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
     picture->setFrameShape(QFrame::StyledPanel);
     CreateTabLabel(tab, QStringLiteral("lblOnScreenTime"), QString(), false,
                    34 + ScreenPictureSize.height() + 4, 300);
+    QPushButton* takePicture =
+        CreateTabButton(tab, QStringLiteral("btnOnScreen"), QStringLiteral("Take one now"), nullptr, 120,
+                        34 + ScreenPictureSize.height() + 24, 300);
 
     connect(name, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
     connect(mode, &QComboBox::currentIndexChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
@@ -199,6 +202,10 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
     connect(power, &QPushButton::clicked, this, [this, power] { btnPowerClick(power); });
     connect(com, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnComSettingsClick);
     connect(commands, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnCommandSettingsClick);
+    connect(takePicture, &QPushButton::clicked, this, [this, &device] {
+        if (TVitrellePlayer* player = PlayerOf(device))
+            player->CaptureScreen();
+    });
     FModes.emplace_back();
     FTabDevices.push_back(&device);
 }
@@ -422,8 +429,19 @@ void TFrameVitrelleDevice::RefreshActivity()
         SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(device));
         TabControl<QPushButton>(i, "btnPower")
             ->setEnabled(!FPowerClicks.contains(&device) && !device.PowerCommandInProgress());
+        const TVitrellePlayer* player = PlayerOf(device);
+        TabControl<QPushButton>(i, "btnOnScreen")
+            ->setEnabled(player != nullptr && player->State() == psPlaying);
         ShowScreenPicture(i, device);
     }
+}
+
+TVitrellePlayer* TFrameVitrelleDevice::PlayerOf(const TVitrelleDevice& device) const
+{
+    for (int i = 0; i < FAgent.PlayerCount(); ++i)
+        if (FAgent.Players(i).Device() == &device)
+            return &FAgent.Players(i);
+    return nullptr;
 }
 
 void TFrameVitrelleDevice::ShowScreenPicture(int index, const TVitrelleDevice& device)

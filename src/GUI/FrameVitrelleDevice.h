@@ -21,6 +21,7 @@ class TActionList;
 class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleDevice;
+class TVitrellePlayer;
 
 // The Devices page of the main window: one tab per display with its name, identity, display mode,
 // full-screen choice, power state and power button, the two serial dialogs and its settings file name, and
@@ -65,6 +66,8 @@ private:
     QString LastPowerText(const TVitrelleDevice& device) const;
     // Shows the newest picture of what the display shows, when it has changed since it was last shown.
     void ShowScreenPicture(int index, const TVitrelleDevice& device);
+    // The player that plays on the display; null when it has none.
+    TVitrellePlayer* PlayerOf(const TVitrelleDevice& device) const;
 
     int TabIndexOf(const TVitrelleDevice& device) const;
     // The active tab when it has its copies; -1 otherwise.

@@ -206,6 +206,13 @@ TEST_F(DevicesPageTest, ActivityFollowsThePlayer)
     }));
     EXPECT_TRUE(Control<QLabel>("lblOnScreenTime0")->text().startsWith("at "));
     EXPECT_EQ(Control<QLabel>("imgOnScreen1")->text(), "No picture yet");
+    EXPECT_FALSE(Control<QPushButton>("btnOnScreen1")->isEnabled()) << "a display that plays nothing";
+    // On request: a new picture now, not a minute later.
+    const QString picture =
+        App.File("Screens/Lobby.jpg").replace("Lobby", Agent().Devices(0).GetDisplayName());
+    ASSERT_TRUE(QFile::remove(picture));
+    Control<QPushButton>("btnOnScreen0")->click();
+    EXPECT_TRUE(ServeEventsUntil([&] { return QFile::exists(picture); }));
     Agent().StopPlayer(0);
     EXPECT_TRUE(ServeEventsUntil([&] {
         Idle();

@@ -65,6 +65,10 @@ int main(int argc, char* argv[])
         form.show();
         form.raise();
         Settle(3000); // the scheduled show starts on the displays
+        // The Devices page shows the picture the first slide's swap leaves (later on a busy machine).
+        for (int waited = 0; waited < 30 && QDir(appFolder + QStringLiteral("/Screens")).isEmpty(); ++waited)
+            Settle(500);
+        Settle(500);
 
         const struct
         {
