@@ -50,6 +50,18 @@ const QString NoLastingStorage = QStringLiteral(
     "  });"
     "})();");
 
+// A script run as each document begins, before the document's own scripts.
+QWebEngineScript DocumentScript(const QString& name, quint32 world, bool subFrames, const QString& source)
+{
+    QWebEngineScript script;
+    script.setName(name);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(world);
+    script.setRunsOnSubFrames(subFrames);
+    script.setSourceCode(source);
+    return script;
+}
+
 } // namespace
 
 // ---- TSlideRequestGuard ----
@@ -153,20 +165,10 @@ TSlidePage::TSlidePage(QWebEngineProfile* profile, const QString& ownOrigin, QOb
     // A page that is not in front is still painted, so that it is on screen the moment it is raised.
     setLifecycleState(LifecycleState::Active);
 
-    QWebEngineScript clearStorage;
-    clearStorage.setName(QStringLiteral("vitrelle-clear-storage"));
-    clearStorage.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    clearStorage.setWorldId(QWebEngineScript::ApplicationWorld);
-    clearStorage.setRunsOnSubFrames(false);
-    clearStorage.setSourceCode(ClearStorage);
-    scripts().insert(clearStorage);
-    QWebEngineScript noLastingStorage;
-    noLastingStorage.setName(QStringLiteral("vitrelle-no-lasting-storage"));
-    noLastingStorage.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    noLastingStorage.setWorldId(QWebEngineScript::MainWorld);
-    noLastingStorage.setRunsOnSubFrames(true);
-    noLastingStorage.setSourceCode(NoLastingStorage);
-    scripts().insert(noLastingStorage);
+    scripts().insert(DocumentScript(QStringLiteral("vitrelle-clear-storage"),
+                                    QWebEngineScript::ApplicationWorld, false, ClearStorage));
+    scripts().insert(DocumentScript(QStringLiteral("vitrelle-no-lasting-storage"),
+                                    QWebEngineScript::MainWorld, true, NoLastingStorage));
 
     // What a document can make the engine tell the program as often as it likes. The connections only count:
     // nothing the page sends is kept.
