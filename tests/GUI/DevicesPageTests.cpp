@@ -323,6 +323,11 @@ TEST_P(PowerTest, TheButtonOffersTheOtherCommandAndTheLabelShowsTheState)
     const qsizetype before = display.Received().size();
     Click("btnPower0");
     EXPECT_TRUE(display.Received(before + c.Command.size()).contains(c.Command));
+    // The display has the command; its outcome reaches the page a moment later, from the display's worker.
+    ServeEventsUntil([&] {
+        return Control<QLabel>("lblPowerStatus0")->text() == c.After[0] &&
+               Control<QPushButton>("btnPower0")->text() == c.After[1] && !Agent().Devices(0).Busy();
+    });
     EXPECT_EQ(Control<QLabel>("lblPowerStatus0")->text(), c.After[0]);
     EXPECT_EQ(Control<QPushButton>("btnPower0")->text(), c.After[1]);
     Idle();
