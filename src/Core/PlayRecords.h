@@ -28,7 +28,7 @@ struct TPlayRecord
     QString VitrelleName;
     QString SlideId;
     QString SlideType;
-    QDateTime Appeared; // any time spec: stored as UTC with the local offset of that moment
+    QDateTime Appeared; // local or UTC: kept as UTC with the local offset of that moment
     qint64 DurationMs = 0;
     // How it left the screen: "next", "stop", "display lost" or "program ended".
     QString Ended;
