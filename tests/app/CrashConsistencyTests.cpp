@@ -23,12 +23,28 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <csignal>
 #include <iostream>
 #include <map>
 #include <random>
 
 namespace {
+
+// Lets the victim work for the delay, reading what it announces meanwhile, then kills it with SIGKILL.
+void KillAfter(QProcess& victim, qint64 delayMs, const std::function<void()>& readLines)
+{
+    const QDeadlineTimer delay(delayMs);
+    while (!delay.hasExpired()) {
+        victim.waitForReadyRead(static_cast<int>(std::max<qint64>(1, delay.remainingTime())));
+        readLines();
+    }
+    ASSERT_EQ(victim.state(), QProcess::Running) << victim.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(victim.processId()), SIGKILL);
+    ASSERT_TRUE(victim.waitForFinished(10000));
+    readLines();
+}
 
 const QStringList WorkKinds{"settings", "device", "schedule", "render", "media"};
 constexpr int MaxKillDelayMs = 250;
@@ -201,15 +217,7 @@ TEST_F(CrashConsistency, EveryFileIsWholeAndNoTemporaryFileRemainsAfterAKill)
         }
         ASSERT_EQ(started.size(), WorkKinds.size())
             << "the victim did not start its work: " << victim.readAllStandardError().toStdString();
-        const QDeadlineTimer delay(delays(random));
-        while (!delay.hasExpired()) {
-            victim.waitForReadyRead(static_cast<int>(std::max<qint64>(1, delay.remainingTime())));
-            readLines();
-        }
-        ASSERT_EQ(victim.state(), QProcess::Running) << victim.readAllStandardError().toStdString();
-        ::kill(static_cast<pid_t>(victim.processId()), SIGKILL);
-        ASSERT_TRUE(victim.waitForFinished(10000));
-        readLines();
+        ASSERT_NO_FATAL_FAILURE(KillAfter(victim, delays(random), readLines));
         ++killedDuring[last];
         if (LeftoverCount(App.Path()) > 0)
             ++killsLeavingLeftovers;
@@ -300,15 +308,7 @@ TEST_F(RenameCrash, TheDisplayComesBackUnderOneNameWithItsActions)
         }
         ASSERT_GT(renames, before) << "the victim did not rename: "
                                    << victim.readAllStandardError().toStdString();
-        const QDeadlineTimer delay(delays(random));
-        while (!delay.hasExpired()) {
-            victim.waitForReadyRead(static_cast<int>(std::max<qint64>(1, delay.remainingTime())));
-            readLines();
-        }
-        ASSERT_EQ(victim.state(), QProcess::Running) << victim.readAllStandardError().toStdString();
-        ::kill(static_cast<pid_t>(victim.processId()), SIGKILL);
-        ASSERT_TRUE(victim.waitForFinished(10000));
-        readLines();
+        ASSERT_NO_FATAL_FAILURE(KillAfter(victim, delays(random), readLines));
 
         QProcess start;
         start.start(QStringLiteral(VC_CRASH_VICTIM), {"start", App.Path()});
