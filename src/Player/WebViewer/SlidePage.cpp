@@ -30,23 +30,43 @@ QString LeaveQuestion()
         "Are you sure you want to leave this page? Changes that you made may not be saved.");
 }
 
-// Run in the program's script world as each document of the main frame begins, before the document's own
-// scripts: what the page's earlier slide stored (its documents share the page's origin) is given back.
-const QString ClearStorage = QStringLiteral(
+// Run in the document's own world as each document begins, in every frame it reaches, before the document's
+// scripts. The profile refuses every frame all lasting storage (TWebSlideViewFactory): a slide finds no
+// IndexedDB and no cache storage, and gets local and session storage that live in its own renderer, bounded,
+// for as long as its document does, so templates that keep a little state still run. WebRTC is gone too: its
+// connections to STUN/TURN servers and peers never pass the request guard.
+const QString ConfineDocument = QStringLiteral(
     "(function () {"
-    "  try { localStorage.clear(); } catch (e) {}"
-    "  try { sessionStorage.clear(); } catch (e) {}"
-    "  try { indexedDB.databases().then(function (all) {"
-    "    all.forEach(function (d) { indexedDB.deleteDatabase(d.name); }); }, function () {}); } catch (e) {}"
-    "})();");
-
-// Run in the document's own world as each document begins, in every frame, before its scripts: a slide gets
-// no IndexedDB and no cache storage. The profile keeps them in the program's own memory (it is off the
-// record), without a bound a slide could be held to, and for as long as the program runs.
-const QString NoLastingStorage = QStringLiteral(
-    "(function () {"
-    "  ['indexedDB', 'caches'].forEach(function (name) {"
-    "    try { Object.defineProperty(window, name, { value: undefined, configurable: false }); } catch (e) {}"
+    "  function memoryStorage() {"
+    "    var items = new Map(), used = 0, limit = 5 * 1024 * 1024;"
+    "    var api = {"
+    "      getItem: function (k) { k = String(k); return items.has(k) ? items.get(k) : null; },"
+    "      setItem: function (k, v) { k = String(k); v = String(v);"
+    "        var grow = k.length + v.length - (items.has(k) ? k.length + items.get(k).length : 0);"
+    "        if (used + grow > limit) throw new DOMException('The quota has been exceeded.',"
+    "                                                        'QuotaExceededError');"
+    "        used += grow; items.set(k, v); },"
+    "      removeItem: function (k) { k = String(k);"
+    "        if (items.has(k)) { used -= k.length + items.get(k).length; items.delete(k); } },"
+    "      clear: function () { items.clear(); used = 0; },"
+    "      key: function (i) { var keys = Array.from(items.keys()); return i >= 0 && i < keys.length ?"
+    "        keys[i] : null; }"
+    "    };"
+    "    Object.defineProperty(api, 'length', { get: function () { return items.size; } });"
+    "    return new Proxy(api, {"
+    "      get: function (t, p) { return typeof p === 'symbol' || p in t ? t[p] :"
+    "        (items.has(p) ? items.get(p) : undefined); },"
+    "      set: function (t, p, v) { if (typeof p === 'symbol' || p in t) return false;"
+    "        t.setItem(p, v); return true; },"
+    "      has: function (t, p) { return p in t || items.has(p); },"
+    "      deleteProperty: function (t, p) { t.removeItem(p); return true; }"
+    "    });"
+    "  }"
+    "  var replaced = { localStorage: memoryStorage(), sessionStorage: memoryStorage() };"
+    "  ['indexedDB', 'caches', 'RTCPeerConnection', 'webkitRTCPeerConnection', 'localStorage',"
+    "   'sessionStorage'].forEach(function (name) {"
+    "    try { Object.defineProperty(window, name, { value: replaced[name], configurable: false }); }"
+    "    catch (e) {}"
     "  });"
     "})();");
 
@@ -165,10 +185,8 @@ TSlidePage::TSlidePage(QWebEngineProfile* profile, const QString& ownOrigin, QOb
     // A page that is not in front is still painted, so that it is on screen the moment it is raised.
     setLifecycleState(LifecycleState::Active);
 
-    scripts().insert(DocumentScript(QStringLiteral("vitrelle-clear-storage"),
-                                    QWebEngineScript::ApplicationWorld, false, ClearStorage));
-    scripts().insert(DocumentScript(QStringLiteral("vitrelle-no-lasting-storage"),
-                                    QWebEngineScript::MainWorld, true, NoLastingStorage));
+    scripts().insert(DocumentScript(QStringLiteral("vitrelle-confine-document"), QWebEngineScript::MainWorld,
+                                    true, ConfineDocument));
 
     // What a document can make the engine tell the program as often as it likes. The connections only count:
     // nothing the page sends is kept.

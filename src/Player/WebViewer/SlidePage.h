@@ -49,10 +49,10 @@ private:
 // messages and script errors go nowhere, no window opens, no file chooser, no permission (camera, microphone,
 // location, notifications, ...) is granted, and the main frame goes only where the program sends it: link
 // clicks, form posts, script location changes, meta refreshes, redirects and history moves of the slide are
-// refused; its frames and everything it loads pass TSlideRequestGuard. Storage its documents fill (local and
-// session storage, IndexedDB) is cleared as each next document of the page begins. A page that floods the
-// program with events (title and icon changes, console messages, ...) is reported through OnFlood, once. The
-// background is black and the page stays in the active lifecycle state. Main thread only.
+// refused; its frames and everything it loads pass TSlideRequestGuard. Its documents have no IndexedDB, cache
+// storage or WebRTC, and local and session storage that live only as long as the document. A page that floods
+// the program with events (title and icon changes, console messages, ...) is reported through OnFlood, once.
+// The background is black and the page stays in the active lifecycle state. Main thread only.
 class TSlidePage : public QWebEnginePage
 {
     Q_OBJECT

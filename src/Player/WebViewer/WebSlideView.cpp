@@ -13,6 +13,7 @@
 #include <QQuickWidget>
 #include <QQuickWindow>
 #include <QUuid>
+#include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -50,10 +51,16 @@ qint64 ResidentBytes(qint64 pid)
     return -1;
 }
 
-// The engine takes schemes only before it starts, which is before any application object exists: every
-// program with web views registers the slides' scheme while its statics are made.
-[[maybe_unused]] const bool SchemeRegistered = [] {
+// The engine takes schemes and its own switches only before it starts, which is before any application
+// object exists: every program with web views sets them while its statics are made, before any thread of its
+// own reads the environment. WebRTC gets no UDP of its own, so no STUN or TURN request leaves from any frame,
+// not even one the page's document script never reaches.
+[[maybe_unused]] const bool EngineConfigured = [] {
     TSlideScheme::Register();
+    const QByteArray noUdp = "--force-webrtc-ip-handling-policy=disable_non_proxied_udp";
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains(noUdp))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.isEmpty() ? noUdp : flags + ' ' + noUdp);
     return true;
 }();
 
@@ -318,6 +325,11 @@ TWebSlideViewFactory::TWebSlideViewFactory()
     FProfile->installUrlSchemeHandler(QByteArray(TSlideScheme::Name.data(), TSlideScheme::Name.size()),
                                       FFiles.get());
     FProfile->setHttpCacheMaximumSize(MaxHttpCacheBytes);
+    // The engine asks the cookie filter also for every frame's storage (local and session storage, IndexedDB,
+    // cache storage): a slide keeps nothing in the program's own memory, not even from a frame it makes by
+    // script, where no document script of the program runs first. Asked on the engine's IO thread.
+    FProfile->cookieStore()->setCookieFilter(
+        [](const QWebEngineCookieStore::FilterRequest&) { return false; });
     QObject::connect(FProfile.get(), &QWebEngineProfile::downloadRequested, FProfile.get(),
                      [](QWebEngineDownloadRequest* download) { download->cancel(); });
     // Nobody is in front of the wall to click: a slide's video plays by itself. Everything else a page could

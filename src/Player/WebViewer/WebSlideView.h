@@ -118,8 +118,8 @@ private:
 // come through the program's scheme, which is neither local nor secure); no clipboard, paste, plugins, PDF
 // viewer, hyperlink auditing pings, DNS prefetch, screen capture, full screen, window activation from a
 // script, navigation by dropping a file, insecure content in a secure page or location on insecure origins,
-// no page icons fetched; WebRTC sees public interfaces only; an HTTP cache of MaxHttpCacheBytes in memory.
-// Videos play without a user's gesture.
+// no page icons fetched; no cookies and no storage for any frame; WebRTC sees public interfaces only and
+// sends no UDP; an HTTP cache of MaxHttpCacheBytes in memory. Videos play without a user's gesture.
 class TWebSlideViewFactory : public ISlideViewFactory
 {
 public:

@@ -13,10 +13,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QNetworkDatagram>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <QUdpSocket>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -32,7 +34,9 @@ namespace {
 // far as the permission question.
 const bool EngineSetUp = [] {
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--use-fake-device-for-media-stream");
+    // Added to what the views' library sets, whichever of the two is made first.
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --use-fake-device-for-media-stream");
     return true;
 }();
 
@@ -242,15 +246,18 @@ protected:
         const qint64 before = OwnResidentKiB();
         view->Navigate(Write(
             "fill.html",
-            Page(QStringLiteral("<script>%1 if (!w.indexedDB) document.title = 'no storage';"
-                                " var r = w.indexedDB.open('fill', 1); r.onupgradeneeded = function () {"
+            Page(QStringLiteral("<script>%1 if (!w.indexedDB) document.title = 'no storage'; try {"
+                                " var r = w.indexedDB.open('fill', 1); r.onerror = function () {"
+                                " document.title = 'refused'; }; r.onupgradeneeded = function () {"
                                 " r.result.createObjectStore('s'); }; r.onsuccess = function () {"
                                 " var db = r.result; var n = 0; function put() { if (n >= 256) {"
                                 " document.title = 'full ' + n; return; }"
                                 " var t = db.transaction('s', 'readwrite'); var a = new Uint8Array(8 << 20);"
                                 " a.fill(n & 255); t.objectStore('s').put(a, n); t.oncomplete = function () {"
                                 " ++n; put(); }; t.onabort = t.onerror = function () {"
-                                " document.title = 'refused at ' + n; }; } put(); };</script>")
+                                " document.title = 'refused at ' + n; }; } put(); }; } catch (e) { "
+                                "document.title = 'refused'; }"
+                                "</script>")
                      .arg(QString::fromUtf8(where)))));
         ASSERT_TRUE(ServeEventsUntil(
             [&] {
@@ -862,6 +869,16 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
     TListener otherPort;                                            // the content server's host, another port
     TListener otherHost(QHostAddress(QStringLiteral("127.0.0.2"))); // another loopback address
     ASSERT_TRUE(server.isListening() && otherPort.isListening() && otherHost.isListening());
+    // What WebRTC would send a STUN or TURN server on another address.
+    QUdpSocket datagrams;
+    ASSERT_TRUE(datagrams.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    int datagramsSeen = 0;
+    QObject::connect(&datagrams, &QUdpSocket::readyRead, [&] {
+        while (datagrams.hasPendingDatagrams()) {
+            datagrams.receiveDatagram();
+            ++datagramsSeen;
+        }
+    });
     const QString secret = QStringLiteral("SECRET-PASSWORD");
     FFolder.Write("VitrelleCenter.xml",
                   "<VitrelleCenter><Password>" + secret.toUtf8() + "</Password></VitrelleCenter>");
@@ -884,6 +901,14 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
                               ".then(function (t) { done('read ' + t); }, function () { done('refused'); });")
             .arg(url);
     };
+    // Tries a STUN server (UDP) and a TURN server over TCP on the other address, with WebRTC of the window W.
+    const QString webRtc = "try { var c = new W.RTCPeerConnection({iceServers: [{urls: 'stun:127.0.0.2:" +
+                           QString::number(datagrams.localPort()) +
+                           "'}, {urls: 'turn:127.0.0.2:" + QString::number(otherHost.serverPort()) +
+                           "?transport=tcp', username: 'u', credential: '" + secret +
+                           "'}]}); c.createDataChannel('d'); c.createOffer().then(function (o) {"
+                           " return c.setLocalDescription(o); }); } catch (e) {} setTimeout(function () { "
+                           "done('tried'); }, 1500);";
     struct TRow
     {
         const char* Case;
@@ -891,6 +916,9 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
         QString Script;      // calls done(report) once it knows
         QString Report;      // what the page reports; empty: anything that does not hold the secret
         QStringList Blocked; // origins logged as blocked
+        // No TCP connection reaches the other listeners. WebRTC of a frame the slide makes by script is out
+        // of reach of the document script that takes WebRTC away; only its UDP is refused, by the engine.
+        bool NoConnection = true;
     };
     const TRow rows[] = {
         {"settings file by relative path", {}, read("../../VitrelleCenter.xml"), "refused", {}},
@@ -996,6 +1024,21 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
          "location.replace('file:///etc/'); setTimeout(function () { done('stayed'); }, 500);",
          "stayed",
          {}},
+        {"WebRTC to a STUN and a TURN server", {}, "var W = window;" + webRtc, {}, {}},
+        {"WebRTC from a frame the slide makes",
+         {},
+         "var f = document.createElement('iframe'); document.body.appendChild(f); var W = f.contentWindow;" +
+             webRtc,
+         {},
+         {},
+         false},
+        {"storage of a frame the slide makes",
+         {},
+         "var f = document.createElement('iframe'); document.body.appendChild(f); var w = f.contentWindow;"
+         "try { w.localStorage.setItem('k', 'v'); w.indexedDB.open('x').onsuccess = function () {"
+         " done('opened'); }; } catch (e) { done('refused'); }",
+         "refused",
+         {}},
         {"content server's picture and its type's style sheet",
          "<img src='" + server.Origin() +
              "/picture.svg' style='position: fixed; left: 0; top: 0; width: 50%; "
@@ -1033,9 +1076,15 @@ TEST_F(WebSlideViewTest, AHostileSlideReachesOnlyItsOwnFilesAndTheContentServer)
             EXPECT_EQ(report, row.Report);
         }
         EXPECT_EQ(view->Page().url().path(), url.path());
-        EXPECT_TRUE(otherHost.Requests.isEmpty()) << otherHost.Requests.join(", ").toStdString();
-        EXPECT_TRUE(otherPort.Requests.isEmpty()) << otherPort.Requests.join(", ").toStdString();
-        EXPECT_EQ(otherHost.Connections + otherPort.Connections, 0);
+        if (row.NoConnection) {
+            EXPECT_TRUE(otherHost.Requests.isEmpty()) << otherHost.Requests.join(", ").toStdString();
+            EXPECT_TRUE(otherPort.Requests.isEmpty()) << otherPort.Requests.join(", ").toStdString();
+            EXPECT_EQ(otherHost.Connections + otherPort.Connections, 0);
+        }
+        otherHost.Requests.clear();
+        otherPort.Requests.clear();
+        otherHost.Connections = otherPort.Connections = 0;
+        EXPECT_EQ(datagramsSeen, 0);
         for (const QString& origin : row.Blocked) {
             const QString line =
                 QStringLiteral("[2] TSlidePage: Slide %1 of vitrelle v1: blocked a request to %2")
@@ -1136,36 +1185,30 @@ TEST_F(WebSlideViewTest, AFloodingOrHungPageIsReplacedAndTheNextSlideShows)
     }
 }
 
-// A slide that fills IndexedDB (kept in the program's own process, the profile being off the record) as fast
-// as it can for its whole time: the storage is bounded while it plays and given back when the next slide
-// begins, so the program's memory does not keep what the slide stored.
-// A slide that fills IndexedDB as fast as it can for its whole time. The profile keeps such storage in the
-// program's own memory (it is off the record), so the slide's documents and workers get none: the program's
-// memory stays as it was while the slide plays and after it.
+// A slide that fills IndexedDB as fast as it can for its whole time, from its own document or from a frame it
+// makes by script (which starts as about:blank, where no script of the program runs before the slide's). The
+// profile would keep such storage in the program's own memory (it is off the record): it grew by 1.4 GB in
+// each case. The slide gets none; the program's memory stays as it was while the slide plays and after it.
 TEST_F(WebSlideViewTest, ASlideFillingItsStorageLeavesTheProgramsMemoryAsItWas)
 {
-    FillStorage("var w = window;");
+    for (const char* where : {"var w = window;", "var f = document.createElement('iframe');"
+                                                 " document.body.appendChild(f); var w = f.contentWindow;"}) {
+        SCOPED_TRACE(where);
+        FillStorage(where);
+    }
 }
 
-// Not yet: a frame the slide makes for itself starts as about:blank, where no script of the program's runs
-// before the slide's own, so its window still has IndexedDB (1.5 GB of the program's memory in this test).
-TEST_F(WebSlideViewTest, DISABLED_AFrameTheSlideMakesGetsNoStorageEither)
-{
-    FillStorage("var f = document.createElement('iframe'); document.body.appendChild(f);"
-                " var w = f.contentWindow;");
-}
-
-// What a slide stores (local and session storage, IndexedDB) is gone when the next slide of its view begins;
-// the other view's slides never see it.
+// A template that keeps a little state in local or session storage still runs; what it stores is gone when
+// the next slide of its view begins, and the other view's slides never see it.
 TEST_F(WebSlideViewTest, WhatASlideStoresIsGoneForTheNextSlide)
 {
     const auto view = NewView();
     const auto other = NewView();
-    view->Navigate(
-        Write("stores.html", Page({}, "<script>localStorage.setItem('k', 'v');"
-                                      " sessionStorage.setItem('k', 'v'); document.title = 'stored';"
-                                      "</script>")));
-    ASSERT_TRUE(WaitTitle(view->View(), "stored"));
+    view->Navigate(Write("stores.html",
+                         Page({}, "<script>localStorage.setItem('k', 'v'); sessionStorage.s = 'w';"
+                                  " document.title = 'stored ' + localStorage.getItem('k') + localStorage.k +"
+                                  " sessionStorage.getItem('s') + localStorage.length;</script>")));
+    ASSERT_TRUE(WaitTitle(view->View(), "stored vvw1")) << view->View().title().toStdString();
     const QByteArray look = Page({}, "<script>setTimeout(function () { document.title = 'seen ' +"
                                      " localStorage.length + ' ' + sessionStorage.length + ' ' +"
                                      " (typeof indexedDB) + ' ' + (typeof caches); }, 200);</script>");
