@@ -34,6 +34,22 @@ fi
 output=${output:-.}
 mkdir -p "$output"
 
+# A program built without the package's fixed folder would look for its files beside itself in /usr/bin,
+# fail, and be restarted by its unit for ever: such binaries are refused here.
+folder=/var/lib/vitrellecenter
+for program in VitrelleCenter VitrellePlays; do
+  if [ ! -x "$binaries/$program" ]; then
+    echo "package.sh: $binaries/$program is missing or not executable" >&2
+    exit 1
+  fi
+  found=$(QT_QPA_PLATFORM=offscreen "$binaries/$program" --print-application-folder 2>/dev/null) || found=""
+  if [ "$found" != "$folder" ]; then
+    echo "package.sh: $binaries/$program keeps its files in '${found:-(it did not say)}', the package needs $folder:" \
+      "build it with -DVC_APPLICATION_FOLDER=$folder (scripts/package.sh without --binaries does)" >&2
+    exit 1
+  fi
+done
+
 version=$(sed -n 's/^project(VitrelleCenter VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 architecture=$(dpkg --print-architecture)
 deb="$(cd "$output" && pwd)/vitrellecenter_${version}_${architecture}.deb"

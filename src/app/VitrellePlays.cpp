@@ -48,7 +48,9 @@ int main(int argc, char* argv[])
                                     QStringLiteral("FORMAT"), QStringLiteral("csv"));
     const QCommandLineOption hourly(
         QStringLiteral("hourly"), QStringLiteral("Plays and seconds per hour, display, vitrelle and slide."));
-    parser.addOptions({folder, from, to, display, vitrelle, format, hourly});
+    const QCommandLineOption printFolder(QStringLiteral("print-application-folder"),
+                                         QStringLiteral("Prints the application folder it reads and ends."));
+    parser.addOptions({folder, from, to, display, vitrelle, format, hourly, printFolder});
     if (!parser.parse(application.arguments()))
         return Fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
@@ -62,6 +64,10 @@ int main(int argc, char* argv[])
         applicationFolder = QStringLiteral(VC_APPLICATION_FOLDER);
     if (applicationFolder.isEmpty())
         applicationFolder = QCoreApplication::applicationDirPath();
+    if (parser.isSet(printFolder)) {
+        std::printf("%s\n", applicationFolder.toLocal8Bit().constData());
+        return 0;
+    }
     options.Path = QDir(applicationFolder).filePath(QString(TPlayJournal::FileName));
     for (const auto& [option, upper, bound] :
          {std::tuple{&from, false, &options.From}, std::tuple{&to, true, &options.To}}) {

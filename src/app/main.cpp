@@ -9,6 +9,7 @@
 
 #include <QLoggingCategory>
 
+#include <cstdio>
 #include <string_view>
 #include <unistd.h>
 
@@ -34,6 +35,12 @@ QString ApplicationFolder()
 
 int main(int argc, char* argv[])
 {
+    // Asked by the packaging script, which refuses a program that would look for its files elsewhere.
+    if (argc == 2 && std::string_view(argv[1]) == "--print-application-folder") {
+        const QCoreApplication core(argc, argv);
+        std::printf("%s\n", ApplicationFolder().toLocal8Bit().constData());
+        return 0;
+    }
     // First, while this is the only thread: the notification variables leave the environment here.
     const std::unique_ptr<IServiceManager> serviceManager = TakeServiceManagerFromEnvironment();
     // The web engine refuses to start as root with its sandbox (installers and test machines run so); a kiosk
