@@ -19,8 +19,6 @@
 
 namespace {
 
-std::unique_ptr<TComSettingForm> TheInstance;
-
 constexpr int ClientWidth = 250;
 constexpr int ClientHeight = 298;
 constexpr int FieldLeft = 133;
@@ -59,7 +57,7 @@ void ShowTimeOut(QSpinBox* spin, qint32 stored)
 
 } // namespace
 
-TComSettingForm::TComSettingForm() : QDialog(nullptr)
+TComSettingForm::TComSettingForm(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TComSettingForm"));
     setWindowTitle(QStringLiteral("RS232 Port"));
@@ -106,11 +104,6 @@ TComSettingForm::TComSettingForm() : QDialog(nullptr)
     AddOkCancelButtons(*this, 78 + shift, 166 + shift, 266, btnOK, btnCancel);
 
     setFixedSize(width, ClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }
 
 QLabel* TComSettingForm::AddLabel(const char* name, const QString& caption, int left, int top)
@@ -185,16 +178,4 @@ bool TComSettingForm::EditComSettings(TComSettings& settings)
     settings.TimeOutConstant = SeTimeOutConstant->value();
     settings.TimeOutPerChar = seTimeOutPerChar->value();
     return true;
-}
-
-TComSettingForm& TComSettingForm::Instance()
-{
-    if (!TheInstance)
-        TheInstance.reset(new TComSettingForm);
-    return *TheInstance;
-}
-
-void TComSettingForm::FreeInstance()
-{
-    TheInstance.reset();
 }

@@ -8,14 +8,12 @@ class QPushButton;
 class QSpinBox;
 class TComSettings;
 
-// The serial port dialog. One instance, made on first use and kept until FreeInstance; each call fills it
-// afresh from the settings it is given.
+// The serial port dialog, made where it is used and shown over its parent's window. Main thread.
 class TComSettingForm : public QDialog
 {
     Q_OBJECT
 public:
-    static TComSettingForm& Instance();
-    static void FreeInstance();
+    explicit TComSettingForm(QWidget* parent);
 
     // Shows the settings and, when the operator confirms, writes the chosen values into them (without
     // firing their OnChange: they are a copy being edited). True when confirmed. The time-outs are offered
@@ -23,7 +21,6 @@ public:
     bool EditComSettings(TComSettings& settings);
 
 private:
-    TComSettingForm();
     QLabel* AddLabel(const char* name, const QString& caption, int left, int top);
     QComboBox* AddComboBox(const char* name, int top);
     QSpinBox* AddSpinEdit(const char* name, int value, int maximum, int top);

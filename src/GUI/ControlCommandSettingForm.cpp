@@ -11,15 +11,13 @@
 
 namespace {
 
-std::unique_ptr<TControlCommandSettingForm> TheInstance;
-
 constexpr int ClientWidth = 581;
 constexpr int ClientHeight = 207;
 constexpr int EditWidth = 121;
 
 } // namespace
 
-TControlCommandSettingForm::TControlCommandSettingForm() : QDialog(nullptr)
+TControlCommandSettingForm::TControlCommandSettingForm(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TControlCommandSettingForm"));
     setWindowTitle(QStringLiteral("Control Commands"));
@@ -71,7 +69,7 @@ QLineEdit* TControlCommandSettingForm::AddEdit(const char* name, int left, int t
     return edit;
 }
 
-bool TControlCommandSettingForm::EditControlCodes(TDeviceControlSettings& settings, QWidget* centreOn)
+bool TControlCommandSettingForm::EditControlCodes(TDeviceControlSettings& settings)
 {
     const struct
     {
@@ -87,28 +85,10 @@ bool TControlCommandSettingForm::EditControlCodes(TDeviceControlSettings& settin
     for (const auto& field : fields)
         field.Edit->setText(*field.Code);
     edPowerOnCode->setFocus();
-    if (centreOn != nullptr) {
-        const QWidget* window = centreOn->window();
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(window->mapToGlobal(window->rect().center()));
-        move(frame.topLeft());
-    }
 
     if (TModal::Exec(*this) != QDialog::Accepted)
         return false;
     for (const auto& field : fields)
         *field.Code = EncodeControlCode(field.Edit->text());
     return true;
-}
-
-TControlCommandSettingForm& TControlCommandSettingForm::Instance()
-{
-    if (!TheInstance)
-        TheInstance.reset(new TControlCommandSettingForm);
-    return *TheInstance;
-}
-
-void TControlCommandSettingForm::FreeInstance()
-{
-    TheInstance.reset();
 }

@@ -8,7 +8,6 @@
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
-#include "PageEvents.h"
 #include "ScreenPicture.h"
 #include "TabBuilders.h"
 #include "Vitrelle.h"
@@ -51,8 +50,8 @@ void SetTextWhenChanged(QLabel* label, const QString& text)
 
 } // namespace
 
-TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
-    : QFrame(owner), FAgent(agent), FEvents(events)
+TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent)
+    : QFrame(owner), FAgent(agent)
 {
     setObjectName(QStringLiteral("TFrameVitrelleDevice"));
     ActionList = new TActionList(this);
@@ -97,12 +96,19 @@ TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent&
     LinkButton(btnSaveSettings, actSaveDeviceSettings, false);
 
     AddNewDevices();
-    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleDevice::AddNewDevices);
-    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrelleDevice::RemoveDevice);
+    const TAgentNotifier& notifier = FAgent.Notifier();
+    connect(&notifier, &TAgentNotifier::DevicesAdded, this, &TFrameVitrelleDevice::AddNewDevices);
+    connect(&notifier, &TAgentNotifier::DeviceRemoved, this, &TFrameVitrelleDevice::RemoveDevice);
+    connect(&notifier, &TAgentNotifier::PowerStatusChanged, this, [this](int device) {
+        // Also reached from scheduled power commands: a failing status query must not turn the command that
+        // was carried out into an error.
+        if (device >= 0 && device < FAgent.DeviceCount())
+            LogErrors(LogSource, [&] { RefreshPowerStatus(FAgent.Devices(device)); });
+    });
     ActionList->UpdateAll();
 }
 
-// The devices are gone by now; their hooks into this page went with them.
+// What the displays still report after this goes finds no page: the status queries' outcomes check for it.
 TFrameVitrelleDevice::~TFrameVitrelleDevice() = default;
 
 void TFrameVitrelleDevice::AddNewDevices()
@@ -111,12 +117,6 @@ void TFrameVitrelleDevice::AddNewDevices()
         TVitrelleDevice& device = FAgent.Devices(i);
         BuildDeviceTab(device);
         FillDeviceTab(i, device);
-        device.OnPowerStatusChange = [page = QPointer<TFrameVitrelleDevice>(this)](TVitrelleDevice& changed) {
-            // Also reached from scheduled power commands: a failing status query must not turn the command
-            // that was carried out into an error.
-            if (page)
-                LogErrors(LogSource, [&] { page->RefreshPowerStatus(changed); });
-        };
         // The copies come last: until then the change events of the filling find no copy to change.
         FCopies.push_back(std::make_unique<TCopies>(device.Settings()));
     }
@@ -358,13 +358,13 @@ void TFrameVitrelleDevice::btnPowerClick(QAbstractButton* button)
 void TFrameVitrelleDevice::btnComSettingsClick()
 {
     if (TCopies* copies = SelectedCopies())
-        TComSettingForm::Instance().EditComSettings(copies->Edited().ControlSettings().ComSettings);
+        TComSettingForm(this).EditComSettings(copies->Edited().ControlSettings().ComSettings);
 }
 
 void TFrameVitrelleDevice::btnCommandSettingsClick()
 {
     if (TCopies* copies = SelectedCopies())
-        TControlCommandSettingForm::Instance().EditControlCodes(copies->Edited().ControlSettings(), this);
+        TControlCommandSettingForm(this).EditControlCodes(copies->Edited().ControlSettings());
 }
 
 void TFrameVitrelleDevice::RenameWhenEdited(int index, TCopies& copies)

@@ -18,7 +18,6 @@ class QAction;
 class QPushButton;
 class QTabWidget;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleDevice;
 class TVitrellePlayer;
@@ -35,7 +34,7 @@ class TFrameVitrelleDevice : public QFrame
 public:
     static constexpr QLatin1StringView LogSource{"TFrameVitrelleDevice"};
 
-    TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrelleDevice() override;
 
     // Asks the display for its power state (a serial query when its status codes are set) and shows it on
@@ -83,7 +82,6 @@ private:
     void RenameWhenEdited(int index, TCopies& copies);
 
     TVitrelleCenterAgent& FAgent;
-    TPageEvents& FEvents;
     TActionList* ActionList = nullptr;
     QTabWidget* PageControl = nullptr;
     QFrame* pnlButton = nullptr;

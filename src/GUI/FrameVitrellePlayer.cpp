@@ -3,7 +3,6 @@
 #include "ActionList.h"
 #include "ControlLookup.h"
 #include "ModalDialogs.h"
-#include "PageEvents.h"
 #include "TabBuilders.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleCenterApplication.h"
@@ -27,7 +26,7 @@ constexpr int DefaultSeconds = 10;
 
 } // namespace
 
-TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
+TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent)
     : QFrame(owner), FAgent(agent), FFetches(std::make_unique<TWorkQueue>(QStringLiteral("Vitrelles page")))
 {
     setObjectName(QStringLiteral("TFrameVitrellePlayer"));
@@ -45,11 +44,12 @@ TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent&
     AddDeviceTabs();
     // A list downloaded from the Settings page, and displays plugged in while the program runs, show here
     // without a restart.
-    connect(&events, &TPageEvents::VitrelleListChanged, this,
+    const TAgentNotifier& notifier = FAgent.Notifier();
+    connect(&notifier, &TAgentNotifier::VitrelleListChanged, this,
             qOverload<>(&TFrameVitrellePlayer::FillVitrelles));
-    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrellePlayer::AddDeviceTabs);
-    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrellePlayer::RemoveDeviceTab);
-    connect(&events, &TPageEvents::DeviceRenamed, this, [this](int device) {
+    connect(&notifier, &TAgentNotifier::DevicesAdded, this, &TFrameVitrellePlayer::AddDeviceTabs);
+    connect(&notifier, &TAgentNotifier::DeviceRemoved, this, &TFrameVitrellePlayer::RemoveDeviceTab);
+    connect(&notifier, &TAgentNotifier::DeviceRenamed, this, [this](int device) {
         if (device >= 0 && device < PageControl->count() && device < FAgent.DeviceCount())
             PageControl->setTabText(device, FAgent.Devices(device).GetCaption());
     });

@@ -10,7 +10,6 @@ class QAction;
 class QComboBox;
 class QTabWidget;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TWorkQueue;
 
@@ -21,7 +20,7 @@ class TFrameVitrellePlayer : public QFrame
 {
     Q_OBJECT
 public:
-    TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrellePlayer() override;
 
     // Refills every tab's vitrelle names from the repository's list, keeping each tab's choice while its

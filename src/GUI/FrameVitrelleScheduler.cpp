@@ -3,7 +3,6 @@
 #include "ActionList.h"
 #include "ApplySavePanel.h"
 #include "Errors.h"
-#include "PageEvents.h"
 #include "TabBuilders.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleDevice.h"
@@ -67,8 +66,7 @@ const QStringList TFrameVitrelleScheduler::DayChoices{QStringLiteral("Every day"
 const QStringList TFrameVitrelleScheduler::UpdateChoices =
     TFrameVitrelleScheduler::DayChoices + QStringList{QStringLiteral("Every hour")};
 
-TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent,
-                                                 TPageEvents& events)
+TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent)
     : QFrame(owner), FAgent(agent), FLive(agent.Scheduler()), FRepository(agent.Repository()),
       FSettings(agent.Settings())
 {
@@ -116,10 +114,12 @@ TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenter
     LinkButton(btnSaveSettings, actSaveDeviceSettings, false);
     ActionList->UpdateAll();
 
-    connect(&events, &TPageEvents::VitrelleListChanged, this, &TFrameVitrelleScheduler::VitrelleListChanged);
-    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleScheduler::DevicesAdded);
-    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrelleScheduler::DeviceRemoved);
-    connect(&events, &TPageEvents::DeviceRenamed, this, &TFrameVitrelleScheduler::DeviceRenamed);
+    const TAgentNotifier& notifier = FAgent.Notifier();
+    connect(&notifier, &TAgentNotifier::VitrelleListChanged, this,
+            &TFrameVitrelleScheduler::VitrelleListChanged);
+    connect(&notifier, &TAgentNotifier::DevicesAdded, this, &TFrameVitrelleScheduler::DevicesAdded);
+    connect(&notifier, &TAgentNotifier::DeviceRemoved, this, &TFrameVitrelleScheduler::DeviceRemoved);
+    connect(&notifier, &TAgentNotifier::DeviceRenamed, this, &TFrameVitrelleScheduler::DeviceRenamed);
 }
 
 TFrameVitrelleScheduler::~TFrameVitrelleScheduler() = default;

@@ -20,7 +20,6 @@ class QSpinBox;
 class QTabWidget;
 class QTimeEdit;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
 class TVitrelleDownloader;
@@ -41,7 +40,7 @@ public:
     static const QStringList DayChoices;
     static const QStringList UpdateChoices;
 
-    TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrelleScheduler() override;
 
     // The edited copy and the copy that stands for the schedule file.

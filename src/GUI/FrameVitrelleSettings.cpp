@@ -4,7 +4,6 @@
 #include "ApplySavePanel.h"
 #include "Errors.h"
 #include "ModalDialogs.h"
-#include "PageEvents.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleCenterApplication.h"
 #include "VitrelleRepository.h"
@@ -65,9 +64,8 @@ QGridLayout* TabGrid(QWidget* tab)
 
 } // namespace
 
-TFrameVitrelleSettings::TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent,
-                                               TPageEvents& events)
-    : QFrame(owner), FLive(agent.Settings()), FRepository(agent.Repository()), FEvents(events)
+TFrameVitrelleSettings::TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent)
+    : QFrame(owner), FAgent(agent), FLive(agent.Settings()), FRepository(agent.Repository())
 {
     setObjectName(QStringLiteral("TFrameVitrelleSettings"));
     resize(PageWidth, PageHeight);
@@ -288,16 +286,14 @@ void TFrameVitrelleSettings::ListDownloadEnded(bool fetched, std::exception_ptr 
     try {
         if (error)
             std::rethrow_exception(error);
-        // The repository prepares the downloaders.
-        if (!fetched || FRepository.LoadList() == nullptr)
+        // The repository prepares the downloaders; the agent tells the other pages of the new list.
+        if (!fetched || FAgent.LoadVitrelleList() == nullptr)
             throw EVitrelleError(
                 QStringLiteral("The content server gave no vitrelle list; the vitrelle list is unchanged."));
     } catch (const std::exception&) {
         // Shown as an error of the click would be.
         TVitrelleCenterApplication::ReportError(this, std::current_exception());
-        return;
     }
-    Q_EMIT FEvents.VitrelleListChanged();
 }
 
 void TFrameVitrelleSettings::BrowseFolderInto(QLineEdit* edit)

@@ -13,7 +13,6 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
 class TVitrelleRepository;
@@ -29,7 +28,7 @@ class TFrameVitrelleSettings : public QFrame
 {
     Q_OBJECT
 public:
-    TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrelleSettings() override;
 
     // Any edit changed: all ten edits go into the edited copy, as typed.
@@ -61,10 +60,11 @@ private:
     void BrowseFileInto(QLineEdit* edit, const QString& folder);
     void ListDownloadEnded(bool fetched, std::exception_ptr error);
 
-    // Narrow references into the agent: the live settings and the repository whose list is downloaded.
+    // The agent takes the downloaded list; narrow references into it: the live settings and the repository
+    // whose list is downloaded.
+    TVitrelleCenterAgent& FAgent;
     TVitrelleCenterSettings& FLive;
     TVitrelleRepository& FRepository;
-    TPageEvents& FEvents;
     // Absent while the edits are first filled, so that their change events change nothing.
     std::unique_ptr<TEditedCopies<TVitrelleCenterSettings>> FCopies;
     TActionList* FActions = nullptr;

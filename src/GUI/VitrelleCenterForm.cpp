@@ -1,14 +1,10 @@
 #include "VitrelleCenterForm.h"
 
 #include "ActionList.h"
-#include "ComSettingForm.h"
-#include "ControlCommandSettingForm.h"
 #include "FrameVitrelleDevice.h"
 #include "FrameVitrellePlayer.h"
 #include "FrameVitrelleScheduler.h"
 #include "FrameVitrelleSettings.h"
-#include "MessageBox.h"
-#include "PageEvents.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -28,18 +24,20 @@ constexpr int ButtonWidth = 100;
 constexpr int ButtonHeight = 70;
 } // namespace
 
-TfrmVitrelleCenter::TfrmVitrelleCenter(const QString& appFolder, TAgentPlatform platform, QWidget* parent)
-    : QWidget(parent)
+TfrmVitrelleCenter::TfrmVitrelleCenter(TVitrelleCenterAgent& agent, QWidget* parent)
+    : QWidget(parent), FAgent(agent)
 {
     setObjectName(QStringLiteral("frmVitrelleCenter"));
-    FPageEvents = new TPageEvents(this);
     BuildLayout();
-    FormCreate(appFolder, std::move(platform));
+    sbDevicesClick();
 }
 
+// The pages go with the window; the agent, and the notifier they listened to, stay with their maker.
 TfrmVitrelleCenter::~TfrmVitrelleCenter()
 {
-    FormDestroy();
+    // No button works out its state from a page half taken down.
+    for (TActionList* actions : MainPanel->findChildren<TActionList*>())
+        actions->Stop();
 }
 
 void TfrmVitrelleCenter::BuildLayout()
@@ -107,36 +105,6 @@ QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QStrin
     return button;
 }
 
-void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform platform)
-{
-    FAgent = CreateAgent(appFolder, std::move(platform));
-    if (!FAgent)
-        return; // the error has been shown; the program ends with exit code 1
-    FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
-    FAgent->OnDevicesAdded = [events = FPageEvents] { Q_EMIT events->DevicesAdded(); };
-    FAgent->OnDeviceRemoved = [events = FPageEvents](int device) { Q_EMIT events->DeviceRemoved(device); };
-    FAgent->OnDeviceRenamed = [events = FPageEvents](int device, const QString& oldName) {
-        Q_EMIT events->DeviceRenamed(device, oldName);
-    };
-    sbDevicesClick();
-}
-
-void TfrmVitrelleCenter::FormDestroy()
-{
-    TControlCommandSettingForm::FreeInstance();
-    TComSettingForm::FreeInstance();
-    // Taking the agent down serves pending hand-overs; the pages' buttons must not work out their state from
-    // the objects being freed meanwhile. The pages themselves go afterwards, with MainPanel.
-    for (TActionList* actions : MainPanel->findChildren<TActionList*>())
-        actions->Stop();
-    if (FAgent) {
-        FAgent->OnDevicesAdded = nullptr;
-        FAgent->OnDeviceRemoved = nullptr;
-        FAgent->OnDeviceRenamed = nullptr;
-    }
-    FAgent.reset();
-}
-
 void TfrmVitrelleCenter::closeEvent(QCloseEvent* event)
 {
     QWidget::closeEvent(event);
@@ -189,16 +157,16 @@ QWidget* TfrmVitrelleCenter::CreatePage(TPage page)
     QWidget* created = nullptr;
     switch (page) {
     case TPage::Devices:
-        created = new TFrameVitrelleDevice(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrelleDevice(MainPanel, FAgent);
         break;
     case TPage::Vitrelles:
-        created = new TFrameVitrellePlayer(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrellePlayer(MainPanel, FAgent);
         break;
     case TPage::Schedule:
-        created = new TFrameVitrelleScheduler(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrelleScheduler(MainPanel, FAgent);
         break;
     case TPage::Settings:
-        created = new TFrameVitrelleSettings(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrelleSettings(MainPanel, FAgent);
         break;
     }
     created->setAutoFillBackground(true); // the page in front hides the others
@@ -207,8 +175,6 @@ QWidget* TfrmVitrelleCenter::CreatePage(TPage page)
 
 void TfrmVitrelleCenter::ShowPage(TPage page)
 {
-    if (!FAgent)
-        return;
     QWidget*& field = PageField(page);
     if (field == nullptr) {
         field = CreatePage(page);
