@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -52,3 +53,31 @@ QPushButton* CreateTabButton(QWidget* parent, const QString& name, const QString
 // An action owned by the tab, with both handlers, kept in the page's action list.
 QAction* CreateTabAction(QWidget* parent, const QString& name, const QString& caption, TActionList& list,
                          TActionList::TUpdateHandler update, std::function<void()> execute);
+
+// The layout-placed kind of the same controls: made without a position, for a layout of the parent to place.
+// A width given is the least the control takes (what the operator's texts need); it takes more when its font
+// needs more.
+QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold = false);
+QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& text, int width);
+QCheckBox* CreateTabCheckBox(QWidget* parent, const QString& name, const QString& caption);
+QSpinBox* CreateTabSpinEdit(QWidget* parent, const QString& name, int value, int width);
+QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int width);
+QTimeEdit* CreateTabTimePicker(QWidget* parent, const QString& name);
+QPushButton* CreateTabButton(QWidget* parent, const QString& name, const QString& caption, QAction* action,
+                             int width);
+
+// The grid the pages lay a sheet out on: bold headers at its left edge (column 0, spanning the row), the
+// captions of the rows under them indented (column 1, at least captionWidth wide, so that the fields of the
+// column after it line up), the fields from column 2 on. A row with a control in it is at least as high as
+// an edit at the default font, rowSpacing pixels from the next. A null sheet gives a grid to nest in another
+// layout.
+QGridLayout* CreateTabGrid(QWidget* sheet, int captionWidth, int rowSpacing = 5);
+// Once every control is in: the column and the row after the last ones used take what room is left, so
+// that the controls keep to the top left as the sheet grows.
+void FinishTabGrid(QGridLayout* grid);
+// Adds the header in a row of its own, the next one; a little room above it unless it is the first row.
+void AddTabHeader(QGridLayout* grid, QLabel* header);
+// Puts the control in the cell at its own width, at the left of the cell (it takes its columns' whole
+// width with stretch).
+void PlaceInTabGrid(QGridLayout* grid, QWidget* control, int row, int column, int rowSpan = 1,
+                    int columnSpan = 1, bool stretch = false);
