@@ -5,9 +5,12 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QComboBox;
+class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class TActionList;
 class TVitrelleCenterAgent;
@@ -32,7 +35,19 @@ public:
     void RemoveDeviceTab(int index);
 
 private:
+    // The controls of a display's tab (their object names carry the tab's index: cbVitrelle0, ...).
+    struct TPlayerTab
+    {
+        QWidget* Sheet = nullptr;
+        QComboBox* Vitrelles = nullptr;
+        QSpinBox* Duration = nullptr;
+        QPushButton* Play = nullptr;
+        QPushButton* Stop = nullptr;
+    };
+
     void AddDeviceTab(int index);
+    // The tab's controls; null for a tab that is gone.
+    const TPlayerTab* TabOf(const QWidget* sheet) const;
     void FillVitrelles(QComboBox* combo);
     // The tab's device index now (tabs move up when a display is let go); -1 for a tab that is gone.
     int IndexOf(const QWidget* tab) const;
@@ -49,4 +64,5 @@ private:
     // Fetches a vitrelle file the operator asked to play before it plays (a slow server holds nothing else).
     std::unique_ptr<TWorkQueue> FFetches;
     QSet<const QWidget*> FStarting; // tabs whose vitrelle is being fetched
+    std::vector<TPlayerTab> FTabs;  // in tab order
 };
