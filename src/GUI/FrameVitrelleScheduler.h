@@ -14,11 +14,13 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
 class QTimeEdit;
+class QVBoxLayout;
 class TActionList;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
@@ -50,9 +52,6 @@ public:
     // Writes every row into the edited copy.
     void UpdateFromGUI();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     // The four controls of one action; the Play row also greys the vitrelle and duration controls.
     struct TRow
@@ -80,8 +79,10 @@ private:
     };
 
     void BuildLayout();
-    TRow BuildRow(QWidget* parent, const QString& key, const QString& caption, const QString& atCaption,
-                  const QStringList& choices, int y, std::function<QString()> sourceName, qint32 code);
+    // The row's controls, on the parent, in that row of its grid.
+    TRow BuildRow(QWidget* parent, QGridLayout* grid, int row, const QString& key, const QString& caption,
+                  const QString& atCaption, const QStringList& choices, std::function<QString()> sourceName,
+                  qint32 code);
     void AddDeviceTab(int device);
     void BuildVitrelleTabs();
     void OrderTabs();
@@ -124,6 +125,7 @@ private:
     QFrame* pnlVitrelleHeader = nullptr;
     QTabWidget* vitrellePageControl = nullptr;
     QFrame* pnlDevice = nullptr;
+    QVBoxLayout* FDeviceLayout = nullptr; // pnlDevice's
     QFrame* pnlDeviceHeader = nullptr;
     QTabWidget* devicePageControl = nullptr;
 
