@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -49,6 +50,10 @@ public:
     void btnOpenVitrelleListFilePathClick();
     void btnOpenDiapositiveTypeFilePathClick();
 
+protected:
+    // The browse buttons follow a new font.
+    void changeEvent(QEvent* event) override;
+
 private:
     void BuildControls();
     QWidget* BuildPathsTab();
@@ -88,4 +93,5 @@ private:
     QPushButton* btnSaveSettings = nullptr;
     QPushButton* btnDownloadList = nullptr;
     QLabel* lblListDownload = nullptr;
+    std::vector<QPushButton*> FBrowseButtons; // the "..." of the Paths tab
 };
