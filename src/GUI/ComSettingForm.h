@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -21,12 +22,13 @@ public:
     bool EditComSettings(TComSettings& settings);
 
 private:
-    QLabel* AddLabel(const char* name, const QString& caption, int left, int top);
-    QComboBox* AddComboBox(const char* name, int top);
-    QSpinBox* AddSpinEdit(const char* name, int value, int maximum, int top);
+    // A row of the grid: its caption, then its field.
+    void AddRow(const char* labelName, const QString& caption, QWidget* field);
+    QComboBox* AddComboBox(const char* name);
+    QSpinBox* AddSpinEdit(const char* name, int value, int maximum);
     void FillPorts(const QString& stored);
 
-    int FFieldLeft = 0; // where the fields start
+    QGridLayout* FGrid = nullptr;
     QComboBox* cbPort = nullptr;
     QComboBox* cbBaudRate = nullptr;
     QComboBox* cbDataBits = nullptr;

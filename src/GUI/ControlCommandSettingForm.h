@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -20,8 +21,9 @@ public:
     bool EditControlCodes(TDeviceControlSettings& settings);
 
 private:
-    QLabel* AddLabel(const char* name, const QString& caption, int left, int top, bool bold = false);
-    QLineEdit* AddEdit(const char* name, int left, int top);
+    // A caption and its edit in the row of the grid, in the left (column 0) or right half (column 2).
+    QLineEdit* AddCode(QGridLayout* grid, int row, int column, const char* labelName, const QString& caption,
+                       const char* editName);
 
     QLineEdit* edPowerOnCode = nullptr;
     QLineEdit* edResponsePowerOnOKCode = nullptr;
