@@ -10,7 +10,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFrame>
-#include <QScreen>
+#include <QHBoxLayout>
 #include <QStackedLayout>
 #include <QStyle>
 #include <QToolButton>
@@ -19,9 +19,7 @@
 namespace {
 constexpr int ClientWidth = 482;
 constexpr int ClientHeight = 615;
-constexpr int TopPanelHeight = 73;
-constexpr int ButtonWidth = 100;
-constexpr int ButtonHeight = 70;
+constexpr QSize ButtonSize{100, 70};
 } // namespace
 
 TfrmVitrelleCenter::TfrmVitrelleCenter(TVitrelleCenterAgent& agent, QWidget* parent)
@@ -47,11 +45,6 @@ void TfrmVitrelleCenter::BuildLayout()
     tahoma.setPixelSize(11);
     setFont(tahoma);
     resize(ClientWidth, ClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -59,20 +52,24 @@ void TfrmVitrelleCenter::BuildLayout()
 
     TopPanel = new QFrame(this);
     TopPanel->setObjectName(QStringLiteral("TopPanel"));
-    TopPanel->setFixedHeight(TopPanelHeight);
     TopPanel->setFrameShape(QFrame::NoFrame);
+    TopPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* buttons = new QHBoxLayout(TopPanel);
+    buttons->setContentsMargins(1, 1, 1, 2);
+    buttons->setSpacing(0);
     layout->addWidget(TopPanel);
 
     FPageButtons = new QButtonGroup(this);
     FPageButtons->setExclusive(true);
     sbDevices =
-        AddPageButton(QStringLiteral("sbDevices"), QStringLiteral("Devices"), 1, QStyle::SP_ComputerIcon);
+        AddPageButton(QStringLiteral("sbDevices"), QStringLiteral("Devices"), QStyle::SP_ComputerIcon);
     sbVitrelles =
-        AddPageButton(QStringLiteral("sbVitrelles"), QStringLiteral("Vitrelles"), 101, QStyle::SP_MediaPlay);
-    sbSchedule = AddPageButton(QStringLiteral("sbSchedule"), QStringLiteral("Schedule"), 201,
+        AddPageButton(QStringLiteral("sbVitrelles"), QStringLiteral("Vitrelles"), QStyle::SP_MediaPlay);
+    sbSchedule = AddPageButton(QStringLiteral("sbSchedule"), QStringLiteral("Schedule"),
                                QStyle::SP_FileDialogDetailedView);
-    sbSettings = AddPageButton(QStringLiteral("sbSettings"), QStringLiteral("Settings"), 301,
+    sbSettings = AddPageButton(QStringLiteral("sbSettings"), QStringLiteral("Settings"),
                                QStyle::SP_FileDialogInfoView);
+    buttons->addStretch(1);
     connect(sbDevices, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbDevicesClick);
     connect(sbVitrelles, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbVitrellesClick);
     connect(sbSchedule, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbScheduleClick);
@@ -89,8 +86,7 @@ void TfrmVitrelleCenter::BuildLayout()
     layout->addWidget(MainPanel, 1);
 }
 
-QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QString& caption, int left,
-                                               int iconKind)
+QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QString& caption, int iconKind)
 {
     auto* button = new QToolButton(TopPanel);
     button->setObjectName(name);
@@ -100,7 +96,8 @@ QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QStrin
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setAutoRaise(true);
     button->setCheckable(true);
-    button->setGeometry(left, 1, ButtonWidth, ButtonHeight);
+    button->setMinimumSize(ButtonSize);
+    TopPanel->layout()->addWidget(button);
     FPageButtons->addButton(button);
     return button;
 }

@@ -13,7 +13,7 @@ class QStackedLayout;
 // the page area below, on a started agent that its maker (main) owns and frees after the window; the pages
 // hear of the agent's changes through its notifier. Closing it is the operator's way to end the program: it
 // says so with Closed, and the program ends whole, slide windows included (a show without its operator
-// window could neither be seen to nor restarted). Main thread.
+// window could neither be seen to nor restarted). Where it appears is its shower's choice. Main thread.
 class TfrmVitrelleCenter : public QWidget
 {
     Q_OBJECT
@@ -49,7 +49,8 @@ protected:
 
 private:
     void BuildLayout();
-    QToolButton* AddPageButton(const QString& name, const QString& caption, int left, int iconKind);
+    // A button of the row along the top, after those made before it.
+    QToolButton* AddPageButton(const QString& name, const QString& caption, int iconKind);
     void ShowPage(TPage page);
     QWidget*& PageField(TPage page);
     QWidget* CreatePage(TPage page);

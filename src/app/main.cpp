@@ -7,7 +7,9 @@
 #include "VitrelleCenterApplication.h"
 #include "VitrelleCenterForm.h"
 
+#include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QScreen>
 
 #include <string_view>
 #include <unistd.h>
@@ -81,6 +83,9 @@ int main(int argc, char* argv[])
             // dark.
             QApplication::setQuitOnLastWindowClosed(false);
             QObject::connect(&form, &TfrmVitrelleCenter::Closed, &form, [] { QCoreApplication::exit(0); });
+            // Centred on the primary screen: a kiosk's X server has no window manager to place it.
+            if (const QScreen* screen = QGuiApplication::primaryScreen())
+                form.move(screen->availableGeometry().center() - form.rect().center());
             form.show();
             serviceManager->NotifyReady();
             // The watchdog hears from the main event loop alone (TServiceWatchdog): transfers and serial

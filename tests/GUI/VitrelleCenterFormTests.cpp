@@ -5,6 +5,7 @@
 #include "VitrelleCenterForm.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
@@ -46,6 +47,10 @@ TEST_F(MainWindow, OpensOnTheDevicesPage)
     QToolButton* devices = Button(form.get(), "sbDevices");
     ASSERT_NE(devices, nullptr);
     EXPECT_TRUE(devices->isChecked());
+    // The buttons along the top, left to right, as the window lays them out when it is shown.
+    form->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->size(), QSize(482, 615));
     EXPECT_EQ(devices->geometry(), QRect(1, 1, 100, 70));
     EXPECT_EQ(Button(form.get(), "sbSettings")->geometry(), QRect(301, 1, 100, 70));
     EXPECT_EQ(Button(form.get(), "sbVitrelles")->text(), "Vitrelles");
