@@ -216,7 +216,7 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
         grid, CreateTabLabel(sheet, QStringLiteral("lblOnScreen"), QStringLiteral("On screen now"), true), 0,
         3);
     tab.Picture = CreateTabLabel(sheet, QStringLiteral("imgOnScreen"), QString());
-    tab.Picture->setFixedSize(ScreenPictureSize);
+    tab.Picture->setMinimumSize(ScreenPictureSize); // more when "No picture yet" needs it
     tab.Picture->setAlignment(Qt::AlignCenter);
     tab.Picture->setFrameShape(QFrame::StyledPanel);
     grid->addWidget(tab.Picture, 1, 3, 4, 1, Qt::AlignLeft | Qt::AlignTop);

@@ -15,16 +15,15 @@ class QTabWidget;
 class QTimeEdit;
 class QWidget;
 
-// Builders of the controls that the pages put on their tabs, one tab per device or vitrelle. A control made
-// on a tab sheet is named after its base name followed by the tab's index (edDeviceName on the first tab is
-// edDeviceName0), so that FindControlOnPage finds it again; on any other parent it keeps its base name.
-// Positions are in pixels from the parent's top left; heights are fixed per kind but never below what the
-// style needs to draw the control whole.
+// Builders of the controls that the pages put on their tabs, one tab per device or vitrelle, and of the grid
+// that lays them out. The pages keep the controls they make in typed structs; a control made on a tab sheet
+// is also named after its base name followed by the tab's index (edDeviceName on the first tab is
+// edDeviceName0), which tests and tools find it by; on any other parent it keeps its base name.
 
 // A new last tab of the page control, captioned; the controls of the tab are built on it.
 QWidget* AddTabSheet(QTabWidget* pageControl, const QString& caption);
 // Removes the tab and frees its sheet; the controls of the tabs after it, now one index lower, are renamed
-// to carry their new index (edDeviceName2 becomes edDeviceName1), as lookups by index expect.
+// to carry their new index (edDeviceName2 becomes edDeviceName1).
 void RemoveTabSheet(QTabWidget* pageControl, int index);
 // A tab caption that shows the text as it is (a name from the content server): an "&" in it is shown, not
 // taken for a keyboard shortcut.
@@ -34,35 +33,20 @@ int TabSheetIndex(const QWidget* sheet);
 // The base name, followed by the index when the parent is a tab sheet.
 QString TabControlName(const QWidget* parent, const QString& name);
 
-// Its text is plain text, whatever it holds (names and messages from the content server among them): markup
-// is shown as it is, never rendered or followed.
-QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold, int top,
-                       int left);
-QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& text, int width, int top,
-                         int left);
-QCheckBox* CreateTabCheckBox(QWidget* parent, const QString& name, const QString& caption, int top, int left);
-// No minimum and no maximum: the whole int range.
-QSpinBox* CreateTabSpinEdit(QWidget* parent, const QString& name, int left, int value, int width, int top);
-// A drop-down list: only its items can be chosen.
-QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int left, int width, int top);
-// A time of day, "HH:mm", with up-down arrows.
-QTimeEdit* CreateTabTimePicker(QWidget* parent, const QString& name, int left, int top);
-// Linked to the action when one is given: it then takes the action's caption and enabled state.
-QPushButton* CreateTabButton(QWidget* parent, const QString& name, const QString& caption, QAction* action,
-                             int width, int top, int left);
-// An action owned by the tab, with both handlers, kept in the page's action list.
-QAction* CreateTabAction(QWidget* parent, const QString& name, const QString& caption, TActionList& list,
-                         TActionList::TUpdateHandler update, std::function<void()> execute);
-
-// The layout-placed kind of the same controls: made without a position, for a layout of the parent to place.
-// A width given is the least the control takes (what the operator's texts need); it takes more when its font
-// needs more.
+// The controls, made without a position for a layout of the parent to place. A width given is the least the
+// control takes (what the operator's texts need); it takes more when its font needs more. A label's text is
+// plain text, whatever it holds (names and messages from the content server among them): markup is shown as
+// it is, never rendered or followed.
 QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold = false);
 QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& text, int width);
 QCheckBox* CreateTabCheckBox(QWidget* parent, const QString& name, const QString& caption);
+// No minimum and no maximum: the whole int range.
 QSpinBox* CreateTabSpinEdit(QWidget* parent, const QString& name, int value, int width);
+// A drop-down list: only its items can be chosen.
 QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int width);
+// A time of day, "HH:mm", with up-down arrows.
 QTimeEdit* CreateTabTimePicker(QWidget* parent, const QString& name);
+// Linked to the action when one is given: it then takes the action's caption and enabled state.
 QPushButton* CreateTabButton(QWidget* parent, const QString& name, const QString& caption, QAction* action,
                              int width);
 
@@ -81,3 +65,6 @@ void AddTabHeader(QGridLayout* grid, QLabel* header);
 // width with stretch).
 void PlaceInTabGrid(QGridLayout* grid, QWidget* control, int row, int column, int rowSpan = 1,
                     int columnSpan = 1, bool stretch = false);
+// An action owned by the tab, with both handlers, kept in the page's action list.
+QAction* CreateTabAction(QWidget* parent, const QString& name, const QString& caption, TActionList& list,
+                         TActionList::TUpdateHandler update, std::function<void()> execute);
