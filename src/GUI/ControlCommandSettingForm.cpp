@@ -9,8 +9,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <memory>
-
 namespace {
 
 constexpr int EditWidth = 121;
@@ -32,7 +30,7 @@ TControlCommandSettingForm::TControlCommandSettingForm(QWidget* parent) : QDialo
     layout->setSizeConstraint(QLayout::SetFixedSize);
     auto* header = new QLabel(QStringLiteral("Device power on/off "), this);
     header->setObjectName(QStringLiteral("lblPowerOnOffCommands"));
-    QFont bold = header->font();
+    QFont bold; // only the weight: the rest follows the dialog's font
     bold.setBold(true);
     header->setFont(bold);
     layout->addWidget(header);

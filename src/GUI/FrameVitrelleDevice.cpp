@@ -165,7 +165,7 @@ void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
           tab.Manufacturer);
     tab.Serial = CreateTabLabel(sheet, QStringLiteral("lblDeviceSerial"), QStringLiteral("<SerialNumber>"));
     field(4, QStringLiteral("lblDeviceSerialHeader"), QStringLiteral("Serial number:"), tab.Serial);
-    tab.DisplayMode = CreateTabComboBox(sheet, QStringLiteral("cmbDeviceDisplayMode"), 170);
+    tab.DisplayMode = CreateTabComboBox(sheet, QStringLiteral("cmbDeviceDisplayMode"), 170, true);
     field(5, QStringLiteral("lblDeviceDisplayMode"), QStringLiteral("Display mode:"), tab.DisplayMode);
     tab.FullScreen =
         CreateTabCheckBox(sheet, QStringLiteral("cbDeviceFullScreen"), QStringLiteral("Full screen:"));

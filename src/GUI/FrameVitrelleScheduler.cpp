@@ -194,7 +194,7 @@ TFrameVitrelleScheduler::TRow TFrameVitrelleScheduler::BuildRow(
 {
     TRow built;
     built.Check = CreateTabCheckBox(parent, QStringLiteral("cbx") + key, caption);
-    built.Periodicity = CreateTabComboBox(parent, QStringLiteral("cmb") + key, 160);
+    built.Periodicity = CreateTabComboBox(parent, QStringLiteral("cmb") + key, 160, true);
     built.Periodicity->addItems(choices);
     built.At = CreateTabLabel(parent, QStringLiteral("lbl%1At").arg(key), atCaption);
     built.Time = CreateTabTimePicker(parent, QStringLiteral("tp") + key);

@@ -35,9 +35,9 @@ void FitBrowseButton(QPushButton* button)
 QLabel* AddHeader(QGridLayout* grid, int row, const QString& caption)
 {
     auto* label = new QLabel(caption);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
+    QFont bold; // only the weight: the rest follows the page's font
+    bold.setBold(true);
+    label->setFont(bold);
     grid->addWidget(label, row, 0, 1, 3);
     return label;
 }

@@ -87,7 +87,7 @@ QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& capt
     label->setText(caption);
     label->setObjectName(TabControlName(parent, name));
     if (bold) {
-        QFont font = label->font();
+        QFont font; // only the weight: the rest follows the page's font
         font.setBold(true);
         label->setFont(font);
     }
@@ -122,12 +122,16 @@ QSpinBox* CreateTabSpinEdit(QWidget* parent, const QString& name, int value, int
     return spin;
 }
 
-QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int width)
+QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int width, bool wholeItems)
 {
     auto* combo = new QComboBox(parent);
     combo->setObjectName(TabControlName(parent, name));
     combo->setEditable(false);
-    return AtLeast(combo, width);
+    if (!wholeItems)
+        return AtLeast(combo, width);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    combo->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed); // its size hint is its least
+    return combo;
 }
 
 QTimeEdit* CreateTabTimePicker(QWidget* parent, const QString& name)
