@@ -42,8 +42,8 @@ QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& te
 QCheckBox* CreateTabCheckBox(QWidget* parent, const QString& name, const QString& caption);
 // No minimum and no maximum: the whole int range.
 QSpinBox* CreateTabSpinEdit(QWidget* parent, const QString& name, int value, int width);
-// A drop-down list: only its items can be chosen. A list of the program's own texts (wholeItems) is as wide as
-// its longest item, whatever the width given; one of names from the content server may cut a long one.
+// A drop-down list: only its items can be chosen. A list of the program's own texts (wholeItems) is as wide
+// as its longest item, whatever the width given; one of names from the content server may cut a long one.
 QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int width, bool wholeItems = false);
 // A time of day, "HH:mm", with up-down arrows.
 QTimeEdit* CreateTabTimePicker(QWidget* parent, const QString& name);
