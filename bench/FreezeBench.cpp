@@ -19,7 +19,6 @@
 #include "HttpDownloader.h"
 #include "Log.h"
 #include "MessageBox.h"
-#include "PageEvents.h"
 #include "QtSerialLine.h"
 #include "ScheduleAction.h"
 #include "TestContentServer.h"
@@ -415,9 +414,10 @@ public:
         platform.Downloaders =
             std::make_shared<THttpDownloaderFactory>(THttpOptions{THttpTimeouts{}, FFakes.Clock});
         platform.PowerAllPause = 500ms;
-        FForm = std::make_unique<TfrmVitrelleCenter>(app, platform);
-        if (FForm->StartupFailed())
+        FAgent = CreateAgent(app, platform);
+        if (!FAgent)
             throw std::runtime_error("the agent did not start");
+        FForm = std::make_unique<TfrmVitrelleCenter>(*FAgent);
         FForm->setGeometry(100, 100, 800, 400);
         FForm->show();
         TVitrelleCenterAgent& agent = Agent();
@@ -451,9 +451,10 @@ public:
         for (int i = 0; i < PlayingDisplays; ++i)
             Agent().Players(i).Form().SetOnSlideShown(nullptr);
         FForm.reset();
+        FAgent.reset();
     }
 
-    TVitrelleCenterAgent& Agent() const { return *FForm->Agent(); }
+    TVitrelleCenterAgent& Agent() const { return *FAgent; }
     QString Folder() const { return FFolder.path(); }
     TfrmVitrelleCenter& Form() const { return *FForm; }
     TTestContentServer& Server() { return FServer; }
@@ -494,6 +495,7 @@ private:
     std::shared_ptr<TLogRecorder> FLog = std::make_shared<TLogRecorder>();
     TLogOverride FLogOverride{FLog};
     TTestPlatform FFakes = TestPlatform();
+    std::unique_ptr<TVitrelleCenterAgent> FAgent; // made before the window, freed after it
     std::unique_ptr<TfrmVitrelleCenter> FForm;
     std::array<std::vector<TSwap>, PlayingDisplays> FSwaps;
 };
@@ -650,7 +652,7 @@ void BM_DownloadListWhileServerSlow(benchmark::State& state)
             TModalCloser closer;
             TRig rig(NoSerial(), Colours);
             bool listChanged = false;
-            QObject::connect(&rig.Form().PageEvents(), &TPageEvents::VitrelleListChanged,
+            QObject::connect(&rig.Agent().Notifier(), &TAgentNotifier::VitrelleListChanged,
                              [&] { listChanged = true; });
             auto* pageButton = rig.Form().findChild<QAbstractButton*>(QStringLiteral("sbSettings"));
             if (pageButton == nullptr)

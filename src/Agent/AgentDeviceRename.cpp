@@ -175,8 +175,7 @@ void TVitrelleCenterAgent::RenameDevice(int index, const QString& name, const QS
         LogSource, 3,
         QStringLiteral("Display device '%1' is now '%2', its settings in %3, its scheduled actions with it")
             .arg(oldName, newName, newFile));
-    if (OnDeviceRenamed)
-        OnDeviceRenamed(index, oldName);
+    Q_EMIT FNotifier.DeviceRenamed(index, oldName);
 }
 
 void TVitrelleCenterAgent::FinishInterruptedRename()

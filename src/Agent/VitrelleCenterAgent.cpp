@@ -214,6 +214,15 @@ void TVitrelleCenterAgent::StopPlayer(int deviceIndex)
     Players(deviceIndex).StopPlaying(true);
 }
 
+TVitrelleList* TVitrelleCenterAgent::LoadVitrelleList()
+{
+    VC_ASSERT_MAIN_THREAD();
+    TVitrelleList* list = FRepository->LoadList();
+    if (list != nullptr)
+        Q_EMIT FNotifier.VitrelleListChanged();
+    return list;
+}
+
 void TVitrelleCenterAgent::CreatePlayers()
 {
     FPlayers.clear();
@@ -318,8 +327,7 @@ void TVitrelleCenterAgent::MonitorsChangedOnce()
     ConfigureDevicesFrom(firstNew);
     for (size_t i = firstNew; i < FDevices.size(); ++i)
         AddPlayer(*FDevices[i]);
-    if (OnDevicesAdded)
-        OnDevicesAdded();
+    Q_EMIT FNotifier.DevicesAdded();
 }
 
 bool TVitrelleCenterAgent::RoomForDevice(const QString& monitorName)
@@ -403,8 +411,7 @@ void TVitrelleCenterAgent::ReleaseDevice(size_t position)
     player.reset(); // leaves the scheduler, stops and closes its window
     device.reset(); // leaves the scheduler; an exchange in progress is abandoned
     // Once both have left the scheduler: the pages' copies of the schedule drop their actions with them.
-    if (OnDeviceRemoved)
-        OnDeviceRemoved(static_cast<int>(position));
+    Q_EMIT FNotifier.DeviceRemoved(static_cast<int>(position));
 }
 
 void TVitrelleCenterAgent::DetectDisplayDevices()
@@ -437,6 +444,12 @@ TVitrelleDevice* TVitrelleCenterAgent::AddDevice(const TDesktopMonitor& monitor,
     device->Index = number;
     device->PublishName();
     TVitrelleDevice& added = *FDevices.emplace_back(std::move(device));
+    added.OnPowerStatusChange = [this](TVitrelleDevice& changed) {
+        const auto found = std::find_if(FDevices.begin(), FDevices.end(),
+                                        [&](const auto& device) { return device.get() == &changed; });
+        if (found != FDevices.end())
+            Q_EMIT FNotifier.PowerStatusChanged(static_cast<int>(found - FDevices.begin()));
+    };
     // One display that cannot be read must not keep the others dark: it goes on with what was read.
     LogErrors(TVitrelleDevice::LogSource, [&] {
         if (added.ReadInfo())

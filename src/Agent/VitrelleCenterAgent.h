@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AgentNotifier.h"
 #include "AgentPlatform.h"
 #include "AgentScheduleSource.h"
 #include "VitrelleCenterSettings.h"
@@ -15,7 +16,6 @@
 #include <QString>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -23,7 +23,8 @@
 class QTimer;
 
 // The spine of the system: owns the settings and everything started from them, performs the start-up in its
-// fixed order and serves the pages of the main window.
+// fixed order and serves the pages of the main window, which hear of its changes through Notifier(). Made by
+// main before the window and freed after it.
 class TVitrelleCenterAgent
 {
 public:
@@ -48,6 +49,12 @@ public:
     const TVitrelleRepository& Repository() const { return *FRepository; }
     TVitrelleScheduler& Scheduler() { return *FScheduler; }
     const TVitrelleScheduler& Scheduler() const { return *FScheduler; }
+    // Its news for the pages; it lives as long as the agent.
+    TAgentNotifier& Notifier() { return FNotifier; }
+
+    // Main thread. Takes the list file that a list fetch wrote (TVitrelleRepository::LoadList, whose errors
+    // it raises) and tells of the new list (VitrelleListChanged); null, telling nothing, when it gave none.
+    TVitrelleList* LoadVitrelleList();
 
     // At most this many displays: a monitor beyond them gets no device (logged at level 2 once while it
     // stays on the desktop).
@@ -98,14 +105,10 @@ public:
     // clock), unless a settings file names it (one it was given, one it would save to, or one whose Name is
     // its display name) or an enabled action of the live scheduler belongs to it or its player: its player
     // stops and goes with its window, the device leaves the scheduler and goes, a level-3 line says so and
-    // OnDeviceRemoved is called; a monitor refused for want of room then gets a device. Run by
-    // MonitorsChanged and every ReleaseCheckPeriod by a timer.
+    // the notifier's DeviceRemoved follows; a monitor refused for want of room then gets a device. Run by
+    // MonitorsChanged and every ReleaseCheckPeriod by a timer. MonitorsChanged ends with DevicesAdded when it
+    // added a device.
     void ReleaseLostDevices();
-    // Called after MonitorsChanged has added a device (the pages show it).
-    std::function<void()> OnDevicesAdded;
-    // Called when the device and its player at this index have been let go and freed (the pages drop its
-    // tabs, and must not reach it any more); the lists hold the devices after it one index lower.
-    std::function<void(int index)> OnDeviceRemoved;
 
     // Main thread. Gives the display at this index another name and settings file name (a plain file name of
     // the device folder; the .xml extension is forced), at once in the running program and on disk: its
@@ -116,11 +119,8 @@ public:
     // changing nothing, for a name (letter case aside) that another display has, running or in its settings
     // file, and for a file name that is no plain file name or is another display's file (or any other file of
     // the device folder); the file layer's errors when the disk refuses, after taking back what was done.
-    // Then OnDeviceRenamed is called.
+    // Then the notifier's DeviceRenamed follows, with the display name it had.
     void RenameDevice(int index, const QString& name, const QString& fileName);
-    // Called on the main thread after RenameDevice has renamed the device at this index (the pages follow);
-    // oldName is the display name it had.
-    std::function<void(int device, const QString& oldName)> OnDeviceRenamed;
 
     // The effective device and template folders, absolute; created with their parents when missing.
     QString GetDeviceFolder() const;
@@ -166,6 +166,8 @@ private:
     QString RenameJournalPath() const;
 
     TAgentPlatform FPlatform;
+    // Before everything it tells of, so that it goes last.
+    TAgentNotifier FNotifier;
     std::unique_ptr<TVitrelleCenterSettings> FSettings;
     std::unique_ptr<TVitrelleRepository> FRepository;
     std::vector<std::unique_ptr<TVitrelleDevice>> FDevices;

@@ -6,24 +6,20 @@
 
 #include <QCollator>
 #include <QComboBox>
-#include <QGuiApplication>
+#include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QSerialPortInfo>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <limits>
-#include <memory>
 
 namespace {
 
-std::unique_ptr<TComSettingForm> TheInstance;
-
-constexpr int ClientWidth = 250;
-constexpr int ClientHeight = 298;
-constexpr int FieldLeft = 133;
+// The fields stand 133 pixels from the left edge at the default font, 109 pixels wide at the least.
+constexpr int CaptionWidth = 117;
 constexpr int FieldWidth = 109;
 
 // Every value of the enumeration, in its order, with its text; the item's data is the value.
@@ -59,7 +55,7 @@ void ShowTimeOut(QSpinBox* spin, qint32 stored)
 
 } // namespace
 
-TComSettingForm::TComSettingForm() : QDialog(nullptr)
+TComSettingForm::TComSettingForm(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TComSettingForm"));
     setWindowTitle(QStringLiteral("RS232 Port"));
@@ -67,77 +63,76 @@ TComSettingForm::TComSettingForm() : QDialog(nullptr)
     font.setPixelSize(11);
     setFont(font);
 
-    AddLabel("lblPort", QStringLiteral("Port :"), 8, 11);
-    AddLabel("lblBaudRate", QStringLiteral("Baud rate:"), 8, 42);
-    AddLabel("lblDataBits", QStringLiteral("Data bits:"), 8, 73);
-    AddLabel("lblParity", QStringLiteral("Parity bits:"), 8, 104);
-    AddLabel("lblStopBits", QStringLiteral("Stop bits:"), 8, 135);
-    AddLabel("lblFlowControl", QStringLiteral("Flow control:"), 8, 166);
-    AddLabel("lblTimeOutConstant", QStringLiteral("Constant delay (ms):"), 8, 197);
-    AddLabel("lblTimeOutPerChar", QStringLiteral("Delay per character (ms):"), 9, 228);
-    // The fields stand right of the longest label: a font wider than the one the layout was made for must
-    // not hide the end of a label under its field.
-    FFieldLeft = FieldLeft;
-    for (const QLabel* label : findChildren<QLabel*>())
-        FFieldLeft = std::max(FFieldLeft, label->geometry().right() + 8);
-    const int width = FFieldLeft + FieldWidth + (ClientWidth - FieldLeft - FieldWidth); // the same margin
-    const int shift = width - ClientWidth;
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(8);
+    // As large as its controls need in its font, no larger.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    FGrid = new QGridLayout;
+    FGrid->setHorizontalSpacing(8);
+    FGrid->setVerticalSpacing(10);
+    // The fields start at the same place at the default font, further right when a caption needs it.
+    FGrid->setColumnMinimumWidth(0, CaptionWidth);
+    layout->addLayout(FGrid);
 
     // Made in their tab order.
-    cbPort = AddComboBox("cbPort", 8);
+    cbPort = AddComboBox("cbPort");
     // Any tty path may be typed, so that a display can be set up before its adapter is plugged in.
     cbPort->setEditable(true);
     cbPort->setInsertPolicy(QComboBox::NoInsert);
-    cbBaudRate = AddComboBox("cbBaudRate", 39);
+    AddRow("lblPort", QStringLiteral("Port :"), cbPort);
+    cbBaudRate = AddComboBox("cbBaudRate");
     FillValues(cbBaudRate, br256000, &BaudRateToStr);
-    cbDataBits = AddComboBox("cbDataBits", 70);
+    AddRow("lblBaudRate", QStringLiteral("Baud rate:"), cbBaudRate);
+    cbDataBits = AddComboBox("cbDataBits");
     FillValues(cbDataBits, dbEight, &DataBitsToStr);
-    cbParity = AddComboBox("cbParity", 101);
+    AddRow("lblDataBits", QStringLiteral("Data bits:"), cbDataBits);
+    cbParity = AddComboBox("cbParity");
     FillValues(cbParity, prSpace, &ParityToStr);
-    cbStopBits = AddComboBox("cbStopBits", 132);
+    AddRow("lblParity", QStringLiteral("Parity bits:"), cbParity);
+    cbStopBits = AddComboBox("cbStopBits");
     FillValues(cbStopBits, sbTwoStopBits, &StopBitsToStr);
-    cbFlowControl = AddComboBox("cbFlowControl", 163);
+    AddRow("lblStopBits", QStringLiteral("Stop bits:"), cbStopBits);
+    cbFlowControl = AddComboBox("cbFlowControl");
     FillValues(cbFlowControl, fcCustom, &FlowControlToStr);
+    AddRow("lblFlowControl", QStringLiteral("Flow control:"), cbFlowControl);
     SeTimeOutConstant = AddSpinEdit("SeTimeOutConstant", TComSettings::DefaultTimeOutConstant,
-                                    TComSettings::MaxTimeOutConstant, 194);
-    seTimeOutPerChar = AddSpinEdit("seTimeOutPerChar", TComSettings::DefaultTimeOutPerChar,
-                                   TComSettings::MaxTimeOutPerChar, 225);
+                                    TComSettings::MaxTimeOutConstant);
+    AddRow("lblTimeOutConstant", QStringLiteral("Constant delay (ms):"), SeTimeOutConstant);
+    seTimeOutPerChar =
+        AddSpinEdit("seTimeOutPerChar", TComSettings::DefaultTimeOutPerChar, TComSettings::MaxTimeOutPerChar);
+    AddRow("lblTimeOutPerChar", QStringLiteral("Delay per character (ms):"), seTimeOutPerChar);
 
-    AddOkCancelButtons(*this, 78 + shift, 166 + shift, 266, btnOK, btnCancel);
-
-    setFixedSize(width, ClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    layout->addStretch(1);
+    layout->addLayout(AddOkCancelButtons(*this, btnOK, btnCancel));
 }
 
-QLabel* TComSettingForm::AddLabel(const char* name, const QString& caption, int left, int top)
+void TComSettingForm::AddRow(const char* labelName, const QString& caption, QWidget* field)
 {
     auto* label = new QLabel(caption, this);
-    label->setObjectName(QLatin1String(name));
-    label->move(left, top);
-    label->adjustSize();
-    return label;
+    label->setObjectName(QLatin1String(labelName));
+    label->setBuddy(field);
+    const int row = FGrid->rowCount() == 1 && FGrid->count() == 0 ? 0 : FGrid->rowCount();
+    FGrid->addWidget(label, row, 0);
+    FGrid->addWidget(field, row, 1);
 }
 
-QComboBox* TComSettingForm::AddComboBox(const char* name, int top)
+QComboBox* TComSettingForm::AddComboBox(const char* name)
 {
     auto* box = new QComboBox(this);
     box->setObjectName(QLatin1String(name));
     box->setEditable(false);
-    box->setGeometry(FFieldLeft, top, FieldWidth, 21);
+    box->setMinimumWidth(FieldWidth);
     return box;
 }
 
-QSpinBox* TComSettingForm::AddSpinEdit(const char* name, int value, int maximum, int top)
+QSpinBox* TComSettingForm::AddSpinEdit(const char* name, int value, int maximum)
 {
     auto* spin = new QSpinBox(this);
     spin->setObjectName(QLatin1String(name));
     spin->setRange(0, maximum);
     spin->setValue(value);
-    spin->setGeometry(FFieldLeft, top, FieldWidth, 21);
+    spin->setMinimumWidth(FieldWidth);
     return spin;
 }
 
@@ -185,16 +180,4 @@ bool TComSettingForm::EditComSettings(TComSettings& settings)
     settings.TimeOutConstant = SeTimeOutConstant->value();
     settings.TimeOutPerChar = seTimeOutPerChar->value();
     return true;
-}
-
-TComSettingForm& TComSettingForm::Instance()
-{
-    if (!TheInstance)
-        TheInstance.reset(new TComSettingForm);
-    return *TheInstance;
-}
-
-void TComSettingForm::FreeInstance()
-{
-    TheInstance.reset();
 }

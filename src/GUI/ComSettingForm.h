@@ -3,19 +3,18 @@
 #include <QDialog>
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
 class TComSettings;
 
-// The serial port dialog. One instance, made on first use and kept until FreeInstance; each call fills it
-// afresh from the settings it is given.
+// The serial port dialog, made where it is used and shown over its parent's window. Main thread.
 class TComSettingForm : public QDialog
 {
     Q_OBJECT
 public:
-    static TComSettingForm& Instance();
-    static void FreeInstance();
+    explicit TComSettingForm(QWidget* parent);
 
     // Shows the settings and, when the operator confirms, writes the chosen values into them (without
     // firing their OnChange: they are a copy being edited). True when confirmed. The time-outs are offered
@@ -23,13 +22,13 @@ public:
     bool EditComSettings(TComSettings& settings);
 
 private:
-    TComSettingForm();
-    QLabel* AddLabel(const char* name, const QString& caption, int left, int top);
-    QComboBox* AddComboBox(const char* name, int top);
-    QSpinBox* AddSpinEdit(const char* name, int value, int maximum, int top);
+    // A row of the grid: its caption, then its field.
+    void AddRow(const char* labelName, const QString& caption, QWidget* field);
+    QComboBox* AddComboBox(const char* name);
+    QSpinBox* AddSpinEdit(const char* name, int value, int maximum);
     void FillPorts(const QString& stored);
 
-    int FFieldLeft = 0; // where the fields start
+    QGridLayout* FGrid = nullptr;
     QComboBox* cbPort = nullptr;
     QComboBox* cbBaudRate = nullptr;
     QComboBox* cbDataBits = nullptr;

@@ -3,75 +3,79 @@
 #include "DeviceControl.h"
 #include "ModalDialogs.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-
-#include <memory>
+#include <QVBoxLayout>
 
 namespace {
 
-std::unique_ptr<TControlCommandSettingForm> TheInstance;
-
-constexpr int ClientWidth = 581;
-constexpr int ClientHeight = 207;
 constexpr int EditWidth = 121;
 
 } // namespace
 
-TControlCommandSettingForm::TControlCommandSettingForm() : QDialog(nullptr)
+TControlCommandSettingForm::TControlCommandSettingForm(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TControlCommandSettingForm"));
     setWindowTitle(QStringLiteral("Control Commands"));
     QFont tahoma(QStringLiteral("Tahoma"));
     tahoma.setPixelSize(11);
     setFont(tahoma);
-    setFixedSize(ClientWidth, ClientHeight);
 
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 11, 11);
+    layout->setSpacing(8);
+    // As large as its controls need in its font, no larger.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    auto* header = new QLabel(QStringLiteral("Device power on/off "), this);
+    header->setObjectName(QStringLiteral("lblPowerOnOffCommands"));
+    QFont bold; // only the weight: the rest follows the dialog's font
+    bold.setBold(true);
+    header->setFont(bold);
+    layout->addWidget(header);
+
+    // The captions indented under the header; the edits at 169 and 449 pixels at the default font.
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(8, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(11);
+    grid->setColumnMinimumWidth(0, 145);
+    grid->setColumnMinimumWidth(2, 127);
+    grid->setColumnMinimumWidth(1, EditWidth + 16); // room between the two halves
+    layout->addLayout(grid);
     // Made in their tab order, each edit after its label.
-    AddLabel("lblPowerOnOffCommands", QStringLiteral("Device power on/off "), 8, 8, true);
-    AddLabel("lblPowerOn", QStringLiteral("Power on:"), 16, 37);
-    edPowerOnCode = AddEdit("edPowerOnCode", 169, 34);
-    AddLabel("lblPowerOnOKCode", QStringLiteral("Acknowledge"), 314, 37);
-    edResponsePowerOnOKCode = AddEdit("edResponsePowerOnOKCode", 449, 34);
-    AddLabel("lblPowerOff", QStringLiteral("Power off:"), 16, 69);
-    edPowerOffCode = AddEdit("edPowerOffCode", 169, 66);
-    AddLabel("lblPowerOffOKCode", QStringLiteral("Acknowledge:"), 314, 69);
-    edResponsePowerOffOKCode = AddEdit("edResponsePowerOffOKCode", 449, 66);
-    AddLabel("lblPowerStatusCode", QStringLiteral("Power status:"), 16, 101);
-    edPowerStatusCode = AddEdit("edPowerStatusCode", 169, 98);
-    AddLabel("lblResponseOnCode", QStringLiteral("On status :"), 314, 101);
-    edResponseStatusOnCode = AddEdit("edResponseStatusOnCode", 449, 98);
-    AddLabel("lblResponseOffCode", QStringLiteral("Off status:"), 314, 134);
-    edResponseStatusOffCode = AddEdit("edResponseStatusOffCode", 449, 131);
+    edPowerOnCode = AddCode(grid, 0, 0, "lblPowerOn", QStringLiteral("Power on:"), "edPowerOnCode");
+    edResponsePowerOnOKCode =
+        AddCode(grid, 0, 2, "lblPowerOnOKCode", QStringLiteral("Acknowledge"), "edResponsePowerOnOKCode");
+    edPowerOffCode = AddCode(grid, 1, 0, "lblPowerOff", QStringLiteral("Power off:"), "edPowerOffCode");
+    edResponsePowerOffOKCode =
+        AddCode(grid, 1, 2, "lblPowerOffOKCode", QStringLiteral("Acknowledge:"), "edResponsePowerOffOKCode");
+    edPowerStatusCode =
+        AddCode(grid, 2, 0, "lblPowerStatusCode", QStringLiteral("Power status:"), "edPowerStatusCode");
+    edResponseStatusOnCode =
+        AddCode(grid, 2, 2, "lblResponseOnCode", QStringLiteral("On status :"), "edResponseStatusOnCode");
+    edResponseStatusOffCode =
+        AddCode(grid, 3, 2, "lblResponseOffCode", QStringLiteral("Off status:"), "edResponseStatusOffCode");
 
-    AddOkCancelButtons(*this, 406, 492, 171, btnOK, btnCancel);
+    layout->addLayout(AddOkCancelButtons(*this, btnOK, btnCancel));
 }
 
-QLabel* TControlCommandSettingForm::AddLabel(const char* name, const QString& caption, int left, int top,
-                                             bool bold)
+QLineEdit* TControlCommandSettingForm::AddCode(QGridLayout* grid, int row, int column, const char* labelName,
+                                               const QString& caption, const char* editName)
 {
     auto* label = new QLabel(caption, this);
-    label->setObjectName(QLatin1String(name));
-    if (bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        label->setFont(font);
-    }
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
-QLineEdit* TControlCommandSettingForm::AddEdit(const char* name, int left, int top)
-{
+    label->setObjectName(QLatin1String(labelName));
     auto* edit = new QLineEdit(this);
-    edit->setObjectName(QLatin1String(name));
-    edit->setGeometry(left, top, EditWidth, 21);
+    edit->setObjectName(QLatin1String(editName));
+    edit->setMinimumWidth(EditWidth);
+    label->setBuddy(edit);
+    grid->addWidget(label, row, column);
+    grid->addWidget(edit, row, column + 1, Qt::AlignLeft);
     return edit;
 }
 
-bool TControlCommandSettingForm::EditControlCodes(TDeviceControlSettings& settings, QWidget* centreOn)
+bool TControlCommandSettingForm::EditControlCodes(TDeviceControlSettings& settings)
 {
     const struct
     {
@@ -87,28 +91,10 @@ bool TControlCommandSettingForm::EditControlCodes(TDeviceControlSettings& settin
     for (const auto& field : fields)
         field.Edit->setText(*field.Code);
     edPowerOnCode->setFocus();
-    if (centreOn != nullptr) {
-        const QWidget* window = centreOn->window();
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(window->mapToGlobal(window->rect().center()));
-        move(frame.topLeft());
-    }
 
     if (TModal::Exec(*this) != QDialog::Accepted)
         return false;
     for (const auto& field : fields)
         *field.Code = EncodeControlCode(field.Edit->text());
     return true;
-}
-
-TControlCommandSettingForm& TControlCommandSettingForm::Instance()
-{
-    if (!TheInstance)
-        TheInstance.reset(new TControlCommandSettingForm);
-    return *TheInstance;
-}
-
-void TControlCommandSettingForm::FreeInstance()
-{
-    TheInstance.reset();
 }

@@ -2,29 +2,28 @@
 
 #include <QDialog>
 
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class TDeviceControlSettings;
 
-// The command codes dialog. One instance, made on first use and kept until FreeInstance; each call fills it
-// afresh from the control settings it is given.
+// The command codes dialog, made where it is used and shown over its parent's window. Main thread.
 class TControlCommandSettingForm : public QDialog
 {
     Q_OBJECT
 public:
-    static TControlCommandSettingForm& Instance();
-    static void FreeInstance();
+    explicit TControlCommandSettingForm(QWidget* parent);
 
     // Shows the seven codes as stored ("#" notation) and, when the operator confirms, stores each as typed
-    // with the characters of code 32 or less written in that notation (a typed space becomes "#32"). The
-    // dialog is centred on centreOn when given. True when confirmed.
-    bool EditControlCodes(TDeviceControlSettings& settings, QWidget* centreOn = nullptr);
+    // with the characters of code 32 or less written in that notation (a typed space becomes "#32"). True
+    // when confirmed.
+    bool EditControlCodes(TDeviceControlSettings& settings);
 
 private:
-    TControlCommandSettingForm();
-    QLabel* AddLabel(const char* name, const QString& caption, int left, int top, bool bold = false);
-    QLineEdit* AddEdit(const char* name, int left, int top);
+    // A caption and its edit in the row of the grid, in the left (column 0) or right half (column 2).
+    QLineEdit* AddCode(QGridLayout* grid, int row, int column, const char* labelName, const QString& caption,
+                       const char* editName);
 
     QLineEdit* edPowerOnCode = nullptr;
     QLineEdit* edResponsePowerOnOKCode = nullptr;

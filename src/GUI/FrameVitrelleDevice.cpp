@@ -4,11 +4,9 @@
 #include "ApplySavePanel.h"
 #include "ComSettingForm.h"
 #include "ControlCommandSettingForm.h"
-#include "ControlLookup.h"
 #include "Errors.h"
 #include "Log.h"
 #include "LogErrors.h"
-#include "PageEvents.h"
 #include "ScreenPicture.h"
 #include "TabBuilders.h"
 #include "Vitrelle.h"
@@ -22,6 +20,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,17 +41,14 @@ const QString PowerOffCaption = QStringLiteral("Power off");
 
 void SetTextWhenChanged(QLabel* label, const QString& text)
 {
-    if (label == nullptr || label->text() == text)
-        return;
-    label->setText(text);
-    if (!label->wordWrap())
-        label->adjustSize();
+    if (label->text() != text)
+        label->setText(text);
 }
 
 } // namespace
 
-TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
-    : QFrame(owner), FAgent(agent), FEvents(events)
+TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent)
+    : QFrame(owner), FAgent(agent)
 {
     setObjectName(QStringLiteral("TFrameVitrelleDevice"));
     ActionList = new TActionList(this);
@@ -97,12 +93,19 @@ TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent&
     LinkButton(btnSaveSettings, actSaveDeviceSettings, false);
 
     AddNewDevices();
-    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleDevice::AddNewDevices);
-    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrelleDevice::RemoveDevice);
+    const TAgentNotifier& notifier = FAgent.Notifier();
+    connect(&notifier, &TAgentNotifier::DevicesAdded, this, &TFrameVitrelleDevice::AddNewDevices);
+    connect(&notifier, &TAgentNotifier::DeviceRemoved, this, &TFrameVitrelleDevice::RemoveDevice);
+    connect(&notifier, &TAgentNotifier::PowerStatusChanged, this, [this](int device) {
+        // Also reached from scheduled power commands: a failing status query must not turn the command that
+        // was carried out into an error.
+        if (device >= 0 && device < FAgent.DeviceCount())
+            LogErrors(LogSource, [&] { RefreshPowerStatus(FAgent.Devices(device)); });
+    });
     ActionList->UpdateAll();
 }
 
-// The devices are gone by now; their hooks into this page went with them.
+// What the displays still report after this goes finds no page: the status queries' outcomes check for it.
 TFrameVitrelleDevice::~TFrameVitrelleDevice() = default;
 
 void TFrameVitrelleDevice::AddNewDevices()
@@ -111,12 +114,6 @@ void TFrameVitrelleDevice::AddNewDevices()
         TVitrelleDevice& device = FAgent.Devices(i);
         BuildDeviceTab(device);
         FillDeviceTab(i, device);
-        device.OnPowerStatusChange = [page = QPointer<TFrameVitrelleDevice>(this)](TVitrelleDevice& changed) {
-            // Also reached from scheduled power commands: a failing status query must not turn the command
-            // that was carried out into an error.
-            if (page)
-                LogErrors(LogSource, [&] { page->RefreshPowerStatus(changed); });
-        };
         // The copies come last: until then the change events of the filling find no copy to change.
         FCopies.push_back(std::make_unique<TCopies>(device.Settings()));
     }
@@ -125,13 +122,12 @@ void TFrameVitrelleDevice::AddNewDevices()
 
 void TFrameVitrelleDevice::RemoveDevice(int index)
 {
-    if (index < 0 || index >= PageControl->count() || static_cast<size_t>(index) >= FTabDevices.size())
+    if (index < 0 || index >= PageControl->count() || static_cast<size_t>(index) >= FTabs.size())
         return;
     const auto at = static_cast<std::ptrdiff_t>(index);
-    FPowerClicks.remove(FTabDevices[static_cast<size_t>(index)]);
-    FPictureTimes.remove(FTabDevices[static_cast<size_t>(index)]);
-    FTabDevices.erase(FTabDevices.begin() + at);
-    FModes.erase(FModes.begin() + at);
+    FPowerClicks.remove(FTabs[static_cast<size_t>(index)].Device);
+    FPictureTimes.remove(FTabs[static_cast<size_t>(index)].Device);
+    FTabs.erase(FTabs.begin() + at);
     if (static_cast<size_t>(index) < FCopies.size())
         FCopies.erase(FCopies.begin() + at);
     // Another tab becomes the current one: its controls change nothing while the tab goes.
@@ -144,88 +140,123 @@ void TFrameVitrelleDevice::RemoveDevice(int index)
 
 void TFrameVitrelleDevice::BuildDeviceTab(TVitrelleDevice& device)
 {
-    QWidget* tab = AddTabSheet(PageControl, device.GetCaption());
-    CreateTabLabel(tab, QStringLiteral("lblProperties"), QStringLiteral("Properties"), true, 8, 4);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceNameHeader"), QStringLiteral("Name:"), false, 34, 12);
-    QLineEdit* name =
-        CreateTabEdit(tab, QStringLiteral("edDeviceName"), QStringLiteral("<Name>"), 170, 31, 120);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceModelHeader"), QStringLiteral("Model name:"), false, 60, 12);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceModel"), QStringLiteral("<ModelName>"), false, 60, 120);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceManufacturerHeader"), QStringLiteral("Manufacturer:"), false,
-                   86, 12);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceManufacturer"), QStringLiteral("<Manufacturer>"), false, 86,
-                   120);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceSerialHeader"), QStringLiteral("Serial number:"), false, 112,
-                   12);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceSerial"), QStringLiteral("<SerialNumber>"), false, 112, 120);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceDisplayMode"), QStringLiteral("Display mode:"), false, 138,
-                   12);
-    QComboBox* mode = CreateTabComboBox(tab, QStringLiteral("cmbDeviceDisplayMode"), 120, 170, 135);
-    QCheckBox* fullScreen =
-        CreateTabCheckBox(tab, QStringLiteral("cbDeviceFullScreen"), QStringLiteral("Full screen:"), 164, 12);
-    CreateTabLabel(tab, QStringLiteral("lblPower"), QStringLiteral("Power off/on"), true, 194, 4);
-    CreateTabLabel(tab, QStringLiteral("lblPowerStatus"), QStringLiteral("Status: ?"), false, 220, 12);
-    QPushButton* power = CreateTabButton(tab, QStringLiteral("btnPower"), QStringLiteral("Power on/off"),
-                                         nullptr, 88, 245, 12);
-    CreateTabLabel(tab, QStringLiteral("lblDeviceControl"), QStringLiteral("Device control"), true, 280, 4);
-    QPushButton* com = CreateTabButton(tab, QStringLiteral("btnComSettings"), QStringLiteral("RS232 port..."),
-                                       nullptr, 100, 310, 12);
-    QPushButton* commands = CreateTabButton(tab, QStringLiteral("btnCommandSettings"),
-                                            QStringLiteral("Control commands..."), nullptr, 160, 310, 132);
-    CreateTabLabel(tab, QStringLiteral("lblSettingFile"), QStringLiteral("Configuration file"), true, 348, 4);
-    CreateTabLabel(tab, QStringLiteral("lblSettingFileName"), QStringLiteral("File name:"), false, 378, 12);
-    QLineEdit* file = CreateTabEdit(tab, QStringLiteral("edDeviceSettingFileName"), QStringLiteral("<Name>"),
-                                    180, 375, 120);
+    QWidget* sheet = AddTabSheet(PageControl, device.GetCaption());
+    // Captions from the left edge to the fields at 120 pixels, the fields up to the picture of the screen
+    // at 300 (at the default font).
+    QGridLayout* grid = CreateTabGrid(sheet, 102);
+    grid->setColumnMinimumWidth(2, 174);
+    TDeviceTab tab;
+    tab.Device = &device;
+    // Made in the order of the keyboard's tab chain.
+    grid->addWidget(
+        CreateTabLabel(sheet, QStringLiteral("lblProperties"), QStringLiteral("Properties"), true), 0, 0, 1,
+        3);
+    const auto field = [&](int row, const QString& captionName, const QString& caption, QWidget* control) {
+        PlaceInTabGrid(grid, CreateTabLabel(sheet, captionName, caption), row, 1);
+        PlaceInTabGrid(grid, control, row, 2);
+    };
+    tab.Name = CreateTabEdit(sheet, QStringLiteral("edDeviceName"), QStringLiteral("<Name>"), 170);
+    field(1, QStringLiteral("lblDeviceNameHeader"), QStringLiteral("Name:"), tab.Name);
+    tab.Model = CreateTabLabel(sheet, QStringLiteral("lblDeviceModel"), QStringLiteral("<ModelName>"));
+    field(2, QStringLiteral("lblDeviceModelHeader"), QStringLiteral("Model name:"), tab.Model);
+    tab.Manufacturer =
+        CreateTabLabel(sheet, QStringLiteral("lblDeviceManufacturer"), QStringLiteral("<Manufacturer>"));
+    field(3, QStringLiteral("lblDeviceManufacturerHeader"), QStringLiteral("Manufacturer:"),
+          tab.Manufacturer);
+    tab.Serial = CreateTabLabel(sheet, QStringLiteral("lblDeviceSerial"), QStringLiteral("<SerialNumber>"));
+    field(4, QStringLiteral("lblDeviceSerialHeader"), QStringLiteral("Serial number:"), tab.Serial);
+    tab.DisplayMode = CreateTabComboBox(sheet, QStringLiteral("cmbDeviceDisplayMode"), 170, true);
+    field(5, QStringLiteral("lblDeviceDisplayMode"), QStringLiteral("Display mode:"), tab.DisplayMode);
+    tab.FullScreen =
+        CreateTabCheckBox(sheet, QStringLiteral("cbDeviceFullScreen"), QStringLiteral("Full screen:"));
+    PlaceInTabGrid(grid, tab.FullScreen, 6, 1, 1, 2);
+
+    AddTabHeader(grid,
+                 CreateTabLabel(sheet, QStringLiteral("lblPower"), QStringLiteral("Power off/on"), true));
+    const int power = grid->rowCount();
+    tab.PowerStatus = CreateTabLabel(sheet, QStringLiteral("lblPowerStatus"), QStringLiteral("Status: ?"));
+    PlaceInTabGrid(grid, tab.PowerStatus, power, 1);
+    tab.Power =
+        CreateTabButton(sheet, QStringLiteral("btnPower"), QStringLiteral("Power on/off"), nullptr, 88);
+    PlaceInTabGrid(grid, tab.Power, power + 1, 1);
+
+    AddTabHeader(grid, CreateTabLabel(sheet, QStringLiteral("lblDeviceControl"),
+                                      QStringLiteral("Device control"), true));
+    tab.ComSettings = CreateTabButton(sheet, QStringLiteral("btnComSettings"),
+                                      QStringLiteral("RS232 port..."), nullptr, 100);
+    tab.CommandSettings = CreateTabButton(sheet, QStringLiteral("btnCommandSettings"),
+                                          QStringLiteral("Control commands..."), nullptr, 160);
+    auto* control = new QHBoxLayout;
+    control->setSpacing(20);
+    control->addWidget(tab.ComSettings);
+    control->addWidget(tab.CommandSettings);
+    control->addStretch(1);
+    grid->addLayout(control, grid->rowCount(), 1, 1, 3);
+
+    AddTabHeader(grid, CreateTabLabel(sheet, QStringLiteral("lblSettingFile"),
+                                      QStringLiteral("Configuration file"), true));
+    tab.FileName =
+        CreateTabEdit(sheet, QStringLiteral("edDeviceSettingFileName"), QStringLiteral("<Name>"), 180);
+    const int file = grid->rowCount();
+    PlaceInTabGrid(grid,
+                   CreateTabLabel(sheet, QStringLiteral("lblSettingFileName"), QStringLiteral("File name:")),
+                   file, 1);
+    PlaceInTabGrid(grid, tab.FileName, file, 2, 1, 2);
 
     // What the display does now and how its last power command ended: the operator's first questions.
-    QLabel* lastPower = CreateTabLabel(tab, QStringLiteral("lblLastPower"), QString(), false, 220, 120);
-    lastPower->setWordWrap(true);
-    lastPower->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lastPower->setGeometry(120, 220, 340, 52);
-    CreateTabLabel(tab, QStringLiteral("lblPlaying"), QString(), false, 408, 12);
+    tab.LastPower = CreateTabLabel(sheet, QStringLiteral("lblLastPower"), QString());
+    tab.LastPower->setWordWrap(true);
+    tab.LastPower->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    tab.LastPower->setMinimumWidth(340);
+    PlaceInTabGrid(grid, tab.LastPower, power, 2, 2, 2, true);
+    tab.Playing = CreateTabLabel(sheet, QStringLiteral("lblPlaying"), QString());
+    PlaceInTabGrid(grid, tab.Playing, file + 1, 1, 1, 3);
     // What the display shows, for the operator who is not in front of it.
-    CreateTabLabel(tab, QStringLiteral("lblOnScreen"), QStringLiteral("On screen now"), true, 8, 300);
-    QLabel* picture = CreateTabLabel(tab, QStringLiteral("imgOnScreen"), QString(), false, 34, 300);
-    picture->setGeometry(300, 34, ScreenPictureSize.width(), ScreenPictureSize.height());
-    picture->setAlignment(Qt::AlignCenter);
-    picture->setFrameShape(QFrame::StyledPanel);
-    CreateTabLabel(tab, QStringLiteral("lblOnScreenTime"), QString(), false,
-                   34 + ScreenPictureSize.height() + 4, 300);
-    QPushButton* takePicture =
-        CreateTabButton(tab, QStringLiteral("btnOnScreen"), QStringLiteral("Take one now"), nullptr, 120,
-                        34 + ScreenPictureSize.height() + 24, 300);
+    PlaceInTabGrid(
+        grid, CreateTabLabel(sheet, QStringLiteral("lblOnScreen"), QStringLiteral("On screen now"), true), 0,
+        3);
+    tab.Picture = CreateTabLabel(sheet, QStringLiteral("imgOnScreen"), QString());
+    tab.Picture->setMinimumSize(ScreenPictureSize); // more when "No picture yet" needs it
+    tab.Picture->setAlignment(Qt::AlignCenter);
+    tab.Picture->setFrameShape(QFrame::StyledPanel);
+    grid->addWidget(tab.Picture, 1, 3, 4, 1, Qt::AlignLeft | Qt::AlignTop);
+    tab.PictureTime = CreateTabLabel(sheet, QStringLiteral("lblOnScreenTime"), QString());
+    PlaceInTabGrid(grid, tab.PictureTime, 5, 3);
+    tab.TakePicture =
+        CreateTabButton(sheet, QStringLiteral("btnOnScreen"), QStringLiteral("Take one now"), nullptr, 120);
+    PlaceInTabGrid(grid, tab.TakePicture, 6, 3);
+    FinishTabGrid(grid);
 
-    connect(name, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
-    connect(mode, &QComboBox::currentIndexChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
-    connect(fullScreen, &QCheckBox::toggled, this, &TFrameVitrelleDevice::UpdateFromGUI);
-    connect(file, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
-    connect(power, &QPushButton::clicked, this, [this, power] { btnPowerClick(power); });
-    connect(com, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnComSettingsClick);
-    connect(commands, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnCommandSettingsClick);
-    connect(takePicture, &QPushButton::clicked, this, [this, &device] {
+    connect(tab.Name, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    connect(tab.DisplayMode, &QComboBox::currentIndexChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    connect(tab.FullScreen, &QCheckBox::toggled, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    connect(tab.FileName, &QLineEdit::textChanged, this, &TFrameVitrelleDevice::UpdateFromGUI);
+    QPushButton* powerButton = tab.Power;
+    connect(powerButton, &QPushButton::clicked, this, [this, powerButton] { btnPowerClick(powerButton); });
+    connect(tab.ComSettings, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnComSettingsClick);
+    connect(tab.CommandSettings, &QPushButton::clicked, this, &TFrameVitrelleDevice::btnCommandSettingsClick);
+    connect(tab.TakePicture, &QPushButton::clicked, this, [this, &device] {
         if (TVitrellePlayer* player = PlayerOf(device))
             player->CaptureScreen();
     });
-    FModes.emplace_back();
-    FTabDevices.push_back(&device);
+    FTabs.push_back(std::move(tab));
 }
 
 void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
 {
     FFilling = true;
     const auto filled = qScopeGuard([this] { FFilling = false; });
-    TabControl<QLineEdit>(index, "edDeviceName")->setText(device.GetDisplayName());
-    TabControl<QLabel>(index, "lblDeviceModel")->setText(device.Info().GetModel());
-    TabControl<QLabel>(index, "lblDeviceManufacturer")->setText(device.Info().GetManufacturer());
-    TabControl<QLabel>(index, "lblDeviceSerial")->setText(device.Info().GetSerial());
-    for (const char* name : {"lblDeviceModel", "lblDeviceManufacturer", "lblDeviceSerial"})
-        TabControl<QLabel>(index, name)->adjustSize();
+    TDeviceTab& tab = Tab(index);
+    tab.Name->setText(device.GetDisplayName());
+    tab.Model->setText(device.Info().GetModel());
+    tab.Manufacturer->setText(device.Info().GetManufacturer());
+    tab.Serial->setText(device.Info().GetSerial());
 
-    std::vector<TDisplayMode>& modes = FModes.at(static_cast<size_t>(index));
+    std::vector<TDisplayMode>& modes = tab.Modes;
     modes.clear();
     if (const std::unique_ptr<std::vector<TDisplayMode>> listed = device.GetDisplayModes())
         modes = *listed;
-    auto* box = TabControl<QComboBox>(index, "cmbDeviceDisplayMode");
+    QComboBox* box = tab.DisplayMode;
     box->clear();
     for (size_t i = 0; i < modes.size(); ++i)
         box->addItem(modes[i].ToString(), static_cast<int>(i));
@@ -240,21 +271,19 @@ void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
             selected = static_cast<int>(i);
     box->setCurrentIndex(selected);
 
-    TabControl<QCheckBox>(index, "cbDeviceFullScreen")->setChecked(device.Settings().FullScreen);
-    TabControl<QLineEdit>(index, "edDeviceSettingFileName")->setText(device.GetConfigFileName());
+    tab.FullScreen->setChecked(device.Settings().FullScreen);
+    tab.FileName->setText(device.GetConfigFileName());
     // What is known now, then what the display answers. A display whose port cannot be opened keeps this;
     // the error is logged.
     ShowPowerStatus(device, device.Control().State);
     RefreshPowerStatus(device);
 }
 
-template <class TControl> TControl* TFrameVitrelleDevice::TabControl(int index, const char* prefix) const
+TFrameVitrelleDevice::TDeviceTab& TFrameVitrelleDevice::Tab(int index)
 {
-    auto* control = qobject_cast<TControl*>(FindControlOnPage(PageControl, index, QLatin1String(prefix)));
-    if (control == nullptr)
-        throw EVitrelleError(QStringLiteral("The Devices page has no control %1 on tab %2")
-                                 .arg(QLatin1String(prefix), QString::number(index)));
-    return control;
+    if (index < 0 || static_cast<size_t>(index) >= FTabs.size())
+        throw EVitrelleError(QStringLiteral("The Devices page has no tab %1").arg(index));
+    return FTabs[static_cast<size_t>(index)];
 }
 
 void TFrameVitrelleDevice::UpdateFromGUI()
@@ -262,15 +291,14 @@ void TFrameVitrelleDevice::UpdateFromGUI()
     TCopies* copies = SelectedCopies();
     if (FFilling || copies == nullptr)
         return;
-    const int index = SelectedIndex();
+    const TDeviceTab& tab = Tab(SelectedIndex());
     TVitrelleDeviceSettings& edited = copies->Edited();
-    edited.Name = TabControl<QLineEdit>(index, "edDeviceName")->text();
-    edited.FileName = TabControl<QLineEdit>(index, "edDeviceSettingFileName")->text();
-    const int mode = TabControl<QComboBox>(index, "cmbDeviceDisplayMode")->currentIndex();
-    const std::vector<TDisplayMode>& modes = FModes.at(static_cast<size_t>(index));
-    if (mode >= 0 && static_cast<size_t>(mode) < modes.size())
-        edited.DisplayMode().Assign(&modes[static_cast<size_t>(mode)]);
-    edited.FullScreen = TabControl<QCheckBox>(index, "cbDeviceFullScreen")->isChecked();
+    edited.Name = tab.Name->text();
+    edited.FileName = tab.FileName->text();
+    const int mode = tab.DisplayMode->currentIndex();
+    if (mode >= 0 && static_cast<size_t>(mode) < tab.Modes.size())
+        edited.DisplayMode().Assign(&tab.Modes[static_cast<size_t>(mode)]);
+    edited.FullScreen = tab.FullScreen->isChecked();
 }
 
 void TFrameVitrelleDevice::RefreshPowerStatus(TVitrelleDevice& device)
@@ -305,7 +333,8 @@ void TFrameVitrelleDevice::ShowPowerStatus(TVitrelleDevice& device, TPowerStatus
     const int index = TabIndexOf(device);
     if (index < 0)
         return;
-    auto* label = TabControl<QLabel>(index, "lblPowerStatus");
+    TDeviceTab& tab = Tab(index);
+    QLabel* label = tab.PowerStatus;
     switch (status) {
     case pwOn:
         label->setText(QStringLiteral("Status: On"));
@@ -317,9 +346,7 @@ void TFrameVitrelleDevice::ShowPowerStatus(TVitrelleDevice& device, TPowerStatus
         label->setText(QStringLiteral("Status: ?"));
         break;
     }
-    TabControl<QPushButton>(index, "btnPower")
-        ->setText(OffersPowerOn(device, status) ? PowerOnCaption : PowerOffCaption);
-    label->adjustSize();
+    tab.Power->setText(OffersPowerOn(device, status) ? PowerOnCaption : PowerOffCaption);
 }
 
 void TFrameVitrelleDevice::btnPowerClick(QAbstractButton* button)
@@ -358,13 +385,13 @@ void TFrameVitrelleDevice::btnPowerClick(QAbstractButton* button)
 void TFrameVitrelleDevice::btnComSettingsClick()
 {
     if (TCopies* copies = SelectedCopies())
-        TComSettingForm::Instance().EditComSettings(copies->Edited().ControlSettings().ComSettings);
+        TComSettingForm(this).EditComSettings(copies->Edited().ControlSettings().ComSettings);
 }
 
 void TFrameVitrelleDevice::btnCommandSettingsClick()
 {
     if (TCopies* copies = SelectedCopies())
-        TControlCommandSettingForm::Instance().EditControlCodes(copies->Edited().ControlSettings(), this);
+        TControlCommandSettingForm(this).EditControlCodes(copies->Edited().ControlSettings());
 }
 
 void TFrameVitrelleDevice::RenameWhenEdited(int index, TCopies& copies)
@@ -424,14 +451,13 @@ void TFrameVitrelleDevice::RefreshActivity()
             if (player.State() == psPlaying && player.Vitrelle() != nullptr)
                 playing = player.Vitrelle()->Name.isEmpty() ? player.Vitrelle()->Id : player.Vitrelle()->Name;
         }
-        SetTextWhenChanged(TabControl<QLabel>(i, "lblPlaying"), QStringLiteral("Playing: ") + playing);
+        TDeviceTab& tab = Tab(i);
+        SetTextWhenChanged(tab.Playing, QStringLiteral("Playing: ") + playing);
         const TVitrelleDevice& device = FAgent.Devices(i);
-        SetTextWhenChanged(TabControl<QLabel>(i, "lblLastPower"), LastPowerText(device));
-        TabControl<QPushButton>(i, "btnPower")
-            ->setEnabled(!FPowerClicks.contains(&device) && !device.PowerCommandInProgress());
+        SetTextWhenChanged(tab.LastPower, LastPowerText(device));
+        tab.Power->setEnabled(!FPowerClicks.contains(&device) && !device.PowerCommandInProgress());
         const TVitrellePlayer* player = PlayerOf(device);
-        TabControl<QPushButton>(i, "btnOnScreen")
-            ->setEnabled(player != nullptr && player->State() == psPlaying);
+        tab.TakePicture->setEnabled(player != nullptr && player->State() == psPlaying);
         ShowScreenPicture(i, device);
     }
 }
@@ -454,8 +480,8 @@ void TFrameVitrelleDevice::ShowScreenPicture(int index, const TVitrelleDevice& d
     if (shown != FPictureTimes.end() && shown.value() == written)
         return;
     FPictureTimes.insert(&device, written);
-    auto* picture = TabControl<QLabel>(index, "imgOnScreen");
-    auto* time = TabControl<QLabel>(index, "lblOnScreenTime");
+    QLabel* picture = Tab(index).Picture;
+    QLabel* time = Tab(index).PictureTime;
     const QPixmap pixmap(written.isValid() ? path : QString());
     if (pixmap.isNull()) {
         picture->setPixmap(QPixmap());
@@ -467,7 +493,6 @@ void TFrameVitrelleDevice::ShowScreenPicture(int index, const TVitrelleDevice& d
     const QString format = written.date() == QDate::currentDate() ? QStringLiteral("HH:mm:ss")
                                                                   : QStringLiteral("yyyy-MM-dd HH:mm");
     time->setText(QStringLiteral("at ") + written.toString(format));
-    time->adjustSize();
 }
 
 QString TFrameVitrelleDevice::LastPowerText(const TVitrelleDevice& device) const

@@ -15,10 +15,13 @@
 
 class QAbstractButton;
 class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleDevice;
 class TVitrellePlayer;
@@ -35,7 +38,7 @@ class TFrameVitrelleDevice : public QFrame
 public:
     static constexpr QLatin1StringView LogSource{"TFrameVitrelleDevice"};
 
-    TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrelleDevice() override;
 
     // Asks the display for its power state (a serial query when its status codes are set) and shows it on
@@ -50,6 +53,31 @@ public:
 
 private:
     using TCopies = TEditedCopies<TVitrelleDeviceSettings>;
+
+    // The controls of a display's tab (their object names carry the tab's index: edDeviceName0, ...).
+    struct TDeviceTab
+    {
+        // The device it shows: only to tell which one a tab was once the device is gone.
+        const TVitrelleDevice* Device = nullptr;
+        // The modes its display-mode list offers, in list order.
+        std::vector<TDisplayMode> Modes;
+        QLineEdit* Name = nullptr;
+        QLabel* Model = nullptr;
+        QLabel* Manufacturer = nullptr;
+        QLabel* Serial = nullptr;
+        QComboBox* DisplayMode = nullptr;
+        QCheckBox* FullScreen = nullptr;
+        QLabel* PowerStatus = nullptr;
+        QLabel* LastPower = nullptr;
+        QPushButton* Power = nullptr;
+        QPushButton* ComSettings = nullptr;
+        QPushButton* CommandSettings = nullptr;
+        QLineEdit* FileName = nullptr;
+        QLabel* Playing = nullptr;
+        QLabel* Picture = nullptr;
+        QLabel* PictureTime = nullptr;
+        QPushButton* TakePicture = nullptr;
+    };
 
     // Tabs and copies for the agent's devices that have none yet (all of them at first, then displays that
     // appear while the program runs).
@@ -74,7 +102,7 @@ private:
     int SelectedIndex() const;
     TVitrelleDevice* SelectedDevice() const;
     TCopies* SelectedCopies() const;
-    template <class TControl> TControl* TabControl(int index, const char* prefix) const;
+    TDeviceTab& Tab(int index);
 
     // Apply and Save: a new name or file name first goes through the agent, which renames the display and
     // its settings file at once; both copies then hold the new names, so that no change of them is pending.
@@ -83,7 +111,6 @@ private:
     void RenameWhenEdited(int index, TCopies& copies);
 
     TVitrelleCenterAgent& FAgent;
-    TPageEvents& FEvents;
     TActionList* ActionList = nullptr;
     QTabWidget* PageControl = nullptr;
     QFrame* pnlButton = nullptr;
@@ -95,10 +122,8 @@ private:
     // Per device, in device order: the saved and edited copies of its settings. Shorter than the tab list
     // while a tab is being filled, so that the change events of the filling change nothing.
     std::vector<std::unique_ptr<TCopies>> FCopies;
-    // Per tab, the modes its display-mode list offers, in list order.
-    std::vector<std::vector<TDisplayMode>> FModes;
-    // Per tab, the device it shows: only to tell which one a tab was once the device is gone.
-    std::vector<const TVitrelleDevice*> FTabDevices;
+    // Per tab, in tab order.
+    std::vector<TDeviceTab> FTabs;
     // The devices whose power button's click is being carried out (its state query, then its command); by
     // device, since the tabs move up when a display is let go.
     QSet<const TVitrelleDevice*> FPowerClicks;

@@ -1,15 +1,15 @@
 #include "FrameVitrellePlayer.h"
 
 #include "ActionList.h"
-#include "ControlLookup.h"
 #include "ModalDialogs.h"
-#include "PageEvents.h"
 #include "TabBuilders.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleCenterApplication.h"
 #include "WorkQueue.h"
 
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -21,17 +21,14 @@
 
 namespace {
 
-constexpr int PageWidth = 450;
-constexpr int PageHeight = 628;
 constexpr int DefaultSeconds = 10;
 
 } // namespace
 
-TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events)
+TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent)
     : QFrame(owner), FAgent(agent), FFetches(std::make_unique<TWorkQueue>(QStringLiteral("Vitrelles page")))
 {
     setObjectName(QStringLiteral("TFrameVitrellePlayer"));
-    resize(PageWidth, PageHeight);
     ActionList = new TActionList(this);
     ActionList->setObjectName(QStringLiteral("ActionList"));
 
@@ -45,11 +42,12 @@ TFrameVitrellePlayer::TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent&
     AddDeviceTabs();
     // A list downloaded from the Settings page, and displays plugged in while the program runs, show here
     // without a restart.
-    connect(&events, &TPageEvents::VitrelleListChanged, this,
+    const TAgentNotifier& notifier = FAgent.Notifier();
+    connect(&notifier, &TAgentNotifier::VitrelleListChanged, this,
             qOverload<>(&TFrameVitrellePlayer::FillVitrelles));
-    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrellePlayer::AddDeviceTabs);
-    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrellePlayer::RemoveDeviceTab);
-    connect(&events, &TPageEvents::DeviceRenamed, this, [this](int device) {
+    connect(&notifier, &TAgentNotifier::DevicesAdded, this, &TFrameVitrellePlayer::AddDeviceTabs);
+    connect(&notifier, &TAgentNotifier::DeviceRemoved, this, &TFrameVitrellePlayer::RemoveDeviceTab);
+    connect(&notifier, &TAgentNotifier::DeviceRenamed, this, [this](int device) {
         if (device >= 0 && device < PageControl->count() && device < FAgent.DeviceCount())
             PageControl->setTabText(device, FAgent.Devices(device).GetCaption());
     });
@@ -72,6 +70,8 @@ void TFrameVitrellePlayer::RemoveDeviceTab(int index)
     if (index < 0 || index >= PageControl->count())
         return;
     FStarting.remove(PageControl->widget(index)); // its fetch finds no tab and plays nothing
+    if (static_cast<size_t>(index) < FTabs.size())
+        FTabs.erase(FTabs.begin() + static_cast<std::ptrdiff_t>(index));
     RemoveTabSheet(PageControl, index);
     ActionList->UpdateAll();
 }
@@ -83,36 +83,57 @@ int TFrameVitrellePlayer::IndexOf(const QWidget* tab) const
 
 void TFrameVitrellePlayer::AddDeviceTab(int index)
 {
-    QWidget* tab = AddTabSheet(PageControl, FAgent.Devices(index).GetCaption());
-    // The tab, not its index, since tabs move up when a display is let go.
+    QWidget* sheet = AddTabSheet(PageControl, FAgent.Devices(index).GetCaption());
+    // The sheet, not its index, since tabs move up when a display is let go.
     QAction* play = CreateTabAction(
-        tab, QStringLiteral("actPlayExecute"), QStringLiteral("Play"), *ActionList,
-        [this, tab](QAction& action) { PlayUpdate(action, tab); }, [this] { PlayExecute(); });
+        sheet, QStringLiteral("actPlayExecute"), QStringLiteral("Play"), *ActionList,
+        [this, sheet](QAction& action) { PlayUpdate(action, sheet); }, [this] { PlayExecute(); });
     QAction* stop = CreateTabAction(
-        tab, QStringLiteral("actStopExecute"), QStringLiteral("Stop"), *ActionList,
-        [this, tab](QAction& action) { StopUpdate(action, tab); }, [this] { StopExecute(); });
+        sheet, QStringLiteral("actStopExecute"), QStringLiteral("Stop"), *ActionList,
+        [this, sheet](QAction& action) { StopUpdate(action, sheet); }, [this] { StopExecute(); });
 
-    CreateTabLabel(tab, QStringLiteral("lblPlay"), QStringLiteral("Current vitrelle"), true, 8, 4);
-    CreateTabLabel(tab, QStringLiteral("lblVitrelle"), QStringLiteral("Vitrelle:"), false, 38, 12);
-    QComboBox* combo = CreateTabComboBox(tab, QStringLiteral("cbVitrelle"), 150, 161, 35);
-    CreateTabLabel(tab, QStringLiteral("lblDuration"), QStringLiteral("Slide duration(s):"), false, 68, 12);
-    QSpinBox* duration = CreateTabSpinEdit(tab, QStringLiteral("seDuration"), 150, DefaultSeconds, 61, 65);
-    QPushButton* playButton = CreateTabButton(tab, QStringLiteral("btnPlay"), QString(), play, 88, 98, 12);
-    QPushButton* stopButton = CreateTabButton(tab, QStringLiteral("btnStop"), QString(), stop, 88, 98, 105);
-    QWidget::setTabOrder(combo, duration);
-    QWidget::setTabOrder(duration, playButton);
-    QWidget::setTabOrder(playButton, stopButton);
+    // Captions from the left edge to the fields at 150 pixels (at the default font).
+    QGridLayout* grid = CreateTabGrid(sheet, 132, 9);
+    TPlayerTab tab;
+    tab.Sheet = sheet;
+    AddTabHeader(grid,
+                 CreateTabLabel(sheet, QStringLiteral("lblPlay"), QStringLiteral("Current vitrelle"), true));
+    // Made in the order of the keyboard's tab chain.
+    tab.Vitrelles = CreateTabComboBox(sheet, QStringLiteral("cbVitrelle"), 161);
+    PlaceInTabGrid(grid, CreateTabLabel(sheet, QStringLiteral("lblVitrelle"), QStringLiteral("Vitrelle:")), 1,
+                   1);
+    PlaceInTabGrid(grid, tab.Vitrelles, 1, 2);
+    tab.Duration = CreateTabSpinEdit(sheet, QStringLiteral("seDuration"), DefaultSeconds, 61);
+    PlaceInTabGrid(grid,
+                   CreateTabLabel(sheet, QStringLiteral("lblDuration"), QStringLiteral("Slide duration(s):")),
+                   2, 1);
+    PlaceInTabGrid(grid, tab.Duration, 2, 2);
+    tab.Play = CreateTabButton(sheet, QStringLiteral("btnPlay"), QString(), play, 88);
+    tab.Stop = CreateTabButton(sheet, QStringLiteral("btnStop"), QString(), stop, 88);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(5);
+    buttons->addWidget(tab.Play);
+    buttons->addWidget(tab.Stop);
+    buttons->addStretch(1);
+    grid->addLayout(buttons, 3, 1, 1, 2);
+    FinishTabGrid(grid);
 
-    FillVitrelles(combo);
+    FillVitrelles(tab.Vitrelles);
+    FTabs.push_back(tab);
     ActionList->UpdateAll();
+}
+
+const TFrameVitrellePlayer::TPlayerTab* TFrameVitrellePlayer::TabOf(const QWidget* sheet) const
+{
+    const int index = IndexOf(sheet);
+    return index >= 0 && static_cast<size_t>(index) < FTabs.size() ? &FTabs[static_cast<size_t>(index)]
+                                                                   : nullptr;
 }
 
 void TFrameVitrellePlayer::FillVitrelles()
 {
-    for (int index = 0; index < PageControl->count(); ++index)
-        if (auto* combo =
-                qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle"))))
-            FillVitrelles(combo);
+    for (const TPlayerTab& tab : FTabs)
+        FillVitrelles(tab.Vitrelles);
 }
 
 void TFrameVitrellePlayer::FillVitrelles(QComboBox* combo)
@@ -136,10 +157,9 @@ void TFrameVitrellePlayer::PlayUpdate(QAction& action, const QWidget* tab)
         action.setEnabled(false);
         return;
     }
-    const auto* combo =
-        qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle")));
+    const TPlayerTab* controls = TabOf(tab);
     action.setEnabled(FAgent.Players(index).State() != psPlaying && !FStarting.contains(tab) &&
-                      combo != nullptr && combo->currentIndex() >= 0);
+                      controls != nullptr && controls->Vitrelles->currentIndex() >= 0);
 }
 
 void TFrameVitrellePlayer::StopUpdate(QAction& action, const QWidget* tab)
@@ -151,17 +171,13 @@ void TFrameVitrellePlayer::StopUpdate(QAction& action, const QWidget* tab)
 
 void TFrameVitrellePlayer::PlayExecute()
 {
-    const int index = PageControl->currentIndex();
-    const auto* combo =
-        qobject_cast<QComboBox*>(FindControlOnPage(PageControl, index, QStringLiteral("cbVitrelle")));
-    const auto* duration =
-        qobject_cast<QSpinBox*>(FindControlOnPage(PageControl, index, QStringLiteral("seDuration")));
-    if (combo == nullptr)
+    const QPointer<QWidget> tab = PageControl->currentWidget();
+    const TPlayerTab* controls = TabOf(tab);
+    if (controls == nullptr)
         return;
-    const TVitrelle* vitrelle = FAgent.Repository().FindByName(combo->currentText());
+    const TVitrelle* vitrelle = FAgent.Repository().FindByName(controls->Vitrelles->currentText());
     const QString id = vitrelle != nullptr ? vitrelle->Id : QString();
-    const int seconds = duration != nullptr ? duration->value() : DefaultSeconds;
-    const QPointer<QWidget> tab = PageControl->widget(index);
+    const int seconds = controls->Duration->value();
     if (id.isEmpty() || tab == nullptr || FStarting.contains(tab))
         return;
     // The vitrelle may have to be fetched first: on the page's worker, so the window and every show go on

@@ -5,12 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QComboBox;
+class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TWorkQueue;
 
@@ -21,7 +23,7 @@ class TFrameVitrellePlayer : public QFrame
 {
     Q_OBJECT
 public:
-    TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrellePlayer(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrellePlayer() override;
 
     // Refills every tab's vitrelle names from the repository's list, keeping each tab's choice while its
@@ -33,7 +35,19 @@ public:
     void RemoveDeviceTab(int index);
 
 private:
+    // The controls of a display's tab (their object names carry the tab's index: cbVitrelle0, ...).
+    struct TPlayerTab
+    {
+        QWidget* Sheet = nullptr;
+        QComboBox* Vitrelles = nullptr;
+        QSpinBox* Duration = nullptr;
+        QPushButton* Play = nullptr;
+        QPushButton* Stop = nullptr;
+    };
+
     void AddDeviceTab(int index);
+    // The tab's controls; null for a tab that is gone.
+    const TPlayerTab* TabOf(const QWidget* sheet) const;
     void FillVitrelles(QComboBox* combo);
     // The tab's device index now (tabs move up when a display is let go); -1 for a tab that is gone.
     int IndexOf(const QWidget* tab) const;
@@ -50,4 +64,5 @@ private:
     // Fetches a vitrelle file the operator asked to play before it plays (a slow server holds nothing else).
     std::unique_ptr<TWorkQueue> FFetches;
     QSet<const QWidget*> FStarting; // tabs whose vitrelle is being fetched
+    std::vector<TPlayerTab> FTabs;  // in tab order
 };

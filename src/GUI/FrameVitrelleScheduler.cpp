@@ -3,7 +3,6 @@
 #include "ActionList.h"
 #include "ApplySavePanel.h"
 #include "Errors.h"
-#include "PageEvents.h"
 #include "TabBuilders.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleDevice.h"
@@ -12,7 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -36,14 +35,33 @@ QFrame* CreatePanel(QWidget* parent, const QString& name)
     return panel;
 }
 
-QLabel* CreateHeader(QFrame* panel, const QString& name, const QString& caption)
+// The header bar of a panel, its caption in black.
+QFrame* CreateHeader(QFrame* panel, const QString& barName, const QString& name, const QString& caption)
 {
-    QLabel* label = CreateTabLabel(panel, name, caption, true, 5, 4);
+    QFrame* bar = CreatePanel(panel, barName);
+    QLabel* label = CreateTabLabel(bar, name, caption, true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, Qt::black);
     label->setPalette(palette);
-    return label;
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(4, 5, 4, 4);
+    layout->addWidget(label);
+    layout->addStretch(1);
+    return bar;
 }
+
+// A panel stacking its children from the top, edge to edge.
+QVBoxLayout* StackLayout(QWidget* panel)
+{
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return layout;
+}
+
+// Captions from the left edge to the periodicity lists at 150 pixels (at the default font).
+constexpr int CaptionWidth = 132;
+constexpr int RowSpacing = 9;
 
 QTabWidget* CreatePageControl(QWidget* parent, const QString& name)
 {
@@ -67,8 +85,7 @@ const QStringList TFrameVitrelleScheduler::DayChoices{QStringLiteral("Every day"
 const QStringList TFrameVitrelleScheduler::UpdateChoices =
     TFrameVitrelleScheduler::DayChoices + QStringList{QStringLiteral("Every hour")};
 
-TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent,
-                                                 TPageEvents& events)
+TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent)
     : QFrame(owner), FAgent(agent), FLive(agent.Scheduler()), FRepository(agent.Repository()),
       FSettings(agent.Settings())
 {
@@ -77,14 +94,19 @@ TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenter
 
     const QString atCaption = QStringLiteral("à :");
     const QString agentName = QStringLiteral("VitrelleCenterAgent");
-    CreateTabLabel(pnlDevice, QStringLiteral("lblPowerAllDevices"),
-                   QStringLiteral("Power on/off all devices"), true, 24, 4);
+    // Under the panel's header bar, above the displays' tabs.
+    QGridLayout* agentGrid = CreateTabGrid(nullptr, CaptionWidth, RowSpacing);
+    agentGrid->setContentsMargins(4, 0, 4, 4);
+    AddTabHeader(agentGrid, CreateTabLabel(pnlDevice, QStringLiteral("lblPowerAllDevices"),
+                                           QStringLiteral("Power on/off all devices"), true));
     FAgentRows.push_back(BuildRow(
-        pnlDevice, QStringLiteral("PowerOnAllDevices"), QStringLiteral("Power on:"), atCaption, DayChoices,
-        54, [agentName] { return agentName; }, 0));
+        pnlDevice, agentGrid, 1, QStringLiteral("PowerOnAllDevices"), QStringLiteral("Power on:"), atCaption,
+        DayChoices, [agentName] { return agentName; }, 0));
     FAgentRows.push_back(BuildRow(
-        pnlDevice, QStringLiteral("PowerOffAllDevices"), QStringLiteral("Power off:"), atCaption, DayChoices,
-        84, [agentName] { return agentName; }, 1));
+        pnlDevice, agentGrid, 2, QStringLiteral("PowerOffAllDevices"), QStringLiteral("Power off:"),
+        atCaption, DayChoices, [agentName] { return agentName; }, 1));
+    FinishTabGrid(agentGrid);
+    FDeviceLayout->insertLayout(1, agentGrid);
     for (int device = 0; device < FAgent.DeviceCount(); ++device)
         AddDeviceTab(device);
     BuildVitrelleTabs();
@@ -116,17 +138,18 @@ TFrameVitrelleScheduler::TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenter
     LinkButton(btnSaveSettings, actSaveDeviceSettings, false);
     ActionList->UpdateAll();
 
-    connect(&events, &TPageEvents::VitrelleListChanged, this, &TFrameVitrelleScheduler::VitrelleListChanged);
-    connect(&events, &TPageEvents::DevicesAdded, this, &TFrameVitrelleScheduler::DevicesAdded);
-    connect(&events, &TPageEvents::DeviceRemoved, this, &TFrameVitrelleScheduler::DeviceRemoved);
-    connect(&events, &TPageEvents::DeviceRenamed, this, &TFrameVitrelleScheduler::DeviceRenamed);
+    const TAgentNotifier& notifier = FAgent.Notifier();
+    connect(&notifier, &TAgentNotifier::VitrelleListChanged, this,
+            &TFrameVitrelleScheduler::VitrelleListChanged);
+    connect(&notifier, &TAgentNotifier::DevicesAdded, this, &TFrameVitrelleScheduler::DevicesAdded);
+    connect(&notifier, &TAgentNotifier::DeviceRemoved, this, &TFrameVitrelleScheduler::DeviceRemoved);
+    connect(&notifier, &TAgentNotifier::DeviceRenamed, this, &TFrameVitrelleScheduler::DeviceRenamed);
 }
 
 TFrameVitrelleScheduler::~TFrameVitrelleScheduler() = default;
 
 void TFrameVitrelleScheduler::BuildLayout()
 {
-    resize(463, 628);
     ActionList = new TActionList(this);
     ActionList->setObjectName(QStringLiteral("ActionList"));
 
@@ -135,26 +158,28 @@ void TFrameVitrelleScheduler::BuildLayout()
     layout->setSpacing(0);
 
     pnlPageControl = CreatePanel(this, QStringLiteral("pnlPageControl"));
-    auto* pages = new QVBoxLayout(pnlPageControl);
-    pages->setContentsMargins(0, 0, 0, 0);
-    pages->setSpacing(0);
+    QVBoxLayout* pages = StackLayout(pnlPageControl);
     layout->addWidget(pnlPageControl, 1);
 
+    // The agent's rows go between the header bar and the displays' tabs.
     pnlDevice = CreatePanel(pnlPageControl, QStringLiteral("pnlDevice"));
-    pnlDeviceHeader = CreatePanel(pnlDevice, QStringLiteral("pnlDeviceHeader"));
-    CreateHeader(pnlDeviceHeader, QStringLiteral("lblDeviceHeader"), QStringLiteral("Devices"));
+    FDeviceLayout = StackLayout(pnlDevice);
+    pnlDeviceHeader = CreateHeader(pnlDevice, QStringLiteral("pnlDeviceHeader"),
+                                   QStringLiteral("lblDeviceHeader"), QStringLiteral("Devices"));
+    FDeviceLayout->addWidget(pnlDeviceHeader);
     devicePageControl = CreatePageControl(pnlDevice, QStringLiteral("devicePageControl"));
+    FDeviceLayout->addWidget(devicePageControl, 1);
     pages->addWidget(pnlDevice, 1);
 
+    // As high as its row and the line of the last update under it need.
     pnlVitrelle = CreatePanel(pnlPageControl, QStringLiteral("pnlVitrelle"));
-    pnlVitrelle->setFixedHeight(100); // room for the line of the last update under the row
-    pnlVitrelleHeader = CreatePanel(pnlVitrelle, QStringLiteral("pnlVitrelleHeader"));
-    CreateHeader(pnlVitrelleHeader, QStringLiteral("lblVitrelleHeader"), QStringLiteral("Vitrelles"));
+    QVBoxLayout* vitrelle = StackLayout(pnlVitrelle);
+    pnlVitrelleHeader = CreateHeader(pnlVitrelle, QStringLiteral("pnlVitrelleHeader"),
+                                     QStringLiteral("lblVitrelleHeader"), QStringLiteral("Vitrelles"));
+    vitrelle->addWidget(pnlVitrelleHeader);
     vitrellePageControl = CreatePageControl(pnlVitrelle, QStringLiteral("vitrellePageControl"));
+    vitrelle->addWidget(vitrellePageControl);
     pages->addWidget(pnlVitrelle);
-    // Headers and page controls keep to their panels' width (and the page controls to their height).
-    pnlDevice->installEventFilter(this);
-    pnlVitrelle->installEventFilter(this);
 
     const TApplySavePanel panel = CreateApplySavePanel(this, 39, 11);
     pnlButton = panel.Panel;
@@ -163,40 +188,27 @@ void TFrameVitrelleScheduler::BuildLayout()
     layout->addWidget(pnlButton);
 }
 
-bool TFrameVitrelleScheduler::eventFilter(QObject* watched, QEvent* event)
+TFrameVitrelleScheduler::TRow TFrameVitrelleScheduler::BuildRow(
+    QWidget* parent, QGridLayout* grid, int row, const QString& key, const QString& caption,
+    const QString& atCaption, const QStringList& choices, std::function<QString()> sourceName, qint32 code)
 {
-    if (event->type() == QEvent::Resize) {
-        if (watched == pnlDevice) {
-            pnlDeviceHeader->setGeometry(0, 0, pnlDevice->width(), 24);
-            devicePageControl->setGeometry(0, 120, pnlDevice->width(),
-                                           std::max(0, pnlDevice->height() - 120));
-        } else if (watched == pnlVitrelle) {
-            pnlVitrelleHeader->setGeometry(0, 0, pnlVitrelle->width(), 24);
-            vitrellePageControl->setGeometry(0, 25, pnlVitrelle->width(),
-                                             std::max(0, pnlVitrelle->height() - 25));
-        }
-    }
-    return QFrame::eventFilter(watched, event);
-}
-
-TFrameVitrelleScheduler::TRow
-TFrameVitrelleScheduler::BuildRow(QWidget* parent, const QString& key, const QString& caption,
-                                  const QString& atCaption, const QStringList& choices, int y,
-                                  std::function<QString()> sourceName, qint32 code)
-{
-    TRow row;
-    row.Check = CreateTabCheckBox(parent, QStringLiteral("cbx") + key, caption, y, 12);
-    row.Periodicity = CreateTabComboBox(parent, QStringLiteral("cmb") + key, 150, 160, y - 3);
-    row.Periodicity->addItems(choices);
-    row.At = CreateTabLabel(parent, QStringLiteral("lbl%1At").arg(key), atCaption, false, y, 320);
-    row.Time = CreateTabTimePicker(parent, QStringLiteral("tp") + key, 350, y - 3);
-    row.SourceName = std::move(sourceName);
-    row.Code = code;
-    QCheckBox* check = row.Check;
+    TRow built;
+    built.Check = CreateTabCheckBox(parent, QStringLiteral("cbx") + key, caption);
+    built.Periodicity = CreateTabComboBox(parent, QStringLiteral("cmb") + key, 160, true);
+    built.Periodicity->addItems(choices);
+    built.At = CreateTabLabel(parent, QStringLiteral("lbl%1At").arg(key), atCaption);
+    built.Time = CreateTabTimePicker(parent, QStringLiteral("tp") + key);
+    PlaceInTabGrid(grid, built.Check, row, 1);
+    PlaceInTabGrid(grid, built.Periodicity, row, 2);
+    PlaceInTabGrid(grid, built.At, row, 3);
+    PlaceInTabGrid(grid, built.Time, row, 4);
+    built.SourceName = std::move(sourceName);
+    built.Code = code;
+    QCheckBox* check = built.Check;
     connect(check, &QCheckBox::clicked, this, [this, check] { OnCheckBoxClick(check); });
-    connect(row.Periodicity, &QComboBox::currentIndexChanged, this, [this] { UpdateFromGUI(); });
-    connect(row.Time, &QTimeEdit::timeChanged, this, [this] { UpdateFromGUI(); });
-    return row;
+    connect(built.Periodicity, &QComboBox::currentIndexChanged, this, [this] { UpdateFromGUI(); });
+    connect(built.Time, &QTimeEdit::timeChanged, this, [this] { UpdateFromGUI(); });
+    return built;
 }
 
 void TFrameVitrelleScheduler::AddDeviceTab(int device)
@@ -210,26 +222,33 @@ void TFrameVitrelleScheduler::AddDeviceTab(int device)
     const auto playerName = [this, device] {
         return device < FAgent.PlayerCount() ? FAgent.Players(device).GetSourceName() : QString();
     };
+    QGridLayout* grid = CreateTabGrid(sheet, CaptionWidth, RowSpacing);
     TDeviceTab tab;
     tab.Device = device;
-    CreateTabLabel(sheet, QStringLiteral("lblPowerOnOff"), QStringLiteral("Power on/off"), true, 8, 4);
-    tab.Rows.push_back(BuildRow(sheet, QStringLiteral("PowerOn"), QStringLiteral("Power on:"), at, DayChoices,
-                                38, deviceName, 0));
-    tab.Rows.push_back(BuildRow(sheet, QStringLiteral("PowerOff"), QStringLiteral("Power off:"), at,
-                                DayChoices, 68, deviceName, 1));
-    CreateTabLabel(sheet, QStringLiteral("lblPlay"), QStringLiteral("Play vitrelle"), true, 104, 4);
-    TRow play =
-        BuildRow(sheet, QStringLiteral("Play"), QStringLiteral("Play:"), at, DayChoices, 134, playerName, 0);
-    QLabel* vitrelleLabel =
-        CreateTabLabel(sheet, QStringLiteral("lblVitrelle"), QStringLiteral("Vitrelle:"), false, 164, 12);
-    tab.Vitrelles = CreateTabComboBox(sheet, QStringLiteral("cmbVitrelleList"), 150, 161, 161);
-    QLabel* durationLabel = CreateTabLabel(sheet, QStringLiteral("lblPlayDuration"),
-                                           QStringLiteral("Slide duration(s):"), false, 194, 12);
-    tab.Duration = CreateTabSpinEdit(sheet, QStringLiteral("sePlayDuration"), 150, 5, 61, 191);
+    AddTabHeader(
+        grid, CreateTabLabel(sheet, QStringLiteral("lblPowerOnOff"), QStringLiteral("Power on/off"), true));
+    tab.Rows.push_back(BuildRow(sheet, grid, 1, QStringLiteral("PowerOn"), QStringLiteral("Power on:"), at,
+                                DayChoices, deviceName, 0));
+    tab.Rows.push_back(BuildRow(sheet, grid, 2, QStringLiteral("PowerOff"), QStringLiteral("Power off:"), at,
+                                DayChoices, deviceName, 1));
+    AddTabHeader(grid,
+                 CreateTabLabel(sheet, QStringLiteral("lblPlay"), QStringLiteral("Play vitrelle"), true));
+    TRow play = BuildRow(sheet, grid, 4, QStringLiteral("Play"), QStringLiteral("Play:"), at, DayChoices,
+                         playerName, 0);
+    QLabel* vitrelleLabel = CreateTabLabel(sheet, QStringLiteral("lblVitrelle"), QStringLiteral("Vitrelle:"));
+    tab.Vitrelles = CreateTabComboBox(sheet, QStringLiteral("cmbVitrelleList"), 161);
+    QLabel* durationLabel =
+        CreateTabLabel(sheet, QStringLiteral("lblPlayDuration"), QStringLiteral("Slide duration(s):"));
+    tab.Duration = CreateTabSpinEdit(sheet, QStringLiteral("sePlayDuration"), 5, 61);
+    PlaceInTabGrid(grid, vitrelleLabel, 5, 1);
+    PlaceInTabGrid(grid, tab.Vitrelles, 5, 2);
+    PlaceInTabGrid(grid, durationLabel, 6, 1);
+    PlaceInTabGrid(grid, tab.Duration, 6, 2);
     play.Followers = {vitrelleLabel, tab.Vitrelles, durationLabel, tab.Duration};
     tab.Rows.push_back(std::move(play));
-    tab.Rows.push_back(
-        BuildRow(sheet, QStringLiteral("Stop"), QStringLiteral("Stop:"), at, DayChoices, 224, playerName, 1));
+    tab.Rows.push_back(BuildRow(sheet, grid, 7, QStringLiteral("Stop"), QStringLiteral("Stop:"), at,
+                                DayChoices, playerName, 1));
+    FinishTabGrid(grid);
     connect(tab.Vitrelles, &QComboBox::currentIndexChanged, this, [this] { UpdateFromGUI(); });
     connect(tab.Duration, &QSpinBox::valueChanged, this, [this] { UpdateFromGUI(); });
     FDeviceTabs.push_back(std::move(tab));
@@ -246,17 +265,20 @@ void TFrameVitrelleScheduler::BuildVitrelleTabs()
     for (int i = 0; i < FRepository.Count(); ++i) {
         const TVitrelle& vitrelle = *FRepository.At(i);
         QWidget* sheet = AddTabSheet(vitrellePageControl, LiteralTabCaption(VitrelleCaption(vitrelle)));
+        QGridLayout* grid = CreateTabGrid(sheet, CaptionWidth, RowSpacing);
         TVitrelleTab tab;
         tab.Id = vitrelle.Id;
         tab.Update = BuildRow(
-            sheet, QStringLiteral("Update"), QStringLiteral("Update:"), QStringLiteral("at:"), UpdateChoices,
-            8,
+            sheet, grid, 0, QStringLiteral("Update"), QStringLiteral("Update:"), QStringLiteral("at:"),
+            UpdateChoices,
             [this, id = vitrelle.Id] {
                 const TVitrelleDownloader* downloader = FindDownloader(id);
                 return downloader != nullptr ? downloader->GetSourceName() : QString();
             },
             TVitrelleDownloader::UpdateAction);
-        tab.Status = CreateTabLabel(sheet, QStringLiteral("lblUpdateStatus"), QString(), false, 31, 12);
+        tab.Status = CreateTabLabel(sheet, QStringLiteral("lblUpdateStatus"), QString());
+        PlaceInTabGrid(grid, tab.Status, 1, 1, 1, 4);
+        FinishTabGrid(grid);
         FVitrelleTabs.push_back(std::move(tab));
     }
     RefreshUpdateStatus();
@@ -437,10 +459,8 @@ void TFrameVitrelleScheduler::RefreshUpdateStatus()
             text = QStringLiteral("Last update: %1, %2")
                        .arg(last.Time.toString(QStringLiteral("dd/MM HH:mm")),
                             last.Succeeded ? QStringLiteral("succeeded") : QStringLiteral("failed"));
-        if (tab.Status->text() != text) {
+        if (tab.Status->text() != text)
             tab.Status->setText(text);
-            tab.Status->adjustSize();
-        }
     }
 }
 

@@ -14,13 +14,14 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
 class QTimeEdit;
+class QVBoxLayout;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
 class TVitrelleDownloader;
@@ -41,7 +42,7 @@ public:
     static const QStringList DayChoices;
     static const QStringList UpdateChoices;
 
-    TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrelleScheduler(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrelleScheduler() override;
 
     // The edited copy and the copy that stands for the schedule file.
@@ -50,9 +51,6 @@ public:
 
     // Writes every row into the edited copy.
     void UpdateFromGUI();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The four controls of one action; the Play row also greys the vitrelle and duration controls.
@@ -81,8 +79,10 @@ private:
     };
 
     void BuildLayout();
-    TRow BuildRow(QWidget* parent, const QString& key, const QString& caption, const QString& atCaption,
-                  const QStringList& choices, int y, std::function<QString()> sourceName, qint32 code);
+    // The row's controls, on the parent, in that row of its grid.
+    TRow BuildRow(QWidget* parent, QGridLayout* grid, int row, const QString& key, const QString& caption,
+                  const QString& atCaption, const QStringList& choices, std::function<QString()> sourceName,
+                  qint32 code);
     void AddDeviceTab(int device);
     void BuildVitrelleTabs();
     void OrderTabs();
@@ -125,6 +125,7 @@ private:
     QFrame* pnlVitrelleHeader = nullptr;
     QTabWidget* vitrellePageControl = nullptr;
     QFrame* pnlDevice = nullptr;
+    QVBoxLayout* FDeviceLayout = nullptr; // pnlDevice's
     QFrame* pnlDeviceHeader = nullptr;
     QTabWidget* devicePageControl = nullptr;
 

@@ -4,12 +4,12 @@
 #include "ApplySavePanel.h"
 #include "Errors.h"
 #include "ModalDialogs.h"
-#include "PageEvents.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleCenterApplication.h"
 #include "VitrelleRepository.h"
 #include "WorkQueue.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,19 +18,26 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
-constexpr int PageWidth = 478;
-constexpr int PageHeight = 480;
 constexpr int ButtonPanelHeight = 35;
+// A browse button is as narrow as its "..." allows (a push button's own size is a word's).
 constexpr int BrowseButtonWidth = 25;
+
+void FitBrowseButton(QPushButton* button)
+{
+    button->setFixedWidth(
+        std::max(BrowseButtonWidth, button->fontMetrics().horizontalAdvance(button->text()) + 12));
+}
 
 QLabel* AddHeader(QGridLayout* grid, int row, const QString& caption)
 {
     auto* label = new QLabel(caption);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
+    QFont bold; // only the weight: the rest follows the page's font
+    bold.setBold(true);
+    label->setFont(bold);
     grid->addWidget(label, row, 0, 1, 3);
     return label;
 }
@@ -51,7 +58,7 @@ QPushButton* AddBrowseButton(QGridLayout* grid, int row, const QString& name)
 {
     auto* button = new QPushButton(QStringLiteral("..."));
     button->setObjectName(name);
-    button->setFixedWidth(BrowseButtonWidth);
+    FitBrowseButton(button);
     grid->addWidget(button, row, 2);
     return button;
 }
@@ -65,12 +72,10 @@ QGridLayout* TabGrid(QWidget* tab)
 
 } // namespace
 
-TFrameVitrelleSettings::TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent,
-                                               TPageEvents& events)
-    : QFrame(owner), FLive(agent.Settings()), FRepository(agent.Repository()), FEvents(events)
+TFrameVitrelleSettings::TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent)
+    : QFrame(owner), FAgent(agent), FLive(agent.Settings()), FRepository(agent.Repository())
 {
     setObjectName(QStringLiteral("TFrameVitrelleSettings"));
-    resize(PageWidth, PageHeight);
     BuildControls();
     FillFromSettings(FLive);
     // The edited copy holds the effective paths: on a first run with no configured folder, Apply and Save
@@ -82,6 +87,14 @@ TFrameVitrelleSettings::TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAg
 TFrameVitrelleSettings::~TFrameVitrelleSettings()
 {
     FListQueue.reset(); // first: a download's outcome must not reach a page half gone
+}
+
+void TFrameVitrelleSettings::changeEvent(QEvent* event)
+{
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        for (QPushButton* button : FBrowseButtons)
+            FitBrowseButton(button);
 }
 
 void TFrameVitrelleSettings::BuildControls()
@@ -138,23 +151,25 @@ QWidget* TFrameVitrelleSettings::BuildPathsTab()
     QGridLayout* grid = TabGrid(tab);
     AddHeader(grid, 0, QStringLiteral("Folders"));
     edRepositoryPath = AddEdit(grid, 1, QStringLiteral("edRepositoryPath"), QStringLiteral("Cache:"), true);
-    connect(AddBrowseButton(grid, 1, QStringLiteral("btnOpenRepositoryPath")), &QPushButton::clicked, this,
-            &TFrameVitrelleSettings::btnOpenRepositoryPathClick);
+    connect(FBrowseButtons.emplace_back(AddBrowseButton(grid, 1, QStringLiteral("btnOpenRepositoryPath"))),
+            &QPushButton::clicked, this, &TFrameVitrelleSettings::btnOpenRepositoryPathClick);
     edDevicePath = AddEdit(grid, 2, QStringLiteral("edDevicePath"), QStringLiteral("Devices:"), true);
-    connect(AddBrowseButton(grid, 2, QStringLiteral("btnOpenDevicePath")), &QPushButton::clicked, this,
-            &TFrameVitrelleSettings::btnOpenDevicePathClick);
+    connect(FBrowseButtons.emplace_back(AddBrowseButton(grid, 2, QStringLiteral("btnOpenDevicePath"))),
+            &QPushButton::clicked, this, &TFrameVitrelleSettings::btnOpenDevicePathClick);
     edTemplatePath = AddEdit(grid, 3, QStringLiteral("edTemplatePath"), QStringLiteral("Templates:"), true);
-    connect(AddBrowseButton(grid, 3, QStringLiteral("btnOpenTemplatePath")), &QPushButton::clicked, this,
-            &TFrameVitrelleSettings::btnOpenTemplatePathClick);
+    connect(FBrowseButtons.emplace_back(AddBrowseButton(grid, 3, QStringLiteral("btnOpenTemplatePath"))),
+            &QPushButton::clicked, this, &TFrameVitrelleSettings::btnOpenTemplatePathClick);
     AddHeader(grid, 4, QStringLiteral("Files"));
     edVitrelleListFilePath =
         AddEdit(grid, 5, QStringLiteral("edVitrelleListFilePath"), QStringLiteral("Vitrelle list:"), true);
-    connect(AddBrowseButton(grid, 5, QStringLiteral("btnOpenVitrelleListFilePath")), &QPushButton::clicked,
-            this, &TFrameVitrelleSettings::btnOpenVitrelleListFilePathClick);
+    connect(
+        FBrowseButtons.emplace_back(AddBrowseButton(grid, 5, QStringLiteral("btnOpenVitrelleListFilePath"))),
+        &QPushButton::clicked, this, &TFrameVitrelleSettings::btnOpenVitrelleListFilePathClick);
     edDiapositiveTypeFilePath =
         AddEdit(grid, 6, QStringLiteral("edDiapositiveTypeFilePath"), QStringLiteral("Slide types:"), true);
-    connect(AddBrowseButton(grid, 6, QStringLiteral("btnOpenDiapositiveTypeFilePath")), &QPushButton::clicked,
-            this, &TFrameVitrelleSettings::btnOpenDiapositiveTypeFilePathClick);
+    connect(FBrowseButtons.emplace_back(
+                AddBrowseButton(grid, 6, QStringLiteral("btnOpenDiapositiveTypeFilePath"))),
+            &QPushButton::clicked, this, &TFrameVitrelleSettings::btnOpenDiapositiveTypeFilePathClick);
     grid->setRowStretch(7, 1);
     return tab;
 }
@@ -288,16 +303,14 @@ void TFrameVitrelleSettings::ListDownloadEnded(bool fetched, std::exception_ptr 
     try {
         if (error)
             std::rethrow_exception(error);
-        // The repository prepares the downloaders.
-        if (!fetched || FRepository.LoadList() == nullptr)
+        // The repository prepares the downloaders; the agent tells the other pages of the new list.
+        if (!fetched || FAgent.LoadVitrelleList() == nullptr)
             throw EVitrelleError(
                 QStringLiteral("The content server gave no vitrelle list; the vitrelle list is unchanged."));
     } catch (const std::exception&) {
         // Shown as an error of the click would be.
         TVitrelleCenterApplication::ReportError(this, std::current_exception());
-        return;
     }
-    Q_EMIT FEvents.VitrelleListChanged();
 }
 
 void TFrameVitrelleSettings::BrowseFolderInto(QLineEdit* edit)

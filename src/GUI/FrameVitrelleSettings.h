@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -13,7 +14,6 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class TActionList;
-class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
 class TVitrelleRepository;
@@ -29,7 +29,7 @@ class TFrameVitrelleSettings : public QFrame
 {
     Q_OBJECT
 public:
-    TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent, TPageEvents& events);
+    TFrameVitrelleSettings(QWidget* owner, TVitrelleCenterAgent& agent);
     ~TFrameVitrelleSettings() override;
 
     // Any edit changed: all ten edits go into the edited copy, as typed.
@@ -50,6 +50,10 @@ public:
     void btnOpenVitrelleListFilePathClick();
     void btnOpenDiapositiveTypeFilePathClick();
 
+protected:
+    // The browse buttons follow a new font.
+    void changeEvent(QEvent* event) override;
+
 private:
     void BuildControls();
     QWidget* BuildPathsTab();
@@ -61,10 +65,11 @@ private:
     void BrowseFileInto(QLineEdit* edit, const QString& folder);
     void ListDownloadEnded(bool fetched, std::exception_ptr error);
 
-    // Narrow references into the agent: the live settings and the repository whose list is downloaded.
+    // The agent takes the downloaded list; narrow references into it: the live settings and the repository
+    // whose list is downloaded.
+    TVitrelleCenterAgent& FAgent;
     TVitrelleCenterSettings& FLive;
     TVitrelleRepository& FRepository;
-    TPageEvents& FEvents;
     // Absent while the edits are first filled, so that their change events change nothing.
     std::unique_ptr<TEditedCopies<TVitrelleCenterSettings>> FCopies;
     TActionList* FActions = nullptr;
@@ -88,4 +93,5 @@ private:
     QPushButton* btnSaveSettings = nullptr;
     QPushButton* btnDownloadList = nullptr;
     QLabel* lblListDownload = nullptr;
+    std::vector<QPushButton*> FBrowseButtons; // the "..." of the Paths tab
 };

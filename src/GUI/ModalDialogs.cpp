@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QPushButton>
 
 namespace {
@@ -91,16 +92,21 @@ TBusyCursor::~TBusyCursor()
     QApplication::restoreOverrideCursor();
 }
 
-void AddOkCancelButtons(QDialog& dialog, int okLeft, int cancelLeft, int top, QPushButton*& ok,
-                        QPushButton*& cancel)
+QHBoxLayout* AddOkCancelButtons(QDialog& dialog, QPushButton*& ok, QPushButton*& cancel)
 {
     ok = new QPushButton(QStringLiteral("OK"), &dialog);
     ok->setObjectName(QStringLiteral("btnOK"));
-    ok->setGeometry(okLeft, top, 75, 25);
+    ok->setMinimumSize(75, 25);
     ok->setDefault(true);
     QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
     cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
     cancel->setObjectName(QStringLiteral("btnCancel"));
-    cancel->setGeometry(cancelLeft, top, 78, 25);
+    cancel->setMinimumSize(78, 25);
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(11);
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return row;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 class QDialog;
+class QHBoxLayout;
 class QPushButton;
 class QWidget;
 
@@ -34,10 +35,9 @@ public:
     static void ResetForTests();
 };
 
-// The OK (default, 75 x 25) and Cancel (78 x 25) buttons of a dialog, closing it with Accepted or Rejected,
-// placed at the two positions.
-void AddOkCancelButtons(QDialog& dialog, int okLeft, int cancelLeft, int top, QPushButton*& ok,
-                        QPushButton*& cancel);
+// The OK (default, 75 x 25) and Cancel (78 x 25) buttons of a dialog (more when their font needs it),
+// closing it with Accepted or Rejected, at the right end of the row given for the dialog's layout.
+QHBoxLayout* AddOkCancelButtons(QDialog& dialog, QPushButton*& ok, QPushButton*& cancel);
 
 // A busy cursor for as long as it lives: the page waits on a serial line or the server, bounded by their
 // time-outs, and the operator sees it is not frozen.

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,17 +13,6 @@
 
 #include <algorithm>
 #include <limits>
-
-namespace {
-
-// Places the control; the height is the kind's, or what the style needs when that is more.
-template <class TControl> TControl* Place(TControl* control, int left, int top, int width, int height)
-{
-    control->setGeometry(left, top, width, std::max(height, control->sizeHint().height()));
-    return control;
-}
-
-} // namespace
 
 QWidget* AddTabSheet(QTabWidget* pageControl, const QString& caption)
 {
@@ -73,72 +63,130 @@ QString TabControlName(const QWidget* parent, const QString& name)
     return index < 0 ? name : name + QString::number(index);
 }
 
-QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold, int top,
-                       int left)
+namespace {
+
+// At least the width given; the height the style gives the control in its font.
+template <class TControl> TControl* AtLeast(TControl* control, int width)
+{
+    control->setMinimumWidth(width);
+    return control;
+}
+
+// Rows of the tab grids: the captions stand this far right of the headers.
+constexpr int CaptionIndent = 8;
+constexpr int GridSpacing = 6;
+// The least height of a row of controls: an edit's at the default font.
+constexpr int RowHeight = 21;
+
+} // namespace
+
+QLabel* CreateTabLabel(QWidget* parent, const QString& name, const QString& caption, bool bold)
 {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setText(caption);
     label->setObjectName(TabControlName(parent, name));
     if (bold) {
-        QFont font = label->font();
+        QFont font; // only the weight: the rest follows the page's font
         font.setBold(true);
         label->setFont(font);
     }
-    label->setGeometry(left, top, 150, 13);
-    label->adjustSize(); // sized to its text
     return label;
 }
 
-QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& text, int width, int top,
-                         int left)
+QLineEdit* CreateTabEdit(QWidget* parent, const QString& name, const QString& text, int width)
 {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(TabControlName(parent, name));
-    return Place(edit, left, top, width, 21);
+    return AtLeast(edit, width);
 }
 
-QCheckBox* CreateTabCheckBox(QWidget* parent, const QString& name, const QString& caption, int top, int left)
+QCheckBox* CreateTabCheckBox(QWidget* parent, const QString& name, const QString& caption)
 {
     auto* box = new QCheckBox(caption, parent);
     box->setObjectName(TabControlName(parent, name));
-    return Place(box, left, top, 150, 13);
+    return box;
 }
 
-QSpinBox* CreateTabSpinEdit(QWidget* parent, const QString& name, int left, int value, int width, int top)
+QSpinBox* CreateTabSpinEdit(QWidget* parent, const QString& name, int value, int width)
 {
     auto* spin = new QSpinBox(parent);
     spin->setObjectName(TabControlName(parent, name));
     spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     spin->setValue(value);
-    return Place(spin, left, top, width, 23);
+    // The whole int range would make it as wide as its longest number.
+    spin->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    spin->setMinimumWidth(width);
+    spin->setMaximumWidth(
+        std::max(width, spin->fontMetrics().horizontalAdvance(QStringLiteral("00000")) * 2));
+    return spin;
 }
 
-QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int left, int width, int top)
+QComboBox* CreateTabComboBox(QWidget* parent, const QString& name, int width, bool wholeItems)
 {
     auto* combo = new QComboBox(parent);
     combo->setObjectName(TabControlName(parent, name));
     combo->setEditable(false);
-    return Place(combo, left, top, width, 21);
+    if (!wholeItems)
+        return AtLeast(combo, width);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    combo->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed); // its size hint is its least
+    return combo;
 }
 
-QTimeEdit* CreateTabTimePicker(QWidget* parent, const QString& name, int left, int top)
+QTimeEdit* CreateTabTimePicker(QWidget* parent, const QString& name)
 {
     auto* picker = new QTimeEdit(parent);
     picker->setObjectName(TabControlName(parent, name));
     picker->setDisplayFormat(QStringLiteral("HH:mm"));
     picker->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-    return Place(picker, left, top, 60, 21);
+    return AtLeast(picker, 60);
 }
 
 QPushButton* CreateTabButton(QWidget* parent, const QString& name, const QString& caption, QAction* action,
-                             int width, int top, int left)
+                             int width)
 {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(TabControlName(parent, name));
     if (action != nullptr)
         LinkButton(button, action, true);
-    return Place(button, left, top, width, 25);
+    return AtLeast(button, width);
+}
+
+QGridLayout* CreateTabGrid(QWidget* sheet, int captionWidth, int rowSpacing)
+{
+    auto* grid = new QGridLayout(sheet);
+    grid->setContentsMargins(4, 8, 4, 4);
+    grid->setHorizontalSpacing(GridSpacing);
+    grid->setVerticalSpacing(rowSpacing);
+    // Column 0 only indents the captions: with the spacing after it, they stand CaptionIndent right of
+    // the headers.
+    grid->setColumnMinimumWidth(0, CaptionIndent - GridSpacing);
+    grid->setColumnMinimumWidth(1, captionWidth);
+    return grid;
+}
+
+void AddTabHeader(QGridLayout* grid, QLabel* header)
+{
+    const int row = grid->rowCount() == 1 && grid->count() == 0 ? 0 : grid->rowCount();
+    if (row > 0)
+        grid->setRowMinimumHeight(row, header->sizeHint().height() + 8);
+    grid->addWidget(header, row, 0, 1, -1, Qt::AlignLeft | Qt::AlignBottom);
+}
+
+void PlaceInTabGrid(QGridLayout* grid, QWidget* control, int row, int column, int rowSpan, int columnSpan,
+                    bool stretch)
+{
+    grid->addWidget(control, row, column, rowSpan, columnSpan,
+                    stretch ? Qt::Alignment() : Qt::AlignLeft | Qt::AlignVCenter);
+    if (rowSpan == 1 && grid->rowMinimumHeight(row) < RowHeight)
+        grid->setRowMinimumHeight(row, RowHeight);
+}
+
+void FinishTabGrid(QGridLayout* grid)
+{
+    grid->setColumnStretch(grid->columnCount(), 1);
+    grid->setRowStretch(grid->rowCount(), 1);
 }
 
 QAction* CreateTabAction(QWidget* parent, const QString& name, const QString& caption, TActionList& list,

@@ -1,20 +1,16 @@
 #include "VitrelleCenterForm.h"
 
 #include "ActionList.h"
-#include "ComSettingForm.h"
-#include "ControlCommandSettingForm.h"
 #include "FrameVitrelleDevice.h"
 #include "FrameVitrellePlayer.h"
 #include "FrameVitrelleScheduler.h"
 #include "FrameVitrelleSettings.h"
-#include "MessageBox.h"
-#include "PageEvents.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFrame>
-#include <QScreen>
+#include <QHBoxLayout>
 #include <QStackedLayout>
 #include <QStyle>
 #include <QToolButton>
@@ -23,23 +19,23 @@
 namespace {
 constexpr int ClientWidth = 482;
 constexpr int ClientHeight = 615;
-constexpr int TopPanelHeight = 73;
-constexpr int ButtonWidth = 100;
-constexpr int ButtonHeight = 70;
+constexpr QSize ButtonSize{100, 70};
 } // namespace
 
-TfrmVitrelleCenter::TfrmVitrelleCenter(const QString& appFolder, TAgentPlatform platform, QWidget* parent)
-    : QWidget(parent)
+TfrmVitrelleCenter::TfrmVitrelleCenter(TVitrelleCenterAgent& agent, QWidget* parent)
+    : QWidget(parent), FAgent(agent)
 {
     setObjectName(QStringLiteral("frmVitrelleCenter"));
-    FPageEvents = new TPageEvents(this);
     BuildLayout();
-    FormCreate(appFolder, std::move(platform));
+    sbDevicesClick();
 }
 
+// The pages go with the window; the agent, and the notifier they listened to, stay with their maker.
 TfrmVitrelleCenter::~TfrmVitrelleCenter()
 {
-    FormDestroy();
+    // No button works out its state from a page half taken down.
+    for (TActionList* actions : MainPanel->findChildren<TActionList*>())
+        actions->Stop();
 }
 
 void TfrmVitrelleCenter::BuildLayout()
@@ -49,11 +45,6 @@ void TfrmVitrelleCenter::BuildLayout()
     tahoma.setPixelSize(11);
     setFont(tahoma);
     resize(ClientWidth, ClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -61,20 +52,24 @@ void TfrmVitrelleCenter::BuildLayout()
 
     TopPanel = new QFrame(this);
     TopPanel->setObjectName(QStringLiteral("TopPanel"));
-    TopPanel->setFixedHeight(TopPanelHeight);
     TopPanel->setFrameShape(QFrame::NoFrame);
+    TopPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* buttons = new QHBoxLayout(TopPanel);
+    buttons->setContentsMargins(1, 1, 1, 2);
+    buttons->setSpacing(0);
     layout->addWidget(TopPanel);
 
     FPageButtons = new QButtonGroup(this);
     FPageButtons->setExclusive(true);
     sbDevices =
-        AddPageButton(QStringLiteral("sbDevices"), QStringLiteral("Devices"), 1, QStyle::SP_ComputerIcon);
+        AddPageButton(QStringLiteral("sbDevices"), QStringLiteral("Devices"), QStyle::SP_ComputerIcon);
     sbVitrelles =
-        AddPageButton(QStringLiteral("sbVitrelles"), QStringLiteral("Vitrelles"), 101, QStyle::SP_MediaPlay);
-    sbSchedule = AddPageButton(QStringLiteral("sbSchedule"), QStringLiteral("Schedule"), 201,
+        AddPageButton(QStringLiteral("sbVitrelles"), QStringLiteral("Vitrelles"), QStyle::SP_MediaPlay);
+    sbSchedule = AddPageButton(QStringLiteral("sbSchedule"), QStringLiteral("Schedule"),
                                QStyle::SP_FileDialogDetailedView);
-    sbSettings = AddPageButton(QStringLiteral("sbSettings"), QStringLiteral("Settings"), 301,
+    sbSettings = AddPageButton(QStringLiteral("sbSettings"), QStringLiteral("Settings"),
                                QStyle::SP_FileDialogInfoView);
+    buttons->addStretch(1);
     connect(sbDevices, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbDevicesClick);
     connect(sbVitrelles, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbVitrellesClick);
     connect(sbSchedule, &QToolButton::clicked, this, &TfrmVitrelleCenter::sbScheduleClick);
@@ -91,8 +86,7 @@ void TfrmVitrelleCenter::BuildLayout()
     layout->addWidget(MainPanel, 1);
 }
 
-QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QString& caption, int left,
-                                               int iconKind)
+QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QString& caption, int iconKind)
 {
     auto* button = new QToolButton(TopPanel);
     button->setObjectName(name);
@@ -102,39 +96,10 @@ QToolButton* TfrmVitrelleCenter::AddPageButton(const QString& name, const QStrin
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setAutoRaise(true);
     button->setCheckable(true);
-    button->setGeometry(left, 1, ButtonWidth, ButtonHeight);
+    button->setMinimumSize(ButtonSize);
+    TopPanel->layout()->addWidget(button);
     FPageButtons->addButton(button);
     return button;
-}
-
-void TfrmVitrelleCenter::FormCreate(const QString& appFolder, TAgentPlatform platform)
-{
-    FAgent = CreateAgent(appFolder, std::move(platform));
-    if (!FAgent)
-        return; // the error has been shown; the program ends with exit code 1
-    FDevicesPage = FVitrellesPage = FSchedulePage = FSettingsPage = nullptr;
-    FAgent->OnDevicesAdded = [events = FPageEvents] { Q_EMIT events->DevicesAdded(); };
-    FAgent->OnDeviceRemoved = [events = FPageEvents](int device) { Q_EMIT events->DeviceRemoved(device); };
-    FAgent->OnDeviceRenamed = [events = FPageEvents](int device, const QString& oldName) {
-        Q_EMIT events->DeviceRenamed(device, oldName);
-    };
-    sbDevicesClick();
-}
-
-void TfrmVitrelleCenter::FormDestroy()
-{
-    TControlCommandSettingForm::FreeInstance();
-    TComSettingForm::FreeInstance();
-    // Taking the agent down serves pending hand-overs; the pages' buttons must not work out their state from
-    // the objects being freed meanwhile. The pages themselves go afterwards, with MainPanel.
-    for (TActionList* actions : MainPanel->findChildren<TActionList*>())
-        actions->Stop();
-    if (FAgent) {
-        FAgent->OnDevicesAdded = nullptr;
-        FAgent->OnDeviceRemoved = nullptr;
-        FAgent->OnDeviceRenamed = nullptr;
-    }
-    FAgent.reset();
 }
 
 void TfrmVitrelleCenter::closeEvent(QCloseEvent* event)
@@ -189,16 +154,16 @@ QWidget* TfrmVitrelleCenter::CreatePage(TPage page)
     QWidget* created = nullptr;
     switch (page) {
     case TPage::Devices:
-        created = new TFrameVitrelleDevice(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrelleDevice(MainPanel, FAgent);
         break;
     case TPage::Vitrelles:
-        created = new TFrameVitrellePlayer(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrellePlayer(MainPanel, FAgent);
         break;
     case TPage::Schedule:
-        created = new TFrameVitrelleScheduler(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrelleScheduler(MainPanel, FAgent);
         break;
     case TPage::Settings:
-        created = new TFrameVitrelleSettings(MainPanel, *FAgent, *FPageEvents);
+        created = new TFrameVitrelleSettings(MainPanel, FAgent);
         break;
     }
     created->setAutoFillBackground(true); // the page in front hides the others
@@ -207,8 +172,6 @@ QWidget* TfrmVitrelleCenter::CreatePage(TPage page)
 
 void TfrmVitrelleCenter::ShowPage(TPage page)
 {
-    if (!FAgent)
-        return;
     QWidget*& field = PageField(page);
     if (field == nullptr) {
         field = CreatePage(page);

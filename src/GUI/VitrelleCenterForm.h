@@ -4,18 +4,16 @@
 
 #include <QWidget>
 
-#include <memory>
-
 class QFrame;
 class QToolButton;
 class QButtonGroup;
 class QStackedLayout;
-class TPageEvents;
 
 // The operator's main window: four page buttons along the top (Devices, Vitrelles, Schedule, Settings) and
-// the page area below. Creating the window creates and starts the agent; destroying it frees the agent.
-// Closing it is the operator's way to end the program: it says so with Closed, and the program ends whole,
-// slide windows included (a show without its operator window could neither be seen to nor restarted).
+// the page area below, on a started agent that its maker (main) owns and frees after the window; the pages
+// hear of the agent's changes through its notifier. Closing it is the operator's way to end the program: it
+// says so with Closed, and the program ends whole, slide windows included (a show without its operator
+// window could neither be seen to nor restarted). Where it appears is its shower's choice. Main thread.
 class TfrmVitrelleCenter : public QWidget
 {
     Q_OBJECT
@@ -28,15 +26,13 @@ public:
         Settings
     };
 
-    TfrmVitrelleCenter(const QString& appFolder, TAgentPlatform platform, QWidget* parent = nullptr);
+    // Opens on the Devices page.
+    explicit TfrmVitrelleCenter(TVitrelleCenterAgent& agent, QWidget* parent = nullptr);
     ~TfrmVitrelleCenter() override;
 
-    // True when the agent's start-up failed (its error was already shown); the program then ends with 1.
-    bool StartupFailed() const { return !FAgent; }
-    TVitrelleCenterAgent* Agent() const { return FAgent.get(); }
+    TVitrelleCenterAgent& Agent() const { return FAgent; }
     // The page, or null while it has not been asked for.
     QWidget* Page(TPage page) const;
-    TPageEvents& PageEvents() const { return *FPageEvents; }
 
 Q_SIGNALS:
     // The operator has closed the window.
@@ -53,19 +49,17 @@ protected:
 
 private:
     void BuildLayout();
-    QToolButton* AddPageButton(const QString& name, const QString& caption, int left, int iconKind);
-    void FormCreate(const QString& appFolder, TAgentPlatform platform);
-    void FormDestroy();
+    // A button of the row along the top, after those made before it.
+    QToolButton* AddPageButton(const QString& name, const QString& caption, int iconKind);
     void ShowPage(TPage page);
     QWidget*& PageField(TPage page);
     QWidget* CreatePage(TPage page);
 
-    std::unique_ptr<TVitrelleCenterAgent> FAgent;
+    TVitrelleCenterAgent& FAgent;
     QWidget* FDevicesPage = nullptr;
     QWidget* FVitrellesPage = nullptr;
     QWidget* FSchedulePage = nullptr;
     QWidget* FSettingsPage = nullptr;
-    TPageEvents* FPageEvents = nullptr;
 
     QFrame* TopPanel = nullptr;
     QToolButton* sbDevices = nullptr;

@@ -7,7 +7,9 @@
 #include "VitrelleCenterApplication.h"
 #include "VitrelleCenterForm.h"
 
+#include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QScreen>
 
 #include <cstdio>
 #include <string_view>
@@ -72,24 +74,30 @@ int main(int argc, char* argv[])
 
     int exitCode = 0;
     {
-        // The watchdog hears from the main event loop alone (TServiceWatchdog): transfers and serial
-        // exchanges run on workers, so a main thread that stops serving events is a real hang, which systemd
-        // restarts.
-        TfrmVitrelleCenter form(folder, SystemPlatform());
-        if (form.StartupFailed()) {
+        // A failing start-up has shown its error; the program then ends with 1.
+        const std::unique_ptr<TVitrelleCenterAgent> agent = CreateAgent(folder, SystemPlatform());
+        if (!agent) {
             exitCode = 1;
         } else if (TerminationRequested()) {
             exitCode = 0; // asked to end during start-up: closing is all that is left
         } else {
-            recording->Journal().SetRetentionDays(form.Agent()->Settings().PlayJournalDays);
-            recording->SetMetricsFile(form.Agent()->Settings().MetricsFile);
+            recording->Journal().SetRetentionDays(agent->Settings().PlayJournalDays);
+            recording->SetMetricsFile(agent->Settings().MetricsFile);
+            // The window and its pages go before the agent they show.
+            TfrmVitrelleCenter form(*agent);
             // The program ends when its operator window is closed, never when the last slide window is (the
             // evening's scheduled stop): an end the operator did not ask for would leave the next morning
             // dark.
             QApplication::setQuitOnLastWindowClosed(false);
             QObject::connect(&form, &TfrmVitrelleCenter::Closed, &form, [] { QCoreApplication::exit(0); });
+            // Centred on the primary screen: a kiosk's X server has no window manager to place it.
+            if (const QScreen* screen = QGuiApplication::primaryScreen())
+                form.move(screen->availableGeometry().center() - form.rect().center());
             form.show();
             serviceManager->NotifyReady();
+            // The watchdog hears from the main event loop alone (TServiceWatchdog): transfers and serial
+            // exchanges run on workers, so a main thread that stops serving events is a real hang, which
+            // systemd restarts.
             const TServiceWatchdog watchdog(*serviceManager);
             exitCode = QApplication::exec();
         }

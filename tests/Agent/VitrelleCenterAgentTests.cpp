@@ -12,10 +12,13 @@
 #include "VitrelleCenterAgent.h"
 #include "VitrelleDownloader.h"
 #include "VitrelleForm.h"
+#include "WorkQueue.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -368,6 +371,40 @@ TEST_F(Agent, SwitchesEveryMonitorThroughItsOwnScheduleActions)
                                         "[3] TVitrelleDevice: Power on of all devices failed"}));
 }
 
+// A scheduled power command runs on a lane, not on the main thread: every listener still hears of it there,
+// with the display's index, so that the Devices page shows the new state without a click.
+TEST_F(Agent, TellsEveryListenerOfAPowerCommandOnTheMainThread)
+{
+    Fakes.Display->AddOutput("HDMI-1").Geometry = QRect(0, 0, 800, 600);
+    Fakes.Display->AddOutput("HDMI-2").Geometry = QRect(800, 0, 800, 600);
+    auto agent = CreateAgent(Folder.Path(), Platform());
+    ASSERT_NE(agent, nullptr);
+    ASSERT_EQ(agent->DeviceCount(), 2);
+    QList<int> told;
+    int alsoTold = 0;
+    bool offMainThread = false;
+    QObject::connect(&agent->Notifier(), &TAgentNotifier::PowerStatusChanged, [&](int device) {
+        told << device;
+        offMainThread = offMainThread || QThread::currentThread() != QCoreApplication::instance()->thread();
+    });
+    QObject::connect(&agent->Notifier(), &TAgentNotifier::PowerStatusChanged, [&] { ++alsoTold; });
+
+    TVitrelleDevice& second = agent->Devices(1);
+    TWorkQueue lane(QStringLiteral("schedule lane"));
+    bool done = false;
+    bool succeeded = true;
+    lane.Post([&] { succeeded = second.PowerOn(); }, // no codes: it fails, and has still run to its end
+              [&](std::exception_ptr error) {
+                  EXPECT_EQ(error, nullptr);
+                  done = true;
+              });
+    ASSERT_TRUE(ServeEventsUntil([&] { return done; }, 20000));
+    EXPECT_FALSE(succeeded);
+    EXPECT_EQ(told, QList<int>{1});
+    EXPECT_EQ(alsoTold, 1);
+    EXPECT_FALSE(offMainThread);
+}
+
 TEST_F(Agent, PlaysOnEachDeviceThroughItsOwnPlayer)
 {
     WriteTypes();
@@ -428,7 +465,7 @@ TEST_F(Agent, FollowsTheMonitorsWhenTheyChange)
     auto agent = CreateAgent(Folder.Path(), Platform());
     ASSERT_NE(agent, nullptr);
     int added = 0;
-    agent->OnDevicesAdded = [&] { ++added; };
+    QObject::connect(&agent->Notifier(), &TAgentNotifier::DevicesAdded, [&] { ++added; });
     ASSERT_TRUE(agent->PlayVitrelle("17", 0, 5));
     const auto agentLines = [&] { return Log.Lines().filter("TVitrelleCenterAgent"); };
 
@@ -588,7 +625,8 @@ TEST_F(Agent, LetsGoOfDisplaysThatLeave)
     agent->Scheduler().AddAction(TScheduleAction::CreateAction(
         &agent->Players(2), TVitrellePlayer::StopAction, 0, QTime(23, 0), true));
     QList<int> removed;
-    agent->OnDeviceRemoved = [&](int index) { removed << index; };
+    QObject::connect(&agent->Notifier(), &TAgentNotifier::DeviceRemoved,
+                     [&](int index) { removed << index; });
     const auto sourceCount = [&] { return static_cast<int>(agent->Scheduler().Sources().size()); };
     const int baseSources = sourceCount(); // the agent's own, three devices and their players
     const auto check = [&](int present) {
@@ -705,9 +743,17 @@ TEST_F(AgentRename, ARenamedDisplayKeepsItsNameAndActionsAfterARestart)
         ASSERT_NE(agent, nullptr);
         ASSERT_EQ(agent->Devices(0).GetDisplayName(), "Hall");
         QList<std::pair<int, QString>> told;
-        agent->OnDeviceRenamed = [&](int device, const QString& oldName) { told.append({device, oldName}); };
+        // Every listener hears of it (the pages are several).
+        QList<int> alsoTold;
+        QObject::connect(&agent->Notifier(), &TAgentNotifier::DeviceRenamed,
+                         [&](int device, const QString& oldName) {
+                             told.append({device, oldName});
+                         });
+        QObject::connect(&agent->Notifier(), &TAgentNotifier::DeviceRenamed,
+                         [&](int device) { alsoTold << device; });
         agent->RenameDevice(0, "Lobby", "Lobby");
         EXPECT_EQ(told, (QList<std::pair<int, QString>>{{0, "Hall"}}));
+        EXPECT_EQ(alsoTold, QList<int>{0});
         EXPECT_EQ(agent->Devices(0).GetDisplayName(), "Lobby");
         EXPECT_EQ(agent->Devices(0).GetConfigFileName(), "Lobby.xml");
         EXPECT_EQ(agent->Scheduler().FindSource("Player Lobby"), &agent->Players(0));
@@ -754,7 +800,7 @@ TEST_P(RefusedRename, ChangesNothing)
     const QByteArray schedule = ReadFileBytes(Folder.File("Schedule.xml"));
     const QStringList files = DeviceFiles();
     bool told = false;
-    agent->OnDeviceRenamed = [&](int, const QString&) { told = true; };
+    QObject::connect(&agent->Notifier(), &TAgentNotifier::DeviceRenamed, [&] { told = true; });
     try {
         agent->RenameDevice(0, GetParam().NewName, GetParam().NewFile);
         ADD_FAILURE() << "the rename is refused";

@@ -185,6 +185,7 @@ TEST_F(DevicesPageTest, ANameGivenUpOnApplyIsFreeForAnotherDisplayAfterARestartT
     EXPECT_FALSE(SaveEnabled());
 
     Form.reset(); // the next start
+    FAgent.reset();
     OpenPage();
     EXPECT_EQ(Agent().Devices(0).GetDisplayName(), "Lobby");
     EXPECT_EQ(Agent().Devices(1).GetDisplayName(), "Bar");

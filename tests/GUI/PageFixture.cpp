@@ -11,6 +11,8 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <stdexcept>
+
 void PageTest::SetUp()
 {
     TVitrelleCenterSettings settings(App.Path());
@@ -48,6 +50,7 @@ void PageTest::TearDown()
 {
     CurrentPage = nullptr;
     Form.reset();
+    FAgent.reset();
 }
 
 TfrmVitrelleCenter& PageTest::OpenForm()
@@ -56,8 +59,10 @@ TfrmVitrelleCenter& PageTest::OpenForm()
     platform.Errors = std::make_shared<TMessageBoxErrorPresenter>(); // the program's own error box
     if (SerialPorts)
         platform.SerialPorts = SerialPorts;
-    Form = std::make_unique<TfrmVitrelleCenter>(App.Path(), platform);
-    EXPECT_FALSE(Form->StartupFailed()) << LogText(Log);
+    FAgent = CreateAgent(App.Path(), platform);
+    if (!FAgent) // the test ends here: it has no window to look at
+        throw std::runtime_error("The agent did not start: " + LogText(Log));
+    Form = std::make_unique<TfrmVitrelleCenter>(*FAgent);
     CurrentPage = Form->Page(TfrmVitrelleCenter::TPage::Devices);
     return *Form;
 }

@@ -44,7 +44,7 @@ protected:
     // error boundary, not the test), then another idle moment.
     void Click(QAbstractButton* button);
 
-    TVitrelleCenterAgent& Agent() const { return *Form->Agent(); }
+    TVitrelleCenterAgent& Agent() const { return *FAgent; }
 
     TTempFolder App;
     TTestContentServer Server;
@@ -53,6 +53,8 @@ protected:
     // When set before OpenForm, the agent opens its serial lines with this instead of Fakes.SerialPorts (the
     // machine's ports, for a display on a pseudo-terminal).
     std::shared_ptr<const ISerialPortFactory> SerialPorts;
+    // The window goes before the agent, as in the program.
+    std::unique_ptr<TVitrelleCenterAgent> FAgent;
     std::unique_ptr<TfrmVitrelleCenter> Form;
     QWidget* CurrentPage = nullptr;
 };

@@ -3,7 +3,6 @@
 #include "EventWait.h"
 #include "FrameVitrelleScheduler.h"
 #include "MessageBox.h"
-#include "PageEvents.h"
 #include "ScheduleAction.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleDownloader.h"
@@ -429,6 +428,7 @@ TEST_P(RenamedDisplay, KeepsItsActionsNowAndAfterARestart)
     EXPECT_FALSE(SaveEnabled());
 
     Form.reset(); // the next start
+    FAgent.reset();
     Open();
     const QString name = "Lobby TV";
     ASSERT_EQ(Agent().Devices(0).GetDisplayName(), name);

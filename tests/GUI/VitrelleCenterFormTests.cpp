@@ -5,6 +5,7 @@
 #include "VitrelleCenterForm.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
@@ -16,13 +17,13 @@ namespace {
 class MainWindow : public ::testing::Test
 {
 protected:
-    std::unique_ptr<TfrmVitrelleCenter> Open(bool xmlAvailable = true)
+    std::unique_ptr<TfrmVitrelleCenter> Open()
     {
-        TTestPlatform fakes = TestPlatform();
-        fakes.Session->XmlAvailable = xmlAvailable;
-        TAgentPlatform platform = fakes.Agent();
+        TAgentPlatform platform = Fakes.Agent();
         platform.Errors = std::make_shared<TMessageBoxErrorPresenter>(); // the program's own error box
-        return std::make_unique<TfrmVitrelleCenter>(Folder.Path(), platform);
+        Agent = CreateAgent(Folder.Path(), platform);
+        EXPECT_NE(Agent, nullptr);
+        return std::make_unique<TfrmVitrelleCenter>(*Agent);
     }
 
     QToolButton* Button(QWidget* form, const char* name)
@@ -32,6 +33,8 @@ protected:
 
     TTempFolder Folder;
     TLogCapture Log{3, false};
+    TTestPlatform Fakes = TestPlatform();
+    std::unique_ptr<TVitrelleCenterAgent> Agent;
 };
 
 } // namespace
@@ -39,12 +42,15 @@ protected:
 TEST_F(MainWindow, OpensOnTheDevicesPage)
 {
     auto form = Open();
-    ASSERT_FALSE(form->StartupFailed());
     EXPECT_EQ(form->windowTitle(), "VitrelleCenter");
     EXPECT_EQ(form->size(), QSize(482, 615));
     QToolButton* devices = Button(form.get(), "sbDevices");
     ASSERT_NE(devices, nullptr);
     EXPECT_TRUE(devices->isChecked());
+    // The buttons along the top, left to right, as the window lays them out when it is shown.
+    form->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->size(), QSize(482, 615));
     EXPECT_EQ(devices->geometry(), QRect(1, 1, 100, 70));
     EXPECT_EQ(Button(form.get(), "sbSettings")->geometry(), QRect(301, 1, 100, 70));
     EXPECT_EQ(Button(form.get(), "sbVitrelles")->text(), "Vitrelles");
@@ -89,29 +95,43 @@ TEST_F(MainWindow, PageButtonsAreExclusiveAndPagesAreKept)
     EXPECT_TRUE(hit == settingsPage || settingsPage->isAncestorOf(hit));
 }
 
-TEST_F(MainWindow, FailingStartUpShowsTheErrorAndFlagsTheExit)
+// main makes no window then and ends with 1.
+TEST_F(MainWindow, AFailingStartUpShowsTheErrorInTheProgramsBoxAndGivesNoAgent)
 {
     TMessageBox::SetNextAnswer(QMessageBox::Ok);
-    auto form = Open(false);
-    EXPECT_TRUE(form->StartupFailed());
-    EXPECT_EQ(form->Agent(), nullptr);
+    Fakes.Session->XmlAvailable = false;
+    TAgentPlatform platform = Fakes.Agent();
+    platform.Errors = std::make_shared<TMessageBoxErrorPresenter>();
+    EXPECT_EQ(CreateAgent(Folder.Path(), platform), nullptr);
     EXPECT_EQ(TMessageBox::TakeLastText(),
               QString("VitrelleCenter needs the libxml2 and libxslt libraries to be installed.\n"
                       "Please run the setup again to install these libraries."));
-    EXPECT_EQ(form->Page(TfrmVitrelleCenter::TPage::Devices), nullptr);
 }
 
-TEST_F(MainWindow, ClosingFreesTheAgentBeforeThePages)
+// The window shows the agent it is given; the agent, made first, goes last. What the agent tells after the
+// window has gone (a display plugged in) reaches no page that is gone.
+TEST_F(MainWindow, ThePagesGoWithTheWindowAndTheAgentStays)
 {
-    // The agent is the only holder of its platform's services once the test lets go of them.
-    TTestPlatform fakes = TestPlatform();
-    const std::weak_ptr<TFakeSessionProbe> agentAlive = fakes.Session;
-    auto form = std::make_unique<TfrmVitrelleCenter>(Folder.Path(), fakes.Agent());
-    fakes = TTestPlatform();
-    ASSERT_FALSE(agentAlive.expired());
-    QWidget* page = form->Page(TfrmVitrelleCenter::TPage::Devices);
-    bool agentGoneWhenPageDied = false;
-    QObject::connect(page, &QObject::destroyed, [&] { agentGoneWhenPageDied = agentAlive.expired(); });
+    auto form = Open();
+    ASSERT_NE(Agent, nullptr);
+    EXPECT_EQ(&form->Agent(), Agent.get());
+    for (const char* button : {"sbVitrelles", "sbSchedule", "sbSettings"})
+        Button(form.get(), button)->click();
+    QList<QWidget*> pages;
+    for (const auto page : {TfrmVitrelleCenter::TPage::Devices, TfrmVitrelleCenter::TPage::Vitrelles,
+                            TfrmVitrelleCenter::TPage::Schedule, TfrmVitrelleCenter::TPage::Settings})
+        pages << form->Page(page);
+    int pagesGone = 0;
+    for (QWidget* page : pages) {
+        ASSERT_NE(page, nullptr);
+        QObject::connect(page, &QObject::destroyed, [&] { ++pagesGone; });
+    }
     form.reset();
-    EXPECT_TRUE(agentGoneWhenPageDied);
+    EXPECT_EQ(pagesGone, 4);
+
+    auto& added = Fakes.Display->AddOutput("HDMI-9");
+    added.Geometry = QRect(0, 0, 1024, 768);
+    Fakes.Display->FireMonitorsChanged();
+    EXPECT_EQ(Agent->DeviceCount(), 1);
+    Agent.reset();
 }

@@ -3,7 +3,6 @@
 //   PageScreenshots <application folder> <output folder>
 // Exits 1 when the start-up fails or a picture cannot be made.
 
-#include "ControlLookup.h"
 #include "ModalDialogs.h"
 #include "SystemPlatform.h"
 #include "VitrelleCenterApplication.h"
@@ -59,9 +58,10 @@ int main(int argc, char* argv[])
 
     bool ok = true;
     {
-        TfrmVitrelleCenter form(appFolder, SystemPlatform());
-        if (form.StartupFailed())
+        const std::unique_ptr<TVitrelleCenterAgent> agent = CreateAgent(appFolder, SystemPlatform());
+        if (!agent)
             return 1;
+        TfrmVitrelleCenter form(*agent);
         form.show();
         form.raise();
         Settle(3000); // the scheduled show starts on the displays
@@ -79,8 +79,7 @@ int main(int argc, char* argv[])
                      {"sbSchedule", "schedule.png"},
                      {"sbSettings", "settings.png"}};
         for (const auto& page : pages) {
-            auto* button =
-                qobject_cast<QAbstractButton*>(FindControlByName(&form, QString::fromLatin1(page.Button)));
+            auto* button = form.findChild<QAbstractButton*>(QString::fromLatin1(page.Button));
             if (button == nullptr) {
                 std::fprintf(stderr, "no button %s\n", page.Button);
                 ok = false;
@@ -92,7 +91,7 @@ int main(int argc, char* argv[])
         }
 
         // The two dialogs of the first display's tab, pictured as they open and then cancelled.
-        qobject_cast<QAbstractButton*>(FindControlByName(&form, QStringLiteral("sbDevices")))->click();
+        form.findChild<QAbstractButton*>(QStringLiteral("sbDevices"))->click();
         Settle(300);
         const struct
         {
@@ -101,8 +100,7 @@ int main(int argc, char* argv[])
         } dialogs[] = {{"btnComSettings0", "serial-port.png"},
                        {"btnCommandSettings0", "control-commands.png"}};
         for (const auto& dialog : dialogs) {
-            auto* button =
-                qobject_cast<QAbstractButton*>(FindControlByName(&form, QString::fromLatin1(dialog.Button)));
+            auto* button = form.findChild<QAbstractButton*>(QString::fromLatin1(dialog.Button));
             if (button == nullptr) {
                 std::fprintf(stderr, "no button %s\n", dialog.Button);
                 ok = false;

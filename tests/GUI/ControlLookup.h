@@ -1,5 +1,8 @@
 #pragma once
 
+// Tests find the pages' controls by the object names the pages give them; the program itself keeps
+// pointers to its controls and never looks them up.
+
 #include <QString>
 
 class QTabWidget;
