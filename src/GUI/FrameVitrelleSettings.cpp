@@ -3,6 +3,7 @@
 #include "ActionList.h"
 #include "ApplySavePanel.h"
 #include "Errors.h"
+#include "FleetTab.h"
 #include "ModalDialogs.h"
 #include "PageEvents.h"
 #include "VitrelleCenterAgent.h"
@@ -108,6 +109,7 @@ void TFrameVitrelleSettings::BuildControls()
     PageControl->setDocumentMode(true); // flat tabs
     PageControl->addTab(BuildPathsTab(), QStringLiteral("Paths"));
     PageControl->addTab(BuildDownloadTab(), QStringLiteral("Download"));
+    PageControl->addTab(FleetTab = new TFleetTab, QStringLiteral("Fleet"));
     PageControl->setCurrentIndex(1); // the Download tab is what the operator sees first
     // Placed as the other pages place theirs.
     auto* tabArea = new QVBoxLayout;
@@ -129,6 +131,7 @@ void TFrameVitrelleSettings::BuildControls()
          {edRepositoryPath, edDevicePath, edTemplatePath, edVitrelleListFilePath, edDiapositiveTypeFilePath,
           edLoginURL, edLogin, edPassword, edVitrelleListUrl, edVitrelleURL})
         connect(edit, &QLineEdit::textChanged, this, &TFrameVitrelleSettings::UpdateFromGUI);
+    connect(FleetTab, &TFleetTab::Changed, this, &TFrameVitrelleSettings::UpdateFromGUI);
 }
 
 QWidget* TFrameVitrelleSettings::BuildPathsTab()
@@ -198,6 +201,7 @@ void TFrameVitrelleSettings::FillFromSettings(const TVitrelleCenterSettings& set
     edPassword->setText(http.Password);
     edVitrelleListUrl->setText(http.VitrelleListURL);
     edVitrelleURL->setText(http.VitrelleURL);
+    FleetTab->Fill(settings.Fleet);
 }
 
 void TFrameVitrelleSettings::UpdateFromGUI()
@@ -216,6 +220,7 @@ void TFrameVitrelleSettings::UpdateFromGUI()
     http.VitrelleListURL = edVitrelleListUrl->text();
     http.Login = edLogin->text();
     http.Password = edPassword->text();
+    edited.Fleet = FleetTab->Values();
 }
 
 void TFrameVitrelleSettings::actApplySettingsUpdate(QAction& action)
@@ -228,6 +233,8 @@ void TFrameVitrelleSettings::CheckFolders() const
     // The message reaches the error display; the edit stays for the operator to correct.
     if (const QString conflict = FCopies->Edited().FolderConflict(); !conflict.isEmpty())
         throw EVitrelleError(conflict);
+    if (const QString problem = FCopies->Edited().Fleet.Problem(); !problem.isEmpty())
+        throw EVitrelleError(problem);
 }
 
 void TFrameVitrelleSettings::actApplySettingsExecute()

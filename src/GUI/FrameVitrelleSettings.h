@@ -13,6 +13,7 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class TActionList;
+class TFleetTab;
 class TPageEvents;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
@@ -88,4 +89,5 @@ private:
     QPushButton* btnSaveSettings = nullptr;
     QPushButton* btnDownloadList = nullptr;
     QLabel* lblListDownload = nullptr;
+    TFleetTab* FleetTab = nullptr;
 };
