@@ -1,3 +1,4 @@
+#include "FleetService.h"
 #include "Log.h"
 #include "PlayRecording.h"
 #include "QuitOnSignal.h"
@@ -76,6 +77,9 @@ int main(int argc, char* argv[])
         } else {
             recording->Journal().SetRetentionDays(form.Agent()->Settings().PlayJournalDays);
             recording->SetMetricsFile(form.Agent()->Settings().MetricsFile);
+            // The fleet's broker, when one is set; it goes before the agent.
+            const std::unique_ptr<TFleetService> fleet =
+                StartFleet(*form.Agent(), folder, recording, recording->Journal().Path());
             // The program ends when its operator window is closed, never when the last slide window is (the
             // evening's scheduled stop): an end the operator did not ask for would leave the next morning
             // dark.
