@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the benchmarks, the demo and the package need
 # (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units).
+# mosquitto and openssl: the fleet link's tests start a broker of their own, with certificates made there.
 #   scripts/install-deps.sh          what the build and the test suite need
 #   scripts/install-deps.sh --fuzz   that, and clang with libFuzzer (scripts/fuzz.sh)
 # Idempotent: quiet when everything is present; runs `apt-get update` once when something is missing.
@@ -13,6 +14,7 @@ PACKAGES=(
   libqt6opengl6-dev libgl-dev
   libxml2-dev libxslt1-dev
   libcurl4-openssl-dev libsqlite3-dev
+  mosquitto libmosquitto-dev openssl
   libx11-dev libxrandr-dev libxext-dev libxss-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev
   libbenchmark-dev
