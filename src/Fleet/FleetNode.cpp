@@ -138,8 +138,12 @@ TFleetNode::~TFleetNode()
     FTimer.stop();
     if (FUp)
         PublishStatus(false);
-    FLink.reset(); // sends the goodbye, then disconnects
-    FWorker.reset();
+    FLink.reset();   // sends the goodbye, then disconnects
+    FWorker.reset(); // a job that has not started is dropped: a mark being saved may not be the last
+    // On the way out the last mark is written here, or the rows acknowledged last would go out again at the
+    // next start.
+    if (FStore && FMarkLoaded && FMark != FSavedMark)
+        LogErrors(LogSource, [this] { FStore->SetSentMark(FMark); });
 }
 
 QByteArray TFleetNode::StatusJson(bool online) const

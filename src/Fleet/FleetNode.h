@@ -54,7 +54,8 @@ public:
 
     // Starts the link. Installs the log listener that feeds the events topic.
     TFleetNode(TFleetNodeOptions options, IFleetKiosk& kiosk, std::unique_ptr<IFleetLink> link);
-    // Says offline (retained) and lets the link end; the journal's worker finishes its job first.
+    // Says offline (retained) and lets the link end; the journal's worker finishes its job first, then the
+    // last mark is written (waiting for the journal's writer at most its busy time-out).
     ~TFleetNode() override;
 
     QString TopicBase() const { return FBase; }
