@@ -1,7 +1,8 @@
 // N light simulated kiosks against one local Mosquitto: each publishes what a kiosk publishes (its status,
 // retained, every 30 s; a play at QoS 1 every 10 s on each of its two displays), time compressed by a factor.
-// A collector subscribed to every kiosk measures the time from publish to arrival. Reported: messages per
-// second through the broker, the broker's CPU and resident memory (from /proc), p99 latency.
+// Collectors subscribed to every kiosk (one, or several on a shared subscription) measure the time from
+// publish to arrival. Reported: messages per second through the broker, the broker's CPU and resident memory
+// (from /proc), p99 latency.
 //   build/bin/FleetBench [--benchmark_filter=...]    VC_FLEET_SECONDS: the measured window (default 60)
 #include "ProcessStats.h"
 
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -108,9 +110,11 @@ private:
 class TCollector
 {
 public:
-    explicit TCollector(int port)
+    // shared: one of a group on a shared subscription, each message to one of them.
+    TCollector(int port, int number, bool shared)
     {
-        FMosq = mosquitto_new("collector", true, this);
+        FMosq = mosquitto_new(("collector" + std::to_string(number)).c_str(), true, this);
+        mosquitto_int_option(FMosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
         mosquitto_message_callback_set(FMosq, [](mosquitto*, void* self, const mosquitto_message* message) {
             auto* collector = static_cast<TCollector*>(self);
             if (message->payloadlen < 20 || !collector->FMeasuring.load())
@@ -120,7 +124,7 @@ public:
             collector->FLatenciesNs.push_back(NowNs() - sent);
         });
         mosquitto_connect(FMosq, "127.0.0.1", port, 60);
-        mosquitto_subscribe(FMosq, nullptr, "vitrelle/v1/#", 0);
+        mosquitto_subscribe(FMosq, nullptr, shared ? "$share/collectors/vitrelle/v1/#" : "vitrelle/v1/#", 0);
         mosquitto_loop_start(FMosq);
     }
     ~TCollector()
@@ -224,7 +228,10 @@ void BM_Fleet(benchmark::State& state)
     mosquitto_lib_init();
     for (auto _ : state) {
         TBroker broker;
-        TCollector collector(broker.Port());
+        const int collectorCount = static_cast<int>(state.range(2));
+        std::vector<std::unique_ptr<TCollector>> collectors;
+        for (int c = 0; c < collectorCount; ++c)
+            collectors.push_back(std::make_unique<TCollector>(broker.Port(), c, collectorCount > 1));
         constexpr int Threads = 4;
         std::vector<std::vector<TKiosk>> groups(Threads);
         std::mt19937 random(7);
@@ -264,10 +271,12 @@ void BM_Fleet(benchmark::State& state)
         const std::vector<pid_t> brokerPids{broker.Pid()};
         const qint64 ticks0 = CpuTicks(brokerPids);
         const long published0 = published.load();
-        collector.Measure(true);
+        for (auto& collector : collectors)
+            collector->Measure(true);
         const auto t0 = TClock::now();
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        collector.Measure(false);
+        for (auto& collector : collectors)
+            collector->Measure(false);
         const double elapsed = std::chrono::duration<double>(TClock::now() - t0).count();
         const qint64 ticks1 = CpuTicks(brokerPids);
         const long published1 = published.load();
@@ -280,7 +289,11 @@ void BM_Fleet(benchmark::State& state)
                 mosquitto_disconnect(k.Mosq);
                 mosquitto_destroy(k.Mosq);
             }
-        std::vector<qint64> latencies = collector.Latencies();
+        std::vector<qint64> latencies;
+        for (auto& collector : collectors) {
+            const std::vector<qint64> own = collector->Latencies();
+            latencies.insert(latencies.end(), own.begin(), own.end());
+        }
         std::sort(latencies.begin(), latencies.end());
         const auto percentile = [&](double p) {
             return latencies.empty()
@@ -302,11 +315,13 @@ void BM_Fleet(benchmark::State& state)
 
 } // namespace
 
-// Kiosks, time compression (10: ten times the real message rate).
+// Kiosks, time compression (10: ten times the real message rate), collectors (more than one: on a shared
+// subscription).
 BENCHMARK(BM_Fleet)
-    ->Args({1000, 1})
-    ->Args({5000, 1})
-    ->Args({5000, 10})
+    ->Args({1000, 1, 1})
+    ->Args({5000, 1, 1})
+    ->Args({5000, 10, 1})
+    ->Args({5000, 10, 4})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
