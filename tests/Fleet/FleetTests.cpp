@@ -421,3 +421,22 @@ TEST_F(FleetWithBroker, CommandsAreAnsweredWithTheirCorrelationAndCheckedFirst)
     EXPECT_EQ(client.On("lyon/k1/display/1/screenshot").front().Payload,
               QByteArray("\xff\xd8\xff\xe0 picture", 12));
 }
+
+// A broker that never answers (an address nobody routes) holds up neither the main thread nor the end.
+TEST_F(FleetWithBroker, ABrokerThatNeverAnswersHoldsUpNothing)
+{
+    TLogCapture log;
+    TFleetSettings settings;
+    settings.Host = QStringLiteral("10.255.255.1");
+    settings.AllowInsecure = true;
+    TFleetLinkOptions link = TFleetNode::LinkOptions(settings);
+    TFleetNodeOptions options;
+    options.Site = settings.EffectiveSite();
+    options.KioskId = settings.EffectiveKioskId();
+    auto node = std::make_unique<TFleetNode>(options, Kiosk, CreateMosquittoLink(link));
+    ServeEventsUntil([] { return false; }, 500);
+    QElapsedTimer ending;
+    ending.start();
+    node.reset();
+    EXPECT_LT(ending.elapsed(), 2000);
+}

@@ -154,8 +154,10 @@ private:
                                        static_cast<int>(FOptions.WillPayload.size()),
                                        FOptions.WillPayload.constData(), 1, true, nullptr);
         if (rc == MOSQ_ERR_SUCCESS)
-            rc = mosquitto_connect(mosq, FOptions.Host.toUtf8().constData(), FOptions.Port,
-                                   static_cast<int>(FOptions.KeepAlive.count()));
+            // Without waiting for the connection (only the name's look-up waits): a host that never answers
+            // must not hold up the end of the program; the loop below sees the connection made or failed.
+            rc = mosquitto_connect_async(mosq, FOptions.Host.toUtf8().constData(), FOptions.Port,
+                                         static_cast<int>(FOptions.KeepAlive.count()));
         if (rc != MOSQ_ERR_SUCCESS) {
             Failed(LibraryError(rc));
             Drop();
