@@ -119,6 +119,7 @@ private:
         FUp = false;
         FLost = false;
         FRefusal.clear();
+        FRefusalLogged = false;
         FTickets.clear();
         mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
         mosquitto_connect_v5_callback_set(mosq,
@@ -303,7 +304,10 @@ private:
         FTickets.erase(found);
         if (rc >= 128) {
             // Refused by the broker (its ACL): not delivered, so not acknowledged; tried again on the next
-            // connection.
+            // connection. Logged once per connection: every status change would be refused alike.
+            if (FRefusalLogged)
+                return;
+            FRefusalLogged = true;
             WriteLog(LogSource, 2,
                      QStringLiteral("The fleet's broker refused a message: %1")
                          .arg(QString::fromUtf8(mosquitto_reason_string(rc))));
@@ -350,6 +354,7 @@ private:
     bool FLost = false;
     QString FLostReason;
     QString FRefusal;
+    bool FRefusalLogged = false;
     QString FReported;                        // the trouble logged while the link stays down
     std::unordered_map<int, qint64> FTickets; // message id -> ticket, QoS 1 messages not acknowledged yet
 
