@@ -138,12 +138,19 @@ TFleetNode::~TFleetNode()
     FTimer.stop();
     if (FUp)
         PublishStatus(false);
+    FUp = false;
     FLink.reset();   // sends the goodbye, then disconnects
     FWorker.reset(); // a job that has not started is dropped: a mark being saved may not be the last
     // On the way out the last mark is written here, or the rows acknowledged last would go out again at the
     // next start.
     if (FStore && FMarkLoaded && FMark != FSavedMark)
         LogErrors(LogSource, [this] { FStore->SetSentMark(FMark); });
+}
+
+qint64 TFleetNode::Send(const TFleetMessage& message)
+{
+    // While the node is destroyed, events served by the link's or the worker's end may still answer.
+    return FLink ? FLink->Publish(message) : -1;
 }
 
 QByteArray TFleetNode::StatusJson(bool online) const
@@ -162,7 +169,7 @@ QByteArray TFleetNode::StatusJson(bool online) const
 
 void TFleetNode::PublishStatus(bool online)
 {
-    FLink->Publish({FBase + QStringLiteral("/status"), StatusJson(online), 1, true, {}, {}});
+    Send({FBase + QStringLiteral("/status"), StatusJson(online), 1, true, {}, {}});
 }
 
 void TFleetNode::LinkUp()
@@ -212,7 +219,7 @@ void TFleetNode::PublishDisplays(bool all)
             PublishStatus(true);
         // A display that left keeps no retained status.
         for (int n = count + 1; n <= FDisplayCount; ++n)
-            FLink->Publish({FBase + QStringLiteral("/display/%1/status").arg(n), {}, 1, true, {}, {}});
+            Send({FBase + QStringLiteral("/display/%1/status").arg(n), {}, 1, true, {}, {}});
         FDisplayCount = count;
     }
     FDisplayJson.resize(displays.size());
@@ -224,8 +231,7 @@ void TFleetNode::PublishDisplays(bool all)
         auto& sent = FDisplaySent[static_cast<size_t>(i)];
         if (json == last || (!all && now - sent < FOptions.DisplayStatusInterval))
             continue;
-        if (FLink->Publish({FBase + QStringLiteral("/display/%1/status").arg(i + 1), json, 1, true, {}, {}}) <
-            0)
+        if (Send({FBase + QStringLiteral("/display/%1/status").arg(i + 1), json, 1, true, {}, {}}) < 0)
             return;
         last = std::move(json);
         sent = now;
@@ -250,12 +256,12 @@ void TFleetNode::PublishEvents()
                                       {QStringLiteral("at"), Time(QDateTime::currentDateTime())}})
                 .toJson(QJsonDocument::Compact));
     for (const QByteArray& event : events)
-        FLink->Publish({FBase + QStringLiteral("/events"), event, 0, false, {}, {}});
+        Send({FBase + QStringLiteral("/events"), event, 0, false, {}, {}});
 }
 
 void TFleetNode::LoadMark()
 {
-    if (!FStore || FMarkLoaded || FLoadingMark)
+    if (!FStore || !FWorker || FMarkLoaded || FLoadingMark)
         return;
     // The journal may not have made its database yet: tried again at the next tick.
     FLoadingMark = true;
@@ -289,14 +295,14 @@ void TFleetNode::PumpPlays()
            static_cast<int>(FTicketPlays.size()) < FOptions.PlaysInFlight) {
         auto [id, json] = std::move(FToSend.front());
         FToSend.pop_front();
-        const qint64 ticket = FLink->Publish({FBase + QStringLiteral("/plays"), json, 1, false, {}, {}});
+        const qint64 ticket = Send({FBase + QStringLiteral("/plays"), json, 1, false, {}, {}});
         if (ticket <= 0)
             return; // down: LinkDown starts again from the mark
         FTokens -= 1;
         FPublished.push_back({id, false});
         FTicketPlays[ticket] = id;
     }
-    if (FToSend.size() < FetchSize / 2 && !FFetching) {
+    if (FToSend.size() < FetchSize / 2 && !FFetching && FWorker) {
         FFetching = true;
         const quint64 generation = FGeneration;
         auto rows = std::make_shared<std::vector<TFleetPlay>>();
@@ -341,7 +347,7 @@ void TFleetNode::Acknowledged(qint64 ticket)
 
 void TFleetNode::SaveMark()
 {
-    if (FSaving || FMark == FSavedMark || !FStore)
+    if (FSaving || FMark == FSavedMark || !FStore || !FWorker)
         return;
     FSaving = true;
     const qint64 mark = FMark;
@@ -371,7 +377,7 @@ void TFleetNode::Answer(const TFleetMessage& request, const QString& command, bo
             .toJson(QJsonDocument::Compact);
     const QString topic =
         request.ResponseTopic.isEmpty() ? FBase + QStringLiteral("/answers") : request.ResponseTopic;
-    FLink->Publish({topic, json, 1, false, {}, request.CorrelationData});
+    Send({topic, json, 1, false, {}, request.CorrelationData});
     WriteLog(LogSource, succeeded ? 3 : 2,
              QStringLiteral("Fleet command %1 %2: %3")
                  .arg(command, succeeded ? QStringLiteral("done") : QStringLiteral("refused"), message));
@@ -463,15 +469,24 @@ void TFleetNode::Received(const TFleetMessage& message)
         return;
     }
     QPointer<TFleetNode> self(this);
-    FKiosk.Execute(command, [self, message, name](bool succeeded, const QString& outcome) {
-        if (self)
-            self->Answer(message, name, succeeded, outcome);
-    });
+    try {
+        FKiosk.Execute(command, [self, message, name](bool succeeded, const QString& outcome) {
+            if (self)
+                self->Answer(message, name, succeeded, outcome);
+        });
+    } catch (const EVitrelleError& error) {
+        // What the kiosk raised is the command's outcome, not the link's trouble.
+        Answer(message, name, false, error.Message());
+    } catch (const std::exception& error) {
+        Answer(message, name, false, QString::fromUtf8(error.what()));
+    }
 }
 
 void TFleetNode::Screenshot(const TFleetMessage& request, int display)
 {
     const QString file = FKiosk.ScreenshotFile(display);
+    if (!FWorker)
+        return;
     auto picture = std::make_shared<QByteArray>();
     FWorker->Post(
         [file, picture] {
@@ -486,8 +501,7 @@ void TFleetNode::Screenshot(const TFleetMessage& request, int display)
                        QStringLiteral("Display %1 has no picture yet").arg(display));
                 return;
             }
-            FLink->Publish(
-                {FBase + QStringLiteral("/display/%1/screenshot").arg(display), *picture, 1, false, {}, {}});
+            Send({FBase + QStringLiteral("/display/%1/screenshot").arg(display), *picture, 1, false, {}, {}});
             Answer(request, QStringLiteral("screenshot"), true,
                    QStringLiteral("The picture of display %1 is on %2/display/%1/screenshot")
                        .arg(QString::number(display), FBase));

@@ -77,6 +77,8 @@ private:
     void Acknowledged(qint64 ticket) override;
     void Received(const TFleetMessage& message) override;
 
+    // The link's Publish; -1 once the link is gone.
+    qint64 Send(const TFleetMessage& message);
     void Tick();
     void PublishStatus(bool online);
     void PublishDisplays(bool all);

@@ -1,5 +1,6 @@
 #include "FleetService.h"
 
+#include "Errors.h"
 #include "FleetNode.h"
 #include "Log.h"
 #include "MosquittoLink.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
+#include <QTimer>
 
 #include <mutex>
 
@@ -117,18 +119,12 @@ public:
             return;
         }
         switch (command.Kind) {
-        case TFleetCommand::Play: {
-            const qint32 seconds =
-                command.SlideSeconds > 0 ? command.SlideSeconds : TVitrellePlayer::DefaultSlideSeconds;
+        case TFleetCommand::Play:
+            // A playing display is stopped first; its clock ends on its worker, the play follows then.
             if (FAgent.Players(index).State() == psPlaying)
                 FAgent.StopPlayer(index);
-            const bool played = FAgent.PlayVitrelle(command.VitrelleId, index, seconds);
-            done(played, played ? QStringLiteral("Display %1 plays %2")
-                                      .arg(QString::number(command.Display), command.VitrelleId)
-                                : QStringLiteral("Display %1 cannot play %2")
-                                      .arg(QString::number(command.Display), command.VitrelleId));
+            PlayWhenStopped(command, std::move(done), PlayWaitTries);
             return;
-        }
         case TFleetCommand::Stop:
             FAgent.StopPlayer(index);
             done(true, QStringLiteral("Display %1 stopped").arg(command.Display));
@@ -153,6 +149,41 @@ public:
     }
 
 private:
+    // How long a play waits for the display's show to end: tries, one every PlayWaitStep.
+    static constexpr int PlayWaitTries = 100;
+    static constexpr std::chrono::milliseconds PlayWaitStep{100};
+
+    void PlayWhenStopped(const TFleetCommand& command, TDone done, int triesLeft)
+    {
+        const int index = command.Display - 1;
+        const QString number = QString::number(command.Display);
+        if (index >= FAgent.PlayerCount()) {
+            done(false, QStringLiteral("Display %1 has gone").arg(number));
+            return;
+        }
+        if (FAgent.Players(index).State() == psPlaying) {
+            if (triesLeft == 0) {
+                done(false, QStringLiteral("Display %1 did not stop its show").arg(number));
+                return;
+            }
+            QTimer::singleShot(PlayWaitStep, &FContext, [this, command, done, triesLeft] {
+                PlayWhenStopped(command, done, triesLeft - 1);
+            });
+            return;
+        }
+        const qint32 seconds =
+            command.SlideSeconds > 0 ? command.SlideSeconds : TVitrellePlayer::DefaultSlideSeconds;
+        bool played = false;
+        try {
+            played = FAgent.PlayVitrelle(command.VitrelleId, index, seconds);
+        } catch (const EVitrelleError& error) {
+            done(false, error.Message());
+            return;
+        }
+        done(played, played ? QStringLiteral("Display %1 plays %2").arg(number, command.VitrelleId)
+                            : QStringLiteral("Display %1 cannot play %2").arg(number, command.VitrelleId));
+    }
+
     void Power(const TFleetCommand& command, TDone done)
     {
         std::vector<TVitrelleDevice*> devices;
@@ -237,6 +268,7 @@ private:
     std::shared_ptr<TSwapTap> FTap;
     mutable QHash<QString, std::pair<QString, QDateTime>> FPlayingSince;
     std::unique_ptr<TWorkQueue> FWork;
+    QObject FContext; // the waits of plays end with the kiosk
 };
 
 class TRunningFleet : public TFleetService

@@ -1,3 +1,4 @@
+#include "Errors.h"
 #include "EventWait.h"
 #include "FleetNode.h"
 #include "LogCapture.h"
@@ -138,6 +139,8 @@ public:
     void Execute(const TFleetCommand& command, TDone done) override
     {
         Commands.push_back(command);
+        if (command.VitrelleId == QLatin1String("broken"))
+            throw EVitrelleError(QStringLiteral("The vitrelle broken cannot be read"));
         done(true, QStringLiteral("done"));
     }
     QString ScreenshotFile(int display) const override
@@ -380,6 +383,8 @@ TEST_F(FleetWithBroker, CommandsAreAnsweredWithTheirCorrelationAndCheckedFirst)
         {"vitrelle/v1/lyon/k2/cmd/stop", R"({"display":1})", false, false, 2},
         {"vitrelle/v1/lyon/k1/cmd/screenshot", R"({"display":1})", true, false, 2},
         {"vitrelle/v1/lyon/k1/cmd/update", R"({"vitrelle":"menu"})", true, true, 3},
+        // What the kiosk raises is the command's answer.
+        {"vitrelle/v1/lyon/k1/cmd/play", R"({"display":1,"vitrelle":"broken"})", true, false, 4},
     };
     TTempFolder brokerFolder;
     TMosquittoBroker broker(brokerFolder.Path(), {});
@@ -407,7 +412,7 @@ TEST_F(FleetWithBroker, CommandsAreAnsweredWithTheirCorrelationAndCheckedFirst)
         }
         EXPECT_EQ(static_cast<int>(Kiosk.Commands.size()), c.Commands);
     }
-    ASSERT_EQ(Kiosk.Commands.size(), 3u);
+    ASSERT_EQ(Kiosk.Commands.size(), 4u);
     EXPECT_EQ(Kiosk.Commands[0].Kind, TFleetCommand::Play);
     EXPECT_EQ(Kiosk.Commands[0].Display, 2);
     EXPECT_EQ(Kiosk.Commands[0].SlideSeconds, 8);

@@ -81,8 +81,11 @@ private:
                 if (FEvents != nullptr)
                     call(*FEvents);
             });
-        } catch (const std::exception&) {
-            // The link is being destroyed: nobody listens any more.
+        } catch (const std::exception& error) {
+            // Raised when the link is being destroyed (nobody listens any more); anything else is the
+            // receiver's fault, logged.
+            if (!Stopping())
+                WriteLog(LogSource, 1, QString::fromUtf8(error.what()));
         }
     }
 
