@@ -15,7 +15,7 @@ PACKAGES=(
   libqt6opengl6-dev libgl-dev
   libxml2-dev libxslt1-dev
   libcurl4-openssl-dev libsqlite3-dev
-  mosquitto libmosquitto-dev openssl
+  mosquitto mosquitto-clients libmosquitto-dev openssl
   chromium
   libx11-dev libxrandr-dev libxext-dev libxss-dev
   googletest libgtest-dev libgmock-dev libcpp-httplib-dev
