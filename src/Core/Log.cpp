@@ -13,6 +13,7 @@ namespace {
 std::mutex LogMutex; // one writer; its event type and header are shared state of one event
 std::unique_ptr<TEventLogWriter> Writer;
 qint32 MaxLevel = 0;
+TLogListener Listener; // guarded by LogMutex
 std::shared_ptr<IEventSink> SinkOverride;
 
 QString ExecutableFileName()
@@ -86,4 +87,12 @@ void WriteLog(const QString& source, quint8 level, const QString& message)
         break; // keeps the type of the previous call
     }
     Writer->WriteEvent(FormatLogLine(QDateTime::currentDateTime(), source, level, message));
+    if (Listener && level >= 1 && level <= 2)
+        Listener(source, level, message);
+}
+
+void SetLogListener(TLogListener listener)
+{
+    std::lock_guard lock(LogMutex);
+    Listener = std::move(listener);
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The system's only log. Levels: 1 error, 2 warning, 3 information. The source is the class name of the
@@ -11,6 +12,11 @@
 bool InitializeLog(qint32 maxLevel);
 void WriteLog(const QString& source, quint8 level, const QString& message);
 void FinalizeLog();
+
+// Sees every line of level 1 or 2 that was written (the fleet's events topic): on the writing thread, under
+// the log's lock, so it must be quick and must not log. Null: none.
+using TLogListener = std::function<void(const QString& source, quint8 level, const QString& message)>;
+void SetLogListener(TLogListener listener);
 
 // The line that WriteLog hands to the event log for a given moment (exposed for tests).
 QString FormatLogLine(const QDateTime& when, const QString& source, quint8 level, const QString& message);

@@ -61,6 +61,7 @@ void TVitrelleCenterSettings::Assign(const TVitrelleCenterSettings* source)
     VitrelleAutoUpdate = source->VitrelleAutoUpdate;
     MetricsFile = source->MetricsFile;
     PlayJournalDays = source->PlayJournalDays;
+    Fleet = source->Fleet;
     SlideAllowedOrigins = source->SlideAllowedOrigins;
     FVitrelleUpdateTime->Assign(source->FVitrelleUpdateTime.get());
 }
@@ -73,7 +74,7 @@ bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
            SamePath(FVitrelleListFilePath, other->FVitrelleListFilePath) &&
            FHttpSettings->Equals(other->FHttpSettings.get()) &&
            SlideAllowedOrigins == other->SlideAllowedOrigins && MetricsFile == other->MetricsFile &&
-           PlayJournalDays == other->PlayJournalDays;
+           PlayJournalDays == other->PlayJournalDays && Fleet == other->Fleet;
 }
 
 bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
@@ -96,6 +97,7 @@ bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
     SlideAllowedOrigins = GetNodeValue(root, SlideAllowedOriginsElement, QString());
     const TXmlNode updateTime = root.SelectSingleNode(VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->LoadFromXML(updateTime);
+    Fleet.Load(root);
     if (!updateTime.IsNull() && !TActionPeriodicity::TimeReadable(updateTime))
         WriteLog(
             LogSource, 2,
@@ -125,6 +127,7 @@ bool TVitrelleCenterSettings::SaveToFile(const QString& fileName) const
         AddNodeValue(&document, root, MetricsFileElement, MetricsFile);
     if (PlayJournalDays != DefaultPlayJournalDays)
         AddNodeValue(&document, root, PlayJournalDaysElement, QString::number(PlayJournalDays));
+    Fleet.Save(&document, root);
     document.SaveToFile(fileName, TAtomicFileWriter::OwnerOnlyPermissions);
     return true;
 }

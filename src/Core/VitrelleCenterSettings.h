@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ActionPeriodicity.h"
+#include "FleetSettings.h"
 #include "HttpSettings.h"
 
 #include <QString>
@@ -66,6 +67,8 @@ public:
     // The days the play journal keeps (1 to 36500; 400 by default). Read at start-up.
     static constexpr int DefaultPlayJournalDays = 400;
     int PlayJournalDays = DefaultPlayJournalDays;
+    // The link to the fleet's broker (element Fleet, after the others). Read at start-up.
+    TFleetSettings Fleet;
 
     QString GetBasePath() const;
     QString GetSettingsFileName() const;

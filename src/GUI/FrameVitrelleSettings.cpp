@@ -3,6 +3,7 @@
 #include "ActionList.h"
 #include "ApplySavePanel.h"
 #include "Errors.h"
+#include "FleetTab.h"
 #include "ModalDialogs.h"
 #include "VitrelleCenterAgent.h"
 #include "VitrelleCenterApplication.h"
@@ -121,6 +122,7 @@ void TFrameVitrelleSettings::BuildControls()
     PageControl->setDocumentMode(true); // flat tabs
     PageControl->addTab(BuildPathsTab(), QStringLiteral("Paths"));
     PageControl->addTab(BuildDownloadTab(), QStringLiteral("Download"));
+    PageControl->addTab(FleetTab = new TFleetTab, QStringLiteral("Fleet"));
     PageControl->setCurrentIndex(1); // the Download tab is what the operator sees first
     // Placed as the other pages place theirs.
     auto* tabArea = new QVBoxLayout;
@@ -142,6 +144,7 @@ void TFrameVitrelleSettings::BuildControls()
          {edRepositoryPath, edDevicePath, edTemplatePath, edVitrelleListFilePath, edDiapositiveTypeFilePath,
           edLoginURL, edLogin, edPassword, edVitrelleListUrl, edVitrelleURL})
         connect(edit, &QLineEdit::textChanged, this, &TFrameVitrelleSettings::UpdateFromGUI);
+    connect(FleetTab, &TFleetTab::Changed, this, &TFrameVitrelleSettings::UpdateFromGUI);
 }
 
 QWidget* TFrameVitrelleSettings::BuildPathsTab()
@@ -213,6 +216,7 @@ void TFrameVitrelleSettings::FillFromSettings(const TVitrelleCenterSettings& set
     edPassword->setText(http.Password);
     edVitrelleListUrl->setText(http.VitrelleListURL);
     edVitrelleURL->setText(http.VitrelleURL);
+    FleetTab->Fill(settings.Fleet);
 }
 
 void TFrameVitrelleSettings::UpdateFromGUI()
@@ -231,6 +235,7 @@ void TFrameVitrelleSettings::UpdateFromGUI()
     http.VitrelleListURL = edVitrelleListUrl->text();
     http.Login = edLogin->text();
     http.Password = edPassword->text();
+    edited.Fleet = FleetTab->Values();
 }
 
 void TFrameVitrelleSettings::actApplySettingsUpdate(QAction& action)
@@ -243,6 +248,8 @@ void TFrameVitrelleSettings::CheckFolders() const
     // The message reaches the error display; the edit stays for the operator to correct.
     if (const QString conflict = FCopies->Edited().FolderConflict(); !conflict.isEmpty())
         throw EVitrelleError(conflict);
+    if (const QString problem = FCopies->Edited().Fleet.Problem(); !problem.isEmpty())
+        throw EVitrelleError(problem);
 }
 
 void TFrameVitrelleSettings::actApplySettingsExecute()

@@ -14,6 +14,7 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class TActionList;
+class TFleetTab;
 class TVitrelleCenterAgent;
 class TVitrelleCenterSettings;
 class TVitrelleRepository;
@@ -94,4 +95,5 @@ private:
     QPushButton* btnDownloadList = nullptr;
     QLabel* lblListDownload = nullptr;
     std::vector<QPushButton*> FBrowseButtons; // the "..." of the Paths tab
+    TFleetTab* FleetTab = nullptr;
 };

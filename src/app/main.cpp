@@ -1,3 +1,4 @@
+#include "FleetService.h"
 #include "Log.h"
 #include "PlayRecording.h"
 #include "QuitOnSignal.h"
@@ -85,6 +86,9 @@ int main(int argc, char* argv[])
             recording->SetMetricsFile(agent->Settings().MetricsFile);
             // The window and its pages go before the agent they show.
             TfrmVitrelleCenter form(*agent);
+            // The fleet's broker, when one is set; it goes before the window and the agent.
+            const std::unique_ptr<TFleetService> fleet =
+                StartFleet(*agent, folder, recording, recording->Journal().Path());
             // The program ends when its operator window is closed, never when the last slide window is (the
             // evening's scheduled stop): an end the operator did not ask for would leave the next morning
             // dark.

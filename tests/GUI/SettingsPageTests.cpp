@@ -7,6 +7,7 @@
 #include "TestFiles.h"
 #include "VitrelleCenterSettings.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -505,3 +506,32 @@ INSTANTIATE_TEST_SUITE_P(
         TCaseFolderSlip{"the cache as template folder", "edTemplatePath", "Cache", nullptr,
                         "The cache folder {app}/Cache/ is the template folder {app}/Cache/"}),
     [](const auto& info) { return CaseName(info.index, info.param.Why); });
+
+// The Fleet tab: plain MQTT to another machine is refused at Apply and Save (the operator is told, nothing
+// changes) until "Allow insecure" says so; the password is never logged.
+TEST_F(SettingsPage, TheFleetTabRefusesPlainMqttToAnotherMachineUntilAllowed)
+{
+    Open();
+    Settle();
+    const QByteArray before = ReadFileBytes(Agent().Settings().GetSettingsFileName());
+    Edit("edFleetHost")->setText("broker.example");
+    Edit("edFleetPassword")->setText("fleet-secret");
+    Idle();
+    EXPECT_TRUE(Control<QLabel>("lblFleetProblem")->text().startsWith("Plain MQTT to broker.example is refused"));
+    for (const char* button : {"btnApplySettings", "btnSaveSettings"}) {
+        TMessageBox::SetNextAnswer(QMessageBox::Ok);
+        Click(Button(button));
+        const QString shown = TMessageBox::TakeLastText().value_or("");
+        EXPECT_TRUE(shown.startsWith("Plain MQTT to broker.example is refused")) << shown.toStdString();
+    }
+    EXPECT_FALSE(Agent().Settings().Fleet.Enabled());
+    EXPECT_EQ(ReadFileBytes(Agent().Settings().GetSettingsFileName()), before);
+
+    Control<QCheckBox>("cbFleetAllowInsecure")->setChecked(true);
+    Idle();
+    Settle();
+    EXPECT_EQ(Agent().Settings().Fleet.Host, "broker.example");
+    EXPECT_EQ(SettingsFile()->Fleet.Password, "fleet-secret");
+    EXPECT_TRUE(SettingsFile()->Fleet.AllowInsecure);
+    EXPECT_FALSE(Log.Contains("fleet-secret"));
+}
