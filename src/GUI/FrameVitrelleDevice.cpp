@@ -80,7 +80,7 @@ TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent&
             // Compared from the live side: a file name typed without its extension ("Hall") becomes
             // "Hall.xml" in the display once applied, while the edited field keeps what was typed.
             action.setEnabled(device != nullptr && copies != nullptr &&
-                              !device->Settings().Equals(&copies->Edited()));
+                              device->Settings() != copies->Edited());
         },
         [this] { ApplySelected(); });
     actSaveDeviceSettings = ActionList->CreateAction(
@@ -236,7 +236,7 @@ void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
         reference = device.GetCurrentDisplayMode();
     int selected = -1;
     for (size_t i = 0; reference && i < modes.size() && selected < 0; ++i)
-        if (modes[i].Equals(reference.get()))
+        if (modes[i] == *reference)
             selected = static_cast<int>(i);
     box->setCurrentIndex(selected);
 
@@ -269,7 +269,7 @@ void TFrameVitrelleDevice::UpdateFromGUI()
     const int mode = TabControl<QComboBox>(index, "cmbDeviceDisplayMode")->currentIndex();
     const std::vector<TDisplayMode>& modes = FModes.at(static_cast<size_t>(index));
     if (mode >= 0 && static_cast<size_t>(mode) < modes.size())
-        edited.DisplayMode().Assign(&modes[static_cast<size_t>(mode)]);
+        edited.DisplayMode() = modes[static_cast<size_t>(mode)];
     edited.FullScreen = TabControl<QCheckBox>(index, "cbDeviceFullScreen")->isChecked();
 }
 
@@ -396,8 +396,8 @@ void TFrameVitrelleDevice::ApplySelected()
     if (device == nullptr || copies == nullptr)
         return;
     RenameWhenEdited(SelectedIndex(), *copies);
-    copies->Apply(device->Settings());
-    device->PublishName();
+    // The display takes the values and hands the new port settings to its control.
+    device->ApplySettings(&copies->Edited());
     PageControl->setTabText(SelectedIndex(), device->GetCaption());
 }
 

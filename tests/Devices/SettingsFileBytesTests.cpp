@@ -42,8 +42,8 @@ bool LoadAndSave(TKind kind, const QString& file, const QString& target, bool co
             return false;
         if (!copied)
             return settings.SaveToFile(target);
-        const std::unique_ptr<TVitrelleDeviceSettings> copy = settings.Clone();
-        return copy->Equals(&settings) && copy->SaveToFile(target);
+        const TVitrelleDeviceSettings copy = settings;
+        return copy == settings && copy.SaveToFile(target);
     }
     TVitrelleCenterSettings settings(QFileInfo(file).absolutePath());
     if (!settings.LoadFromFile(file))
@@ -78,6 +78,10 @@ TEST_P(SettingsFileBytes, SaveWritesWhatEarlierBuildsWrote)
     const QString direct = Folder.File("direct.xml");
     ASSERT_TRUE(LoadAndSave(c.Kind, input, direct, false));
     EXPECT_EQ(ReadFileBytes(direct), expected) << "loaded and saved";
+
+    const QString copied = Folder.File("copied.xml");
+    ASSERT_TRUE(LoadAndSave(c.Kind, input, copied, true));
+    EXPECT_EQ(ReadFileBytes(copied), expected) << "loaded, copied and saved";
 
     const QString again = Folder.File("again.xml");
     ASSERT_TRUE(LoadAndSave(c.Kind, expectedPath, again, false));
