@@ -434,7 +434,7 @@ public:
         for (int i = 0; i < PlayingDisplays; ++i) {
             TVitrellePlayer& player = agent.Players(i);
             player.Form().SetOnSlideShown([this, i, &player] {
-                const auto* front = dynamic_cast<const TWatchedView*>(player.Form().Frame().Front());
+                const auto* front = dynamic_cast<const TWatchedView*>(player.Form().SlideStack().Front());
                 FSwaps[static_cast<size_t>(i)].push_back(
                     {front != nullptr ? front->SlideId() : QString(), TClock::now()});
             });

@@ -213,7 +213,7 @@ public:
             TDesktopMonitor{QStringLiteral("screen"), QRect(QPoint(0, 0), ScreenSize), {}, true});
         Player->Form().SetFullScreen(true);
         Player->Form().SetOnSlideShown([this] {
-            const auto* front = dynamic_cast<const TWatchedView*>(Player->Form().Frame().Front());
+            const auto* front = dynamic_cast<const TWatchedView*>(Player->Form().SlideStack().Front());
             Swaps.push_back({SlidePosition(front), TClock::now()});
         });
         Player->SetSlideDuration(slideSeconds);

@@ -31,13 +31,11 @@ void SilentDisplayExchange(benchmark::State& state)
     fcntl(controller, F_SETFL, fcntl(controller, F_GETFL) | O_NONBLOCK);
 
     TDeviceControlSettings settings;
-    TDeviceControlSettings wanted;
-    wanted.ComSettings.Port = QString::fromLocal8Bit(name);
-    wanted.ComSettings.TimeOutConstant = TComSettings::DefaultTimeOutConstant;
-    wanted.ComSettings.TimeOutPerChar = TComSettings::DefaultTimeOutPerChar;
-    wanted.PowerOn = QStringLiteral("ka 01 01#13");
-    wanted.PowerOnOK = QStringLiteral("a 01 OK01x");
-    settings.Assign(&wanted);
+    settings.ComSettings.Port = QString::fromLocal8Bit(name);
+    settings.ComSettings.TimeOutConstant = TComSettings::DefaultTimeOutConstant;
+    settings.ComSettings.TimeOutPerChar = TComSettings::DefaultTimeOutPerChar;
+    settings.PowerOn = QStringLiteral("ka 01 01#13");
+    settings.PowerOnOK = QStringLiteral("a 01 OK01x");
     TDeviceControl control(&settings, std::make_shared<TQtSerialPortFactory>());
 
     char sink[256];

@@ -1,6 +1,9 @@
 # Flags shared by every target of the project, carried by one INTERFACE target.
 add_library(vc_common INTERFACE)
 target_compile_options(vc_common INTERFACE -Wall -Wextra)
+if(VC_WARNINGS_AS_ERRORS)
+    target_compile_options(vc_common INTERFACE -Werror)
+endif()
 target_compile_definitions(vc_common INTERFACE
     QT_NO_KEYWORDS
     QT_USE_QSTRINGBUILDER)

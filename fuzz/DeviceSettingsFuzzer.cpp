@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         TVitrelleDeviceSettings reloaded;
         FUZZ_CHECK(reloaded.LoadFromFile(saved), QStringLiteral("the saved device settings do not load"));
         reloaded.FileName = settings.FileName;
-        FUZZ_CHECK(reloaded.Equals(&settings), QStringLiteral("the saved device settings load different"));
+        FUZZ_CHECK(reloaded == settings, QStringLiteral("the saved device settings load different"));
         FUZZ_CHECK(FuzzSameIdentity(reloaded.DeviceInfo(), settings.DeviceInfo()),
                    QStringLiteral("the saved display identity loads different"));
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the benchmarks, the demo and the package need
-# (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units).
+# (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units; clang-format and
+# clang-tidy: the formatting check of CI and scripts/tidy.sh).
 # mosquitto and openssl: the fleet link's tests start a broker of their own, with certificates made there;
 # chromium and node's puppeteer-core (tests/web, from the npm registry by its lockfile): the fleet page's test.
 #   scripts/install-deps.sh          what the build and the test suite need
@@ -23,6 +24,7 @@ PACKAGES=(
   xvfb xauth x11-apps x11-xserver-utils imagemagick dbus-daemon
   fonts-dejavu-core
   dpkg-dev systemd
+  clang-format clang-tidy
 )
 if [ "${1:-}" = "--fuzz" ]; then
   # clang 16: the older clang of Debian 12 cannot compile libstdc++ 12's std::source_location.

@@ -4,13 +4,13 @@
 #   scripts/test.sh --asan    AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   scripts/test.sh --tsan    ThreadSanitizer build in build-tsan/
 #   scripts/test.sh --fuzz    the suite, then a short run of every fuzz target (scripts/fuzz.sh 30)
-# Exits non-zero when anything fails.
+# A compiler warning fails the build (VC_WARNINGS_AS_ERRORS). Exits non-zero when anything fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 build=build
-flags=()
+flags=(-DVC_WARNINGS_AS_ERRORS=ON)
 fuzz=0
 for arg in "$@"; do
   case "$arg" in

@@ -124,11 +124,12 @@ void TVitrelleCenterAgent::RenameDevice(int index, const QString& name, const QS
     rename.NewName = newName;
     rename.OldFile = old ? ownFile : QString();
     rename.NewFile = newFile;
-    rename.Settings = old ? old->Clone() : std::make_unique<TVitrelleDeviceSettings>();
+    rename.Settings =
+        old ? std::make_unique<TVitrelleDeviceSettings>(*old) : std::make_unique<TVitrelleDeviceSettings>();
     rename.Settings->Name = name;
     rename.Settings->FileName = newFile;
     // The display actually present, so that the next start gives it this file.
-    rename.Settings->DeviceInfo().Assign(&device.Settings().DeviceInfo());
+    rename.Settings->DeviceInfo() = device.Settings().DeviceInfo();
 
     TDeviceRenamePlaces places;
     places.DeviceFolder = folder;

@@ -539,8 +539,7 @@ void TVitrelleCenterAgent::ConfigureDevicesFrom(size_t first)
             device.ApplySettings(file);
             continue;
         }
-        TVitrelleDeviceSettings renamed;
-        renamed.Assign(file);
+        TVitrelleDeviceSettings renamed = *file;
         renamed.Name = free;
         device.ApplySettings(&renamed);
     }

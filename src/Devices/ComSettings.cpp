@@ -102,30 +102,6 @@ std::optional<qint32> BaudRateValue(TBaudRate value)
     return QLatin1String(BaudRateTexts[value]).toInt();
 }
 
-void TComSettings::Assign(const TComSettings* source)
-{
-    if (source == nullptr)
-        return;
-    Port = source->Port;
-    BaudRate = source->BaudRate;
-    DataBits = source->DataBits;
-    Parity = source->Parity;
-    StopBits = source->StopBits;
-    FlowControl = source->FlowControl;
-    TimeOutConstant = source->TimeOutConstant;
-    TimeOutPerChar = source->TimeOutPerChar;
-    if (OnChange)
-        OnChange(this);
-}
-
-bool TComSettings::Equals(const TComSettings* other) const
-{
-    return other != nullptr && Port == other->Port && BaudRate == other->BaudRate &&
-           DataBits == other->DataBits && Parity == other->Parity && StopBits == other->StopBits &&
-           FlowControl == other->FlowControl && TimeOutConstant == other->TimeOutConstant &&
-           TimeOutPerChar == other->TimeOutPerChar;
-}
-
 bool TComSettings::LoadFromXML(TXmlNode element, const QString& source)
 {
     if (element.IsNull())

@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 // Port settings as the settings files hold them. The value lists and their texts are fixed: files written by
@@ -73,7 +72,8 @@ TFlowControl StrToFlowControl(const QString& text);
 // Bits per second; nothing for brCustom, which names no speed.
 std::optional<qint32> BaudRateValue(TBaudRate value);
 
-// Which serial port a display listens on and how to talk on it. A holder of values: it never opens anything.
+// Which serial port a display listens on and how to talk on it. A value: copied and compared field by field;
+// it never opens anything (a display's control takes new settings when the display applies them).
 class TComSettings
 {
 public:
@@ -89,8 +89,6 @@ public:
     // read, and a display set up from scratch would never answer.
     qint32 TimeOutConstant = DefaultTimeOutConstant; // ms, constant part of the read and write time-outs
     qint32 TimeOutPerChar = DefaultTimeOutPerChar;   // ms per character
-    // Called by Assign after copying (the display's control reconfigures its port this way).
-    std::function<void(TComSettings*)> OnChange;
 
     static constexpr qint32 DefaultTimeOutConstant = 250;
     static constexpr qint32 DefaultTimeOutPerChar = 20;
@@ -99,12 +97,8 @@ public:
     static constexpr qint32 MaxTimeOutConstant = 30000;
     static constexpr qint32 MaxTimeOutPerChar = 1000;
 
-    TComSettings() = default;
-    TComSettings(const TComSettings&) = delete;
-    TComSettings& operator=(const TComSettings&) = delete;
+    bool operator==(const TComSettings&) const = default;
 
-    void Assign(const TComSettings* source);
-    bool Equals(const TComSettings* other) const;
     // Reads the child "ComPort" of element; missing values take the defaults. A time-out above its maximum
     // takes the maximum, a negative one the default, each logged at level 2 with source (the file read) and
     // the value. False for a null element.

@@ -84,7 +84,9 @@ TDeviceConfiguration ConfigureDevices(const QList<TDetectedDevice>& devices,
         int bestBefore = 0;
         for (size_t f = 0; f < fileCount; ++f) {
             const TSettingsCandidate& candidate = candidates[static_cast<qsizetype>(f)];
-            const int score = device.Info != nullptr ? device.Info->MatchScore(candidate.Info) : 0;
+            const int score = device.Info != nullptr && candidate.Info != nullptr
+                                  ? device.Info->MatchScore(*candidate.Info)
+                                  : 0;
             scores[d][f] = score;
             const bool isOwn = candidate.FileName == own;
             if (isOwn || score > 0)

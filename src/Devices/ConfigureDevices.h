@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-class IDeviceInfo;
 class TVitrelleDeviceInfo;
 
 // A detected display device, as the matching sees it.
@@ -19,7 +18,7 @@ struct TDetectedDevice
 // A loaded device settings file, as the matching sees it.
 struct TSettingsCandidate
 {
-    const IDeviceInfo* Info = nullptr;
+    const TVitrelleDeviceInfo* Info = nullptr;
     // The effective file name of the settings.
     QString FileName;
     // The display name of a live display that holds this file already (a monitor plugged in later must not

@@ -83,20 +83,6 @@ QString EncodeControlCode(const QString& text)
     return result;
 }
 
-void TDeviceControlSettings::Assign(const TDeviceControlSettings* source)
-{
-    if (source == nullptr)
-        return;
-    ComSettings.Assign(&source->ComSettings);
-    static_cast<TControlCodes&>(*this) = *source;
-}
-
-bool TDeviceControlSettings::Equals(const TDeviceControlSettings* other) const
-{
-    return other != nullptr && ComSettings.Equals(&other->ComSettings) &&
-           static_cast<const TControlCodes&>(*this) == *other;
-}
-
 bool TDeviceControlSettings::LoadFromXML(TXmlNode element, const QString& source)
 {
     if (element.IsNull())
@@ -131,41 +117,30 @@ bool TDeviceControlSettings::SaveToXML(TXmlDocument* document, TXmlNode parent) 
     return true;
 }
 
-TDeviceControl::TDeviceControl(TDeviceControlSettings* settings,
+TDeviceControl::TDeviceControl(const TDeviceControlSettings* settings,
                                std::shared_ptr<const ISerialPortFactory> ports, qint64 exchangeLimitMs)
-    : FSettings(settings), FPorts(std::move(ports)), FExchangeLimitMs(exchangeLimitMs),
-      FSelf(std::make_shared<TDeviceControl*>(this))
+    : FSettings(settings), FPorts(std::move(ports)), FExchangeLimitMs(exchangeLimitMs)
 {
     if (!FPorts)
         throw EVitrelleError(QStringLiteral("TDeviceControl needs a serial port factory"));
-    if (FSettings != nullptr) {
-        // The handler stays in the settings; once this control is gone it does nothing.
-        FSettings->ComSettings.OnChange = [self =
-                                               std::weak_ptr<TDeviceControl*>(FSelf)](TComSettings* source) {
-            if (const auto control = self.lock())
-                (*control)->ApplyComSettings(source);
-        };
-        // The port follows the settings it is bound to from the start, not only after their next change.
-        ApplyComSettings(&FSettings->ComSettings);
-    }
+    if (FSettings != nullptr)
+        ApplyComSettings(FSettings->ComSettings);
 }
 
 TDeviceControl::~TDeviceControl() = default;
 
-void TDeviceControl::ApplyComSettings(const TComSettings* settings)
+void TDeviceControl::ApplyComSettings(const TComSettings& settings)
 {
-    if (settings == nullptr)
-        return;
-    FComPort.Port = settings->Port;
-    FComPort.BaudRate = settings->BaudRate;
-    FComPort.DataBits = settings->DataBits;
-    FComPort.StopBits = settings->StopBits;
-    FComPort.Parity = settings->Parity;
-    FComPort.FlowControl = settings->FlowControl;
-    FComPort.ReadTotalMultiplier = settings->TimeOutPerChar;
-    FComPort.ReadTotalConstant = settings->TimeOutConstant;
-    FComPort.WriteTotalMultiplier = settings->TimeOutPerChar;
-    FComPort.WriteTotalConstant = settings->TimeOutConstant;
+    FComPort.Port = settings.Port;
+    FComPort.BaudRate = settings.BaudRate;
+    FComPort.DataBits = settings.DataBits;
+    FComPort.StopBits = settings.StopBits;
+    FComPort.Parity = settings.Parity;
+    FComPort.FlowControl = settings.FlowControl;
+    FComPort.ReadTotalMultiplier = settings.TimeOutPerChar;
+    FComPort.ReadTotalConstant = settings.TimeOutConstant;
+    FComPort.WriteTotalMultiplier = settings.TimeOutPerChar;
+    FComPort.WriteTotalConstant = settings.TimeOutConstant;
 }
 
 TControlSnapshot TDeviceControl::Snapshot() const

@@ -37,19 +37,14 @@ struct TControlCodes
     bool operator==(const TControlCodes&) const = default;
 };
 
-// The serial port of one display and its codes.
+// The serial port of one display and its codes. A value: copied and compared field by field.
 class TDeviceControlSettings : public TControlCodes
 {
 public:
     TComSettings ComSettings;
 
-    TDeviceControlSettings() = default;
-    TDeviceControlSettings(const TDeviceControlSettings&) = delete;
-    TDeviceControlSettings& operator=(const TDeviceControlSettings&) = delete;
+    bool operator==(const TDeviceControlSettings&) const = default;
 
-    // Copies the port settings (which fires their OnChange) and then the codes.
-    void Assign(const TDeviceControlSettings* source);
-    bool Equals(const TDeviceControlSettings* other) const;
     // Reads "ComPort" and "CommandCodes" below element (absent codes are empty); source names the file in
     // the log. False for a null element.
     bool LoadFromXML(TXmlNode element, const QString& source = {});
@@ -81,17 +76,17 @@ public:
     // sending a byte now and then does not keep the read going past it.
     static constexpr qint64 MaxExchangeMs = 60000;
 
-    // The settings are not owned; when given, their port settings reconfigure this control whenever they are
-    // assigned. ports opens the serial lines (required). exchangeLimitMs is the longest exchange (shorter in
-    // tests).
-    TDeviceControl(TDeviceControlSettings* settings, std::shared_ptr<const ISerialPortFactory> ports,
+    // The settings are not owned; when given, the codes are read from them at each command and their port
+    // settings are taken now; whoever changes them later hands the new port settings to ApplyComSettings.
+    // ports opens the serial lines (required). exchangeLimitMs is the longest exchange (shorter in tests).
+    TDeviceControl(const TDeviceControlSettings* settings, std::shared_ptr<const ISerialPortFactory> ports,
                    qint64 exchangeLimitMs = MaxExchangeMs);
     ~TDeviceControl();
     TDeviceControl(const TDeviceControl&) = delete;
     TDeviceControl& operator=(const TDeviceControl&) = delete;
 
-    // Takes the port name, line settings and time-outs for the next exchanges. Null: nothing.
-    void ApplyComSettings(const TComSettings* settings);
+    // Takes the port name, line settings and time-outs for the next exchanges.
+    void ApplyComSettings(const TComSettings& settings);
     // The port and codes the next command uses (no codes without settings).
     TControlSnapshot Snapshot() const;
 
@@ -115,10 +110,8 @@ public:
 private:
     bool SendAndExpect(const TSerialPortConfig& port, const QString& code, const QString& expected) const;
 
-    TDeviceControlSettings* FSettings;
+    const TDeviceControlSettings* FSettings;
     std::shared_ptr<const ISerialPortFactory> FPorts;
     const qint64 FExchangeLimitMs;
     TSerialPortConfig FComPort;
-    // Lets the handler installed in the settings outlive this object harmlessly.
-    std::shared_ptr<TDeviceControl*> FSelf;
 };

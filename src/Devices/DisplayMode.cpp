@@ -29,22 +29,6 @@ TDisplayMode::TDisplayMode(const TSystemDisplayMode& mode)
 {
 }
 
-void TDisplayMode::Assign(const IDisplayMode* other)
-{
-    if (other == nullptr)
-        return;
-    FWidth = other->GetWidth();
-    FHeight = other->GetHeight();
-    FFrequency = other->GetFrequency();
-    FBitsPerPixel = other->GetBitsPerPixel();
-}
-
-bool TDisplayMode::Equals(const IDisplayMode* other) const
-{
-    return other != nullptr && FWidth == other->GetWidth() && FHeight == other->GetHeight() &&
-           FFrequency == other->GetFrequency() && FBitsPerPixel == other->GetBitsPerPixel();
-}
-
 bool TDisplayMode::LoadFromXML(TXmlNode parent)
 {
     if (parent.IsNull())

@@ -6,36 +6,22 @@
 
 struct TSystemDisplayMode;
 
-// A read-only view of a display mode. Holding it takes no ownership.
-class IDisplayMode
-{
-public:
-    virtual quint16 GetWidth() const = 0;
-    virtual quint16 GetHeight() const = 0;
-    virtual quint8 GetFrequency() const = 0;
-    virtual quint8 GetBitsPerPixel() const = 0;
-
-protected:
-    ~IDisplayMode() = default;
-};
-
 // One screen resolution of a display. Values from wider sources keep their low bits (16 for the sizes, 8 for
-// frequency and depth), so a stored frequency of 300 reads as 44, as files written elsewhere expect.
-class TDisplayMode : public IDisplayMode
+// frequency and depth), so a stored frequency of 300 reads as 44, as files written elsewhere expect. A value:
+// copied and compared field by field.
+class TDisplayMode
 {
 public:
     TDisplayMode() = default;
     TDisplayMode(quint32 width, quint32 height, quint32 frequency, quint32 bitsPerPixel);
     explicit TDisplayMode(const TSystemDisplayMode& mode);
 
-    // Null: nothing.
-    void Assign(const IDisplayMode* other);
-    bool Equals(const IDisplayMode* other) const;
+    bool operator==(const TDisplayMode&) const = default;
 
-    quint16 GetWidth() const override { return FWidth; }
-    quint16 GetHeight() const override { return FHeight; }
-    quint8 GetFrequency() const override { return FFrequency; }
-    quint8 GetBitsPerPixel() const override { return FBitsPerPixel; }
+    quint16 GetWidth() const { return FWidth; }
+    quint16 GetHeight() const { return FHeight; }
+    quint8 GetFrequency() const { return FFrequency; }
+    quint8 GetBitsPerPixel() const { return FBitsPerPixel; }
 
     // Element "DisplayMode" below the parent: Width, Height, Frequency, BitsPerPixel in decimal (absent or
     // not a number: 0). False for a null parent.

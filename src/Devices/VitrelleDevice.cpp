@@ -128,7 +128,7 @@ std::unique_ptr<std::vector<TDisplayMode>> TVitrelleDevice::GetDisplayModes() co
     return modes;
 }
 
-bool TVitrelleDevice::SupportsDisplayMode(const IDisplayMode* mode) const
+bool TVitrelleDevice::SupportsDisplayMode(const TDisplayMode* mode) const
 {
     if (mode == nullptr || mode->GetWidth() == 0 || mode->GetHeight() == 0 || mode->GetFrequency() == 0 ||
         mode->GetBitsPerPixel() == 0)
@@ -137,32 +137,34 @@ bool TVitrelleDevice::SupportsDisplayMode(const IDisplayMode* mode) const
     if (!modes)
         return false;
     return std::any_of(modes->begin(), modes->end(),
-                       [&](const TDisplayMode& listed) { return listed.Equals(mode); });
+                       [&](const TDisplayMode& listed) { return listed == *mode; });
 }
 
-void TVitrelleDevice::SetDisplayMode(const IDisplayMode* mode)
+void TVitrelleDevice::SetDisplayMode(const TDisplayMode* mode)
 {
     VC_ASSERT_MAIN_THREAD();
     const QString name = GetMonitorDeviceName();
     if (name.isEmpty() || mode == nullptr)
         return;
     const std::unique_ptr<TDisplayMode> current = GetCurrentDisplayMode();
-    if (current && current->Equals(mode))
+    if (current && *current == *mode)
         return;
     if (!SupportsDisplayMode(mode))
         return;
-    FServices.Display->SetDisplayMode(name,
-                                      TDisplayMode(mode->GetWidth(), mode->GetHeight(), mode->GetFrequency(),
-                                                   mode->GetBitsPerPixel())
-                                          .ToSystem()); // a refusal leaves the display as it was
+    FServices.Display->SetDisplayMode(name, mode->ToSystem()); // a refusal leaves the display as it was
 }
 
 void TVitrelleDevice::ApplySettings(const TVitrelleDeviceSettings* settings)
 {
-    if (settings != nullptr)
-        FSettings->Assign(settings);
+    if (settings != nullptr && settings != FSettings.get()) {
+        *FSettings = *settings;
+        // A display keeps the file it was given, also when its name changes later.
+        if (FSettings->FileName.isEmpty())
+            FSettings->FileName = FSettings->GetFileName();
+    }
     // The identity of the display actually present, so that a later save writes that one.
-    FSettings->DeviceInfo().Assign(FInfo.get());
+    FSettings->DeviceInfo() = FInfo->WithModelNamed();
+    FControl->ApplyComSettings(FSettings->ControlSettings().ComSettings);
     PublishName();
     if (FServices.Scheduler)
         if (TVitrelleScheduler* scheduler = FServices.Scheduler())

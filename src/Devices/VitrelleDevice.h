@@ -98,12 +98,14 @@ public:
     std::unique_ptr<TDisplayMode> GetCurrentDisplayMode() const;
     // The modes in the system's order, duplicates kept; null without a monitor. An empty list is logged.
     std::unique_ptr<std::vector<TDisplayMode>> GetDisplayModes() const;
-    bool SupportsDisplayMode(const IDisplayMode* mode) const;
+    // Null: false.
+    bool SupportsDisplayMode(const TDisplayMode* mode) const;
     // Switches to the mode for this session when it is supported and not the current one; silent.
-    void SetDisplayMode(const IDisplayMode* mode);
+    void SetDisplayMode(const TDisplayMode* mode);
 
-    // Copies the settings (null: keeps its own), takes the identity read from the system into them,
-    // publishes the name and registers the device with the scheduler.
+    // Copies the settings (null: keeps its own), takes the identity read from the system into them (an empty
+    // model as GenericModel), hands their port settings to the control, publishes the name and registers the
+    // device with the scheduler. The one place the live settings change as a whole.
     void ApplySettings(const TVitrelleDeviceSettings* settings);
 
     QString GetDisplayName() const;

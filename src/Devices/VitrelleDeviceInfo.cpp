@@ -36,38 +36,25 @@ QString StorableText(QString text)
 }
 } // namespace
 
-void TVitrelleDeviceInfo::Assign(const IDeviceInfo* other)
+TVitrelleDeviceInfo TVitrelleDeviceInfo::WithModelNamed() const
 {
-    if (other == nullptr)
-        return;
-    FModel = other->GetModel();
-    FManufacturer = other->GetManufacturer();
-    FSerial = other->GetSerial();
-    FVesaID = other->GetVesaID();
-    FPnpID = other->GetPnpID();
+    TVitrelleDeviceInfo named = *this;
+    named.FModel = GetModel();
+    return named;
 }
 
-bool TVitrelleDeviceInfo::Equals(const IDeviceInfo* other) const
+int TVitrelleDeviceInfo::MatchScore(const TVitrelleDeviceInfo& other) const
 {
-    return other != nullptr && SameTextAscii(FModel, other->GetModel()) &&
-           SameTextAscii(FManufacturer, other->GetManufacturer()) && FSerial == other->GetSerial() &&
-           FVesaID == other->GetVesaID() && FPnpID == other->GetPnpID();
-}
-
-int TVitrelleDeviceInfo::MatchScore(const IDeviceInfo* other) const
-{
-    if (other == nullptr)
-        return 0;
     int score = 0;
-    if (!FModel.isEmpty() && SameTextAscii(FModel, other->GetModel()))
+    if (!FModel.isEmpty() && SameTextAscii(FModel, other.GetModel()))
         ++score;
-    if (!FManufacturer.isEmpty() && SameTextAscii(FManufacturer, other->GetManufacturer()))
+    if (!FManufacturer.isEmpty() && SameTextAscii(FManufacturer, other.FManufacturer))
         ++score;
-    if (!FSerial.isEmpty() && FSerial == other->GetSerial())
+    if (!FSerial.isEmpty() && FSerial == other.FSerial)
         ++score;
-    if (!FVesaID.isEmpty() && FVesaID == other->GetVesaID())
+    if (!FVesaID.isEmpty() && FVesaID == other.FVesaID)
         ++score;
-    if (!FPnpID.isEmpty() && FPnpID == other->GetPnpID())
+    if (!FPnpID.isEmpty() && FPnpID == other.FPnpID)
         ++score;
     return score;
 }

@@ -8,45 +8,31 @@
 
 class IDisplaySystem;
 
-// A read-only view of a display's identity. Holding it takes no ownership.
-class IDeviceInfo
-{
-public:
-    virtual QString GetModel() const = 0;
-    virtual QString GetManufacturer() const = 0;
-    virtual QString GetSerial() const = 0;
-    virtual QString GetVesaID() const = 0;
-    virtual QString GetPnpID() const = 0;
-
-protected:
-    ~IDeviceInfo() = default;
-};
-
 // The identity of one physical display: model name, manufacturer letters and serial number from its EDID, and
 // the VESA id and PnP id the system knows it by. Read from the system for an attached display, or kept as a
-// copy in a device settings file. Main thread only.
-class TVitrelleDeviceInfo : public IDeviceInfo
+// copy in a device settings file. A value, copied and compared field by field (the model as stored: an empty
+// one is not GenericModel). Main thread only.
+class TVitrelleDeviceInfo
 {
 public:
     static constexpr QLatin1StringView LogSource{"TVitrelleDeviceInfo"};
     // The model of a display whose EDID names none.
     static constexpr QLatin1StringView GenericModel{"Generic display device"};
 
-    // Null: nothing. The other's getters are copied, so an empty model arrives as GenericModel.
-    void Assign(const IDeviceInfo* other);
-    // Own model and manufacturer equal the other's getters without regard to letter case; serial, VESA id and
-    // PnP id exactly. Own fields are compared, not own getters: an info without model is not equal to a copy
-    // of itself.
-    bool Equals(const IDeviceInfo* other) const;
-    // 0 to 5: one point for every non-empty own field equal to the other's (model and manufacturer without
-    // regard to letter case). The agent picks a display's settings file by it.
-    int MatchScore(const IDeviceInfo* other) const;
+    bool operator==(const TVitrelleDeviceInfo&) const = default;
 
-    QString GetModel() const override;
-    QString GetManufacturer() const override { return FManufacturer; }
-    QString GetSerial() const override { return FSerial; }
-    QString GetVesaID() const override { return FVesaID; }
-    QString GetPnpID() const override { return FPnpID; }
+    // The same identity with its model as GetModel gives it (GenericModel for none): what a settings file
+    // records of a display that is present.
+    TVitrelleDeviceInfo WithModelNamed() const;
+    // 0 to 5: one point for every non-empty own field equal to the other's getter (model and manufacturer
+    // without regard to letter case). The agent picks a display's settings file by it.
+    int MatchScore(const TVitrelleDeviceInfo& other) const;
+
+    QString GetModel() const;
+    QString GetManufacturer() const { return FManufacturer; }
+    QString GetSerial() const { return FSerial; }
+    QString GetVesaID() const { return FVesaID; }
+    QString GetPnpID() const { return FPnpID; }
 
     const QString& Model() const { return FModel; }
     void SetModel(const QString& value) { FModel = value; }

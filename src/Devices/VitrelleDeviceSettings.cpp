@@ -11,14 +11,6 @@ const QString NameElement = QStringLiteral("Name");
 const QString FullScreenElement = QStringLiteral("FullScreen");
 } // namespace
 
-TVitrelleDeviceSettings::TVitrelleDeviceSettings()
-    : FDeviceInfo(std::make_unique<TVitrelleDeviceInfo>()), FDisplayMode(std::make_unique<TDisplayMode>()),
-      FControlSettings(std::make_unique<TDeviceControlSettings>())
-{
-}
-
-TVitrelleDeviceSettings::~TVitrelleDeviceSettings() = default;
-
 QString TVitrelleDeviceSettings::GetFileName() const
 {
     const QString name = !FileName.isEmpty() ? FileName : Name;
@@ -45,10 +37,10 @@ bool TVitrelleDeviceSettings::LoadFromFile(const QString& path)
 void TVitrelleDeviceSettings::LoadFromXML(TXmlNode element, const QString& source)
 {
     Name = GetNodeValue(element, NameElement, QString());
-    FDeviceInfo->LoadFromXML(element);
-    FDisplayMode->LoadFromXML(element);
+    FDeviceInfo.LoadFromXML(element);
+    FDisplayMode.LoadFromXML(element);
     FullScreen = GetNodeBoolValue(element, FullScreenElement, false);
-    FControlSettings->LoadFromXML(element, source);
+    FControlSettings.LoadFromXML(element, source);
 }
 
 bool TVitrelleDeviceSettings::SaveToFile(const QString& path) const
@@ -62,35 +54,8 @@ bool TVitrelleDeviceSettings::SaveToFile(const QString& path) const
 void TVitrelleDeviceSettings::SaveToXML(TXmlDocument* document, TXmlNode element) const
 {
     AddNodeValue(document, element, NameElement, Name);
-    FDeviceInfo->SaveToXML(document, element);
-    FDisplayMode->SaveToXML(document, element);
+    FDeviceInfo.SaveToXML(document, element);
+    FDisplayMode.SaveToXML(document, element);
     AddNodeValue(document, element, FullScreenElement, BoolToText(FullScreen));
-    FControlSettings->SaveToXML(document, element);
-}
-
-void TVitrelleDeviceSettings::Assign(const TVitrelleDeviceSettings* other)
-{
-    if (other == nullptr || other == this)
-        return;
-    Name = other->Name;
-    FileName = other->GetFileName();
-    FDeviceInfo->Assign(other->FDeviceInfo.get());
-    FDisplayMode->Assign(other->FDisplayMode.get());
-    FullScreen = other->FullScreen;
-    FControlSettings->Assign(other->FControlSettings.get());
-}
-
-std::unique_ptr<TVitrelleDeviceSettings> TVitrelleDeviceSettings::Clone() const
-{
-    auto copy = std::make_unique<TVitrelleDeviceSettings>();
-    copy->Assign(this);
-    return copy;
-}
-
-bool TVitrelleDeviceSettings::Equals(const TVitrelleDeviceSettings* other) const
-{
-    return other != nullptr && Name.compare(other->Name, Qt::CaseInsensitive) == 0 &&
-           FileName.compare(other->GetFileName(), Qt::CaseInsensitive) == 0 &&
-           FDisplayMode->Equals(other->FDisplayMode.get()) &&
-           FControlSettings->Equals(other->FControlSettings.get()) && FullScreen == other->FullScreen;
+    FControlSettings.SaveToXML(document, element);
 }

@@ -7,32 +7,28 @@
 
 #include <QString>
 
-#include <memory>
-
 // One display's settings file in the device folder: the name the operator gave it, the identity of the
 // display it was written for, the display mode wanted, whether the slide window covers the whole monitor, and
-// the serial port and command codes that switch the display on and off.
+// the serial port and command codes that switch the display on and off. A value: copied and compared field
+// by field (names with their letter case, the file name as held, the identity included).
 class TVitrelleDeviceSettings
 {
 public:
     static constexpr QLatin1StringView LogSource{"TVitrelleDeviceSettings"};
 
-    TVitrelleDeviceSettings();
-    ~TVitrelleDeviceSettings();
-    TVitrelleDeviceSettings(const TVitrelleDeviceSettings&) = delete;
-    TVitrelleDeviceSettings& operator=(const TVitrelleDeviceSettings&) = delete;
+    bool operator==(const TVitrelleDeviceSettings&) const = default;
 
     QString Name;
     // The file name without folder, as loaded or as to be saved; not part of the file.
     QString FileName;
     bool FullScreen = false;
 
-    TVitrelleDeviceInfo& DeviceInfo() { return *FDeviceInfo; }
-    const TVitrelleDeviceInfo& DeviceInfo() const { return *FDeviceInfo; }
-    TDisplayMode& DisplayMode() { return *FDisplayMode; }
-    const TDisplayMode& DisplayMode() const { return *FDisplayMode; }
-    TDeviceControlSettings& ControlSettings() { return *FControlSettings; }
-    const TDeviceControlSettings& ControlSettings() const { return *FControlSettings; }
+    TVitrelleDeviceInfo& DeviceInfo() { return FDeviceInfo; }
+    const TVitrelleDeviceInfo& DeviceInfo() const { return FDeviceInfo; }
+    TDisplayMode& DisplayMode() { return FDisplayMode; }
+    const TDisplayMode& DisplayMode() const { return FDisplayMode; }
+    TDeviceControlSettings& ControlSettings() { return FControlSettings; }
+    const TDeviceControlSettings& ControlSettings() const { return FControlSettings; }
 
     // FileName, else Name, with the ".xml" extension forced; empty when both are empty.
     QString GetFileName() const;
@@ -48,15 +44,8 @@ public:
     void SaveToXML(TXmlDocument* document, TXmlNode element) const;
     void LoadFromXML(TXmlNode element, const QString& source);
 
-    // Null: nothing. FileName takes the other's effective file name.
-    void Assign(const TVitrelleDeviceSettings* other);
-    std::unique_ptr<TVitrelleDeviceSettings> Clone() const;
-    // Name and file name without regard to letter case (own field against the other's effective name), mode,
-    // control settings and FullScreen; the identity is not compared.
-    bool Equals(const TVitrelleDeviceSettings* other) const;
-
 private:
-    std::unique_ptr<TVitrelleDeviceInfo> FDeviceInfo;
-    std::unique_ptr<TDisplayMode> FDisplayMode;
-    std::unique_ptr<TDeviceControlSettings> FControlSettings;
+    TVitrelleDeviceInfo FDeviceInfo;
+    TDisplayMode FDisplayMode;
+    TDeviceControlSettings FControlSettings;
 };

@@ -16,8 +16,8 @@ class TComSettingForm : public QDialog
 public:
     explicit TComSettingForm(QWidget* parent);
 
-    // Shows the settings and, when the operator confirms, writes the chosen values into them (without
-    // firing their OnChange: they are a copy being edited). True when confirmed. The time-outs are offered
+    // Shows the settings and, when the operator confirms, writes the chosen values into them (a copy being
+    // edited: no port changes until the display applies them). True when confirmed. The time-outs are offered
     // within their bounds (TComSettings); a stored one out of them is shown bounded, which is logged.
     bool EditComSettings(TComSettings& settings);
 

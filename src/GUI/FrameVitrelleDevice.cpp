@@ -76,7 +76,7 @@ TFrameVitrelleDevice::TFrameVitrelleDevice(QWidget* owner, TVitrelleCenterAgent&
             // Compared from the live side: a file name typed without its extension ("Hall") becomes
             // "Hall.xml" in the display once applied, while the edited field keeps what was typed.
             action.setEnabled(device != nullptr && copies != nullptr &&
-                              !device->Settings().Equals(&copies->Edited()));
+                              device->Settings() != copies->Edited());
         },
         [this] { ApplySelected(); });
     actSaveDeviceSettings = ActionList->CreateAction(
@@ -267,7 +267,7 @@ void TFrameVitrelleDevice::FillDeviceTab(int index, TVitrelleDevice& device)
         reference = device.GetCurrentDisplayMode();
     int selected = -1;
     for (size_t i = 0; reference && i < modes.size() && selected < 0; ++i)
-        if (modes[i].Equals(reference.get()))
+        if (modes[i] == *reference)
             selected = static_cast<int>(i);
     box->setCurrentIndex(selected);
 
@@ -297,7 +297,7 @@ void TFrameVitrelleDevice::UpdateFromGUI()
     edited.FileName = tab.FileName->text();
     const int mode = tab.DisplayMode->currentIndex();
     if (mode >= 0 && static_cast<size_t>(mode) < tab.Modes.size())
-        edited.DisplayMode().Assign(&tab.Modes[static_cast<size_t>(mode)]);
+        edited.DisplayMode() = tab.Modes[static_cast<size_t>(mode)];
     edited.FullScreen = tab.FullScreen->isChecked();
 }
 
@@ -423,8 +423,8 @@ void TFrameVitrelleDevice::ApplySelected()
     if (device == nullptr || copies == nullptr)
         return;
     RenameWhenEdited(SelectedIndex(), *copies);
-    copies->Apply(device->Settings());
-    device->PublishName();
+    // The display takes the values and hands the new port settings to its control.
+    device->ApplySettings(&copies->Edited());
     PageControl->setTabText(SelectedIndex(), device->GetCaption());
 }
 

@@ -56,7 +56,7 @@ private:
     bool FWritten = false;
 };
 
-// What the slide window is asked for from its frame (Escape, the context menu).
+// What the slide window is asked for from its slide stack (Escape, the context menu).
 enum TFullScreenRequest : quint8
 {
     frEnter = 0,
@@ -64,16 +64,16 @@ enum TFullScreenRequest : quint8
     frToggle = 2,
 };
 
-// The slide window's frame: two slide views stacked on top of each other, both shown and the same size. The
-// front one shows the current slide; the back one loads the next. A swap only raises the back view over the
-// front one: a hidden view would not be painted and would show an old page for a few frames when revealed.
-// Main thread only.
+// The slide window's slide stack (the class keeps the name its log lines carry): two slide views stacked on
+// top of each other, both shown and the same size. The front one shows the current slide; the back one loads
+// the next. A swap only raises the back view over the front one: a hidden view would not be painted and would
+// show an old page for a few frames when revealed. Main thread only.
 class TFrameWebDiapositive : public QWidget
 {
     Q_OBJECT
 public:
     explicit TFrameWebDiapositive(std::shared_ptr<const ISlideViewFactory> views, QWidget* parent = nullptr);
-    // The views go before the frame's other children.
+    // The views go before the stack's other children.
     ~TFrameWebDiapositive() override;
 
     // Makes the two views and the context menu anew (those of an earlier play are freed): the first view is

@@ -21,9 +21,9 @@ TVitrelleForm::TVitrelleForm(std::shared_ptr<const ISlideViewFactory> views) : Q
     setCursor(Qt::BlankCursor);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    FFrame = new TFrameWebDiapositive(std::move(views), this);
-    layout->addWidget(FFrame);
-    FFrame->OnFullScreenRequest = [this](TFullScreenRequest request) { FullScreenRequest(request); };
+    FSlideStack = new TFrameWebDiapositive(std::move(views), this);
+    layout->addWidget(FSlideStack);
+    FSlideStack->OnFullScreenRequest = [this](TFullScreenRequest request) { FullScreenRequest(request); };
 }
 
 TVitrelleForm::~TVitrelleForm()
@@ -78,7 +78,7 @@ void TVitrelleForm::ShowWindow()
     }
     raise();
     activateWindow();
-    FFrame->CreateBrowsers();
+    FSlideStack->CreateBrowsers();
 }
 
 void TVitrelleForm::EnterFullScreen()

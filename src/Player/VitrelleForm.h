@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-// The slide window of a player: a top-level window on its display's monitor that holds the frame with the
+// The slide window of a player: a top-level window on its display's monitor that holds the slide stack, its
 // two slide views. Full screen, it is frameless and stays on top of every other window (an EWMH window
 // manager puts its panels behind it); otherwise it is a normal sizeable window, maximised. Black, with no
 // mouse cursor over it. Closing it hides it; it lives as long as its player. Main thread only.
@@ -34,16 +34,16 @@ public:
 
     bool PrepareSlide(const TDiapositive* slide, const TVitrelleRepository* repository)
     {
-        return FFrame->PrepareSlide(slide, repository);
+        return FSlideStack->PrepareSlide(slide, repository);
     }
     bool LoadPage(const QString& path, const TSlideAccess& access = {})
     {
-        return FFrame->LoadPage(path, access);
+        return FSlideStack->LoadPage(path, access);
     }
-    void ShowPreparedSlide() { FFrame->ShowPreparedSlide(); }
-    void SetOnSlideReady(std::function<void()> handler) { FFrame->OnSlideReady = std::move(handler); }
-    void SetOnSlideShown(std::function<void()> handler) { FFrame->OnSlideShown = std::move(handler); }
-    TFrameWebDiapositive& Frame() const { return *FFrame; }
+    void ShowPreparedSlide() { FSlideStack->ShowPreparedSlide(); }
+    void SetOnSlideReady(std::function<void()> handler) { FSlideStack->OnSlideReady = std::move(handler); }
+    void SetOnSlideShown(std::function<void()> handler) { FSlideStack->OnSlideShown = std::move(handler); }
+    TFrameWebDiapositive& SlideStack() const { return *FSlideStack; }
 
     // Raised after the window has been closed, by the user or by the program.
     std::function<void()> OnClosed;
@@ -58,6 +58,6 @@ private:
     void FullScreenRequest(TFullScreenRequest request);
 
     std::optional<TDesktopMonitor> FMonitor;
-    TFrameWebDiapositive* FFrame; // a child: freed with the window
+    TFrameWebDiapositive* FSlideStack; // a child: freed with the window
     bool FFullScreen = false;
 };

@@ -526,7 +526,7 @@ void TVitrellePlayer::JournalSwap()
 void TVitrellePlayer::CaptureScreen()
 {
     VC_ASSERT_MAIN_THREAD();
-    ISlideView* front = FForm->Frame().Front();
+    ISlideView* front = FForm->SlideStack().Front();
     if (FState != psPlaying || front == nullptr)
         return;
     FCapture->Write(JournalDisplay().Name, front->Widget().grab().toImage(), FServices.Clock->Now());

@@ -251,7 +251,7 @@ TEST_P(TransformBound, StopsTheTransformAndFailsTheRender)
     // Time passes only when it is read.
     auto now = std::make_shared<std::chrono::milliseconds>(0);
     const std::chrono::milliseconds step(GetParam().MsPerReading);
-    type->TransformLimits = {std::chrono::seconds(10), 1024 * 1024, [now, step] { return *now += step; }};
+    type->TransformLimits = {std::chrono::seconds(10), 1024 * 1024, [now, step] { return *now += step; }, {}};
     auto vitrelle = Slides();
     bool ok = false;
     const QByteArray page = RenderOf(vitrelle->DiapositiveAt(0), &ok);

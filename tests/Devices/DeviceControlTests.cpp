@@ -26,7 +26,8 @@ struct TControlFixture
         wanted.PowerStatus = QStringLiteral("ka 01 FF#13");
         wanted.PowerStatusOn = QStringLiteral("a 01 OK01x");
         wanted.PowerStatusOff = QStringLiteral("a 01 OK00x");
-        Settings.Assign(&wanted);
+        Settings = wanted;
+        Control.ApplyComSettings(Settings.ComSettings);
     }
     TFakeSerialPorts::TScript& Script() { return Ports->Script(); }
 };
@@ -172,7 +173,7 @@ TEST(DeviceControlTest, ACodeBeyondOneByteIsRefusedBeforeThePortOpens)
     EXPECT_EQ(f.Script().Configs.size(), 0);
 }
 
-TEST(DeviceControlTest, AssigningSettingsReconfiguresThePortOnlyWhileTheControlLives)
+TEST(DeviceControlTest, ThePortChangesWhenNewSettingsAreAppliedAndTheCodesAtOnce)
 {
     auto ports = std::make_shared<TFakeSerialPorts>();
     TDeviceControlSettings settings;
@@ -182,20 +183,21 @@ TEST(DeviceControlTest, AssigningSettingsReconfiguresThePortOnlyWhileTheControlL
     other.ComSettings.BaudRate = br115200;
     other.ComSettings.TimeOutConstant = 40;
     other.ComSettings.TimeOutPerChar = 3;
-    {
-        TDeviceControl control(&settings, ports);
-        EXPECT_EQ(control.ComPort().Port, QStringLiteral("/dev/ttyS4"));
-        settings.Assign(&other);
-        const TSerialPortConfig& port = control.ComPort();
-        EXPECT_EQ(port.Port, QStringLiteral("/dev/ttyUSB2"));
-        EXPECT_EQ(port.BaudRate, br115200);
-        EXPECT_EQ(port.ReadTotalConstant, 40);
-        EXPECT_EQ(port.WriteTotalConstant, 40);
-        EXPECT_EQ(port.ReadTotalMultiplier, 3);
-        EXPECT_EQ(port.WriteTotalMultiplier, 3);
-    }
-    // The settings outlive their control: assigning them again must not reach it.
-    settings.Assign(&other);
+    other.PowerOn = QStringLiteral("on");
+    TDeviceControl control(&settings, ports);
+    EXPECT_EQ(control.ComPort().Port, QStringLiteral("/dev/ttyS4")) << "taken from the start";
+    settings = other;
+    EXPECT_EQ(control.ComPort().Port, QStringLiteral("/dev/ttyS4")) << "a copy of values opens nothing";
+    EXPECT_EQ(control.Snapshot().PowerOn, QStringLiteral("on"));
+    control.ApplyComSettings(settings.ComSettings);
+    const TSerialPortConfig& port = control.ComPort();
+    EXPECT_EQ(port.Port, QStringLiteral("/dev/ttyUSB2"));
+    EXPECT_EQ(port.BaudRate, br115200);
+    EXPECT_EQ(port.ReadTotalConstant, 40);
+    EXPECT_EQ(port.WriteTotalConstant, 40);
+    EXPECT_EQ(port.ReadTotalMultiplier, 3);
+    EXPECT_EQ(port.WriteTotalMultiplier, 3);
+    EXPECT_EQ(control.Snapshot().Port.Port, QStringLiteral("/dev/ttyUSB2"));
 }
 
 } // namespace

@@ -334,29 +334,28 @@ TEST_P(MatchScoreCase, Scores)
 {
     const TVitrelleDeviceInfo own = MakeInfo(GetParam().Own);
     const TVitrelleDeviceInfo other = MakeInfo(GetParam().Other);
-    EXPECT_EQ(own.MatchScore(&other), GetParam().Score);
+    EXPECT_EQ(own.MatchScore(other), GetParam().Score);
 }
 
 INSTANTIATE_TEST_SUITE_P(Identities, MatchScoreCase, ::testing::ValuesIn(ScoreCases),
                          [](const auto& info) { return CaseName(info.index, info.param.Name); });
 
-TEST(DeviceInfo, AssignStoresTheGenericModelAndEqualsComparesFields)
+TEST(DeviceInfo, TheStoredIdentityNamesTheGenericModelAndEqualityComparesFieldsAsHeld)
 {
     const TVitrelleDeviceInfo read = MakeInfo({"", "VTR", "7HX", "VTR2415", "HDMI-1"});
-    TVitrelleDeviceInfo copy;
-    copy.Assign(&read);
-    EXPECT_EQ(copy.Model(), "Generic display device");
-    EXPECT_TRUE(copy.Equals(&read));
-    EXPECT_FALSE(read.Equals(&copy)); // own empty model against the generic one
-    copy.Assign(nullptr);
-    EXPECT_EQ(copy.GetSerial(), "7HX");
-    EXPECT_EQ(read.MatchScore(nullptr), 0);
+    const TVitrelleDeviceInfo named = read.WithModelNamed();
+    EXPECT_EQ(named.Model(), "Generic display device");
+    EXPECT_EQ(named.GetSerial(), "7HX");
+    EXPECT_NE(named, read) << "an empty model is not the generic one";
+    EXPECT_EQ(named.WithModelNamed(), named);
+    EXPECT_EQ(read.MatchScore(named), 4) << "an empty own model scores nothing";
+    EXPECT_EQ(named.MatchScore(read), 5) << "the other's empty model reads as the generic one";
 
-    TVitrelleDeviceInfo other = copy;
+    TVitrelleDeviceInfo other = named;
+    EXPECT_EQ(other, named);
     other.SetManufacturer("vtr");
-    EXPECT_TRUE(copy.Equals(&other));
-    other.SetPnpID("hdmi-1");
-    EXPECT_FALSE(copy.Equals(&other));
+    EXPECT_NE(other, named) << "a stored identity compares as written";
+    EXPECT_EQ(other.MatchScore(named), 5) << "the match ignores letter case";
 }
 
 TEST(DeviceInfo, XmlKeepsFieldsInOrder)

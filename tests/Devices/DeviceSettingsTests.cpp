@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 struct TFileCase
@@ -106,18 +108,24 @@ TEST(DeviceSettings, SavedAndLoadedBackIsEqualAndCopiesTakeTheEffectiveName)
 
     TVitrelleDeviceSettings loaded;
     ASSERT_TRUE(loaded.LoadFromFile(path));
-    EXPECT_TRUE(loaded.Equals(&settings));
+    EXPECT_EQ(loaded, settings);
     EXPECT_EQ(loaded.DeviceInfo().GetModel(), "LG TV");
     EXPECT_EQ(loaded.ControlSettings().PowerOn, "ka 01 01#13");
 
-    // A copy of settings that only had a name gets that name as its file; the identity is not compared.
-    TVitrelleDeviceSettings named;
-    named.Name = "Lobby";
-    const auto copy = named.Clone();
-    EXPECT_EQ(copy->FileName, "Lobby.xml");
-    EXPECT_TRUE(copy->Equals(&named));
-    copy->DeviceInfo().SetSerial("123");
-    EXPECT_TRUE(copy->Equals(&named));
-    copy->FullScreen = true;
-    EXPECT_FALSE(copy->Equals(&named));
+    // A copy is the same value; every field counts, the identity and the letter case of the name included.
+    TVitrelleDeviceSettings copy = loaded;
+    EXPECT_EQ(copy, settings);
+    for (const auto& change : std::initializer_list<std::function<void(TVitrelleDeviceSettings&)>>{
+             [](TVitrelleDeviceSettings& s) { s.Name = "shop window"; },
+             [](TVitrelleDeviceSettings& s) { s.FileName = "DEVICE3.xml"; },
+             [](TVitrelleDeviceSettings& s) { s.FullScreen = false; },
+             [](TVitrelleDeviceSettings& s) { s.DisplayMode() = TDisplayMode(1280, 720, 50, 32); },
+             [](TVitrelleDeviceSettings& s) { s.DeviceInfo().SetSerial("123"); },
+             [](TVitrelleDeviceSettings& s) { s.ControlSettings().ComSettings.TimeOutPerChar = 21; },
+             [](TVitrelleDeviceSettings& s) { s.ControlSettings().PowerOff = "off"; }}) {
+        copy = loaded;
+        change(copy);
+        EXPECT_NE(copy, loaded);
+        EXPECT_EQ(loaded, settings) << "the copy shares nothing with its original";
+    }
 }

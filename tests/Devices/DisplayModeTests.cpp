@@ -62,21 +62,17 @@ TEST(DisplayMode, SavesInOrderAndReadsBack)
               "<BitsPerPixel>16</BitsPerPixel></DisplayMode></VitrelleDevice>");
     TDisplayMode loaded;
     ASSERT_TRUE(loaded.LoadFromXML(root));
-    EXPECT_TRUE(loaded.Equals(&mode));
+    EXPECT_EQ(loaded, mode);
     EXPECT_FALSE(loaded.LoadFromXML(TXmlNode()));
 }
 
 TEST(DisplayMode, EqualsAllFourAndKeepsLowBitsOfSystemModes)
 {
     const TDisplayMode mode(TSystemDisplayMode{1920 + 65536, 1080, 60 + 256, 32});
-    EXPECT_TRUE(mode.Equals(std::make_unique<TDisplayMode>(1920, 1080, 60, 32).get()));
-    EXPECT_FALSE(mode.Equals(nullptr));
+    EXPECT_EQ(mode, TDisplayMode(1920, 1080, 60, 32));
     for (const TDisplayMode& other : {TDisplayMode(1921, 1080, 60, 32), TDisplayMode(1920, 1081, 60, 32),
                                       TDisplayMode(1920, 1080, 59, 32), TDisplayMode(1920, 1080, 60, 16)})
-        EXPECT_FALSE(mode.Equals(&other)) << other.ToString().toStdString();
-    TDisplayMode copy;
-    copy.Assign(&mode);
-    copy.Assign(nullptr);
-    EXPECT_TRUE(copy.Equals(&mode));
+        EXPECT_NE(mode, other) << other.ToString().toStdString();
+    const TDisplayMode copy = mode;
     EXPECT_EQ(copy.ToSystem(), (TSystemDisplayMode{1920, 1080, 60, 32}));
 }

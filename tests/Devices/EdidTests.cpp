@@ -273,7 +273,7 @@ TEST_P(StoredIdentity, ReadsBackAsDecoded)
     ASSERT_TRUE(loaded.LoadFromFile(path));
     EXPECT_EQ(loaded.DeviceInfo().Model(), settings.DeviceInfo().Model());
     EXPECT_EQ(loaded.DeviceInfo().GetSerial(), settings.DeviceInfo().GetSerial());
-    EXPECT_EQ(loaded.DeviceInfo().MatchScore(&settings.DeviceInfo()), 3) << "model, manufacturer and serial";
+    EXPECT_EQ(loaded.DeviceInfo().MatchScore(settings.DeviceInfo()), 3) << "model, manufacturer and serial";
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, StoredIdentity, ::testing::ValuesIn(StoredIdentityCases),

@@ -38,7 +38,8 @@ struct TPtyControl
         wanted.PowerStatus = QStringLiteral("#170#1#17#19#0#255#13");
         wanted.PowerStatusOn = QStringLiteral("#6#19#17#0#10#255");
         wanted.PowerStatusOff = QStringLiteral("#6#19#17#0#10#0");
-        Settings.Assign(&wanted);
+        Settings = wanted;
+        Control.ApplyComSettings(Settings.ComSettings);
     }
 };
 
@@ -210,10 +211,8 @@ TEST(PtyFailureTest, MissingBusyOrVanishingPortsAreErrorsThatLeaveNothingOpen)
         TDisplaySimulator display({{PowerOnRequest, PowerOnReply}});
         const int openBefore = OpenDescriptorsOn(display.PortPath());
         TPtyControl pty(display.PortPath(), 50, 2);
-        TComSettings custom;
-        custom.Assign(&pty.Settings.ComSettings);
-        custom.BaudRate = brCustom;
-        pty.Settings.ComSettings.Assign(&custom);
+        pty.Settings.ComSettings.BaudRate = brCustom;
+        pty.Control.ApplyComSettings(pty.Settings.ComSettings);
         EXPECT_THROW(pty.Control.PowerOn(), ESerialError);
         EXPECT_EQ(OpenDescriptorsOn(display.PortPath()), openBefore);
     }

@@ -144,31 +144,12 @@ TEST(DeviceControlSettingsTest, SavedSettingsLoadBackEqualAndOnlyThePortDiffers)
     ASSERT_TRUE(reread.LoadFromBytes(document.SaveToBytes()));
     TDeviceControlSettings loaded;
     ASSERT_TRUE(loaded.LoadFromXML(reread.DocumentElement()));
-    EXPECT_TRUE(loaded.Equals(&settings));
+    EXPECT_EQ(loaded, settings);
     loaded.ComSettings.Port = QStringLiteral("/dev/ttyUSB1");
-    EXPECT_FALSE(loaded.Equals(&settings));
+    EXPECT_NE(loaded, settings);
     loaded.ComSettings.Port = settings.ComSettings.Port;
     loaded.PowerStatusOn = QStringLiteral("a#32B");
-    EXPECT_FALSE(loaded.Equals(&settings));
-}
-
-TEST(DeviceControlSettingsTest, AssignCopiesAndFiresTheChangeHandlerOnce)
-{
-    TDeviceControlSettings source;
-    source.ComSettings.Port = QStringLiteral("/dev/ttyS3");
-    source.ComSettings.TimeOutConstant = 99;
-    source.PowerOffOK = QStringLiteral("ok");
-    TDeviceControlSettings target;
-    int calls = 0;
-    target.ComSettings.OnChange = [&](TComSettings* changed) {
-        ++calls;
-        EXPECT_EQ(changed, &target.ComSettings);
-        EXPECT_EQ(changed->TimeOutConstant, 99);
-    };
-    target.Assign(&source);
-    target.Assign(nullptr);
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(target.Equals(&source));
+    EXPECT_NE(loaded, settings);
 }
 
 struct TTimeOutCase

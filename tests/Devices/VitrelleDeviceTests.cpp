@@ -120,10 +120,12 @@ TEST_F(Device, ApplyingSettingsTakesTheSystemIdentityAndRegisters)
     TVitrelleDeviceSettings file;
     file.Name = "Window";
     file.DeviceInfo().SetModel("Another screen");
+    file.ControlSettings().ComSettings.Port = "/dev/ttyUSB3";
     const auto other = Make({}, 2);
     other->ApplySettings(&file);
     EXPECT_EQ(other->Settings().Name, "Window");
     EXPECT_EQ(other->Settings().FileName, "Window.xml");
+    EXPECT_EQ(other->Control().ComPort().Port, "/dev/ttyUSB3") << "the next command opens the new port";
     EXPECT_EQ(other->Settings().DeviceInfo().GetModel(), TVitrelleDeviceInfo::GenericModel)
         << "the identity read from the system (none here) replaces the file's";
 }

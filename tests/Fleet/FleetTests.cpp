@@ -148,9 +148,15 @@ public:
         return Screens + QStringLiteral("/%1.jpg").arg(display);
     }
 
-    std::vector<TFleetDisplayStatus> FDisplays = {
-        {.Name = QStringLiteral("Lobby"), .Output = QStringLiteral("HDMI-1")},
-        {.Name = QStringLiteral("Bar"), .Output = QStringLiteral("HDMI-2")}};
+    static TFleetDisplayStatus Display(const QString& name, const QString& output)
+    {
+        TFleetDisplayStatus display;
+        display.Name = name;
+        display.Output = output;
+        return display;
+    }
+    std::vector<TFleetDisplayStatus> FDisplays = {Display(QStringLiteral("Lobby"), QStringLiteral("HDMI-1")),
+                                                  Display(QStringLiteral("Bar"), QStringLiteral("HDMI-2"))};
     std::vector<TFleetCommand> Commands;
     QString Screens;
 };
@@ -217,7 +223,9 @@ TEST_F(FleetWithBroker, StatusAndPlaysArrivePlainAndOverTls)
     for (const bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
         TTempFolder brokerFolder;
-        TMosquittoBroker broker(brokerFolder.Path(), {.Tls = tls});
+        TMosquittoBroker::TOptions options;
+        options.Tls = tls;
+        TMosquittoBroker broker(brokerFolder.Path(), options);
         TTestClient client(broker, QStringLiteral("collector"), tls);
         const QString journalPath = JournalPath();
         QFile::remove(journalPath);
@@ -273,7 +281,9 @@ TEST_F(FleetWithBroker, ABrokerKilledAndStartedAgainLosesAndDoublesNoPlay)
     TTempFolder brokerFolder;
     TMosquittoBroker broker(brokerFolder.Path(), {});
     auto client = std::make_unique<TTestClient>(broker, QStringLiteral("collector"), false);
-    TPlayJournal journal(JournalPath(), {.FlushPeriod = std::chrono::milliseconds(100)});
+    TPlayJournal::TOptions options;
+    options.FlushPeriod = std::chrono::milliseconds(100);
+    TPlayJournal journal(JournalPath(), options);
     auto node = StartNode(broker, {}, std::chrono::milliseconds(1000));
     int recorded = 0;
     QTimer player;

@@ -66,7 +66,7 @@ class ConfiguredModeTest : public DevicesPageTest, public ::testing::WithParamIn
 TEST_P(ConfiguredModeTest, TheListShowsTheConfiguredModeWhenSupportedElseTheCurrentOne)
 {
     WriteDeviceFile("DEVICE1.xml",
-                    [](TVitrelleDeviceSettings& s) { s.DisplayMode().Assign(&GetParam().Configured); });
+                    [](TVitrelleDeviceSettings& s) { s.DisplayMode() = GetParam().Configured; });
     OpenPage();
     EXPECT_EQ(Control<QComboBox>("cmbDeviceDisplayMode0")->currentText(), GetParam().Selected);
     EXPECT_FALSE(ApplyEnabled());

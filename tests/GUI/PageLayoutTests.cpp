@@ -56,8 +56,9 @@ void CheckNotClipped(const QWidget* widget)
         EXPECT_GE(size.height(), button->fontMetrics().height()) << Describe(widget);
     } else if (const auto* combo = qobject_cast<const QComboBox*>(widget)) {
         // A list of the program's own texts shows its longest whole (names from the server may be cut).
-        if (combo->sizeAdjustPolicy() == QComboBox::AdjustToContents)
+        if (combo->sizeAdjustPolicy() == QComboBox::AdjustToContents) {
             EXPECT_GE(size.width(), combo->sizeHint().width()) << Describe(widget);
+        }
         EXPECT_GE(size.height(), widget->minimumSizeHint().height()) << Describe(widget);
     } else if (qobject_cast<const QLineEdit*>(widget) != nullptr ||
                qobject_cast<const QAbstractSpinBox*>(widget) != nullptr) {

@@ -517,7 +517,8 @@ TEST_F(SettingsPage, TheFleetTabRefusesPlainMqttToAnotherMachineUntilAllowed)
     Edit("edFleetHost")->setText("broker.example");
     Edit("edFleetPassword")->setText("fleet-secret");
     Idle();
-    EXPECT_TRUE(Control<QLabel>("lblFleetProblem")->text().startsWith("Plain MQTT to broker.example is refused"));
+    EXPECT_TRUE(
+        Control<QLabel>("lblFleetProblem")->text().startsWith("Plain MQTT to broker.example is refused"));
     for (const char* button : {"btnApplySettings", "btnSaveSettings"}) {
         TMessageBox::SetNextAnswer(QMessageBox::Ok);
         Click(Button(button));

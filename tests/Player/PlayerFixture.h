@@ -112,9 +112,9 @@ protected:
         ASSERT_GT(Clock->Reads(), reads);
     }
 
-    TFrameWebDiapositive& Frame() const { return Player->Form().Frame(); }
-    TFakeSlideView& Front() const { return dynamic_cast<TFakeSlideView&>(*Frame().Front()); }
-    TFakeSlideView& Back() const { return dynamic_cast<TFakeSlideView&>(*Frame().Back()); }
+    TFrameWebDiapositive& SlideStack() const { return Player->Form().SlideStack(); }
+    TFakeSlideView& Front() const { return dynamic_cast<TFakeSlideView&>(*SlideStack().Front()); }
+    TFakeSlideView& Back() const { return dynamic_cast<TFakeSlideView&>(*SlideStack().Back()); }
     // The slide id of the page a view shows ("" for none).
     static QString SlideOf(const TFakeSlideView& view)
     {

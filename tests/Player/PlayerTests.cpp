@@ -89,9 +89,9 @@ TEST_F(PlayerTest, ASlideNotReadyAtItsTickIsSkippedAndTheVisibleOneStays)
     // Both views stay shown and stacked, the visible one on top.
     for (TFakeSlideView* view : {&Front(), &Back()}) {
         EXPECT_TRUE(view->isVisible());
-        EXPECT_EQ(view->geometry(), Frame().rect());
+        EXPECT_EQ(view->geometry(), SlideStack().rect());
     }
-    EXPECT_EQ(Frame().childAt(Frame().rect().center()), &Front());
+    EXPECT_EQ(SlideStack().childAt(SlideStack().rect().center()), &Front());
     EXPECT_EQ(PlayerLines().filter("preparation").size(), 4) << LogText(Log);
 }
 
@@ -406,7 +406,7 @@ TEST_P(ReloadWhilePlaying, TheRunningShowGoesOnWithTheContentLoadedLast)
                            {Views, ScreenSaver, nullptr, 1000ms, std::make_shared<TManualSteadyClock>()});
     ASSERT_TRUE(second.Play("17"));
     const auto secondBack = [&] {
-        return SlideOf(dynamic_cast<TFakeSlideView&>(*second.Form().Frame().Back()));
+        return SlideOf(dynamic_cast<TFakeSlideView&>(*second.Form().SlideStack().Back()));
     };
     ASSERT_TRUE(ServeEventsUntil([&] { return !secondBack().isEmpty(); }));
     if (GetParam().Update) {
@@ -640,7 +640,7 @@ TEST_F(PlayerTest, ASlowTransformHoldsNeitherTheMainThreadNorTheOtherDisplay)
     ASSERT_TRUE(ServeEventsUntil([&] { return !fastSwaps.empty(); }));
     ASSERT_TRUE(slow->Play("mixed"));
     const auto slowFront = [&] {
-        return SlideOf(dynamic_cast<TFakeSlideView&>(*slow->Form().Frame().Front()));
+        return SlideOf(dynamic_cast<TFakeSlideView&>(*slow->Form().SlideStack().Front()));
     };
     ASSERT_TRUE(ServeEventsUntil([&] { return slowFront() == "q1"; }, 120000)) << LogText(Log);
     const milliseconds slowArrived = Elapsed(since);

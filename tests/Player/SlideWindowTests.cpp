@@ -13,8 +13,8 @@ class SlideWindow : public ::testing::Test
 {
 protected:
     TFakeSlideView& View(size_t index) const { return *Views->Views().at(index); }
-    TFakeSlideView& Front() const { return dynamic_cast<TFakeSlideView&>(*Form.Frame().Front()); }
-    TFakeSlideView& Back() const { return dynamic_cast<TFakeSlideView&>(*Form.Frame().Back()); }
+    TFakeSlideView& Front() const { return dynamic_cast<TFakeSlideView&>(*Form.SlideStack().Front()); }
+    TFakeSlideView& Back() const { return dynamic_cast<TFakeSlideView&>(*Form.SlideStack().Back()); }
     static bool Frameless(const QWidget& window)
     {
         return window.windowFlags().testFlag(Qt::FramelessWindowHint) &&
@@ -50,7 +50,7 @@ TEST_F(SlideWindow, CoversItsMonitorAndEscapeTogglesFullScreen)
         EXPECT_EQ(View(i).geometry(), QRect(QPoint(0, 0), Form.size()));
     }
     EXPECT_EQ(&Front(), &View(0));
-    EXPECT_EQ(Form.Frame().childAt(Form.rect().center()), &View(0));
+    EXPECT_EQ(Form.SlideStack().childAt(Form.rect().center()), &View(0));
 
     // A display plugged in elsewhere: the shown window follows it.
     Form.SetMonitor(Monitor(QRect(200, 100, 320, 240)));
@@ -98,12 +98,12 @@ TEST_F(SlideWindow, OnlyTheFrontViewHasTheMenuAndOnlyTheBackOneReportsReady)
     QWidget* raised = nullptr;
     Form.SetOnSlideShown([&] {
         ++shown;
-        raised = Form.Frame().childAt(Form.rect().center());
+        raised = Form.SlideStack().childAt(Form.rect().center());
     });
     Form.SetMonitor(Monitor(QGuiApplication::primaryScreen()->geometry()));
     Form.SetFullScreen(true);
     Form.ShowWindow();
-    QMenu* menu = Form.Frame().Menu();
+    QMenu* menu = Form.SlideStack().Menu();
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(menu->actions().size(), 1);
     QAction* item = menu->actions().first();
@@ -134,7 +134,7 @@ TEST_F(SlideWindow, OnlyTheFrontViewHasTheMenuAndOnlyTheBackOneReportsReady)
     EXPECT_EQ(shown, 0);
     Form.ShowPreparedSlide();
     EXPECT_EQ(&Front(), &second);
-    EXPECT_EQ(Form.Frame().childAt(Form.rect().center()), &second);
+    EXPECT_EQ(Form.SlideStack().childAt(Form.rect().center()), &second);
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(raised, &second) << "raised once the new slide is on top";
     second.MakeReady();

@@ -103,7 +103,7 @@ struct TWork
         Downloader = Repository->GetDownloader(VitrelleId);
         if (Vitrelle == nullptr || Downloader == nullptr)
             throw EVitrelleError(QStringLiteral("Cannot load vitrelle %1").arg(VitrelleId));
-        Frame.CreateBrowsers();
+        SlideStack.CreateBrowsers();
     }
     ~TWork()
     {
@@ -132,7 +132,7 @@ struct TWork
     {
         for (const TDiapositive* slide : Vitrelle->Diapositives()) {
             QFile::remove(Repository->DiapositiveFilePath(slide));
-            if (!Frame.PrepareSlide(slide, Repository.get()))
+            if (!SlideStack.PrepareSlide(slide, Repository.get()))
                 throw EVitrelleError(QStringLiteral("Cannot render slide %1").arg(slide->Id));
         }
     }
@@ -144,7 +144,7 @@ struct TWork
     std::unique_ptr<TVitrelleRepository> Repository;
     std::shared_ptr<TVitrelle> Vitrelle;
     TVitrelleDownloader* Downloader = nullptr;
-    TFrameWebDiapositive Frame{Platform.SlideViews};
+    TFrameWebDiapositive SlideStack{Platform.SlideViews};
 };
 
 [[noreturn]] void Run(const QString& folder)
