@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the benchmarks, the demo and the package need
-# (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units).
+# (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units; ffmpeg: the test videos
+# of the demo, the tests and the benchmarks, scripts/make-clip.sh).
 #   scripts/install-deps.sh          what the build and the test suite need
 #   scripts/install-deps.sh --fuzz   that, and clang with libFuzzer (scripts/fuzz.sh)
 # Idempotent: quiet when everything is present; runs `apt-get update` once when something is missing.
@@ -19,6 +20,7 @@ PACKAGES=(
   xvfb xauth x11-apps x11-xserver-utils imagemagick dbus-daemon
   fonts-dejavu-core
   dpkg-dev systemd
+  ffmpeg
 )
 if [ "${1:-}" = "--fuzz" ]; then
   # clang 16: the older clang of Debian 12 cannot compile libstdc++ 12's std::source_location.
