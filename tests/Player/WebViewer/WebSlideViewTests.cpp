@@ -1350,6 +1350,7 @@ TEST_F(WebSlideViewTest, AVideoSlideIsReadyAtItsFirstFrameAndPlaysFromThereAtThe
         const char* Codec;
         const char* File;
         const char* Attributes;
+        qint64 UntilEndMs = -1;
     };
     const TRow rows[] = {
         {"h264", "first.mp4", "autoplay"},
@@ -1358,6 +1359,8 @@ TEST_F(WebSlideViewTest, AVideoSlideIsReadyAtItsFirstFrameAndPlaysFromThereAtThe
         {"av1", "first-av1.webm", "autoplay"},
         // The slide's own script asks to play at once; preload none would never load a frame.
         {"h264", "first.mp4", "preload='none' onloadstart='this.play()'"},
+        // The slide asks to stay until its 2 s video ends.
+        {"vp9", "first.webm", "autoplay data-vitrelle-until-end", 2000},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(QStringLiteral("%1 %2").arg(row.Codec, row.Attributes).toStdString());
@@ -1374,6 +1377,7 @@ TEST_F(WebSlideViewTest, AVideoSlideIsReadyAtItsFirstFrameAndPlaysFromThereAtThe
         view->Navigate(Write("video.html", VideoPage({row.File}, row.Attributes)));
         ASSERT_TRUE(WaitReady(*view, 1, 20000));
         EXPECT_TRUE(Green(atReady)) << ColourText(atReady).toStdString();
+        EXPECT_EQ(view->UntilEndMs(), row.UntilEndMs);
         // Held at its first frame while it waits for the swap.
         Serve(700);
         EXPECT_TRUE(Green(CentreColour(view->Widget())));
