@@ -4,8 +4,8 @@
 // time, and the CPU of the program and its engine per second of video. Then a show of alternating video and
 // still slides through the real player, the screen read at 60 frames a second: blank, mixed and stale frames,
 // video slides whose first frame never showed, the clip's time at the first frame after each swap, and the
-// memory of every process of the program early and late; and the memory of the program over 1,000 video slides
-// loaded one after the other into one view. A summary table ends the run.
+// memory of every process of the program early and late; and the memory of the program over 1,000 video
+// slides loaded one after the other into one view. A summary table ends the run.
 //   build/bin/VideoBench                         everything (VC_VIDEO_SWAPS=N: N slides in the show, 200;
 //                                                VC_VIDEO_SLIDES=N: N slides in the memory run, 1,000)
 //   build/bin/VideoBench --benchmark_filter=Decode
@@ -52,7 +52,8 @@ using TClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
-const QSize ScreenSize(1920, 1080);
+// The screen, 1920x1080 unless VC_VIDEO_SCREEN=WxH says otherwise.
+QSize ScreenSize(1920, 1080);
 constexpr int ClipRate = 30;
 constexpr int ClipSeconds = 10;
 constexpr auto FramePeriod = std::chrono::microseconds(16667); // 60 frames a second
@@ -291,14 +292,17 @@ int SwapCount()
 // Still slides are even positions, each its own colour, none of them grey (the strip's cells are).
 QRgb StillColour(int position)
 {
-    static constexpr int Levels[] = {40, 110, 180, 250};
-    const int index = position / 2;
-    int r = Levels[index % 4];
-    int g = Levels[index / 4 % 4];
-    int b = Levels[(index / 16 + 1 + index % 3) % 4];
-    if (std::abs(r - g) < 60 && std::abs(g - b) < 60)
-        b = 290 - b;
-    return qRgb(r, g, std::clamp(b, 0, 255));
+    static const QList<QRgb> colours = [] {
+        static constexpr int Levels[] = {40, 85, 130, 175, 220, 250};
+        QList<QRgb> list;
+        for (int r : Levels)
+            for (int g : Levels)
+                for (int b : Levels)
+                    if (std::max({r, g, b}) - std::min({r, g, b}) >= 60)
+                        list << qRgb(r, g, b);
+        return list;
+    }();
+    return colours[position / 2 % colours.size()];
 }
 
 class TVideoShow
@@ -474,7 +478,9 @@ void BM_VideoSwapQuality(benchmark::State& state)
         TProcessSample late;
         const auto started = TClock::now();
         {
-            TShowPlayback playback(show, 2);
+            bool secondsGiven = false;
+            const int seconds = qEnvironmentVariableIntValue("VC_VIDEO_SLIDE_SECONDS", &secondsGiven);
+            TShowPlayback playback(show, secondsGiven && seconds > 0 ? seconds : 2);
             TScreenSampler sampler(Server->Name(), SamplePoints());
             sampler.Start(FramePeriod);
             if (!playback.Player->Play(VitrelleId))
@@ -501,7 +507,11 @@ void BM_VideoSwapQuality(benchmark::State& state)
 
         // Each frame belongs to the last swap before it. Until the new slide shows, frames of the one before
         // are the swap's latency; once it has shown, they are stale.
+        // A video slide that follows another (the still between was skipped) looks like it: its first frame
+        // is not judged.
         int blank = 0, mixed = 0, stale = 0, videoSwaps = 0, firstFrameMissing = 0, neverSeen = 0;
+        int videoAfterVideo = 0;
+        int blankBeforeSeen = 0; // blank frames between a swap and the first frame of its slide
         std::vector<double> clipTimes;
         std::vector<double> latencies;
         size_t swap = 0;
@@ -518,6 +528,7 @@ void BM_VideoSwapQuality(benchmark::State& state)
             const TVerdict verdict = Judge(frame.Colours, slides);
             if (verdict.Kind == TVerdict::Blank) {
                 ++blank;
+                blankBeforeSeen += seen ? 0 : 1;
                 continue;
             }
             if (verdict.Kind == TVerdict::Mixed) {
@@ -534,7 +545,9 @@ void BM_VideoSwapQuality(benchmark::State& state)
                 seen = true;
                 latencies.push_back(
                     std::chrono::duration<double, std::milli>(frame.Time - swaps[swap].Time).count());
-                if (isVideo) {
+                if (isVideo && swap > 0 && swaps[swap - 1].Slide % 2 == 1) {
+                    ++videoAfterVideo;
+                } else if (isVideo) {
                     ++videoSwaps;
                     clipTimes.push_back(verdict.Value * 1000.0 / ClipRate);
                     firstFrameMissing += verdict.Value > 0 ? 1 : 0;
@@ -550,8 +563,10 @@ void BM_VideoSwapQuality(benchmark::State& state)
         state.counters["slides"] = slides;
         state.counters["swaps"] = static_cast<double>(swaps.size());
         state.counters["video_swaps_seen"] = videoSwaps;
+        state.counters["video_after_video_not_judged"] = videoAfterVideo;
         state.counters["frames"] = static_cast<double>(frames.size());
         state.counters["blank"] = blank;
+        state.counters["blank_before_slide_seen"] = blankBeforeSeen;
         state.counters["mixed"] = mixed;
         state.counters["stale"] = stale;
         state.counters["first_frame_missing"] = firstFrameMissing;
@@ -599,6 +614,9 @@ void PrintSummary()
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
+    const QStringList screen = qEnvironmentVariable("VC_VIDEO_SCREEN").split('x');
+    if (screen.size() == 2 && screen[0].toInt() > 0 && screen[1].toInt() > 0)
+        ScreenSize = QSize(screen[0].toInt(), screen[1].toInt());
     TXvfbServer server;
     if (!StartBenchDisplay(server, ScreenSize))
         return 1;
