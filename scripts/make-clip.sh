@@ -6,9 +6,10 @@
 #     --size WxH                      (default 1920x1080)
 #     --seconds S                     (default 10)
 #     --rate R                        frames per second (default 30)
-#     --pattern code|first-green      code: a moving test picture under a strip of 16 black or white cells
-#                                     across its top that spell the frame's number in binary, lowest bit at
-#                                     the left (a reader of the screen finds which frame is shown);
+#     --pattern code|first-green      code: a moving test picture under a strip of 16 grey (0) or white (1)
+#                                     cells across its top that spell the frame's number in binary, lowest
+#                                     bit at the left (a reader of the screen finds which frame is shown;
+#                                     black there is no frame at all);
 #                                     first-green: the first frame all green, every later one all red
 #     --audio                         adds a quiet 440 Hz tone (AAC in MP4, Opus in WebM)
 # The clips are made the way the README advises for the kiosk: 8-bit 4:2:0, a key frame every second, the
@@ -39,7 +40,7 @@ case "$pattern" in
     picture="testsrc2=size=${size}:rate=${rate}:duration=${seconds}[bg];"
     # 16 pixels, one per bit of the frame number, widened to cells of the clip's width.
     picture+="color=black:size=16x1:rate=${rate}:duration=${seconds},format=gray,"
-    picture+="geq=lum='255*mod(floor(N/pow(2\\,X))\\,2)',scale=${width}:${cell_h}:flags=neighbor[code];"
+    picture+="geq=lum='64+191*mod(floor(N/pow(2\\,X))\\,2)',scale=${width}:${cell_h}:flags=neighbor[code];"
     picture+="[bg][code]overlay=0:0:shortest=1,format=yuv420p[v]"
     ;;
   first-green)

@@ -1266,7 +1266,8 @@ bool Red(const QColor& colour)
 
 QString ColourText(const QColor& colour)
 {
-    return QStringLiteral("(%1, %2, %3)").arg(colour.red()).arg(colour.green()).arg(colour.blue());
+    return QStringLiteral("(%1, %2, %3)")
+        .arg(QString::number(colour.red()), QString::number(colour.green()), QString::number(colour.blue()));
 }
 
 // A video page: each source fills its share of the width, side by side.
