@@ -259,10 +259,15 @@ void BM_VideoMemory(benchmark::State& state)
             ServeUntil([] { return false; }, 100ms);
             if (slide + 1 == 50)
                 early = SampleProcesses(ProgramProcesses());
-            if ((slide + 1) % 100 == 0)
-                std::fprintf(stderr, "%d video slides: PSS %.1f MiB in %d processes\n", slide + 1,
-                             SampleProcesses(ProgramProcesses()).PssMiB,
-                             SampleProcesses(ProgramProcesses()).Processes);
+            if ((slide + 1) % 100 == 0) {
+                // Each process apart, to tell the program from its renderer and the engine's other processes.
+                QString each;
+                for (const pid_t pid : ProgramProcesses())
+                    each += QStringLiteral(" %1:%2").arg(
+                        QString::number(pid), QString::number(SampleProcesses({pid}).PssMiB, 'f', 1));
+                std::fprintf(stderr, "%d video slides: PSS %.1f MiB (pid:MiB%s)\n", slide + 1,
+                             SampleProcesses(ProgramProcesses()).PssMiB, qPrintable(each));
+            }
         }
         late = SampleProcesses(ProgramProcesses());
         state.SetIterationTime(std::chrono::duration<double>(TClock::now() - started).count());
