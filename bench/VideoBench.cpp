@@ -7,7 +7,8 @@
 // memory of every process of the program early and late; and the memory of the program over 1,000 video
 // slides loaded one after the other into one view. A summary table ends the run.
 //   build/bin/VideoBench                         everything (VC_VIDEO_SWAPS=N: N slides in the show, 200;
-//                                                VC_VIDEO_SLIDES=N: N slides in the memory run, 1,000)
+//                                                VC_VIDEO_SLIDES=N: N slides in the memory run, 1,000;
+//                                                VC_VIDEO_MEMORY_STILL=1: still pages in it, for comparison)
 //   build/bin/VideoBench --benchmark_filter=Decode
 #include "BenchDisplay.h"
 #include "Clock.h"
@@ -233,8 +234,11 @@ void BM_VideoMemory(benchmark::State& state)
             WriteFile(ClipFolder->filePath(QStringLiteral("memory%1.html").arg(i)),
                       QStringLiteral("<!DOCTYPE html><html><head><style>html, body { margin: 0; } video { "
                                      "width: 100vw; height: 100vh; display: block; }</style></head><body>"
-                                     "<video autoplay src='%1'></video></body></html>")
-                          .arg(QFileInfo(clip).fileName())
+                                     "%1</body></html>")
+                          .arg(qEnvironmentVariableIsSet("VC_VIDEO_MEMORY_STILL")
+                                   ? QStringLiteral("<div style='background: teal; height: 100vh'></div>")
+                                   : QStringLiteral("<video autoplay src='%1'></video>")
+                                         .arg(QFileInfo(clip).fileName()))
                           .toUtf8());
         QWidget window;
         window.setWindowFlag(Qt::FramelessWindowHint);
