@@ -28,6 +28,8 @@ public:
     }
     QWidget& Widget() override { return FInner->Widget(); }
     void SetAccess(const TSlideAccess& access) override { FInner->SetAccess(access); }
+    void Start() override { FInner->Start(); }
+    qint64 UntilEndMs() const override { return FInner->UntilEndMs(); }
     void Navigate(const QUrl& url) override
     {
         FUrl = url;

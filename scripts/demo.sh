@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the program, lays out a demo application folder in build/demo/ and starts the program there.
-# The demo's schedule plays the "welcome" vitrelle at start (4 s per slide). Without a DISPLAY the program
-# runs under Xvfb for a bounded time; screenshots of the screen are saved to build/demo/screenshot.png (the
-# first slide, 3 s after launch) and build/demo/screenshot-later.png (a later slide), and the script checks
-# that the two differ.
+# The demo's schedule plays the "welcome" vitrelle at start (4 s per slide; its video slide, a test card that
+# scripts/make-clip.sh makes with ffmpeg when the folder is laid out, stays until its 6 s clip ends). Without a
+# DISPLAY the program runs under Xvfb for a bounded time; screenshots of the screen are saved to
+# build/demo/screenshot.png (the first slide, 3 s after launch) and build/demo/screenshot-later.png (a later
+# slide), and the script checks that the two differ.
 #   scripts/demo.sh                 with the demo's VitrelleCenter.xml
 #   scripts/demo.sh --no-settings   without a settings file (the program logs that and uses its defaults)
 #   scripts/demo.sh --seconds N     how long the program runs under Xvfb (default 15)
@@ -38,7 +39,7 @@ if [ "$server" = yes ]; then
   # Everything the cache would hold comes from the server instead.
   cmake --build build -j "$(nproc)" --target TestContentServer
   rm -rf "$demo/Cache" && mkdir -p "$demo/Cache"
-  build/bin/TestContentServer scripts/demo/Cache 8080 &
+  build/bin/TestContentServer "$(demo_content)" 8080 &
   server_pid=$!
   trap 'kill -TERM "$server_pid" 2>/dev/null || true' EXIT
   sleep 1

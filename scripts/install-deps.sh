@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the benchmarks, the demo and the package need
 # (dpkg-dev: dpkg-shlibdeps; systemd: systemd-analyze, which checks the package's units; clang-format and
-# clang-tidy: the formatting check of CI and scripts/tidy.sh).
+# clang-tidy: the formatting check of CI and scripts/tidy.sh; ffmpeg: the test videos of the demo,
+# the tests and the benchmarks, scripts/make-clip.sh).
 # mosquitto and openssl: the fleet link's tests start a broker of their own, with certificates made there;
 # chromium and node's puppeteer-core (tests/web, from the npm registry by its lockfile): the fleet page's test.
 #   scripts/install-deps.sh          what the build and the test suite need
@@ -25,6 +26,7 @@ PACKAGES=(
   fonts-dejavu-core
   dpkg-dev systemd
   clang-format clang-tidy
+  ffmpeg
 )
 if [ "${1:-}" = "--fuzz" ]; then
   # clang 16: the older clang of Debian 12 cannot compile libstdc++ 12's std::source_location.

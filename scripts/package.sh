@@ -71,6 +71,8 @@ install -m 0644 packaging/systemd/vitrellecenter.service "$tree/usr/lib/systemd/
 install -m 0644 README.md "$tree/usr/share/doc/vitrellecenter/README.md"
 # The demo: slide types, a cached show and a schedule that plays it, to copy into the application folder.
 cp -r scripts/demo "$tree/usr/share/vitrellecenter/demo"
+# The video of the demo's video slide is made, not kept in the sources.
+bash scripts/make-clip.sh --size 1280x720 --seconds 6 "$tree/usr/share/vitrellecenter/demo/Cache/Video/media/testcard.mp4"
 find "$tree/usr/share/vitrellecenter" -type d -exec chmod 0755 {} +
 find "$tree/usr/share/vitrellecenter" -type f -exec chmod 0644 {} +
 for script in postinst prerm postrm; do

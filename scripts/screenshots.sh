@@ -17,7 +17,7 @@ app="$root/build/screenshots"
 rm -rf "$app"
 lay_out_demo_folder "$app" build/bin/VitrelleCenter
 port=18080
-build/bin/TestContentServer scripts/demo/Cache "$port" &
+build/bin/TestContentServer "$(demo_content)" "$port" &
 server_pid=$!
 trap 'kill -TERM "$server_pid" 2>/dev/null || true' EXIT
 write_demo_settings "$app" "http://127.0.0.1:$port"

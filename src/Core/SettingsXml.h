@@ -22,4 +22,5 @@ inline const QString VitrelleUpdateTimeElement = QStringLiteral("VitrelleUpdateT
 inline const QString MetricsFileElement = QStringLiteral("MetricsFile");
 inline const QString PlayJournalDaysElement = QStringLiteral("PlayJournalDays");
 inline const QString SlideAllowedOriginsElement = QStringLiteral("SlideAllowedOrigins");
+inline const QString SlideVideoSoundElement = QStringLiteral("SlideVideoSound");
 } // namespace SettingsXml

@@ -63,6 +63,7 @@ void TVitrelleCenterSettings::Assign(const TVitrelleCenterSettings* source)
     PlayJournalDays = source->PlayJournalDays;
     Fleet = source->Fleet;
     SlideAllowedOrigins = source->SlideAllowedOrigins;
+    SlideVideoSound = source->SlideVideoSound;
     FVitrelleUpdateTime->Assign(source->FVitrelleUpdateTime.get());
 }
 
@@ -73,8 +74,8 @@ bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
            SamePath(FTemplatePath, other->FTemplatePath) && SamePath(FTypeFilePath, other->FTypeFilePath) &&
            SamePath(FVitrelleListFilePath, other->FVitrelleListFilePath) &&
            FHttpSettings->Equals(other->FHttpSettings.get()) &&
-           SlideAllowedOrigins == other->SlideAllowedOrigins && MetricsFile == other->MetricsFile &&
-           PlayJournalDays == other->PlayJournalDays && Fleet == other->Fleet;
+           SlideAllowedOrigins == other->SlideAllowedOrigins && SlideVideoSound == other->SlideVideoSound &&
+           MetricsFile == other->MetricsFile && PlayJournalDays == other->PlayJournalDays && Fleet == other->Fleet;
 }
 
 bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
@@ -95,6 +96,7 @@ bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
     const int days = GetNodeValue(root, PlayJournalDaysElement, QString()).toInt(&daysRead);
     PlayJournalDays = daysRead && days >= 1 && days <= 36500 ? days : DefaultPlayJournalDays;
     SlideAllowedOrigins = GetNodeValue(root, SlideAllowedOriginsElement, QString());
+    SlideVideoSound = GetNodeBoolValue(root, SlideVideoSoundElement, false);
     const TXmlNode updateTime = root.SelectSingleNode(VitrelleUpdateTimeElement);
     FVitrelleUpdateTime->LoadFromXML(updateTime);
     Fleet.Load(root);
@@ -123,6 +125,8 @@ bool TVitrelleCenterSettings::SaveToFile(const QString& fileName) const
     // Written only when set, so that a file without them stays as it was.
     if (!SlideAllowedOrigins.isEmpty())
         AddNodeValue(&document, root, SlideAllowedOriginsElement, SlideAllowedOrigins);
+    if (SlideVideoSound)
+        AddNodeValue(&document, root, SlideVideoSoundElement, BoolToText(SlideVideoSound));
     if (!MetricsFile.isEmpty())
         AddNodeValue(&document, root, MetricsFileElement, MetricsFile);
     if (PlayJournalDays != DefaultPlayJournalDays)

@@ -60,6 +60,8 @@ public:
     // Origins (scheme://host[:port]) that slides may load from besides the content server's, separated by
     // white space; empty (the default): none. For a widget of another site that an operator allows.
     QString SlideAllowedOrigins;
+    // Slides' videos play their sound; off (the default): every slide is muted.
+    bool SlideVideoSound = false;
     TActionPeriodicity& VitrelleUpdateTime() { return *FVitrelleUpdateTime; }
     const TActionPeriodicity& VitrelleUpdateTime() const { return *FVitrelleUpdateTime; }
     // Where the metrics file goes (Prometheus text format); empty (the default): none. Read at start-up.

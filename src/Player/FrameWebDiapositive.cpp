@@ -126,6 +126,8 @@ void TFrameWebDiapositive::ShowPreparedSlide()
         SetRoles(FBrowserA.get(), FBrowserB.get());
     else
         SetRoles(FBrowserB.get(), FBrowserA.get());
+    // Its videos have waited at their first frame, which is on screen now.
+    FFront->Start();
     if (OnSlideShown)
         OnSlideShown();
 }
@@ -164,6 +166,7 @@ TSlideAccess SlideAccessOf(const TDiapositive& slide, const QString& vitrelleNam
     TSlideAccess access;
     access.Name = QStringLiteral("Slide %1 of vitrelle %2").arg(slide.Id, vitrelleName);
     access.Folders << settings.GetRepositoryPath() << settings.GetTemplatePath();
+    access.Sound = settings.SlideVideoSound;
     QStringList templates{settings.HttpSettings().MediaURL, settings.HttpSettings().VitrelleURL};
     for (const std::unique_ptr<TDiapositiveType>& type : TDiapositiveType::Types())
         templates << type->URL << type->MediaURL;

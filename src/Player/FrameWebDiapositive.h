@@ -13,8 +13,9 @@ class TDiapositiveRender;
 class TVitrelleRepository;
 
 // What a slide's page may reach: its name for log lines ("Slide <id> of vitrelle <id>"), the cache and
-// template folders, and the origins of the content server's URLs (the settings' media and vitrelle URLs, the
-// media and type URLs of every slide type) with those the settings add. Main thread (the type registry).
+// template folders, the origins of the content server's URLs (the settings' media and vitrelle URLs, the
+// media and type URLs of every slide type) with those the settings add, and sound when the settings allow
+// it. Main thread (the type registry).
 TSlideAccess SlideAccessOf(const TDiapositive& slide, const QString& vitrelleName,
                            const TVitrelleRepository& repository);
 
@@ -82,8 +83,8 @@ public:
     // The back view reports its slide ready; the front one takes the keys and the context menu, and is
     // raised over the back one.
     void SetRoles(ISlideView* back, ISlideView* front);
-    // The back view, which holds the prepared slide, becomes the front one; OnSlideShown follows once it
-    // has been raised.
+    // The back view, which holds the prepared slide, becomes the front one and starts its videos;
+    // OnSlideShown follows once it has been raised.
     void ShowPreparedSlide();
     // Starts loading the slide's page into the back view: the page is rendered into the cache first when its
     // file is missing. False when there is no page to load (nothing is cached when rendering fails). Renders

@@ -11,13 +11,15 @@
 class QWidget;
 
 // What the pages of a view may reach besides nothing: the slide they show, named in log lines ("Slide <id>
-// of vitrelle <id>"), the local folders they may read (the cache and the templates: a page's own files), and
-// the network origins (scheme://host[:port]) they may load from (the content server's).
+// of vitrelle <id>"), the local folders they may read (the cache and the templates: a page's own files), the
+// network origins (scheme://host[:port]) they may load from (the content server's), and the speakers (off:
+// the pages are muted).
 struct TSlideAccess
 {
     QString Name;
     QStringList Folders;
     QStringList Origins;
+    bool Sound = false;
 };
 
 // One of the two stacked browsers of a slide window, configured for a kiosk: no scroll bars, no menu of its
@@ -38,7 +40,14 @@ public:
     // What the pages of the next Navigate may reach; until the first call, their own file alone.
     virtual void SetAccess(const TSlideAccess& access) { (void)access; }
 
-    // The page of the last Navigate has loaded and is painted.
+    // The page of the last Navigate has started to show: its videos, held at their first frame since the
+    // page was ready, play from there. Called at the swap that raises the view.
+    virtual void Start() {}
+    // Once ready: how long the page asks to stay on screen, in ms (its videos that play to their end); -1
+    // when it does not ask.
+    virtual qint64 UntilEndMs() const { return -1; }
+
+    // The page of the last Navigate has loaded and is painted, with the first frame of each of its videos.
     std::function<void()> OnReady;
     // A key was pressed in the view; raised before the page handles the key, which still gets it.
     std::function<void(int key)> OnKeyDown;

@@ -380,6 +380,7 @@ void TVitrellePlayer::RunClock(TThreadLink& link)
             if (ready) {
                 onMainThread([this] {
                     FForm->ShowPreparedSlide();
+                    FOnScreenUntilEnd.store(FPreparedUntilEnd.exchange(-1));
                     JournalSwap();
                 });
                 // The planned moment of the tick, not the moment the swap ended: a late wake-up or a slow
@@ -410,7 +411,11 @@ bool TVitrellePlayer::SlideDue(const std::optional<milliseconds>& lastChange, mi
     if (!lastChange)
         return true;
     const qint32 sequenceDuration = FSequenceDuration.load();
-    const qint64 duration = sequenceDuration == -1 ? FDefaultDuration.load() : sequenceDuration;
+    qint64 duration = sequenceDuration == -1 ? FDefaultDuration.load() : sequenceDuration;
+    // A slide that plays its videos to their end stays that long, within bounds.
+    const qint64 untilEnd = FOnScreenUntilEnd.load();
+    if (untilEnd >= 0)
+        duration = std::min(untilEnd, duration * UntilEndBound);
     return (now - *lastChange).count() >= std::max<qint64>(duration, MinSlideDuration);
 }
 
@@ -438,6 +443,7 @@ std::optional<TVitrellePlayer::TPreparation> TVitrellePlayer::BeginSlide()
         return std::nullopt;
     }
     FSlideStatus.store(ssPreparing);
+    FPreparedUntilEnd.store(-1);
     return TPreparation{slide->Id,
                         slide->TypeName,
                         TSlidePageFile(slide, &FRepository),
@@ -486,6 +492,8 @@ void TVitrellePlayer::FinishSlide(const TPreparation& preparation, bool made)
 
 void TVitrellePlayer::SlideReady()
 {
+    if (const ISlideView* back = FForm->SlideStack().Back())
+        FPreparedUntilEnd.store(back->UntilEndMs());
     FSlideStatus.store(ssReady);
 }
 

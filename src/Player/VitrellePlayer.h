@@ -76,7 +76,8 @@ struct TPlayerServices
 // kept in the cache.
 //
 // A slide plays at least MinSlideDuration (1 s); a shorter duration is logged once (level 2) with where it
-// came from.
+// came from. A slide whose page asks to stay until its videos end (ISlideView::UntilEndMs) stays for their
+// length instead, at most UntilEndBound times its duration; the journal has the time it was shown.
 //
 // As a schedule source it offers play (code 0: parameters vitrelleID and diapositiveDuration, in seconds)
 // and stop (code 1); ExecuteAction may run on any link's worker (a scheduler's lane) and hands the play and
@@ -91,6 +92,8 @@ public:
     static inline const QString SlideDurationParam = QStringLiteral("diapositiveDuration");
     // Seconds per slide when neither the sequence nor the play action gives one.
     static constexpr qint32 DefaultSlideSeconds = 10;
+    // A slide that plays its videos to their end stays at most this many times its duration.
+    static constexpr qint64 UntilEndBound = 10;
 
     // The device may be null (a player without a display: no display mode, no monitor). Registers with the
     // scheduler when there is one. Raises EVitrelleError when a required service is missing.
@@ -205,6 +208,9 @@ private:
     std::atomic<qint32> FDefaultDuration{DefaultSlideSeconds * 1000};
     // The enumerator's duration for the slide prepared last (-1: none), read there on the main thread.
     std::atomic<qint32> FSequenceDuration{-1};
+    // What the prepared slide's page asked for once ready, and the visible slide's (ISlideView::UntilEndMs).
+    std::atomic<qint64> FPreparedUntilEnd{-1};
+    std::atomic<qint64> FOnScreenUntilEnd{-1};
     std::atomic<qint64> FTicks{0};
     std::mutex FReportMutex;
     QString FLastDurationReport; // guarded by FReportMutex

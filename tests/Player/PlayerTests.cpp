@@ -247,6 +247,33 @@ TEST_F(PlayerTest, JournalsEachSlideShownForItsTimeOnScreenAndEachOneThatNeverMa
                   .toStdString());
 }
 
+// A slide whose page plays its videos to their end stays for their length, at most ten times the slide's
+// duration, and the journal has the time it was shown; each swap starts the videos of the slide it shows.
+TEST_F(PlayerTest, ASlideThatPlaysItsVideoToTheEndStaysForItsLengthWithinBounds)
+{
+    struct TRecorder : IPlayRecorder
+    {
+        void Record(TJournalRecord record) override
+        {
+            if (const auto* play = std::get_if<TPlayRecord>(&record))
+                Lines << QStringLiteral("%1 %2").arg(play->SlideId, QString::number(play->DurationMs));
+        }
+        QStringList Lines;
+    };
+    auto recorder = std::make_shared<TRecorder>();
+    SetPlayRecorder(recorder);
+    Views->ReadyAtOnce = true;
+    Views->UntilEnd->insert("s1", 24500); // shown until the tick after its end
+    Views->UntilEnd->insert("s2", 500000);
+    Play("17", 10);
+    RunUntil(Clock->Now() + 136000ms); // s1 from 1 s, s2 from 26 s, s3 from 126 s, s1 again
+    const int starts = Front().Starts + Back().Starts;
+    Player.reset();
+    SetPlayRecorder(nullptr);
+    EXPECT_EQ(recorder->Lines.join(", ").toStdString(), "s1 25000, s2 100000, s3 10000, s1 0");
+    EXPECT_EQ(starts, 4);
+}
+
 // The operator away from the display sees what it shows: a small picture after a swap, at most once a
 // minute, so a show of short slides does not write one per slide.
 TEST_F(PlayerTest, KeepsAPictureOfWhatTheDisplayShowsAtMostOnceAMinute)

@@ -44,6 +44,7 @@ std::unique_ptr<ISlideView> TFakeSlideViewFactory::CreateView(QWidget* parent) c
 {
     auto view = std::make_unique<TFakeSlideView>(parent);
     view->ReadyAtOnce = ReadyAtOnce;
+    view->UntilEnd = UntilEnd;
     FViews.emplace_back(view.get());
     return view;
 }

@@ -2,11 +2,14 @@
 
 #include "SlideView.h"
 
+#include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 // A slide view that loads nothing: a plain black widget that records its navigations. The test makes it
@@ -19,6 +22,12 @@ public:
     QWidget& Widget() override { return *this; }
     void Navigate(const QUrl& url) override;
     void SetAccess(const TSlideAccess& access) override { Access = access; }
+    void Start() override { ++Starts; }
+    // What UntilEnd gives for the page of the last navigation (by its file's base name), -1 when not there.
+    qint64 UntilEndMs() const override
+    {
+        return UntilEnd ? UntilEnd->value(QFileInfo(Page().toLocalFile()).completeBaseName(), -1) : -1;
+    }
 
     // The page of the last navigation has loaded and painted (nothing before the first navigation).
     void MakeReady();
@@ -34,6 +43,9 @@ public:
     bool ReadyAtOnce = false;
     // Navigate raises EVitrelleError.
     bool FailNavigate = false;
+    // Times Start was called.
+    int Starts = 0;
+    std::shared_ptr<const QHash<QString, qint64>> UntilEnd;
 };
 
 // Makes fake views and keeps track of them, in creation order (a view the frame has freed is null).
@@ -46,6 +58,8 @@ public:
     const std::vector<QPointer<TFakeSlideView>>& Views() const { return FViews; }
     // Views made from now on are ready at once.
     bool ReadyAtOnce = false;
+    // How long the pages of views made from now on ask to stay, by slide id (a page's file base name).
+    std::shared_ptr<QHash<QString, qint64>> UntilEnd = std::make_shared<QHash<QString, qint64>>();
 
 private:
     mutable std::vector<QPointer<TFakeSlideView>> FViews;

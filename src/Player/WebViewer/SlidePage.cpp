@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonValue>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
@@ -18,8 +19,120 @@
 
 namespace {
 
-// Console messages that carry this prefix come from ProbePainted's script.
+// Console messages that carry these prefixes come from ProbePainted's script, followed by the probe's token,
+// a colon and a JSON value: the length the slide asks to stay for (painted), the videos still awaited
+// (videos), the video that cannot play and the engine's account of it (video-failed).
 const QString PaintedPrefix = QStringLiteral("vitrelle-painted:");
+const QString VideosPrefix = QStringLiteral("vitrelle-videos:");
+const QString VideoFailedPrefix = QStringLiteral("vitrelle-video-failed:");
+// From HoldVideos: the document's url and its videos without a first frame yet, as a JSON array.
+const QString LoadingPrefix = QStringLiteral("vitrelle-loading:");
+
+// Run in the program's own world as each main-frame document begins. A slide's videos wait, paused, until the
+// program starts them at the swap: a video that begins to play before (autoplay, or the slide's script) is
+// paused again at its first frame, and remembered as one to play. A document that goes lets go of its
+// videos' decoders and buffers at once, not whenever its renderer collects it. Until its load has finished
+// (which videos hold back until they have data), the document tells which videos have no frame yet.
+const QString HoldVideos = QStringLiteral(
+    "(function () {"
+    "  var started = false, asked = new WeakSet();"
+    "  function loading() {"
+    "    var list = [];"
+    "    document.querySelectorAll('video').forEach(function (v) {"
+    "      var s = v.querySelector('source');"
+    "      if ((v.hasAttribute('src') || s) && v.readyState < 2) list.push(v.currentSrc || v.src || s.src);"
+    "    });"
+    "    console.log('vitrelle-loading:' + JSON.stringify([location.href, list]));"
+    "  }"
+    "  document.addEventListener('DOMContentLoaded', loading);"
+    "  document.addEventListener('loadeddata', loading, true);"
+    "  document.addEventListener('loadstart', loading, true);"
+    "  document.addEventListener('play', function (e) {"
+    "    var v = e.target;"
+    "    if (started || !(v instanceof HTMLVideoElement)) return;"
+    "    asked.add(v); v.pause(); v.currentTime = 0;"
+    "  }, true);"
+    "  window.vitrelleVideos = {"
+    "    start: function () {"
+    "      started = true;"
+    "      document.querySelectorAll('video').forEach(function (v) {"
+    "        if (v.autoplay || asked.has(v)) { var p = v.play(); if (p) p.catch(function () {}); }"
+    "      });"
+    "    }"
+    "  };"
+    "  window.addEventListener('pagehide', function () {"
+    "    started = true;"
+    "    document.querySelectorAll('video').forEach(function (v) {"
+    "      v.pause(); v.removeAttribute('src');"
+    "      v.querySelectorAll('source').forEach(function (s) { s.remove(); });"
+    "      v.load();"
+    "    });"
+    "  });"
+    "})();");
+
+// Asks every video of the document to show its first frame, held at time 0, and reports through the console
+// (see the prefixes above) once all have presented it, or at the first that cannot play. A video without any
+// source is not waited for. `say(kind, value)` and `painted(length)` are given by the caller.
+const QString AwaitVideos = QStringLiteral(
+    "  var videos = Array.prototype.filter.call(document.querySelectorAll('video'), function (v) {"
+    "    return v.hasAttribute('src') || v.querySelector('source') !== null;"
+    "  });"
+    "  var pending = videos.slice(), failed = false;"
+    "  function name(v) {"
+    "    var s = v.querySelector('source');"
+    "    return v.currentSrc || v.src || (s ? s.src : '');"
+    "  }"
+    "  function untilEnd() {"
+    "    var ms = -1;"
+    "    videos.forEach(function (v) {"
+    "      if (v.hasAttribute('data-vitrelle-until-end') && isFinite(v.duration) && v.duration > 0)"
+    "        ms = Math.max(ms, Math.round(v.duration * 1000));"
+    "    });"
+    "    return ms;"
+    "  }"
+    "  function errorText(v) {"
+    "    var e = v.error;"
+    "    if (!e) return 'none of its sources can be played';"
+    "    var kinds = ['', 'aborted', 'network error', 'cannot be decoded', 'format not supported'];"
+    "    return (kinds[e.code] || 'error ' + e.code) + (e.message ? ' (' + e.message + ')' : '');"
+    "  }"
+    "  if (!videos.length) { painted(-1); return; }"
+    "  say('videos', pending.map(name));"
+    "  videos.forEach(function (v) {"
+    "    var done = false, seeked = false, presented = false;"
+    "    function bad() {"
+    "      if (done || failed) return;"
+    "      done = failed = true;"
+    "      say('video-failed', [name(v), errorText(v)]);"
+    "    }"
+    "    function check() {"
+    "      if (done || !seeked || !presented || v.currentTime !== 0 || v.readyState < 2) return;"
+    "      done = true;"
+    "      pending.splice(pending.indexOf(v), 1);"
+    "      say('videos', pending.map(name));"
+    "      if (!pending.length && !failed) painted(untilEnd());"
+    "    }"
+    "    function hold() {"
+    "      v.pause();"
+    "      v.addEventListener('seeked', function () {"
+    "        seeked = true;"
+    "        requestAnimationFrame(function () {"
+    "          requestAnimationFrame(function () { presented = true; check(); });"
+    "        });"
+    "      }, { once: true });"
+    "      if (v.requestVideoFrameCallback)"
+    "        v.requestVideoFrameCallback(function () { presented = true; check(); });"
+    "      v.currentTime = 0;"
+    "    }"
+    "    v.addEventListener('error', bad);"
+    "    v.querySelectorAll('source').forEach(function (s) {"
+    "      s.addEventListener('error', function () { if (v.networkState === 3) bad(); });"
+    "    });"
+    "    if (v.error || v.networkState === 3) { bad(); return; }"
+    "    if (v.readyState >= 1) { hold(); return; }"
+    "    v.addEventListener('loadedmetadata', hold, { once: true });"
+    "    if (v.readyState === 0 && v.networkState === 1) { v.preload = 'auto'; v.load(); }"
+    "  });");
 
 // The question the engine asks through javaScriptConfirm before it leaves a document that wants to stay,
 // translated as the engine translates it.
@@ -187,6 +300,8 @@ TSlidePage::TSlidePage(QWebEngineProfile* profile, const QString& ownOrigin, QOb
 
     scripts().insert(DocumentScript(QStringLiteral("vitrelle-confine-document"), QWebEngineScript::MainWorld,
                                     true, ConfineDocument));
+    scripts().insert(DocumentScript(QStringLiteral("vitrelle-hold-videos"),
+                                    QWebEngineScript::ApplicationWorld, false, HoldVideos));
 
     // What a document can make the engine tell the program as often as it likes. The connections only count:
     // nothing the page sends is kept.
@@ -245,22 +360,35 @@ void TSlidePage::ProbePainted(const QString& token, const QUrl& url)
     // the second, the frame with the loaded document has gone to the compositor, and in that of the third it
     // has had a whole frame's time to reach the view. Measured against the view's pixels at the moment of the
     // report: one round trip shows the page before in about a fifth of the reports, two in a few of a hundred
-    // when the page is new to its view, three in none.
+    // when the page is new to its view, three in none. Videos are waited for first (AwaitVideos): their
+    // first frame has then gone to the compositor too.
     const QByteArray where =
         QJsonDocument(QJsonArray{url.host(QUrl::FullyDecoded), url.path(QUrl::FullyDecoded)})
             .toJson(QJsonDocument::Compact);
     runJavaScript(
-        QStringLiteral("(function (where) {"
+        QStringLiteral("(function (where, token) {"
                        "  if (location.host !== where[0] || decodeURIComponent(location.pathname) !== "
                        "where[1]) return;"
-                       "  requestAnimationFrame(function () {"
+                       "  function say(kind, value) {"
+                       "    console.log('vitrelle-' + kind + ':' + token + ':' + JSON.stringify(value));"
+                       "  }"
+                       "  function painted(length) {"
                        "    requestAnimationFrame(function () {"
-                       "      requestAnimationFrame(function () { console.log('%1'); });"
+                       "      requestAnimationFrame(function () {"
+                       "        requestAnimationFrame(function () { say('painted', length); });"
+                       "      });"
                        "    });"
-                       "  });"
-                       "})(%2);")
-            .arg(PaintedPrefix + token, QString::fromUtf8(where)),
+                       "  }"
+                       "%1"
+                       "})(%2, '%3');")
+            .arg(AwaitVideos, QString::fromUtf8(where), token),
         QWebEngineScript::ApplicationWorld);
+}
+
+void TSlidePage::StartVideos()
+{
+    runJavaScript(QStringLiteral("if (window.vitrelleVideos) window.vitrelleVideos.start();"),
+                  QWebEngineScript::ApplicationWorld);
 }
 
 bool TSlidePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
@@ -308,6 +436,33 @@ void TSlidePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const Q
                                           const QString&)
 {
     CountEvent();
-    if (OnPainted && message.startsWith(PaintedPrefix))
-        OnPainted(message.mid(PaintedPrefix.size()));
+    // <prefix><token>:<JSON value>
+    const auto parse = [&message](const QString& prefix, QString& token, QJsonValue& value) {
+        if (!message.startsWith(prefix))
+            return false;
+        const qsizetype colon = message.indexOf(u':', prefix.size());
+        if (colon < 0)
+            return false;
+        token = message.mid(prefix.size(), colon - prefix.size());
+        const QJsonDocument document = QJsonDocument::fromJson(("[" + message.mid(colon + 1) + "]").toUtf8());
+        value = document.array().at(0);
+        return true;
+    };
+    QString token;
+    QJsonValue value;
+    if (parse(PaintedPrefix, token, value)) {
+        if (OnPainted)
+            OnPainted(token, value.toInteger(-1));
+    } else if (parse(VideosPrefix, token, value)) {
+        if (OnVideosPending)
+            OnVideosPending(token, value.toVariant().toStringList());
+    } else if (message.startsWith(LoadingPrefix)) {
+        const QJsonArray loading =
+            QJsonDocument::fromJson(message.mid(LoadingPrefix.size()).toUtf8()).array();
+        if (OnVideosLoading)
+            OnVideosLoading(QUrl(loading.at(0).toString()), loading.at(1).toVariant().toStringList());
+    } else if (parse(VideoFailedPrefix, token, value)) {
+        if (OnVideoFailed)
+            OnVideoFailed(token, value.toArray().at(0).toString(), value.toArray().at(1).toString());
+    }
 }

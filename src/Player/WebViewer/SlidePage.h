@@ -68,10 +68,25 @@ public:
     void LoadSlide(const QUrl& url);
     TSlideRequestGuard& Guard() { return FGuard; }
     // Asks the current document to report once it has painted a frame: requestAnimationFrame round trips,
-    // run in the program's own script world, which the document's scripts cannot see or disturb. OnPainted
-    // gets the token back. Only a document at that url answers (not the one before, whose load failed).
+    // run in the program's own script world, which the document's scripts cannot see or disturb. A document
+    // with videos first brings each to its first frame, paused at time 0 (a source that cannot play is
+    // reported through OnVideoFailed, and the document is not reported painted). OnPainted gets the token
+    // back with the time in ms the slide asks to stay for (the longest of its videos marked
+    // data-vitrelle-until-end; -1 for none). Only a document at that url answers (not the one before, whose
+    // load failed).
     void ProbePainted(const QString& token, const QUrl& url);
-    std::function<void(const QString& token)> OnPainted;
+    std::function<void(const QString& token, qint64 untilEndMs)> OnPainted;
+    // The videos (their urls) the probe of that token still waits for; raised as each comes.
+    std::function<void(const QString& token, const QStringList& videos)> OnVideosPending;
+    // The videos (their urls) of the main frame's document at url that have no frame yet; raised as they
+    // come, from the start of the document on, before its load has finished (which they hold back).
+    std::function<void(const QUrl& url, const QStringList& videos)> OnVideosLoading;
+    // A video of the probed document cannot play: its url and the engine's account of the error.
+    std::function<void(const QString& token, const QString& video, const QString& error)> OnVideoFailed;
+    // The document's videos held at their first frame, and those its own script asked to play, start now
+    // (muting is the page's: QWebEnginePage::setAudioMuted). Until then none plays; a document that goes
+    // releases its videos' decoders.
+    void StartVideos();
     // Raised once when the page sends more than FloodEventsPerSecond events in a second.
     std::function<void()> OnFlood;
 

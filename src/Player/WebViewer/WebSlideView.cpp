@@ -132,7 +132,19 @@ void TWebSlideView::SetPage(std::unique_ptr<TSlidePage> page)
 {
     connect(page.get(), &QWebEnginePage::loadFinished, this, &TWebSlideView::LoadFinished);
     connect(page.get(), &QWebEnginePage::renderProcessTerminated, this, &TWebSlideView::RendererEnded);
-    page->OnPainted = [this](const QString& token) { Painted(token); };
+    page->OnPainted = [this](const QString& token, qint64 untilEndMs) { Painted(token, untilEndMs); };
+    page->OnVideosPending = [this](const QString& token, const QStringList& videos) {
+        if (!FToken.isEmpty() && token == FToken)
+            FVideosPending = videos;
+    };
+    // Until its probe runs, what the document itself says of its videos.
+    page->OnVideosLoading = [this](const QUrl& url, const QStringList& videos) {
+        if (FPending && FToken.isEmpty() && url == FTarget)
+            FVideosPending = videos;
+    };
+    page->OnVideoFailed = [this](const QString& token, const QString& video, const QString& error) {
+        VideoFailed(token, video, error);
+    };
     page->OnFlood = [this] {
         Replace(QStringLiteral("its page sends the program more than %1 events a second (title, icon, "
                                "console messages)")
@@ -144,6 +156,9 @@ void TWebSlideView::SetPage(std::unique_ptr<TSlidePage> page)
         FPage->triggerAction(QWebEnginePage::Stop);
         disconnect(FPage.get(), nullptr, this, nullptr);
         FPage->OnPainted = nullptr;
+        FPage->OnVideosPending = nullptr;
+        FPage->OnVideosLoading = nullptr;
+        FPage->OnVideoFailed = nullptr;
         FPage->OnFlood = nullptr;
         FRetired.removeAll(nullptr);
         FRetired.append(FPage.get());
@@ -162,6 +177,17 @@ void TWebSlideView::Navigate(const QUrl& url)
     // which also leaves nothing of the earlier load that could still report.
     // A page that stopped answering after its slide painted would take the next slide into its busy
     // renderer and never show it.
+    if (FPending && !FVideosPending.isEmpty()) {
+        QStringList names;
+        for (const QString& video : std::as_const(FVideosPending))
+            names << VideoName(video);
+        WriteLog(LogSource, 2,
+                 QStringLiteral("%1: the video %2 had not shown its first frame when the next slide came; "
+                                "the slide is skipped")
+                     .arg(SlideName(), names.join(QStringLiteral(", "))));
+    }
+    FVideosPending.clear();
+    FUntilEndMs = -1;
     const bool hung = !FRendererGone && !FPending && Hung();
     if (hung)
         WriteLog(LogSource, 2,
@@ -183,6 +209,7 @@ void TWebSlideView::Navigate(const QUrl& url)
     }
     FFiles.SetFolders(this, folders);
     FPage->Guard().SetSlide(FAccess.Name, FAccess.Origins);
+    FPage->setAudioMuted(!FAccess.Sound);
     FUrl = url;
     FTarget = target;
     ++FNavigation;
@@ -241,6 +268,7 @@ void TWebSlideView::Replace(const QString& reason)
     FPending = false;
     FAwaitingLoad = false;
     FToken.clear();
+    FVideosPending.clear();
     FProbing = false;
     ++FProbeSerial;
     ++FNavigation;
@@ -257,12 +285,41 @@ void TWebSlideView::LoadFinished(bool ok)
     FPage->ProbePainted(FToken, FTarget);
 }
 
-void TWebSlideView::Painted(const QString& token)
+void TWebSlideView::Start()
+{
+    VC_ASSERT_MAIN_THREAD();
+    if (FPage && !FPending)
+        FPage->StartVideos();
+}
+
+QString TWebSlideView::VideoName(const QString& url)
+{
+    const QUrl parsed(url);
+    if (parsed.scheme() == TSlideScheme::Name)
+        return parsed.path(QUrl::FullyDecoded);
+    return parsed.toDisplayString();
+}
+
+void TWebSlideView::VideoFailed(const QString& token, const QString& video, const QString& error)
+{
+    if (FToken.isEmpty() || token != FToken)
+        return;
+    // The slide stays pending: it is never reported ready, and the next slide starts on a new page.
+    FToken.clear();
+    FVideosPending.clear();
+    WriteLog(LogSource, 2,
+             QStringLiteral("%1: the video %2 cannot be played: %3; the slide is skipped")
+                 .arg(SlideName(), VideoName(video), error));
+}
+
+void TWebSlideView::Painted(const QString& token, qint64 untilEndMs)
 {
     if (FToken.isEmpty() || token != FToken)
         return;
     FToken.clear();
     FPending = false;
+    FVideosPending.clear();
+    FUntilEndMs = untilEndMs;
     const auto report = [this, navigation = FNavigation] {
         if (navigation == FNavigation && OnReady)
             OnReady();
@@ -295,6 +352,7 @@ void TWebSlideView::RendererEnded(QWebEnginePage::RenderProcessTerminationStatus
     FRendererGone = true;
     FAwaitingLoad = false;
     FToken.clear();
+    FVideosPending.clear();
 }
 
 bool TWebSlideView::eventFilter(QObject* watched, QEvent* event)

@@ -29,6 +29,12 @@ class TWBContainer;
 // navigation may still report gives nothing. OnReady is raised
 // from the event loop, never from inside the engine's callbacks.
 //
+// A page with videos is ready only once each has presented its first frame, paused at time 0; they play from
+// there at Start (the swap), muted unless the access allows sound. A video that cannot play makes the slide
+// one that failed to load (never ready; level 2 with the video's file and the engine's error), and so does
+// one that has not shown its first frame when the next Navigate comes (level 2). A page that goes releases
+// its videos' decoders.
+//
 // A local file is loaded through the program's scheme (TSlideScheme), on a host of the view's own, from the
 // folders of its access (SetAccess) and the file's own folder; its page loads nothing else but from the
 // access's origins (TSlidePage, TSlideRequestGuard).
@@ -57,6 +63,8 @@ public:
     QWidget& Widget() override;
     void Navigate(const QUrl& url) override;
     void SetAccess(const TSlideAccess& access) override;
+    void Start() override;
+    qint64 UntilEndMs() const override { return FUntilEndMs; }
     // The host of the view's documents on the program's scheme.
     const QString& SchemeHost() const { return FSchemeHost; }
 
@@ -71,7 +79,10 @@ protected:
 private:
     void SetPage(std::unique_ptr<TSlidePage> page);
     void LoadFinished(bool ok);
-    void Painted(const QString& token);
+    void Painted(const QString& token, qint64 untilEndMs);
+    void VideoFailed(const QString& token, const QString& video, const QString& error);
+    // A video's url as a log line names it: the file for one of the program's scheme.
+    static QString VideoName(const QString& url);
     void RendererEnded(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode);
     std::unique_ptr<TSlidePage> NewPage() const;
     void Probe();
@@ -109,6 +120,10 @@ private:
     QString FToken;
     // The page's renderer ended; the next Navigate starts on a new page.
     bool FRendererGone = false;
+    // The videos the paint probe of the last Navigate still waits for.
+    QStringList FVideosPending;
+    // What the page of the last Navigate asked for once ready (UntilEndMs).
+    qint64 FUntilEndMs = -1;
 };
 
 // Makes the web slide views; they share one profile that keeps nothing on disk (no cache, cookies, storage

@@ -14,8 +14,11 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QNetworkDatagram>
+#include <QPointer>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
@@ -1221,3 +1224,273 @@ TEST_F(WebSlideViewTest, WhatASlideStoresIsGoneForTheNextSlide)
 }
 
 } // namespace
+
+// ---- video slides ----
+
+namespace {
+
+// A test video made by the project's own script (ffmpeg, from a generated pattern) the first time a test asks
+// for it; empty when it cannot be made (no ffmpeg).
+QString Clip(const QString& name, const QStringList& options)
+{
+    static QTemporaryDir folder;
+    static QHash<QString, QString> made;
+    const auto found = made.constFind(name);
+    if (found != made.constEnd())
+        return *found;
+    QProcess maker;
+    QStringList arguments{QString::fromUtf8(VC_MAKE_CLIP_SCRIPT)};
+    arguments << options << folder.filePath(name);
+    maker.start(QStringLiteral("bash"), arguments);
+    const bool ok = maker.waitForFinished(120000) && maker.exitStatus() == QProcess::NormalExit &&
+                    maker.exitCode() == 0 && QFileInfo(folder.filePath(name)).size() > 0;
+    if (!ok)
+        ADD_FAILURE() << "scripts/make-clip.sh failed: " << maker.readAllStandardError().toStdString();
+    return made[name] = ok ? folder.filePath(name) : QString();
+}
+
+// 320x240, 2 s at 30 frames a second: the first frame all green, the others all red.
+QString GreenFirstClip(const QString& codec, const QString& name)
+{
+    return Clip(name, {"--codec", codec, "--size", "320x240", "--seconds", "2", "--pattern", "first-green"});
+}
+
+bool Green(const QColor& colour)
+{
+    return colour.green() > 200 && colour.red() < 60 && colour.blue() < 60;
+}
+bool Red(const QColor& colour)
+{
+    return colour.red() > 200 && colour.green() < 60 && colour.blue() < 60;
+}
+
+QString ColourText(const QColor& colour)
+{
+    return QStringLiteral("(%1, %2, %3)")
+        .arg(QString::number(colour.red()), QString::number(colour.green()), QString::number(colour.blue()));
+}
+
+// A video page: each source fills its share of the width, side by side.
+QByteArray VideoPage(const QStringList& sources, const QString& attributes = QStringLiteral("autoplay"))
+{
+    QString videos;
+    for (const QString& source : sources)
+        videos += QStringLiteral("<video %1 src='%2' style='width:%3%;height:100%;object-fit:fill;"
+                                 "display:block;float:left'></video>")
+                      .arg(attributes, source, QString::number(100 / sources.size()));
+    return Page(videos, QStringLiteral("<style>html, body { height: 100%; background: black; }</style>"));
+}
+
+// Serves files over HTTP on 127.0.0.1; the file named held gets its answer only once Release is called.
+class TVideoServer : public QTcpServer
+{
+public:
+    TVideoServer()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    const QByteArray head = socket->readAll();
+                    const QByteArray path = head.left(head.indexOf('\r')).split(' ').value(1);
+                    if (path == Held && !FReleased)
+                        FWaiting << socket;
+                    else
+                        Answer(socket, path);
+                });
+        });
+        listen(QHostAddress::LocalHost);
+    }
+    QString Origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+    void Release()
+    {
+        FReleased = true;
+        for (const QPointer<QTcpSocket>& socket : std::as_const(FWaiting))
+            if (socket)
+                Answer(socket, Held);
+        FWaiting.clear();
+    }
+
+    QHash<QByteArray, QByteArray> Files;
+    QByteArray Held;
+
+private:
+    void Answer(QTcpSocket* socket, const QByteArray& path)
+    {
+        const QByteArray body = Files.value(path);
+        socket->write("HTTP/1.1 " + QByteArray(body.isEmpty() ? "404 Not Found" : "200 OK") +
+                      "\r\nContent-Type: video/webm\r\nContent-Length: " + QByteArray::number(body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    bool FReleased = false;
+    QList<QPointer<QTcpSocket>> FWaiting;
+};
+
+// Runs a script in the document's world and gives its value.
+QVariant Evaluate(TWebSlideView& view, const QString& script)
+{
+    QVariant result;
+    bool done = false;
+    view.Page().runJavaScript(script, [&](const QVariant& value) {
+        result = value;
+        done = true;
+    });
+    ServeEventsUntil([&] { return done; }, 5000);
+    return result;
+}
+
+} // namespace
+
+// The slide is reported ready with its video's first frame on screen (not black, not a later frame), which
+// stays there while the slide waits behind the one on screen, and plays from its first frame at the start.
+TEST_F(WebSlideViewTest, AVideoSlideIsReadyAtItsFirstFrameAndPlaysFromThereAtTheStart)
+{
+    struct TRow
+    {
+        const char* Codec;
+        const char* File;
+        const char* Attributes;
+        qint64 UntilEndMs = -1;
+    };
+    const TRow rows[] = {
+        {"h264", "first.mp4", "autoplay"},
+        {"vp9", "first.webm", "autoplay"},
+        {"vp8", "first-vp8.webm", "autoplay"},
+        {"av1", "first-av1.webm", "autoplay"},
+        // The slide's own script asks to play at once; preload none would never load a frame.
+        {"h264", "first.mp4", "preload='none' onloadstart='this.play()'"},
+        // The slide asks to stay until its 2 s video ends.
+        {"vp9", "first.webm", "autoplay data-vitrelle-until-end", 2000},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(QStringLiteral("%1 %2").arg(row.Codec, row.Attributes).toStdString());
+        const QString clip = GreenFirstClip(row.Codec, row.File);
+        ASSERT_FALSE(clip.isEmpty());
+        QFile::remove(FFolder.File(row.File));
+        ASSERT_TRUE(QFile::copy(clip, FFolder.File(row.File)));
+        const auto view = NewView();
+        QColor atReady;
+        view->OnReady = [&] {
+            ++FReady[view.get()];
+            atReady = CentreColour(view->Widget());
+        };
+        view->Navigate(Write("video.html", VideoPage({row.File}, row.Attributes)));
+        ASSERT_TRUE(WaitReady(*view, 1, 20000));
+        EXPECT_TRUE(Green(atReady)) << ColourText(atReady).toStdString();
+        EXPECT_EQ(view->UntilEndMs(), row.UntilEndMs);
+        // Held at its first frame while it waits for the swap.
+        Serve(700);
+        EXPECT_TRUE(Green(CentreColour(view->Widget())));
+        EXPECT_EQ(Evaluate(*view, "var v = document.querySelector('video'); v.paused && v.currentTime === 0"),
+                  QVariant(true));
+
+        view->Start();
+        EXPECT_TRUE(ServeEventsUntil([&] { return Red(CentreColour(view->Widget())); }, 5000))
+            << ColourText(CentreColour(view->Widget())).toStdString();
+        // Played from its start: a video that ran while it waited would be that much further.
+        const double position = Evaluate(*view, "document.querySelector('video').currentTime").toDouble();
+        EXPECT_GT(position, 0.0);
+        EXPECT_LT(position, 0.6);
+        EXPECT_EQ(Evaluate(*view, "document.querySelector('video').muted"), QVariant(false));
+        EXPECT_TRUE(view->Page().isAudioMuted());
+    }
+}
+
+// A video the engine cannot play makes its slide one that failed to load: never ready, one line naming the
+// file and the engine's error, and the next slide in the same view shows.
+TEST_F(WebSlideViewTest, AVideoThatCannotPlayFailsItsSlideWithOneLine)
+{
+    struct TRow
+    {
+        const char* Name;
+        const char* File;
+        QString Clip; // empty: the bytes below
+        QByteArray Bytes;
+        const char* Error;
+    };
+    QByteArray noise(64 * 1024, '\0');
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919 + 13) % 251);
+    const TRow rows[] = {
+        {"a file that is no video", "broken.mp4", {}, "ftypisom" + noise, "format not supported"},
+        // The engine of Debian 12 plays no H.265.
+        {"H.265", "hevc.mp4", GreenFirstClip("hevc", "hevc.mp4"), {}, "format not supported"},
+        {"a missing file", "missing.mp4", {}, {}, "cannot be played"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const TLogCapture log;
+        if (!row.Clip.isEmpty()) {
+            QFile::remove(FFolder.File(row.File));
+            ASSERT_TRUE(QFile::copy(row.Clip, FFolder.File(row.File)));
+        } else if (!row.Bytes.isEmpty()) {
+            FFolder.Write(row.File, row.Bytes);
+        }
+        const auto view = NewView();
+        view->SetAccess({QStringLiteral("Slide v of vitrelle w"), {}, {}});
+        view->Navigate(Write("video.html", VideoPage({row.File})));
+        const QString file = FFolder.File(row.File);
+        ASSERT_TRUE(ServeEventsUntil([&] { return log.Contains(file); }, 10000))
+            << log.Lines().join('\n').toStdString();
+        Serve(500);
+        EXPECT_EQ(Ready(*view), 0);
+        const QStringList lines = log.Lines();
+        ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
+        EXPECT_TRUE(lines[0].startsWith(
+            QStringLiteral("[2] TWebSlideView: Slide v of vitrelle w: the video %1 cannot be played: ")
+                .arg(file)))
+            << lines[0].toStdString();
+        EXPECT_TRUE(lines[0].contains(row.Error)) << lines[0].toStdString();
+
+        view->Navigate(Write("next.html", ColourPage("blue")));
+        ASSERT_TRUE(WaitReady(*view));
+        EXPECT_EQ(CentreColour(view->Widget()), QColor(Qt::blue));
+        EXPECT_EQ(log.Lines().size(), 1) << log.Lines().join('\n').toStdString();
+    }
+}
+
+// A page with two videos is ready once both show their first frame: one that has not come yet holds the slide
+// (and is named when the next slide comes first).
+TEST_F(WebSlideViewTest, APageWithTwoVideosWaitsForBoth)
+{
+    const QString local = GreenFirstClip("h264", "first.mp4");
+    const QString remote = GreenFirstClip("vp9", "first.webm");
+    ASSERT_FALSE(local.isEmpty() || remote.isEmpty());
+    ASSERT_TRUE(QFile::copy(local, FFolder.File("first.mp4")));
+    TVideoServer server;
+    server.Files["/late.webm"] = ReadFileBytes(remote);
+    server.Held = "/late.webm";
+    const QByteArray page = VideoPage({"first.mp4", server.Origin() + "/late.webm"});
+    const TLogCapture log;
+    const auto view = NewView();
+    view->SetAccess({QStringLiteral("Slide v of vitrelle w"), {}, {server.Origin()}});
+
+    view->Navigate(Write("two.html", page));
+    Serve(2000);
+    EXPECT_EQ(Ready(*view), 0);
+    view->Navigate(Write("next.html", ColourPage("blue")));
+    ASSERT_TRUE(WaitReady(*view));
+    ASSERT_EQ(log.Lines().size(), 1) << log.Lines().join('\n').toStdString();
+    EXPECT_EQ(log.Lines()[0],
+              QStringLiteral("[2] TWebSlideView: Slide v of vitrelle w: the video %1/late.webm "
+                             "had not shown its first frame when the next slide came; the "
+                             "slide is skipped")
+                  .arg(server.Origin()));
+
+    QColor left;
+    QColor right;
+    view->OnReady = [&] {
+        ++FReady[view.get()];
+        const QImage image = view->Widget().grab().toImage();
+        left = image.pixelColor(image.width() / 4, image.height() / 2);
+        right = image.pixelColor(image.width() * 3 / 4, image.height() / 2);
+    };
+    view->Navigate(Write("two.html", page));
+    Serve(1500);
+    EXPECT_EQ(Ready(*view), 1);
+    server.Release();
+    ASSERT_TRUE(WaitReady(*view, 2, 20000));
+    EXPECT_TRUE(Green(left)) << ColourText(left).toStdString();
+    EXPECT_TRUE(Green(right)) << ColourText(right).toStdString();
+}
