@@ -75,7 +75,8 @@ bool TVitrelleCenterSettings::Equals(const TVitrelleCenterSettings* other) const
            SamePath(FVitrelleListFilePath, other->FVitrelleListFilePath) &&
            FHttpSettings->Equals(other->FHttpSettings.get()) &&
            SlideAllowedOrigins == other->SlideAllowedOrigins && SlideVideoSound == other->SlideVideoSound &&
-           MetricsFile == other->MetricsFile && PlayJournalDays == other->PlayJournalDays && Fleet == other->Fleet;
+           MetricsFile == other->MetricsFile && PlayJournalDays == other->PlayJournalDays &&
+           Fleet == other->Fleet;
 }
 
 bool TVitrelleCenterSettings::LoadFromFile(const QString& fileName)
