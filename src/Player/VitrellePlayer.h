@@ -139,6 +139,8 @@ public:
     TPlayerState State() const { return FState; }
     TSlideStatus SlideStatus() const { return FSlideStatus.load(); }
     TVitrelle* Vitrelle() const { return FVitrelle.get(); }
+    // The id of the slide on screen; empty while none is. Main thread.
+    QString SlideOnScreen() const { return FJournalOnScreen ? FJournalOnScreen->Id : QString(); }
     TVitrelleDevice* Device() const { return FDevice; }
     TVitrelleForm& Form() const { return *FForm; }
     // Milliseconds.

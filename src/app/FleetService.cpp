@@ -93,6 +93,7 @@ public:
                 const TVitrellePlayer& player = FAgent.Players(i);
                 if (player.State() == psPlaying && player.Vitrelle() != nullptr) {
                     d.VitrelleId = player.Vitrelle()->Id;
+                    d.SlideId = player.SlideOnScreen();
                     auto& since = FPlayingSince[d.Name];
                     if (since.first != d.VitrelleId)
                         since = {d.VitrelleId, QDateTime::currentDateTime()};
