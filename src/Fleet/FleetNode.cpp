@@ -259,6 +259,19 @@ void TFleetNode::PublishEvents()
         Send({FBase + QStringLiteral("/events"), event, 0, false, {}, {}});
 }
 
+bool TFleetNode::StoreFailed(const std::exception_ptr& error)
+{
+    // Logged once until the store works again.
+    if (!error) {
+        FStoreTroubleLogged = false;
+        return false;
+    }
+    if (!FStoreTroubleLogged)
+        LogErrors(LogSource, [error] { std::rethrow_exception(error); });
+    FStoreTroubleLogged = true;
+    return true;
+}
+
 void TFleetNode::LoadMark()
 {
     if (!FStore || !FWorker || FMarkLoaded || FLoadingMark)
@@ -269,13 +282,8 @@ void TFleetNode::LoadMark()
     FWorker->Post([store = FStore, mark] { *mark = store->SentMark(); },
                   [this, mark](std::exception_ptr error) {
                       FLoadingMark = false;
-                      if (error) {
-                          if (!FStoreTroubleLogged)
-                              LogErrors(LogSource, [error] { std::rethrow_exception(error); });
-                          FStoreTroubleLogged = true;
+                      if (StoreFailed(error))
                           return;
-                      }
-                      FStoreTroubleLogged = false;
                       FMark = FSavedMark = FFetchedUpTo = *mark;
                       FMarkLoaded = true;
                   });
@@ -312,13 +320,8 @@ void TFleetNode::PumpPlays()
                 if (generation != FGeneration)
                     return;
                 FFetching = false;
-                if (error) {
-                    if (!FStoreTroubleLogged)
-                        LogErrors(LogSource, [error] { std::rethrow_exception(error); });
-                    FStoreTroubleLogged = true;
+                if (StoreFailed(error))
                     return;
-                }
-                FStoreTroubleLogged = false;
                 for (TFleetPlay& play : *rows) {
                     FFetchedUpTo = play.Id;
                     FToSend.emplace_back(play.Id, std::move(play.Json));
@@ -354,12 +357,8 @@ void TFleetNode::SaveMark()
     FWorker->Post([store = FStore, mark] { store->SetSentMark(mark); },
                   [this, mark](std::exception_ptr error) {
                       FSaving = false;
-                      if (error) {
-                          if (!FStoreTroubleLogged)
-                              LogErrors(LogSource, [error] { std::rethrow_exception(error); });
-                          FStoreTroubleLogged = true;
+                      if (StoreFailed(error))
                           return;
-                      }
                       FSavedMark = mark;
                       SaveMark(); // what was acknowledged meanwhile
                   });

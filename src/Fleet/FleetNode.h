@@ -83,6 +83,8 @@ private:
     void PublishStatus(bool online);
     void PublishDisplays(bool all);
     void PublishEvents();
+    // A failure of the journal's store, logged; false when there was none.
+    bool StoreFailed(const std::exception_ptr& error);
     void LoadMark();
     void PumpPlays();
     void SaveMark();
