@@ -5,18 +5,24 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <utility>
+
 namespace {
 
 const QString FleetElement = QStringLiteral("Fleet");
+
+// The children of <Fleet> that hold plain text, in the order they are written: after Host and Port, before
+// AllowInsecure.
+const std::pair<QString, QString TFleetSettings::*> TextFields[] = {
+    {QStringLiteral("Site"), &TFleetSettings::Site},
+    {QStringLiteral("KioskId"), &TFleetSettings::KioskId},
+    {QStringLiteral("User"), &TFleetSettings::User},
+    {QStringLiteral("Password"), &TFleetSettings::Password},
+    {QStringLiteral("CaFile"), &TFleetSettings::CaFile},
+    {QStringLiteral("CertFile"), &TFleetSettings::CertFile},
+    {QStringLiteral("KeyFile"), &TFleetSettings::KeyFile}};
 const QString HostElement = QStringLiteral("Host");
 const QString PortElement = QStringLiteral("Port");
-const QString SiteElement = QStringLiteral("Site");
-const QString KioskIdElement = QStringLiteral("KioskId");
-const QString UserElement = QStringLiteral("User");
-const QString PasswordElement = QStringLiteral("Password");
-const QString CaFileElement = QStringLiteral("CaFile");
-const QString CertFileElement = QStringLiteral("CertFile");
-const QString KeyFileElement = QStringLiteral("KeyFile");
 const QString AllowInsecureElement = QStringLiteral("AllowInsecure");
 
 // One level of a topic: no separator, no wildcard, no NUL, not empty.
@@ -78,13 +84,8 @@ void TFleetSettings::Load(TXmlNode element)
     const QString prefix = FleetElement + QLatin1Char('/');
     Host = GetNodeValue(element, prefix + HostElement, QString());
     Port = TextToInt(GetNodeValue(element, prefix + PortElement, QString())).value_or(0);
-    Site = GetNodeValue(element, prefix + SiteElement, QString());
-    KioskId = GetNodeValue(element, prefix + KioskIdElement, QString());
-    User = GetNodeValue(element, prefix + UserElement, QString());
-    Password = GetNodeValue(element, prefix + PasswordElement, QString());
-    CaFile = GetNodeValue(element, prefix + CaFileElement, QString());
-    CertFile = GetNodeValue(element, prefix + CertFileElement, QString());
-    KeyFile = GetNodeValue(element, prefix + KeyFileElement, QString());
+    for (const auto& [name, field] : TextFields)
+        this->*field = GetNodeValue(element, prefix + name, QString());
     AllowInsecure = GetNodeBoolValue(element, prefix + AllowInsecureElement, false);
 }
 
@@ -95,12 +96,7 @@ void TFleetSettings::Save(TXmlDocument* document, TXmlNode parent) const
     TXmlNode node = document->AppendElement(parent, FleetElement);
     AddNodeValue(document, node, HostElement, Host);
     AddNodeValue(document, node, PortElement, Port > 0 ? QString::number(Port) : QString());
-    AddNodeValue(document, node, SiteElement, Site);
-    AddNodeValue(document, node, KioskIdElement, KioskId);
-    AddNodeValue(document, node, UserElement, User);
-    AddNodeValue(document, node, PasswordElement, Password);
-    AddNodeValue(document, node, CaFileElement, CaFile);
-    AddNodeValue(document, node, CertFileElement, CertFile);
-    AddNodeValue(document, node, KeyFileElement, KeyFile);
+    for (const auto& [name, field] : TextFields)
+        AddNodeValue(document, node, name, this->*field);
     AddNodeValue(document, node, AllowInsecureElement, BoolToText(AllowInsecure));
 }

@@ -81,21 +81,23 @@ TComSettingForm::TComSettingForm(QWidget* parent) : QDialog(parent)
     cbPort->setEditable(true);
     cbPort->setInsertPolicy(QComboBox::NoInsert);
     AddRow("lblPort", QStringLiteral("Port :"), cbPort);
-    cbBaudRate = AddComboBox("cbBaudRate");
-    FillValues(cbBaudRate, br256000, &BaudRateToStr);
-    AddRow("lblBaudRate", QStringLiteral("Baud rate:"), cbBaudRate);
-    cbDataBits = AddComboBox("cbDataBits");
-    FillValues(cbDataBits, dbEight, &DataBitsToStr);
-    AddRow("lblDataBits", QStringLiteral("Data bits:"), cbDataBits);
-    cbParity = AddComboBox("cbParity");
-    FillValues(cbParity, prSpace, &ParityToStr);
-    AddRow("lblParity", QStringLiteral("Parity bits:"), cbParity);
-    cbStopBits = AddComboBox("cbStopBits");
-    FillValues(cbStopBits, sbTwoStopBits, &StopBitsToStr);
-    AddRow("lblStopBits", QStringLiteral("Stop bits:"), cbStopBits);
-    cbFlowControl = AddComboBox("cbFlowControl");
-    FillValues(cbFlowControl, fcCustom, &FlowControlToStr);
-    AddRow("lblFlowControl", QStringLiteral("Flow control:"), cbFlowControl);
+    // A row that chooses one value of an enumeration.
+    const auto addValues = [this](const char* name, const char* labelName, const QString& caption, auto last,
+                                  auto text) {
+        QComboBox* box = AddComboBox(name);
+        FillValues(box, last, text);
+        AddRow(labelName, caption, box);
+        return box;
+    };
+    cbBaudRate =
+        addValues("cbBaudRate", "lblBaudRate", QStringLiteral("Baud rate:"), br256000, &BaudRateToStr);
+    cbDataBits =
+        addValues("cbDataBits", "lblDataBits", QStringLiteral("Data bits:"), dbEight, &DataBitsToStr);
+    cbParity = addValues("cbParity", "lblParity", QStringLiteral("Parity bits:"), prSpace, &ParityToStr);
+    cbStopBits =
+        addValues("cbStopBits", "lblStopBits", QStringLiteral("Stop bits:"), sbTwoStopBits, &StopBitsToStr);
+    cbFlowControl = addValues("cbFlowControl", "lblFlowControl", QStringLiteral("Flow control:"), fcCustom,
+                              &FlowControlToStr);
     SeTimeOutConstant = AddSpinEdit("SeTimeOutConstant", TComSettings::DefaultTimeOutConstant,
                                     TComSettings::MaxTimeOutConstant);
     AddRow("lblTimeOutConstant", QStringLiteral("Constant delay (ms):"), SeTimeOutConstant);
