@@ -4,6 +4,7 @@
 // processes over 2,000 swaps, the real program's start-up to its first slide, and the CPU a static slide
 // costs. Every figure is reported beside its goal, as a ratio where it has one; a summary table ends the run.
 #include "BenchDisplay.h"
+#include "BenchShow.h"
 #include "Clock.h"
 #include "DiapositiveType.h"
 #include "FakeNetworkStatus.h"
@@ -125,30 +126,13 @@ public:
                     .toUtf8();
         WriteFile(cache + "/" + VitrelleId + ".xml", vitrelle + "</Vitrelle>");
 
-        TDiapositiveType::SetTemplateFolder(templates);
-        if (!TDiapositiveType::LoadTypes(templates + "/Types.xml"))
-            throw std::runtime_error("the slide types cannot be loaded");
-        SetXmlReadableFolders({templates, cache});
-        Settings = std::make_unique<TVitrelleCenterSettings>(Folder.path());
-        TRepositoryServices services;
-        services.Network = std::make_shared<TFakeNetworkStatus>();
-        services.Downloaders = std::make_shared<THttpDownloaderFactory>(
-            THttpOptions{THttpTimeouts{}, std::make_shared<TSystemClock>()});
-        Repository = std::make_unique<TVitrelleRepository>(*Settings, services);
-        if (Repository->LoadList() == nullptr)
-            throw std::runtime_error("the vitrelle list cannot be loaded");
-    }
-    ~TColourShow()
-    {
-        Repository.reset();
-        TDiapositiveType::FreeTypes();
-        TDiapositiveType::SetTemplateFolder(QString());
-        SetXmlReadableFolders({});
+        Opened = std::make_unique<TBenchRepository>(Folder.path(), templates, cache);
+        Repository = Opened->Repository.get();
     }
 
     QTemporaryDir Folder;
-    std::unique_ptr<TVitrelleCenterSettings> Settings;
-    std::unique_ptr<TVitrelleRepository> Repository;
+    std::unique_ptr<TBenchRepository> Opened;
+    TVitrelleRepository* Repository = nullptr;
 };
 
 // The machine's monotonic time run Speed times faster: slides of a whole second pass in a fraction of one.

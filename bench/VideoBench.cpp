@@ -11,6 +11,7 @@
 //                                                VC_VIDEO_MEMORY_STILL=1: still pages in it, for comparison)
 //   build/bin/VideoBench --benchmark_filter=Decode
 #include "BenchDisplay.h"
+#include "BenchShow.h"
 #include "Clock.h"
 #include "DiapositiveType.h"
 #include "FakeNetworkStatus.h"
@@ -352,30 +353,13 @@ public:
                             : QStringLiteral("<Diapositive id=\"p%1\" type=\"Video\"/>").arg(i).toUtf8();
         WriteFile(cache + "/" + VitrelleId + ".xml", vitrelle + "</Vitrelle>");
 
-        TDiapositiveType::SetTemplateFolder(templates);
-        if (!TDiapositiveType::LoadTypes(templates + "/Types.xml"))
-            throw std::runtime_error("the slide types cannot be loaded");
-        SetXmlReadableFolders({templates, cache});
-        Settings = std::make_unique<TVitrelleCenterSettings>(Folder.path());
-        TRepositoryServices services;
-        services.Network = std::make_shared<TFakeNetworkStatus>();
-        services.Downloaders = std::make_shared<THttpDownloaderFactory>(
-            THttpOptions{THttpTimeouts{}, std::make_shared<TSystemClock>()});
-        Repository = std::make_unique<TVitrelleRepository>(*Settings, services);
-        if (Repository->LoadList() == nullptr)
-            throw std::runtime_error("the vitrelle list cannot be loaded");
-    }
-    ~TVideoShow()
-    {
-        Repository.reset();
-        TDiapositiveType::FreeTypes();
-        TDiapositiveType::SetTemplateFolder(QString());
-        SetXmlReadableFolders({});
+        Opened = std::make_unique<TBenchRepository>(Folder.path(), templates, cache);
+        Repository = Opened->Repository.get();
     }
 
     QTemporaryDir Folder;
-    std::unique_ptr<TVitrelleCenterSettings> Settings;
-    std::unique_ptr<TVitrelleRepository> Repository;
+    std::unique_ptr<TBenchRepository> Opened;
+    TVitrelleRepository* Repository = nullptr;
 };
 
 // The 16 cells of the clip's frame-number strip, then corners and centre.
